@@ -1,0 +1,70 @@
+// The shared settings file (an INI file in the all-users data folder) and the named
+// mutex "mut_conf" that brackets every single access to it.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "Singleton.h"
+
+
+// Owner of one named mutex handle.
+class CMyMutex {
+public:
+    explicit CMyMutex(const wchar_t* pszName);
+    virtual ~CMyMutex();
+    CMyMutex(const CMyMutex&) = delete;
+    CMyMutex& operator=(const CMyMutex&) = delete;
+
+    HANDLE m_hMutex;  // NULL when creation failed
+};
+
+// Scoped lock: waits up to 3000 ms, then goes ahead whether or not the mutex was obtained
+// (a stuck holder delays an access but never blocks it), and releases on destruction.
+class CAutoLock {
+public:
+    static constexpr DWORD kWaitMs = 3000;
+
+    explicit CAutoLock(CMyMutex* pMutex);
+    virtual ~CAutoLock();
+    CAutoLock(const CAutoLock&) = delete;
+    CAutoLock& operator=(const CAutoLock&) = delete;
+
+private:
+    CMyMutex* m_pMutex;
+};
+
+class CSettingsFile {
+public:
+    static CSettingsFile* GetInstance();
+    virtual ~CSettingsFile();
+
+    // Fills m_szPath from ALLUSERSPROFILE. Returns false, and leaves the path empty, when
+    // the combined path does not fit in m_szPath; every access then reads the caller's
+    // default and drops writes, as with a missing folder.
+    bool BuildPath();
+
+    DWORD ReadInt(const wchar_t* pszKey, DWORD dwDefault);
+    // Returns a new 255-character buffer (at most 254 characters of the value); the caller
+    // frees it with delete[]. Returns nullptr only when the allocation fails.
+    wchar_t* ReadString(const wchar_t* pszKey);
+    void WriteInt(const wchar_t* pszKey, int nValue);
+    void WriteString(const wchar_t* pszKey, const wchar_t* pszText);
+
+    const wchar_t* GetPath() const { return m_szPath; }
+
+    static constexpr int kPathChars = 256;
+
+    // The pure part of BuildPath: joins a prefix and the relative settings path into a
+    // buffer of kPathChars. An empty prefix gives the bare relative path. Returns false
+    // and an empty buffer when the result would not fit.
+    static bool CombineSettingsPath(const wchar_t* pszPrefix, wchar_t (&szOut)[kPathChars]);
+
+private:
+    CSettingsFile();
+    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+
+    wchar_t m_szPath[kPathChars];
+    CMyMutex m_mutex;
+};
