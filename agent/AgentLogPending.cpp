@@ -1,0 +1,9 @@
+// Temporary: the log file library is not merged yet.
+#include "AgentLog.h"
+#include "GlimLog.h"
+
+void GlimLog(char, const wchar_t*, int, const wchar_t*, ...) {}
+namespace agent {
+void StartAgentLog() {}
+void StopAgentLog() {}
+}  // namespace agent
