@@ -1,0 +1,292 @@
+// Glimagent.exe observed from outside: the role decision and the relays, the order of the
+// notice to the settings application and the event, the status cycle in the settings
+// file, the OSD's place, image and timing on screen, the settings notices, and the exit
+// through the menu command.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "AgentProcess.h"
+#include "FakeSettingsApp.h"
+#include "GlimNames.h"
+#include "ScreenProbe.h"
+
+using namespace agenttest;
+using namespace glim;
+
+namespace {
+
+constexpr DWORD kRelayExitMs = 10000;
+
+// Runs a relay to its end; its exit code, or a failure when it did not end in time.
+::testing::AssertionResult RunRelay(const std::wstring& commandLine, DWORD* pdwElapsedMs = nullptr)
+{
+    CAgentProcess relay;
+    const ULONGLONG ullStart = GetTickCount64();
+    const DWORD dwErr = relay.Start(commandLine);
+    if (dwErr != 0)
+        return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
+    DWORD dwCode = 0xdeadbeef;
+    if (!relay.WaitExit(kRelayExitMs, &dwCode))
+        return ::testing::AssertionFailure() << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
+                                             << "\" did not end within " << kRelayExitMs << " ms";
+    if (pdwElapsedMs)
+        *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
+    if (dwCode != 0)
+        return ::testing::AssertionFailure() << "exit code " << dwCode;
+    return ::testing::AssertionSuccess();
+}
+
+bool OsdVisible(DWORD dwPid)
+{
+    HWND hOsd = screenprobe::FindOsd(dwPid);
+    return hOsd && IsWindowVisible(hOsd);
+}
+
+class AgentProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EndStrayAgents();
+        ASSERT_EQ(nullptr, FindAgentWindow()) << "an agent main instance is still running";
+        ResetSettings({{kKeyKBStatus, L"0"}});
+    }
+    void TearDown() override { EndStrayAgents(); }
+
+    // Starts the main instance; the test fails when it does not come up.
+    void StartMain(CMainAgent& main)
+    {
+        ASSERT_TRUE(main.Start()) << "the main instance did not create its window and listeners";
+    }
+
+    // Waits until the OSD of the main instance shows exactly the given cell.
+    ::testing::AssertionResult OsdShows(CMainAgent& main, int nCell, DWORD dwTimeoutMs = 5000)
+    {
+        const DWORD dwPid = main.Process().Pid();
+        if (!WaitUntil([&] { return OsdVisible(dwPid) && screenprobe::HighlightedCell() == nCell; }, dwTimeoutMs))
+            return ::testing::AssertionFailure()
+                   << "OSD visible " << OsdVisible(dwPid) << ", highlighted cell " << screenprobe::HighlightedCell()
+                   << ", wanted " << nCell;
+        return ::testing::AssertionSuccess();
+    }
+};
+
+}  // namespace
+
+TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
+{
+    // Our own handles on the events: a signal from a relay would stay on them.
+    HANDLE hOsd = CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd);
+    HANDLE hStatus = CreateEventW(nullptr, FALSE, FALSE, kEventHostStatusChange);
+    ASSERT_NE(nullptr, hOsd);
+    ASSERT_NE(nullptr, hStatus);
+    CFakeSettingsApp settingsApp;
+    ASSERT_TRUE(settingsApp.Ready());
+
+    EXPECT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    EXPECT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hOsd, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus, 0));
+    EXPECT_TRUE(settingsApp.Records().empty()) << "a relay without a main instance notified the settings app";
+    EXPECT_EQ(nullptr, FindAgentWindow()) << "a relay became a main instance";
+    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+    CloseHandle(hOsd);
+    CloseHandle(hStatus);
+}
+
+TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
+{
+    ResetSettings({{kKeyKBStatus, L"1"}});
+    CMainAgent main;
+    StartMain(main);
+    HWND hWnd = main.Window();
+    EXPECT_FALSE(IsWindowVisible(hWnd));
+    wchar_t szClass[64] = {};
+    GetClassNameW(hWnd, szClass, 64);
+    EXPECT_STREQ(L"GLIMAGENT", szClass);
+    EXPECT_NE(nullptr, GetMenu(hWnd)) << "menu 109 missing from the window class";
+
+    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
+    ASSERT_NE(nullptr, hOsd) << "no csl_osd window";
+    EXPECT_FALSE(IsWindowVisible(hOsd)) << "the OSD must not show at start-up";
+    EXPECT_EQ(0x08080008u, static_cast<DWORD>(GetWindowLongPtrW(hOsd, GWL_EXSTYLE)) & 0x08080008u);
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_POPUP), GetWindowLongPtrW(hOsd, GWL_STYLE) & WS_POPUP);
+
+    // Start-up marks the settings file with an empty Undefine key.
+    wchar_t szValue[16] = L"x";
+    GetPrivateProfileStringW(kSettingsSection, kKeyUndefine, L"absent", szValue, 16, SettingsPath().c_str());
+    EXPECT_STREQ(L"", szValue);
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "start-up must not change the status";
+}
+
+TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
+{
+    ResetSettings({{kKeyKBStatus, L"1"}});
+    CMainAgent main;
+    StartMain(main);
+    CFakeSettingsApp settingsApp;
+    ASSERT_TRUE(settingsApp.Ready());
+
+    // Other text around the command word: still a substring match.
+    ASSERT_TRUE(RunRelay(L"x cmd_service-2-osd y"));
+    ASSERT_TRUE(OsdShows(main, 1));
+    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
+    RECT rc = {};
+    ASSERT_TRUE(GetWindowRect(hOsd, &rc));
+    const RECT expected = screenprobe::ExpectedOsdRect();
+    EXPECT_EQ(expected.left, rc.left);
+    EXPECT_EQ(expected.top, rc.top);
+    EXPECT_EQ(288, rc.right - rc.left);
+    EXPECT_EQ(96, rc.bottom - rc.top);
+    EXPECT_NE(0, GetWindowLongPtrW(hOsd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "the OSD relay must not change the status";
+    const auto records = settingsApp.Records();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(1u, records[0].wParam);
+    EXPECT_EQ(0, records[0].lParam);
+    EXPECT_TRUE(main.Process().IsRunning());
+}
+
+TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
+{
+    CMainAgent main;
+    StartMain(main);
+    HWND hWnd = main.Window();
+    const DWORD dwPid = main.Process().Pid();
+
+    EXPECT_TRUE(RunRelay(L"CMD_SERVICE-2-OSD"));
+    EXPECT_TRUE(RunRelay(L"Cmd_service-3-statuschange"));
+    EXPECT_TRUE(RunRelay(L"Glimagent.exe"));
+    EXPECT_TRUE(RunRelay(L""));
+
+    EXPECT_EQ(hWnd, FindAgentWindow());
+    EXPECT_TRUE(main.Process().IsRunning());
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000)) << "a capitalised word was relayed";
+    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+}
+
+TEST_F(AgentProcessTest, StatusRelayNotifiesSettingsAppFirstThenCycles)
+{
+    CMainAgent main;
+    StartMain(main);
+    CFakeSettingsApp settingsApp;
+    ASSERT_TRUE(settingsApp.Ready());
+
+    const DWORD expected[] = {1, 2, 0};
+    DWORD dwBefore = 0;
+    for (DWORD dwNext : expected) {
+        ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+        EXPECT_TRUE(WaitUntil([&] { return ReadSetting(kKeyKBStatus, 99) == dwNext; }, 5000))
+            << "KBStatus stayed " << ReadSetting(kKeyKBStatus, 99) << ", wanted " << dwNext;
+        EXPECT_TRUE(OsdShows(main, static_cast<int>(dwNext)));
+        const auto records = settingsApp.Records();
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(0u, records.back().wParam);
+        EXPECT_EQ(dwBefore, records.back().dwStatusOnArrival);
+        EXPECT_EQ(dwBefore, records.back().dwStatusAfterPause)
+            << "the main instance reacted while the relay was still notifying the settings app";
+        dwBefore = dwNext;
+    }
+    EXPECT_EQ(3u, settingsApp.Records().size());
+}
+
+// A settings application that stops answering must neither hold the relay nor lose the
+// press.
+TEST_F(AgentProcessTest, HungSettingsAppDoesNotHoldTheRelay)
+{
+    CMainAgent main;
+    StartMain(main);
+    CFakeSettingsApp settingsApp(true);
+    ASSERT_TRUE(settingsApp.Ready());
+
+    DWORD dwElapsed = 0;
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange", &dwElapsed));
+    EXPECT_LT(dwElapsed, 8000u);
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000)) << "the press was lost";
+    EXPECT_TRUE(OsdShows(main, 1));
+}
+
+TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
+{
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(OsdShows(main, 0));
+    const ULONGLONG ullShown = GetTickCount64();
+    ASSERT_TRUE(WaitUntil([&] { return !OsdVisible(dwPid); }, 6000)) << "the OSD did not hide";
+    const ULONGLONG ullHidden = GetTickCount64() - ullShown;
+    EXPECT_GE(ullHidden, 2500u);
+    EXPECT_LE(ullHidden, 4500u);
+
+    // A second show within the three seconds switches the image at once and restarts them.
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(OsdShows(main, 0));
+    const ULONGLONG ullFirst = GetTickCount64();
+    WaitUntil([] { return false; }, 1800);
+    WriteSetting(kKeyKBStatus, L"2");
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(OsdShows(main, 2, 1000)) << "the second show did not switch the image";
+    const ULONGLONG ullSecond = GetTickCount64();
+    // Past the first show's three seconds it is still up.
+    WaitUntil([&] { return GetTickCount64() >= ullFirst + 3800; }, 5000);
+    EXPECT_TRUE(OsdVisible(dwPid)) << "the second show did not restart the hide timer";
+    ASSERT_TRUE(WaitUntil([&] { return !OsdVisible(dwPid); }, 5000));
+    const ULONGLONG ullAfterSecond = GetTickCount64() - ullSecond;
+    EXPECT_GE(ullAfterSecond, 2500u);
+    EXPECT_LE(ullAfterSecond, 4500u);
+}
+
+TEST_F(AgentProcessTest, SettingsNoticesOnlyKindZeroShowsTheOsd)
+{
+    ResetSettings({{kKeyKBStatus, L"1"}});
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+
+    // No kind stored: the notice carries -1 and does nothing.
+    ASSERT_TRUE(SignalExistingEvent(kEventUwp));
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000));
+    for (const wchar_t* pszKind : {L"1", L"2", L"3", L"4", L"-1"}) {
+        WriteSetting(kKeyUwpwParam, pszKind);
+        WriteSetting(kKeyUwplParam, L"0");
+        ASSERT_TRUE(SignalExistingEvent(kEventUwp));
+        EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000)) << "kind " << pszKind << " showed the OSD";
+    }
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+
+    // Kind 0: the settings application changed the status; it is applied and shown.
+    WriteSetting(kKeyKBStatus, L"2");
+    WriteSetting(kKeyUwpwParam, L"0");
+    ASSERT_TRUE(SignalExistingEvent(kEventUwp));
+    EXPECT_TRUE(OsdShows(main, 2));
+    EXPECT_EQ(2u, ReadSetting(kKeyKBStatus, 99)) << "a settings notice must not advance the status";
+}
+
+TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
+{
+    {
+        CMainAgent main;
+        StartMain(main);
+        const DWORD dwPid = main.Process().Pid();
+        ASSERT_TRUE(main.Exit()) << "IDM_EXIT did not end the main instance";
+        DWORD dwCode = 0xdeadbeef;
+        ASSERT_TRUE(GetExitCodeProcess(main.Process().Handle(), &dwCode));
+        EXPECT_EQ(0u, dwCode);
+        EXPECT_EQ(nullptr, FindAgentWindow());
+        EXPECT_EQ(nullptr, screenprobe::FindOsd(dwPid));
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    }
+    // A new agent can become the main instance and works.
+    CMainAgent second;
+    StartMain(second);
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+}
