@@ -290,3 +290,97 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
     EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
 }
+
+// A full-screen period (as the check would report it) holds the hotkey: the status stays
+// and no OSD shows, until the period ends. Repeated verdicts change nothing.
+TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
+{
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+    HWND hWnd = main.Window();
+
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid) || ReadSetting(kKeyKBStatus, 99) != 0; }, 1500))
+        << "a hotkey press during a full-screen period changed the status or showed the OSD";
+
+    // Only the low 32 bits count: this verdict means "not full screen" and ends the period.
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, static_cast<WPARAM>(0x100000000ull), 0));
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(OsdShows(main, 1));
+
+    // Key presses reaching the hidden window are swallowed; lux reports are answered.
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_KEYDOWN, VK_F12, 0));
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_LUX, 37, 0));
+    EXPECT_TRUE(main.Process().IsRunning());
+}
+
+namespace {
+struct DialogSearch {
+    DWORD dwPid;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindDialogProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<DialogSearch*>(lParam);
+    wchar_t szClass[16] = {};
+    GetClassNameW(hWnd, szClass, 16);
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hWnd, &dwPid);
+    if (dwPid == pSearch->dwPid && lstrcmpW(szClass, L"#32770") == 0) {
+        pSearch->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
+{
+    CMainAgent main;
+    StartMain(main);
+    DialogSearch search = {main.Process().Pid(), nullptr};
+    ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
+    ASSERT_TRUE(WaitUntil([&] {
+        search.hFound = nullptr;
+        EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&search));
+        return search.hFound != nullptr;
+    }, 5000)) << "no About box";
+    EXPECT_EQ(main.Window(), GetWindow(search.hFound, GW_OWNER));
+    EXPECT_NE(nullptr, GetDlgItem(search.hFound, IDOK));
+
+    // The box is modal: OK ends it and the agent carries on.
+    PostMessageW(search.hFound, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(search.hFound); }, 5000));
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    EXPECT_TRUE(OsdShows(main, 0));
+}
+
+// A status without an image: the window comes up but shows nothing (all colour key); the
+// next valid status shows normally.
+TEST_F(AgentProcessTest, UnknownStatusShowsNothingUntilAValidOne)
+{
+    ResetSettings({{kKeyKBStatus, L"3"}});
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(WaitUntil([&] { return OsdVisible(dwPid); }, 5000));
+    WaitUntil([] { return false; }, 300);
+    const RECT rc = screenprobe::ExpectedOsdRect();
+    for (int i = 0; i < 3; ++i) {
+        const COLORREF c = screenprobe::ScreenPixel(rc.left + i * 96 + 4, rc.top + 4);
+        EXPECT_NE(screenprobe::kHighlight, c) << "cell " << i;
+        EXPECT_NE(screenprobe::kPlainCell, c) << "cell " << i;
+    }
+    EXPECT_EQ(3u, ReadSetting(kKeyKBStatus, 99));
+
+    WriteSetting(kKeyKBStatus, L"1");
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    EXPECT_TRUE(OsdShows(main, 1));
+}
