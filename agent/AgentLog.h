@@ -1,10 +1,9 @@
-// The agent's diagnostics log under the module name "Glimagent": registered and opened when
-// the main instance starts, closed and removed when its main window is destroyed.
+// Temporary: the agent's log set-up, until the log file library is merged.
 #pragma once
 
-namespace agent {
+namespace logfilesync {
 
-void StartAgentLog();
+bool StartAgentLog();
 void StopAgentLog();
 
-}  // namespace agent
+}  // namespace logfilesync

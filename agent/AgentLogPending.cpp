@@ -3,7 +3,7 @@
 #include "GlimLog.h"
 
 void GlimLog(char, const wchar_t*, int, const wchar_t*, ...) {}
-namespace agent {
-void StartAgentLog() {}
+namespace logfilesync {
+bool StartAgentLog() { return false; }
 void StopAgentLog() {}
-}  // namespace agent
+}  // namespace logfilesync

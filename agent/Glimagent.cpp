@@ -76,7 +76,7 @@ void Shutdown()
     CInputTracking::GetInstance()->StopTracking();
     CambientLightAware::GetInstance()->UninitAmbientLightAware();
     CoUninitialize();
-    agent::StopAgentLog();
+    logfilesync::StopAgentLog();
     PostQuitMessage(0);
 }
 
@@ -184,7 +184,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     }
     // hMainMutex stays open until the process ends: it marks the session's main instance.
 
-    agent::StartAgentLog();
+    logfilesync::StartAgentLog();
     LoadStringW(hInstance, IDS_APP_TITLE, g_szMainTitle, kMaxLoadString);
     LoadStringW(hInstance, IDC_GLIMAGENT, g_szMainClass, kMaxLoadString);
     RegisterMainClass(hInstance);
