@@ -6,7 +6,6 @@
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
 #define IDI_GLIMAGENT 107
-#define IDI_SMALL 108
 #define IDC_GLIMAGENT 109
 #define IDB_OSD_OFF 133
 #define IDB_OSD_ON 134
