@@ -193,6 +193,17 @@ TEST_F(SettingsAppNotify, WritesWithoutTheLockWhenAsked)
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(eventUwp.m_hEvent, 0));
 }
 
+TEST_F(SettingsAppNotify, ValuesWithSpacesQuotesAndBackslashesArriveUnchanged)
+{
+    const std::wstring strTitles = L"Movies & TV;\"VLC\" media player;C:\\Videos\\ ;";
+    DWORD dwExitCode = 0xdeadbeef;
+    ASSERT_EQ(0u, CSettingsApp::RunNotify(CNotifyRequest().Set(kKeyFullScreenScope, strTitles).Set(kKeyInActiveTime, L""),
+                                          &dwExitCode));
+    EXPECT_EQ(settingsapp::kExitNoEvent, dwExitCode);
+    EXPECT_EQ(strTitles, settingsfile::ReadKey(kKeyFullScreenScope));
+    EXPECT_EQ(L"", settingsfile::ReadKey(kKeyInActiveTime, L"<none>")) << "an empty value must be written, not skipped";
+}
+
 TEST(SettingsAppUsage, BadCommandLinesAreRefused)
 {
     CChildProcess process;
