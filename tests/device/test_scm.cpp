@@ -45,6 +45,27 @@ TEST_F(ScmHelpers, RemovingMissingServiceSucceeds)
     EXPECT_EQ(ERROR_SUCCESS, scm::Stop(kProbeName));
 }
 
+// The service's configuration as the manager reports it.
+struct SConfig {
+    DWORD dwType = 0;
+    DWORD dwStartType = 0;
+    std::wstring binaryPath;
+};
+
+bool QueryConfig(SConfig* pConfig)
+{
+    scm::CScHandle hService = scm::OpenServiceHandle(kProbeName, SERVICE_QUERY_CONFIG);
+    BYTE buffer[8192] = {};
+    DWORD dwNeeded = 0;
+    auto* pRaw = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+    if (!hService || !QueryServiceConfigW(hService.Get(), pRaw, sizeof(buffer), &dwNeeded))
+        return false;
+    pConfig->dwType = pRaw->dwServiceType;
+    pConfig->dwStartType = pRaw->dwStartType;
+    pConfig->binaryPath = pRaw->lpBinaryPathName ? pRaw->lpBinaryPathName : L"";
+    return true;
+}
+
 TEST_F(ScmHelpers, InstallReplacesLeftoverService)
 {
     const std::wstring path = simkb::DriverPathBesideProgram();
@@ -52,18 +73,30 @@ TEST_F(ScmHelpers, InstallReplacesLeftoverService)
     // A plain CreateServiceW would now fail with ERROR_SERVICE_EXISTS.
     ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverSpec(path)));
 
-    scm::CScHandle hService = scm::OpenServiceHandle(kProbeName, SERVICE_QUERY_CONFIG);
-    ASSERT_TRUE(hService);
-    BYTE buffer[8192] = {};
-    DWORD dwNeeded = 0;
-    ASSERT_TRUE(QueryServiceConfigW(hService.Get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer), sizeof(buffer), &dwNeeded));
-    const auto* pConfig = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_KERNEL_DRIVER), pConfig->dwServiceType);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), pConfig->dwStartType);
-    EXPECT_NE(nullptr, wcsstr(pConfig->lpBinaryPathName, simkb::kDriverFileName)) << "the second install's path";
+    SConfig config;
+    ASSERT_TRUE(QueryConfig(&config));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_KERNEL_DRIVER), config.dwType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), config.dwStartType);
+    EXPECT_NE(std::wstring::npos, config.binaryPath.find(simkb::kDriverFileName)) << "the second install's path";
 
     DWORD dwErr = 0;
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StateOf(kProbeName, &dwErr));
+}
+
+TEST_F(ScmHelpers, ChangeTypeMakesServiceInteractive)
+{
+    scm::SServiceSpec spec;
+    spec.name = kProbeName;
+    spec.binaryPath = L"\"C:\\nowhere\\probe.exe\"";
+    spec.dwStartType = SERVICE_DISABLED;
+    ASSERT_EQ(ERROR_SUCCESS, scm::Install(spec));
+    ASSERT_EQ(ERROR_SUCCESS, scm::ChangeType(kProbeName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+
+    SConfig config;
+    ASSERT_TRUE(QueryConfig(&config));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS), config.dwType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), config.dwStartType) << "left as it was";
+    EXPECT_EQ(L"\"C:\\nowhere\\probe.exe\"", config.binaryPath);
 }
 
 TEST_F(ScmHelpers, StartOfMissingDriverFailsWithinDeadline)
