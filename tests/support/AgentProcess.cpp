@@ -1,26 +1,18 @@
 #include "AgentProcess.h"
 
-#include <shlwapi.h>
-
 #include <vector>
 
+#include "ChildProcess.h"
 #include "GlimNames.h"
+#include "SettingsFileTools.h"
 
 using namespace glim;
 
 namespace agenttest {
 
-std::wstring BinDir()
-{
-    wchar_t szPath[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    PathRemoveFileSpecW(szPath);
-    return std::wstring(szPath) + L"\\";
-}
-
 std::wstring AgentPath()
 {
-    return BinDir() + L"Glimagent.exe";
+    return CChildProcess::ModuleDir() + L"Glimagent.exe";
 }
 
 bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs)
@@ -178,27 +170,13 @@ void EndStrayAgents()
 
 std::wstring SettingsPath()
 {
-    wchar_t szBase[MAX_PATH] = {};
-    GetEnvironmentVariableW(kSettingsEnvVar, szBase, MAX_PATH);
-    return std::wstring(szBase) + L"\\" + kSettingsRelativePath;
+    return settingsfile::FilePath();
 }
 
 void ResetSettings(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> keys)
 {
-    const std::wstring path = SettingsPath();
-    wchar_t szDir[MAX_PATH];
-    lstrcpynW(szDir, path.c_str(), MAX_PATH);
-    PathRemoveFileSpecW(szDir);
-    // Create each missing folder level.
-    for (wchar_t* p = szDir + 3; *p; ++p) {
-        if (*p == L'\\') {
-            *p = L'\0';
-            CreateDirectoryW(szDir, nullptr);
-            *p = L'\\';
-        }
-    }
-    CreateDirectoryW(szDir, nullptr);
-    DeleteFileW(path.c_str());
+    settingsfile::EnsureFolder();
+    settingsfile::RemoveFile();
     for (const auto& key : keys)
         WriteSetting(key.first, key.second);
 }
@@ -210,7 +188,7 @@ DWORD ReadSetting(const wchar_t* pszKey, DWORD dwDefault)
 
 void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue)
 {
-    WritePrivateProfileStringW(kSettingsSection, pszKey, pszValue, SettingsPath().c_str());
+    settingsfile::WriteKey(pszKey, pszValue);
 }
 
 }  // namespace agenttest

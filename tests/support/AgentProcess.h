@@ -10,9 +10,7 @@
 
 namespace agenttest {
 
-// Folder of the running test program (build/bin), with a trailing backslash.
-std::wstring BinDir();
-// build/bin/Glimagent.exe.
+// Glimagent.exe beside the running test program (build/bin).
 std::wstring AgentPath();
 
 // Polls cond every 20 ms until it holds or the time is up; true when it held. Pumps this
@@ -22,7 +20,9 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs);
 // The agent's main window, or NULL.
 HWND FindAgentWindow();
 
-// One agent process. The destructor terminates it when it still runs.
+// One agent process. Unlike CChildProcess it passes the command line as given, with no
+// program name in front, as the service starts a relay. The destructor terminates it when
+// it still runs.
 class CAgentProcess {
 public:
     CAgentProcess() = default;
@@ -69,7 +69,7 @@ private:
 // the single-instance mutex is gone.
 void EndStrayAgents();
 
-// Settings file of the prefix (ALLUSERSPROFILE\Vessik\Glimkit\Glimkit.ini).
+// Settings file of the prefix (settingsfile::FilePath).
 std::wstring SettingsPath();
 // Deletes the settings file and writes the given keys (name, value) in its section.
 void ResetSettings(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> keys = {});
