@@ -148,6 +148,56 @@ protected:
 
 }  // namespace
 
+TEST_F(AgentE2eTest, StartupPutsTheBacklightIntoTheStoredStatus)
+{
+    struct Case {
+        const wchar_t* pszStatus;      // nullptr: key absent
+        const wchar_t* pszBrightness;  // nullptr: key absent
+        std::vector<long> expected;
+    };
+    const Case cases[] = {
+        {L"1", L"7", {7}},
+        {L"1", nullptr, {10}},
+        {L"0", L"7", {0}},
+        {L"2", L"7", {}},  // Auto waits for the ambient light
+        {L"7", L"7", {0}},  // unknown status: dark
+        {nullptr, nullptr, {0}},  // no settings at all: Off
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "KBStatus " << (c.pszStatus ? c.pszStatus : L"absent"));
+        ResetSettings();
+        if (c.pszStatus)
+            WriteSetting(kKeyKBStatus, c.pszStatus);
+        if (c.pszBrightness)
+            WriteSetting(kKeyKBBrightness, c.pszBrightness);
+        ASSERT_EQ(0u, simkb::ClearHistory());
+        CMainAgent main;
+        ASSERT_TRUE(main.Start());
+        EXPECT_TRUE(LevelsAre(c.expected));
+        if (!c.expected.empty()) {
+            EXPECT_EQ(static_cast<DWORD>(c.expected.back()), ReadSetting(kKeyCurrentKBBrightness, 99));
+        }
+        EXPECT_EQ(0u, LogCount(L"ShowOSD")) << "the OSD must not show at start-up";
+        ASSERT_TRUE(main.Exit());
+    }
+}
+
+TEST_F(AgentE2eTest, RelayedCycleSetsTheLevelOfEachStatus)
+{
+    StartMain();
+    ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange"));  // Off -> On: the user's level
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(LevelsAre({5}));
+    ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange"));  // On -> Auto: nothing until lux arrives
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 2; }, 5000));
+    EXPECT_TRUE(LevelsAre({5}));
+    ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange"));  // Auto -> Off: dark
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 0; }, 5000));
+    EXPECT_TRUE(LevelsAre({5, 0}));
+    EXPECT_EQ(0u, ReadSetting(kKeyCurrentKBBrightness, 99));
+    EXPECT_EQ(3u, LogCount(L"WM_F12", L"WndProc"));
+}
+
 // The relay tells the settings application first and signals the main instance only once
 // that notice has been handled: with a stand-in that takes 600 ms per notice, the level
 // cannot change earlier than 600 ms after the relay started.
