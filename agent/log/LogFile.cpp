@@ -114,9 +114,14 @@ bool WriteAll(HANDLE hFile, const void* pData, DWORD cb)
 void __cdecl OnInvalidParameter(const wchar_t* pszExpression, const wchar_t* pszFunction, const wchar_t* pszFile,
                                 unsigned int nLine, uintptr_t /*reserved*/)
 {
-    wprintf(L"Invalid parameter detected in function %s. File: %s Line: %d\n", pszFunction ? pszFunction : L"",
-            pszFile ? pszFile : L"", static_cast<int>(nLine));
-    wprintf(L"Expression: %s\n", pszExpression ? pszExpression : L"");
+    // Formatted by the Windows runtime (where %s takes a wide string), then written as is.
+    wchar_t szLine[1024] = {};
+    _snwprintf(szLine, 1023, L"Invalid parameter detected in function %s. File: %s Line: %d\n",
+               pszFunction ? pszFunction : L"", pszFile ? pszFile : L"", static_cast<int>(nLine));
+    fputws(szLine, stdout);
+    memset(szLine, 0, sizeof(szLine));
+    _snwprintf(szLine, 1023, L"Expression: %s\n", pszExpression ? pszExpression : L"");
+    fputws(szLine, stdout);
 }
 
 }  // namespace

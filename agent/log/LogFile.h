@@ -37,6 +37,7 @@ wchar_t* FormatMessageText(const wchar_t* pszFormat, va_list args, size_t* pnCha
 
 // Makes the runtime report an invalid parameter (for instance a malformed format) on
 // standard output and fail the call instead of ending the process. Stays for the process.
+// (The system msvcrt.dll that mingw builds use has no such hook: its functions just fail.)
 void InstallInvalidParameterHandler();
 
 class CLogFile {

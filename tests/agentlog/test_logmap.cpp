@@ -242,3 +242,41 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
     for (auto& item : nextSeq)
         EXPECT_EQ(kLines, item.second);
 }
+
+// The handler that the log installs reports an invalid parameter on standard output in two
+// lines, and a runtime call given one fails with its error return instead of ending the
+// process.
+TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
+{
+    const std::wstring program = ProgramDir() + L"\\logwriter.exe";
+    if (!FileExists(program))
+        GTEST_SKIP() << "logwriter.exe is not beside the test program";
+    CScratchDir dir;
+    const std::wstring outPath = dir.File(L"out.txt");
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    CHandle out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, out.Get());
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out.Get();
+    si.hStdError = out.Get();
+    std::wstring cmd = L"\"" + program + L"\" invalid-parameter";
+    PROCESS_INFORMATION pi = {};
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        << GetLastError();
+    CloseHandle(pi.hThread);
+    CHandle process(pi.hProcess);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 30000));
+    DWORD dwExit = 99;
+    GetExitCodeProcess(process.Get(), &dwExit);
+    EXPECT_EQ(0u, dwExit);
+    out.Reset(nullptr);
+    std::string text = ReadBytes(outPath);
+    // Standard output in text mode: each \n arrives as CR LF.
+    EXPECT_EQ(0u, text.find("Invalid parameter detected in function wcsncpy_s. File: string.c Line: 42\r\n"
+                            "Expression: count > 0\r\n"))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("carried on, error 22")) << text;  // EINVAL
+}
