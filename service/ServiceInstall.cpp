@@ -10,30 +10,53 @@ using namespace glim;
 
 namespace {
 
-enum class WaitOutcome { Reached, QueryFailed, TimedOut };
-
 // Polls the service until it reports dwWanted, sleeping the smaller of its wait hint and
-// 500 ms between queries, for at most CService::kStateWaitLimitMs. A hint of 0 (stop
-// pending) still sleeps kMinPollMs, so the poll neither spins nor floods the log.
+// 500 ms between queries, for at most CService::kStateWaitLimitMs; a failed query or the
+// limit ends it with ERROR_TIMEOUT. A hint of 0 (stop pending) still sleeps kMinPollMs, so
+// the poll neither spins nor floods the log.
 constexpr DWORD kMinPollMs = 10;
 
-WaitOutcome WaitForState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel)
+DWORD AwaitState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel, const wchar_t* pszSuccess)
 {
     const ULONGLONG ullDeadline = GetTickCount64() + CService::kStateWaitLimitMs;
     for (;;) {
         SERVICE_STATUS status = {};
         if (!QueryServiceStatus(hService, &status))
-            return WaitOutcome::QueryFailed;
-        if (status.dwCurrentState == dwWanted)
-            return WaitOutcome::Reached;
-        if (GetTickCount64() >= ullDeadline)
-            return WaitOutcome::TimedOut;
+            return ERROR_TIMEOUT;
+        if (status.dwCurrentState == dwWanted) {
+            GLIM_LOG('D', pszLabel, pszSuccess);
+            return ERROR_SUCCESS;
+        }
+        if (GetTickCount64() >= ullDeadline) {
+            GLIM_LOG('E', pszLabel, L"State %d not reached within %dms.", static_cast<int>(dwWanted),
+                     static_cast<int>(CService::kStateWaitLimitMs));
+            return ERROR_TIMEOUT;
+        }
         DWORD dwWait = status.dwWaitHint < 500 ? status.dwWaitHint : 500;
         if (dwWait < kMinPollMs)
             dwWait = kMinPollMs;
-        GLIM_LOG('D', pszLabel, L"To wait for %dms.", dwWait);
+        GLIM_LOG('D', pszLabel, L"To wait for %dms.", static_cast<int>(dwWait));
         Sleep(dwWait);
     }
+}
+
+// Opens the service control manager and this service with all access, logging a failure
+// under the caller's label.
+DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, const wchar_t* pszLabel)
+{
+    hManager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!hManager) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', pszLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    hService.Reset(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
+    if (!hService) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', pszLabel, L"OpenService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -96,18 +119,11 @@ DWORD CService::Uninstall()
         GLIM_LOG('E', kLabel, L"BeforeDeleteService failed, dwErr=%d", dwErr);
         return dwErr;
     }
-    CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!hManager) {
-        dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
+    CScopedScHandle hManager;
+    CScopedScHandle hService;
+    dwErr = OpenThisService(hManager, hService, kLabel);
+    if (dwErr != ERROR_SUCCESS)
         return dwErr;
-    }
-    CScopedScHandle hService(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
-    if (!hService) {
-        dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
     if (!DeleteService(hService.Get())) {
         dwErr = GetLastError();
         GLIM_LOG('E', kLabel, L"DeleteService failed, dwErr=%d", dwErr);
@@ -121,53 +137,30 @@ DWORD CService::Uninstall()
 DWORD CService::Start()
 {
     static const wchar_t kLabel[] = L"CService::Start";
-    CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!hManager) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
+    CScopedScHandle hManager;
+    CScopedScHandle hService;
+    DWORD dwErr = OpenThisService(hManager, hService, kLabel);
+    if (dwErr != ERROR_SUCCESS)
         return dwErr;
-    }
-    CScopedScHandle hService(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
-    if (!hService) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
     if (!StartServiceW(hService.Get(), 0, nullptr)) {
-        const DWORD dwErr = GetLastError();
+        dwErr = GetLastError();
         GLIM_LOG('E', kLabel, L"StartService failed, dwErr=%d", dwErr);
         return dwErr;
     }
-    switch (WaitForState(hService.Get(), SERVICE_RUNNING, kLabel)) {
-    case WaitOutcome::Reached:
-        GLIM_LOG('D', kLabel, L"Run service success.");
-        return ERROR_SUCCESS;
-    case WaitOutcome::TimedOut:
-        GLIM_LOG('E', kLabel, L"Service not running after %dms.", static_cast<int>(kStateWaitLimitMs));
-        return ERROR_TIMEOUT;
-    default:
-        return ERROR_TIMEOUT;
-    }
+    return AwaitState(hService.Get(), SERVICE_RUNNING, kLabel, L"Run service success.");
 }
 
 DWORD CService::Stop()
 {
     static const wchar_t kLabel[] = L"CService::Stop";
-    CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!hManager) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
+    CScopedScHandle hManager;
+    CScopedScHandle hService;
+    DWORD dwErr = OpenThisService(hManager, hService, kLabel);
+    if (dwErr != ERROR_SUCCESS)
         return dwErr;
-    }
-    CScopedScHandle hService(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
-    if (!hService) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
     SERVICE_STATUS status = {};
     if (!QueryServiceStatus(hService.Get(), &status)) {
-        const DWORD dwErr = GetLastError();
+        dwErr = GetLastError();
         GLIM_LOG('E', kLabel, L"QueryServiceStatus failed, dwErr=%d", dwErr);
         return dwErr;
     }
@@ -175,18 +168,9 @@ DWORD CService::Stop()
         return ERROR_SUCCESS;
     GLIM_LOG('D', kLabel, L"Service is not stopped.");
     if (!ControlService(hService.Get(), SERVICE_CONTROL_STOP, &status)) {
-        const DWORD dwErr = GetLastError();
+        dwErr = GetLastError();
         GLIM_LOG('E', kLabel, L"ControlService(stop) failed, dwErr=%d", dwErr);
         return dwErr;
     }
-    switch (WaitForState(hService.Get(), SERVICE_STOPPED, kLabel)) {
-    case WaitOutcome::Reached:
-        GLIM_LOG('D', kLabel, L"Stop service success.");
-        return ERROR_SUCCESS;
-    case WaitOutcome::TimedOut:
-        GLIM_LOG('E', kLabel, L"Service not stopped after %dms.", static_cast<int>(kStateWaitLimitMs));
-        return ERROR_TIMEOUT;
-    default:
-        return ERROR_TIMEOUT;
-    }
+    return AwaitState(hService.Get(), SERVICE_STOPPED, kLabel, L"Stop service success.");
 }
