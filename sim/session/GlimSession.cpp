@@ -1,0 +1,72 @@
+// glimsession: the parts of the simulated user session that Wine lacks, for the demo and
+// scripts: the console session's lock state (answered by the wtsapi32 stand-in), marking
+// an installed service interactive, and starting Wine's desktop process (explorer.exe).
+// Exit code 0 when the command did what it says, 1 when it failed, 2 for a usage error.
+#include <windows.h>
+
+#include <cwchar>
+
+#include "ServiceHarness.h"
+#include "SimSessionProtocol.h"
+
+namespace {
+
+int Usage()
+{
+    wprintf(L"usage: glimsession COMMAND\n"
+            L"  lock | unlock | unknown  set the console session's lock state the stand-in reports\n"
+            L"  clear                    forget the lock state (reads as unlocked)\n"
+            L"  interactive NAME         mark an installed service interactive (Wine: reach the desktop)\n"
+            L"  explorer                 make sure Wine's desktop process explorer.exe runs\n");
+    return 2;
+}
+
+int SetFlags(DWORD dwFlags, const wchar_t* pszWord)
+{
+    const DWORD dwErr = RegSetKeyValueW(HKEY_LOCAL_MACHINE, simsession::kRegKey, simsession::kValueSessionFlags,
+                                        REG_DWORD, &dwFlags, sizeof(dwFlags));
+    if (dwErr != ERROR_SUCCESS) {
+        wprintf(L"Could not set the session state (error %lu).\n", dwErr);
+        return 1;
+    }
+    wprintf(L"The console session now reads as %ls.\n", pszWord);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return Usage();
+    const wchar_t* pszCmd = argv[1];
+    if (argc == 2 && wcscmp(pszCmd, L"lock") == 0)
+        return SetFlags(simsession::kFlagsLocked, L"locked");
+    if (argc == 2 && wcscmp(pszCmd, L"unlock") == 0)
+        return SetFlags(simsession::kFlagsUnlocked, L"unlocked");
+    if (argc == 2 && wcscmp(pszCmd, L"unknown") == 0)
+        return SetFlags(simsession::kFlagsUnknown, L"unknown (not locked)");
+    if (argc == 2 && wcscmp(pszCmd, L"clear") == 0) {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, simsession::kRegKey);
+        wprintf(L"Session state cleared.\n");
+        return 0;
+    }
+    if (argc == 3 && wcscmp(pszCmd, L"interactive") == 0) {
+        const DWORD dwErr = svctest::MarkServiceInteractive(argv[2]);
+        if (dwErr != ERROR_SUCCESS) {
+            wprintf(L"Could not mark service %ls interactive (error %lu).\n", argv[2], dwErr);
+            return 1;
+        }
+        wprintf(L"Service %ls marked interactive.\n", argv[2]);
+        return 0;
+    }
+    if (argc == 2 && wcscmp(pszCmd, L"explorer") == 0) {
+        if (!svctest::EnsureExplorer()) {
+            wprintf(L"explorer.exe did not start.\n");
+            return 1;
+        }
+        wprintf(L"explorer.exe runs.\n");
+        return 0;
+    }
+    return Usage();
+}
