@@ -4,6 +4,8 @@
 // Exit code 0 when the command did what it says, 1 when it failed, 2 for a usage error.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 #include "ServiceHarness.h"
@@ -17,7 +19,10 @@ int Usage()
             L"  lock | unlock | unknown  set the console session's lock state the stand-in reports\n"
             L"  clear                    forget the lock state (reads as unlocked)\n"
             L"  interactive NAME         mark an installed service interactive (Wine: reach the desktop)\n"
-            L"  explorer                 make sure Wine's desktop process explorer.exe runs\n");
+            L"  explorer                 make sure Wine's desktop process explorer.exe runs\n"
+            L"  desktop [SECONDS]        keep using the display (so explorer.exe stays) until 'desktop-end'\n"
+            L"                           or SECONDS (default 600) pass\n"
+            L"  desktop-end              end a running 'desktop'\n");
     return 2;
 }
 
@@ -30,6 +35,43 @@ int SetFlags(DWORD dwFlags, const wchar_t* pszWord)
         return 1;
     }
     wprintf(L"The console session now reads as %ls.\n", pszWord);
+    return 0;
+}
+
+// Wine's desktop process ends some time after the last process that uses the display;
+// this one keeps using it until told to stop.
+constexpr const wchar_t* kDesktopEndEvent = L"GlimSessionDesktopEnd";
+
+int HoldDesktop(DWORD dwSeconds)
+{
+    HANDLE hEnd = CreateEventW(nullptr, TRUE, FALSE, kDesktopEndEvent);
+    if (!hEnd) {
+        wprintf(L"Could not create the end event (error %lu).\n", GetLastError());
+        return 1;
+    }
+    HWND hWnd = CreateWindowExW(0, L"STATIC", L"glimsession", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    if (!svctest::EnsureExplorer()) {
+        wprintf(L"explorer.exe did not start.\n");
+        CloseHandle(hEnd);
+        return 1;
+    }
+    wprintf(L"explorer.exe runs; holding the desktop.\n");
+    fflush(stdout);
+    const ULONGLONG ullDeadline = GetTickCount64() + dwSeconds * 1000ull;
+    for (;;) {
+        const ULONGLONG ullNow = GetTickCount64();
+        if (ullNow >= ullDeadline)
+            break;
+        const DWORD dwWait = MsgWaitForMultipleObjects(1, &hEnd, FALSE, static_cast<DWORD>(ullDeadline - ullNow), QS_ALLINPUT);
+        if (dwWait != WAIT_OBJECT_0 + 1)
+            break;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    if (hWnd)
+        DestroyWindow(hWnd);
+    CloseHandle(hEnd);
     return 0;
 }
 
@@ -66,6 +108,19 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         wprintf(L"explorer.exe runs.\n");
+        return 0;
+    }
+    if ((argc == 2 || argc == 3) && wcscmp(pszCmd, L"desktop") == 0) {
+        const DWORD dwSeconds = argc == 3 ? static_cast<DWORD>(_wtoi(argv[2])) : 600;
+        return HoldDesktop(dwSeconds > 0 ? dwSeconds : 600);
+    }
+    if (argc == 2 && wcscmp(pszCmd, L"desktop-end") == 0) {
+        HANDLE hEnd = OpenEventW(EVENT_MODIFY_STATE, FALSE, kDesktopEndEvent);
+        if (hEnd) {
+            SetEvent(hEnd);
+            CloseHandle(hEnd);
+        }
+        wprintf(L"Desktop holder ended (if one ran).\n");
         return 0;
     }
     return Usage();
