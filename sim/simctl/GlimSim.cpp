@@ -99,9 +99,10 @@ int DriverStatus()
 
 int Press()
 {
-    const LONG lStatus = simkb::Press();
-    if (lStatus == simkb::kStatusSuccess) {
-        wprintf(L"Hotkey pressed: %ls signalled.\n", glim::kEventHotkey);
+    unsigned long ulDir = ~0ul;
+    const LONG lStatus = simkb::Press(&ulDir);
+    if (lStatus == simkb::kStatusSuccess && ulDir < simkb::kHotkeyEventDirCount) {
+        wprintf(L"Hotkey pressed: %ls%ls signalled.\n", simkb::kHotkeyEventDirs[ulDir], glim::kEventHotkey);
         return kExitOk;
     }
     if (lStatus == simkb::kStatusNoDevice)

@@ -83,12 +83,14 @@ bool DeviceOpens()
     return CDeviceHandle().IsOpen();
 }
 
-LONG Press()
+LONG Press(unsigned long* pulDir)
 {
     SimPressResult result = {kStatusNoDevice, ~0ul};
     DWORD dwBytes = 0;
     if (DeviceRequest(IOCTL_SIMKB_PRESS, nullptr, 0, &result, sizeof(result), &dwBytes) || dwBytes != sizeof(result))
-        return kStatusNoDevice;
+        result = {kStatusNoDevice, ~0ul};
+    if (pulDir)
+        *pulDir = result.ulPath;
     return result.lStatus;
 }
 

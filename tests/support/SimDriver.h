@@ -29,8 +29,9 @@ bool DeviceOpens();
 
 // Signals the hotkey event once. Returns the driver's status: kStatusSuccess when the event
 // was set, kStatusObjectNameNotFound when nobody created it, kStatusNoDevice when the
-// driver is not there.
-LONG Press();
+// driver is not there. *pulDir, when given, gets the index into kHotkeyEventDirs of the
+// object directory that held the event (~0 when none did).
+LONG Press(unsigned long* pulDir = nullptr);
 // Makes the next n backlight requests fail the given way.
 DWORD FailNext(ULONG ulCount, SimFailMode mode);
 
