@@ -20,23 +20,6 @@ constexpr DWORD kExplorerTokenAccess = 0xF00FF;
 constexpr DWORD kFlagsWithEnvironment = CREATE_PRESERVE_CODE_AUTHZ_LEVEL | CREATE_UNICODE_ENVIRONMENT;
 static_assert(kFlagsWithEnvironment == 0x02000400, "creation flags with an environment block");
 
-// The user's full token when explorer runs with a filtered one; otherwise a primary
-// duplicate of explorer's token. NULL when neither is obtained.
-HANDLE ChooseAgentToken(HANDLE hExplorerToken)
-{
-    TOKEN_LINKED_TOKEN linked = {};
-    DWORD cbReturned = 0;
-    if (GetTokenInformation(hExplorerToken, TokenLinkedToken, &linked, sizeof(linked), &cbReturned) &&
-        linked.LinkedToken)
-        return linked.LinkedToken;
-    GLIM_LOG('D', kLabel, L"Step3: GetTokenInformation successfully.");
-    HANDLE hDuplicate = nullptr;
-    if (!DuplicateTokenEx(hExplorerToken, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
-                          &hDuplicate))
-        return nullptr;
-    return hDuplicate;
-}
-
 void EnableDebugPrivilege(HANDLE hToken)
 {
     TOKEN_PRIVILEGES privileges = {};
@@ -70,6 +53,21 @@ private:
 };
 
 }  // namespace
+
+HANDLE glim::ChooseAgentToken(HANDLE hExplorerToken)
+{
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD cbReturned = 0;
+    if (GetTokenInformation(hExplorerToken, TokenLinkedToken, &linked, sizeof(linked), &cbReturned) &&
+        linked.LinkedToken)
+        return linked.LinkedToken;
+    GLIM_LOG('D', kLabel, L"Step3: GetTokenInformation successfully.");
+    HANDLE hDuplicate = nullptr;
+    if (!DuplicateTokenEx(hExplorerToken, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
+                          &hDuplicate))
+        return nullptr;
+    return hDuplicate;
+}
 
 DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
 {

@@ -28,4 +28,8 @@ namespace glim {
 // The explorer.exe of the console session; failing that, the last explorer.exe met in any
 // session; 0 when none runs.
 DWORD FindExplorerProcessId(DWORD dwConsoleSession);
+// The token the agent runs with: the linked (full) token when explorer runs with a filtered
+// one, otherwise a primary duplicate of explorer's token. NULL when neither is obtained;
+// the caller owns the result.
+HANDLE ChooseAgentToken(HANDLE hExplorerToken);
 }  // namespace glim

@@ -271,3 +271,25 @@ TEST_F(Launcher, ExplorerThatCannotBeOpenedFails)
     EXPECT_FALSE(testlog::Contains(L"Step1: OpenProcess successfully."));
     EXPECT_TRUE(m_probe.Starts().empty());
 }
+
+TEST(LauncherToken, NoTokenWhenNeitherLinkedNorDuplicateIsObtained)
+{
+    // A handle without query or duplicate rights yields neither token.
+    HANDLE hWeak = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &hWeak));
+    SetLastError(0xdeadbeef);
+    HANDLE hChosen = glim::ChooseAgentToken(hWeak);
+    EXPECT_EQ(nullptr, hChosen);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    if (hChosen)
+        CloseHandle(hChosen);
+    CloseHandle(hWeak);
+
+    // A handle with the launcher's rights yields a token (the linked one where it exists).
+    HANDLE hFull = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, &hFull));
+    hChosen = glim::ChooseAgentToken(hFull);
+    ASSERT_NE(nullptr, hChosen);
+    CloseHandle(hChosen);
+    CloseHandle(hFull);
+}

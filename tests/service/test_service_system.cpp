@@ -382,6 +382,7 @@ TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
     scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_ALL_ACCESS);
     SERVICE_STATUS status = {};
     EXPECT_FALSE(ControlService(hService.Get(), SERVICE_CONTROL_SHUTDOWN, &status));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
 }
 
 TEST_F(GlimwardSystem, MissingServiceLogStaysMissing)

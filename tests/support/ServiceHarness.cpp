@@ -1,7 +1,6 @@
 #include "ServiceHarness.h"
 
 #include <shlobj.h>
-#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
@@ -116,8 +115,10 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWO
 
 CInstalledFile::~CInstalledFile()
 {
-    if (!m_destination.empty())
-        DeleteFileW(m_destination.c_str());
+    if (m_destination.empty())
+        return;
+    // A program that has just ended may still hold its image for a moment.
+    WaitUntil([&] { return DeleteFileW(m_destination.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; }, 5000);
 }
 
 DWORD CInstalledFile::Install(const std::wstring& source, const std::wstring& destination)
