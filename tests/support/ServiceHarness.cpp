@@ -279,17 +279,39 @@ std::wstring CServiceLogFile::Text() const
     return Utf16Text(bytes);
 }
 
+namespace {
+
+// The message of a service log line "Pid:%d  %s  %s \r\n" (without its line ending): what
+// follows the second double space, without the final space. False for other lines.
+bool MessageOfLine(const std::wstring& line, std::wstring* pMessage)
+{
+    const size_t first = line.find(L"  ");
+    const size_t second = first == std::wstring::npos ? first : line.find(L"  ", first + 2);
+    if (second == std::wstring::npos || line.size() < second + 3 || line.back() != L' ')
+        return false;
+    *pMessage = line.substr(second + 2, line.size() - second - 3);
+    return true;
+}
+
+}  // namespace
+
 int CServiceLogFile::CountMessage(const std::wstring& message) const
 {
     int nCount = 0;
+    std::wstring text;
     for (const std::wstring& line : SplitLines(Text())) {
-        // "Pid:%d  %s  %s ": the message sits after the second double space and before the
-        // final space.
-        const size_t first = line.find(L"  ");
-        const size_t second = first == std::wstring::npos ? first : line.find(L"  ", first + 2);
-        if (second == std::wstring::npos || line.empty() || line.back() != L' ')
-            continue;
-        if (line.compare(second + 2, line.size() - second - 3, message) == 0)
+        if (MessageOfLine(line, &text) && text == message)
+            ++nCount;
+    }
+    return nCount;
+}
+
+int CServiceLogFile::CountMessagePrefix(const std::wstring& prefix) const
+{
+    int nCount = 0;
+    std::wstring text;
+    for (const std::wstring& line : SplitLines(Text())) {
+        if (MessageOfLine(line, &text) && text.compare(0, prefix.size(), prefix) == 0)
             ++nCount;
     }
     return nCount;

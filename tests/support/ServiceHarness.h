@@ -107,6 +107,8 @@ public:
     std::wstring Text() const;
     // Lines whose message (after "Pid:..  time  ") is exactly the given text.
     int CountMessage(const std::wstring& message) const;
+    // Lines whose message starts with the given text.
+    int CountMessagePrefix(const std::wstring& prefix) const;
     bool WaitForMessage(const std::wstring& message, DWORD dwTimeoutMs) const;
 };
 
