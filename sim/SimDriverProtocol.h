@@ -82,6 +82,12 @@ struct SimHistoryHeader {
 
 #pragma pack(pop)
 
+// The driver and user mode may come from different compilers: the layouts are fixed.
+static_assert(sizeof(SimPressResult) == 8, "press reply layout");
+static_assert(sizeof(SimFailNext) == 8, "fail-next request layout");
+static_assert(sizeof(SimRecord) == 32, "history record layout");
+static_assert(sizeof(SimHistoryHeader) == 24, "history header layout");
+
 // The hotkey event's name (glim::kEventHotkey; GlimNames.h is user-mode only, so user-mode
 // code checks the two agree) and the object directories where the driver looks for it: the
 // service creates it with an unprefixed name, so it lives in a session-0 service's

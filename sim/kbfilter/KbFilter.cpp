@@ -260,7 +260,8 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT pDriver, PUNICODE_STRING)
 
     UNICODE_STRING deviceName;
     RtlInitUnicodeString(&deviceName, simkb::kNtDeviceName);
-    NTSTATUS status = IoCreateDevice(pDriver, 0, &deviceName, static_cast<DEVICE_TYPE>(glim::kDeviceType), 0, FALSE, &g_pDevice);
+    NTSTATUS status = IoCreateDevice(pDriver, 0, &deviceName, static_cast<DEVICE_TYPE>(glim::kDeviceType),
+                                     FILE_DEVICE_SECURE_OPEN, FALSE, &g_pDevice);
     if (!NT_SUCCESS(status))
         return status;
     UNICODE_STRING link;

@@ -14,29 +14,13 @@ constexpr DWORD kSetCode = static_cast<DWORD>(IOCTL_KBBL_SET_BRIGHTNESS);
 constexpr DWORD kGetCode = static_cast<DWORD>(IOCTL_KBBL_GET_BRIGHTNESS);
 constexpr DWORD kPressWaitMs = 5000;
 
-class CEventHandle {
-public:
-    explicit CEventHandle(HANDLE h) : m_h(h) {}
-    ~CEventHandle()
-    {
-        if (m_h)
-            CloseHandle(m_h);
-    }
-    CEventHandle(const CEventHandle&) = delete;
-    CEventHandle& operator=(const CEventHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
 using SimDriver = CDriverTest;
 
 TEST_F(SimDriver, PressSignalsServiceEventOncePerPress)
 {
     // As the service creates it: auto-reset, not signalled, unprefixed name.
     SetLastError(0xdeadbeef);
-    CEventHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+    CHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
     ASSERT_NE(nullptr, event.Get());
     ASSERT_EQ(ERROR_SUCCESS, GetLastError()) << "someone else already owns the hotkey event";
 
@@ -52,7 +36,7 @@ TEST_F(SimDriver, PressSignalsServiceEventOncePerPress)
 TEST_F(SimDriver, PressWithoutEventReportsNameNotFound)
 {
     SetLastError(0xdeadbeef);
-    CEventHandle probe(OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey));
+    CHandle probe(OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey));
     ASSERT_EQ(nullptr, probe.Get()) << "a running Glimward owns the hotkey event";
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 

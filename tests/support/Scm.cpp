@@ -133,6 +133,17 @@ DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs)
     return WaitForState(pszName, SERVICE_RUNNING, ullSpent < dwTimeoutMs ? static_cast<DWORD>(dwTimeoutMs - ullSpent) : 0);
 }
 
+DWORD ChangeType(const wchar_t* pszName, DWORD dwType)
+{
+    CScHandle hService = OpenServiceHandle(pszName, SERVICE_CHANGE_CONFIG);
+    if (!hService)
+        return GetLastError();
+    if (!ChangeServiceConfigW(hService.Get(), dwType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
 DWORD Stop(const wchar_t* pszName, DWORD dwTimeoutMs)
 {
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_STOP | SERVICE_QUERY_STATUS);
