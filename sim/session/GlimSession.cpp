@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "Scm.h"
 #include "ServiceHarness.h"
 #include "SimSessionProtocol.h"
 
@@ -94,7 +95,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (argc == 3 && wcscmp(pszCmd, L"interactive") == 0) {
-        const DWORD dwErr = svctest::MarkServiceInteractive(argv[2]);
+        const DWORD dwErr = scm::ChangeType(argv[2], SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS);
         if (dwErr != ERROR_SUCCESS) {
             wprintf(L"Could not mark service %ls interactive (error %lu).\n", argv[2], dwErr);
             return 1;

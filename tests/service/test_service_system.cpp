@@ -28,6 +28,9 @@ namespace {
 
 constexpr DWORD kWaitMs = 15000;
 const wchar_t* const kName = glim::kServiceName;
+// What the test environment (never the program) makes of the installed service under Wine,
+// so that the agent it starts reaches the user's desktop.
+constexpr DWORD kInteractiveType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
 // Removes any Glimward service at the start and again at the end, on every path.
 class CServiceGuard {
@@ -91,7 +94,7 @@ protected:
     void InstallAndStart() const
     {
         ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::MarkServiceInteractive(kName));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Start(kName));
         ASSERT_TRUE(WaitUntil([] {
             HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
@@ -166,7 +169,7 @@ TEST_F(GlimwardSystem, VerbsInstallStartStopAndUninstall)
     EXPECT_EQ(1, m_log.CountMessage(L"CreateService failed, dwErr=1073"));
     EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=1073"));
 
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::MarkServiceInteractive(kName));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
     // Start and stop: the service writes its own lines meanwhile (see the top of the file).
     ASSERT_NO_FATAL_FAILURE(Run(L"x -S"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(kName));

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "GlimNames.h"
+#include "Scm.h"
 #include "SimSessionProtocol.h"
 
 namespace svctest {
@@ -347,43 +348,15 @@ bool EnsureExplorer()
     return bRuns;
 }
 
-DWORD MarkServiceInteractive(const wchar_t* pszName)
-{
-    SC_HANDLE hManager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!hManager)
-        return GetLastError();
-    DWORD dwErr = ERROR_SUCCESS;
-    SC_HANDLE hService = OpenServiceW(hManager, pszName, SERVICE_CHANGE_CONFIG);
-    if (!hService) {
-        dwErr = GetLastError();
-    } else {
-        if (!ChangeServiceConfigW(hService, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_NO_CHANGE,
-                                  SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
-            dwErr = GetLastError();
-        CloseServiceHandle(hService);
-    }
-    CloseServiceHandle(hManager);
-    return dwErr;
-}
-
 DWORD ServiceProcessId(const wchar_t* pszName)
 {
-    SC_HANDLE hManager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!hManager)
+    scm::CScHandle hService = scm::OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD cbNeeded = 0;
+    if (!hService || !QueryServiceStatusEx(hService.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                           sizeof(status), &cbNeeded))
         return 0;
-    DWORD dwPid = 0;
-    SC_HANDLE hService = OpenServiceW(hManager, pszName, SERVICE_QUERY_STATUS);
-    if (hService) {
-        SERVICE_STATUS_PROCESS status = {};
-        DWORD cbNeeded = 0;
-        if (QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                 &cbNeeded) &&
-            status.dwCurrentState == SERVICE_RUNNING)
-            dwPid = status.dwProcessId;
-        CloseServiceHandle(hService);
-    }
-    CloseServiceHandle(hManager);
-    return dwPid;
+    return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
 }
 
 }  // namespace svctest

@@ -116,10 +116,6 @@ public:
 // prefix uses the display. True when an explorer.exe process is seen.
 bool EnsureExplorer();
 
-// Marks an installed service interactive, so that what it starts can reach the user's
-// desktop under Wine (never done by the program itself).
-DWORD MarkServiceInteractive(const wchar_t* pszName);
-
 // The process id of a running service, 0 when it does not run.
 DWORD ServiceProcessId(const wchar_t* pszName);
 
