@@ -43,6 +43,7 @@ demo_service() (
     wine reg delete "$override" /f >/dev/null 2>&1 </dev/null 9>&- || true
     rm -f "$dir/Glimward.exe" "$dir/wtsapi32.dll" "$dir/Glimagent.exe" "$probe_log" "$log"
     [ -n "$backup" ] && mv -f "$backup" "$dir/Glimagent.exe" || true
+    run "$bin/glimsim.exe" driver remove >/dev/null 2>&1 || true
   }
   trap cleanup EXIT
 
