@@ -42,23 +42,6 @@ public:
     virtual ~CServiceGuard() { scm::Remove(glim::kServiceName); }
 };
 
-// A process handle closed on every path.
-class CProcessHandle {
-public:
-    explicit CProcessHandle(HANDLE h) : m_hProcess(h) {}
-    virtual ~CProcessHandle()
-    {
-        if (m_hProcess)
-            CloseHandle(m_hProcess);
-    }
-    CProcessHandle(const CProcessHandle&) = delete;
-    CProcessHandle& operator=(const CProcessHandle&) = delete;
-    HANDLE Get() const { return m_hProcess; }
-
-private:
-    HANDLE m_hProcess;
-};
-
 double FileTimeMs(const FILETIME& ft)
 {
     return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000.0;
@@ -71,12 +54,28 @@ struct SCpu {
 
 bool ProcessCpu(HANDLE hProcess, SCpu* pCpu)
 {
+    if (!hProcess)
+        return false;
     FILETIME ftCreate, ftExit, ftKernel, ftUser;
     if (!GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser))
         return false;
     pCpu->dUserMs = FileTimeMs(ftUser);
     pCpu->dKernelMs = FileTimeMs(ftKernel);
     return true;
+}
+
+void PrintCpuRow(const wchar_t* pszWhat, bool bRead, const SCpu& before, const SCpu& after)
+{
+    if (!bRead) {
+        bench::PrintNote(L"%s: the process times could not be read (or the process ended)", pszWhat);
+        return;
+    }
+    const double dUser = after.dUserMs - before.dUserMs;
+    const double dKernel = after.dKernelMs - before.dKernelMs;
+    wchar_t szNote[128];
+    _snwprintf(szNote, 127, L"user %.1f + kernel %.1f; %.1f ms before", dUser, dKernel,
+               before.dUserMs + before.dKernelMs);
+    bench::PrintValueRow(pszWhat, dUser + dKernel, L"ms", szNote);
 }
 
 // The first backlight set request since the history was cleared.
@@ -239,39 +238,23 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
 void CSystemBench::MeasureIdle(DWORD dwSeconds)
 {
     const DWORD dwServicePid = svctest::ServiceProcessId(glim::kServiceName);
-    CProcessHandle service(dwServicePid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwServicePid) : nullptr);
+    logtest::CHandle service(dwServicePid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwServicePid) : nullptr);
+    const HANDLE hAgent = m_main.Process().Handle();
     simkb::ClearHistory();
     SCpu agentBefore, agentAfter, serviceBefore, serviceAfter;
-    const bool bAgent = ProcessCpu(m_main.Process().Handle(), &agentBefore);
-    const bool bService = service.Get() && ProcessCpu(service.Get(), &serviceBefore);
+    const bool bAgent = ProcessCpu(hAgent, &agentBefore);
+    const bool bService = ProcessCpu(service.Get(), &serviceBefore);
     const long long llStart = bench::Qpc();
     Sleep(dwSeconds * 1000);
     const double dElapsedMs = bench::CounterToMs(llStart, bench::Qpc());
-    const bool bAgentAfter = bAgent && ProcessCpu(m_main.Process().Handle(), &agentAfter);
+    const bool bAgentAfter = bAgent && ProcessCpu(hAgent, &agentAfter) && m_main.Process().IsRunning();
     const bool bServiceAfter = bService && ProcessCpu(service.Get(), &serviceAfter);
 
     wchar_t szTitle[128];
     _snwprintf(szTitle, 127, L"Idle CPU time over %.1f s in On (GetProcessTimes)", dElapsedMs / 1000.0);
     bench::PrintSection(szTitle);
-    wchar_t szNote[128];
-    if (bAgentAfter && m_main.Process().IsRunning()) {
-        const double dUser = agentAfter.dUserMs - agentBefore.dUserMs;
-        const double dKernel = agentAfter.dKernelMs - agentBefore.dKernelMs;
-        _snwprintf(szNote, 127, L"user %.1f + kernel %.1f; %.1f ms before", dUser, dKernel,
-                   agentBefore.dUserMs + agentBefore.dKernelMs);
-        bench::PrintValueRow(L"Glimagent main instance, user+kernel", dUser + dKernel, L"ms", szNote);
-    } else {
-        bench::PrintNote(L"the main instance's times could not be read (or it ended)");
-    }
-    if (bServiceAfter) {
-        const double dUser = serviceAfter.dUserMs - serviceBefore.dUserMs;
-        const double dKernel = serviceAfter.dKernelMs - serviceBefore.dKernelMs;
-        _snwprintf(szNote, 127, L"user %.1f + kernel %.1f; %.1f ms before", dUser, dKernel,
-                   serviceBefore.dUserMs + serviceBefore.dKernelMs);
-        bench::PrintValueRow(L"Glimward service, user+kernel", dUser + dKernel, L"ms", szNote);
-    } else {
-        bench::PrintNote(L"the service's times could not be read");
-    }
+    PrintCpuRow(L"Glimagent main instance, user+kernel", bAgentAfter, agentBefore, agentAfter);
+    PrintCpuRow(L"Glimward service, user+kernel", bServiceAfter, serviceBefore, serviceAfter);
     simkb::SHistory history;
     if (simkb::History(&history))
         bench::PrintNote(L"backlight requests while idle: %lu", history.header.ulTotal);
