@@ -42,21 +42,21 @@ SSummary Summarise(std::vector<double> samples)
 
 void PrintSection(const wchar_t* pszTitle)
 {
-    wprintf(L"\n== %s\n", pszTitle);
-    wprintf(L"%-56s %5s %10s %10s %10s %10s  %s\n", L"measure", L"n", L"median", L"p95", L"min", L"max", L"unit");
+    wprintf(L"\n== %ls\n", pszTitle);
+    wprintf(L"%-56ls %5ls %10ls %10ls %10ls %10ls  %ls\n", L"measure", L"n", L"median", L"p95", L"min", L"max", L"unit");
     fflush(stdout);
 }
 
 void PrintSummaryRow(const wchar_t* pszWhat, const SSummary& summary, const wchar_t* pszUnit)
 {
-    wprintf(L"%-56s %5u %10.2f %10.2f %10.2f %10.2f  %s\n", pszWhat, static_cast<unsigned>(summary.nCount),
+    wprintf(L"%-56ls %5u %10.2f %10.2f %10.2f %10.2f  %ls\n", pszWhat, static_cast<unsigned>(summary.nCount),
             summary.dMedian, summary.dP95, summary.dMin, summary.dMax, pszUnit);
     fflush(stdout);
 }
 
 void PrintValueRow(const wchar_t* pszWhat, double dValue, const wchar_t* pszUnit, const wchar_t* pszNote)
 {
-    wprintf(L"%-56s %5s %10.2f %10s %10s %10s  %s  %s\n", pszWhat, L"1", dValue, L"-", L"-", L"-", pszUnit, pszNote);
+    wprintf(L"%-56ls %5ls %10.2f %10ls %10ls %10ls  %ls  %ls\n", pszWhat, L"1", dValue, L"-", L"-", L"-", pszUnit, pszNote);
     fflush(stdout);
 }
 
@@ -67,7 +67,7 @@ void PrintNote(const wchar_t* pszFormat, ...)
     wchar_t szText[1024] = {};
     _vsnwprintf(szText, 1023, pszFormat, args);
     va_end(args);
-    wprintf(L"   %s\n", szText);
+    wprintf(L"   %ls\n", szText);
     fflush(stdout);
 }
 

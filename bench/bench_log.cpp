@@ -32,7 +32,7 @@ bool MeasureCase(const wchar_t* pszLabel, bool bExpectOn, int nCalls)
 {
     const bool bOn = logfilesync::StartAgentLog();
     if (bOn != bExpectOn) {
-        bench::PrintNote(L"%s: the log did%s start, unlike configured", pszLabel, bOn ? L"" : L" not");
+        bench::PrintNote(L"%ls: the log did%ls start, unlike configured", pszLabel, bOn ? L"" : L" not");
         logfilesync::StopAgentLog();
         return false;
     }

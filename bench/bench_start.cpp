@@ -21,7 +21,7 @@ bool TimeRuns(const std::wstring& program, int nRuns, std::vector<double>* pSamp
         const DWORD dwErr = svctest::RunProgram(program, L"", &dwExit, 30000);
         const long long llEnd = bench::Qpc();
         if (dwErr != ERROR_SUCCESS || dwExit != 0) {
-            bench::PrintNote(L"%s: run %d failed, error %lu, exit code %lu", program.c_str(), i, dwErr, dwExit);
+            bench::PrintNote(L"%ls: run %d failed, error %lu, exit code %lu", program.c_str(), i, dwErr, dwExit);
             return false;
         }
         if (i >= 0)

@@ -67,7 +67,7 @@ bool ProcessCpu(HANDLE hProcess, SCpu* pCpu)
 void PrintCpuRow(const wchar_t* pszWhat, bool bRead, const SCpu& before, const SCpu& after)
 {
     if (!bRead) {
-        bench::PrintNote(L"%s: the process times could not be read (or the process ended)", pszWhat);
+        bench::PrintNote(L"%ls: the process times could not be read (or the process ended)", pszWhat);
         return;
     }
     const double dUser = after.dUserMs - before.dUserMs;
