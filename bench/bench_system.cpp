@@ -52,10 +52,45 @@ struct SCpu {
     double dKernelMs = 0;
 };
 
+bool RunsUnderWine()
+{
+    const HMODULE hNtdll = GetModuleHandleW(L"ntdll.dll");
+    return hNtdll && GetProcAddress(hNtdll, "wine_get_version");
+}
+
+// The times of every thread the process has now. Wine's GetProcessTimes gives the calling
+// process's own times whatever the handle, while its GetThreadTimes reads each thread's
+// real times; threads that have already ended are not counted.
+bool ThreadsCpu(DWORD dwPid, SCpu* pCpu)
+{
+    logtest::CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE)
+        return false;
+    *pCpu = SCpu();
+    int nThreads = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Thread32First(snapshot.Get(), &entry); bMore; bMore = Thread32Next(snapshot.Get(), &entry)) {
+        if (entry.th32OwnerProcessID != dwPid)
+            continue;
+        logtest::CHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
+        FILETIME ftCreate, ftExit, ftKernel, ftUser;
+        if (!thread.Get() || !GetThreadTimes(thread.Get(), &ftCreate, &ftExit, &ftKernel, &ftUser))
+            continue;
+        pCpu->dUserMs += FileTimeMs(ftUser);
+        pCpu->dKernelMs += FileTimeMs(ftKernel);
+        ++nThreads;
+    }
+    return nThreads > 0;
+}
+
+// The process's CPU time so far: GetProcessTimes, or under Wine the sum over its threads.
 bool ProcessCpu(HANDLE hProcess, SCpu* pCpu)
 {
     if (!hProcess)
         return false;
+    if (RunsUnderWine())
+        return ThreadsCpu(GetProcessId(hProcess), pCpu);
     FILETIME ftCreate, ftExit, ftKernel, ftUser;
     if (!GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser))
         return false;
@@ -238,7 +273,7 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
 void CSystemBench::MeasureIdle(DWORD dwSeconds)
 {
     const DWORD dwServicePid = svctest::ServiceProcessId(glim::kServiceName);
-    logtest::CHandle service(dwServicePid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwServicePid) : nullptr);
+    logtest::CHandle service(dwServicePid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, dwServicePid) : nullptr);
     const HANDLE hAgent = m_main.Process().Handle();
     simkb::ClearHistory();
     SCpu agentBefore, agentAfter, serviceBefore, serviceAfter;
@@ -250,8 +285,9 @@ void CSystemBench::MeasureIdle(DWORD dwSeconds)
     const bool bAgentAfter = bAgent && ProcessCpu(hAgent, &agentAfter) && m_main.Process().IsRunning();
     const bool bServiceAfter = bService && ProcessCpu(service.Get(), &serviceAfter);
 
-    wchar_t szTitle[128];
-    _snwprintf(szTitle, 127, L"Idle CPU time over %.1f s in On (GetProcessTimes)", dElapsedMs / 1000.0);
+    wchar_t szTitle[256];
+    _snwprintf(szTitle, 255, L"Idle CPU time over %.1f s in On (%ls)", dElapsedMs / 1000.0,
+               RunsUnderWine() ? L"sum of GetThreadTimes: Wine's GetProcessTimes reads only the caller" : L"GetProcessTimes");
     bench::PrintSection(szTitle);
     PrintCpuRow(L"Glimagent main instance, user+kernel", bAgentAfter, agentBefore, agentAfter);
     PrintCpuRow(L"Glimward service, user+kernel", bServiceAfter, serviceBefore, serviceAfter);
