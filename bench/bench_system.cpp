@@ -58,9 +58,9 @@ bool RunsUnderWine()
     return hNtdll && GetProcAddress(hNtdll, "wine_get_version");
 }
 
-// The times of every thread the process has now. Wine's GetProcessTimes gives the calling
-// process's own times whatever the handle, while its GetThreadTimes reads each thread's
-// real times; threads that have already ended are not counted.
+// The times of every thread the process has now. Wine's GetProcessTimes does not report
+// another process's times (it gives one and the same figure for every handle), while its
+// GetThreadTimes reads each thread's own; threads that have already ended are not counted.
 bool ThreadsCpu(DWORD dwPid, SCpu* pCpu)
 {
     logtest::CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
@@ -287,7 +287,7 @@ void CSystemBench::MeasureIdle(DWORD dwSeconds)
 
     wchar_t szTitle[256];
     _snwprintf(szTitle, 255, L"Idle CPU time over %.1f s in On (%ls)", dElapsedMs / 1000.0,
-               RunsUnderWine() ? L"sum of GetThreadTimes: Wine's GetProcessTimes reads only the caller" : L"GetProcessTimes");
+               RunsUnderWine() ? L"sum of GetThreadTimes; Wine's GetProcessTimes misses other processes" : L"GetProcessTimes");
     bench::PrintSection(szTitle);
     PrintCpuRow(L"Glimagent main instance, user+kernel", bAgentAfter, agentBefore, agentAfter);
     PrintCpuRow(L"Glimward service, user+kernel", bServiceAfter, serviceBefore, serviceAfter);
