@@ -138,7 +138,7 @@ class CSystemBench {
 public:
     // Installs and starts everything; false (with a note) when something is missing.
     bool SetUp();
-    // One press; nStatus is the status it should lead to. False when the press got lost.
+    // One press; dwStatus is the status it should lead to. False when the press got lost.
     bool Press(DWORD dwStatus, SPressTimes* pTimes);
     // Waits until the OSD has hidden again (it hides three seconds after showing).
     bool WaitOsdHidden();
