@@ -117,9 +117,9 @@ bool SignalExistingEvent(const wchar_t* pszName)
     return bOk;
 }
 
-bool CMainAgent::Start(DWORD dwTimeoutMs)
+bool CMainAgent::Start(DWORD dwTimeoutMs, const std::wstring& program)
 {
-    if (m_process.Start(L"Glimagent.exe") != 0)
+    if (m_process.Start(L"Glimagent.exe", program) != 0)
         return false;
     const DWORD dwPid = m_process.Pid();
     const bool bReady = WaitUntil([&] {

@@ -54,7 +54,9 @@ public:
     CMainAgent(const CMainAgent&) = delete;
     CMainAgent& operator=(const CMainAgent&) = delete;
 
-    bool Start(DWORD dwTimeoutMs = 15000);
+    // program: the agent to start (the build's by default; the installed one for the
+    // whole system).
+    bool Start(DWORD dwTimeoutMs = 15000, const std::wstring& program = AgentPath());
     // Sends WM_COMMAND IDM_EXIT and waits for the end of the process.
     bool Exit(DWORD dwTimeoutMs = 10000);
     HWND Window() const { return m_hWnd; }
