@@ -1,0 +1,37 @@
+// Full-screen video detection: every 2 seconds a short-lived thread tests whether a video
+// plays full screen in one of the configured windows and sends the answer (WM_FULLSCREEN,
+// wParam 1 or 0) to the manager's window.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "Singleton.h"
+
+extern std::wstring g_strScopeWindowName;  // InFullScreenScopeWindowName, read once
+extern UINT_PTR g_nFullScreenTimer;        // the 2-second thread timer; 0 while stopped
+extern HWND g_hNotifyWnd;                  // receives WM_FULLSCREEN
+
+class CFullScreen {
+public:
+    static CFullScreen* GetInstance();
+    virtual ~CFullScreen();
+
+    void StartFullScreenMonitor(HWND hWnd);
+    void StopFullScreenMonitor();
+    bool IsMonitoring() const { return g_nFullScreenTimer != 0; }
+
+    static void CALLBACK FullScreenTimerProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    static void __cdecl FullScreenCheckThread(void* pArg);
+
+    int IsVedioPlayFullScreen();
+    int IsWindowInScope();
+    int IsWindowInPrimaryScreen(HWND hWnd);
+
+private:
+    CFullScreen();
+    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    int IsForegroundWindowFullScreen();
+};
