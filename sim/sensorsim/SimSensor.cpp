@@ -614,6 +614,52 @@ DWORD WINAPI BurstThread(void* pArg)
     return 0;
 }
 
+// Enter (ready) then leave, as a flaky sensor driver does.
+void FlapOnce(int nSlot)
+{
+    std::vector<ISensorManagerEvents*> sinks;
+    {
+        CLock lock;
+        for (CSimManager* pManager : g_managers) {
+            if (ISensorManagerEvents* p = pManager->SinkRef())
+                sinks.push_back(p);
+        }
+    }
+    CSimSensor* pSensor = SensorOf(nSlot);
+    for (ISensorManagerEvents* p : sinks) {
+        p->OnSensorEnter(pSensor, SENSOR_STATE_READY);
+        p->Release();
+    }
+    if (ISensorEvents* pSink = pSensor->SinkRef()) {
+        pSink->OnLeave(SlotOf(nSlot).id);
+        pSink->Release();
+    }
+    pSensor->SetEventSink(nullptr);
+}
+
+DWORD WINAPI FlapThread(void* pArg)
+{
+    BurstArgs* pArgs = static_cast<BurstArgs*>(pArg);
+    for (int i = 0; i < pArgs->nReports; ++i)
+        FlapOnce(pArgs->nSlot);
+    delete pArgs;
+    InterlockedDecrement(&g_pShared->nBurstThreads);
+    return 0;
+}
+
+void StartWorker(LPTHREAD_START_ROUTINE pfn, int nSlot, int nCount)
+{
+    BurstArgs* pArgs = new BurstArgs{nSlot, nCount};
+    InterlockedIncrement(&g_pShared->nBurstThreads);
+    HANDLE hThread = CreateThread(nullptr, 0, pfn, pArgs, 0, nullptr);
+    if (hThread) {
+        CloseHandle(hThread);
+    } else {
+        InterlockedDecrement(&g_pShared->nBurstThreads);
+        delete pArgs;
+    }
+}
+
 HRESULT RunCommand(LONG nOp, int nSlot, LONG nArg, LONG nArg2)
 {
     if (nSlot < 0 || nSlot >= kMaxSensors)
@@ -661,17 +707,12 @@ HRESULT RunCommand(LONG nOp, int nSlot, LONG nArg, LONG nArg2)
     case OpDataUpdated:
         return DeliverData(nSlot);
     case OpDataBurst:
-        for (LONG i = 0; i < nArg; ++i) {
-            BurstArgs* pArgs = new BurstArgs{nSlot, static_cast<int>(nArg2)};
-            InterlockedIncrement(&g_pShared->nBurstThreads);
-            HANDLE hThread = CreateThread(nullptr, 0, BurstThread, pArgs, 0, nullptr);
-            if (hThread) {
-                CloseHandle(hThread);
-            } else {
-                InterlockedDecrement(&g_pShared->nBurstThreads);
-                delete pArgs;
-            }
-        }
+        for (LONG i = 0; i < nArg; ++i)
+            StartWorker(BurstThread, nSlot, static_cast<int>(nArg2));
+        return S_OK;
+    case OpFlap:
+        slot.bPresent = 1;
+        StartWorker(FlapThread, nSlot, static_cast<int>(nArg));
         return S_OK;
     default:
         return E_INVALIDARG;

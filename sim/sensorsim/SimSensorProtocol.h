@@ -42,6 +42,7 @@ enum Op : LONG {
     OpStateChanged,  // OnStateChanged with the slot's state
     OpDataUpdated,   // OnDataUpdated with a report of the slot's lux
     OpDataBurst,     // nArg threads each send nArg2 data reports without waiting for them
+    OpFlap,          // one thread makes the slot enter (ready) and leave nArg times, unawaited
 };
 
 struct Shared {

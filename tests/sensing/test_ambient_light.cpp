@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,6 +36,33 @@ struct Delivery {
 std::mutex g_deliveryMutex;
 std::vector<Delivery> g_deliveries;
 std::atomic<HWND> g_hLuxWindow{nullptr};
+
+// Ends the process with a message when a round takes far too long: a corrupted map tends
+// to loop forever rather than crash.
+class CWatchdog {
+public:
+    explicit CWatchdog(DWORD dwTimeoutMs)
+        : m_hDone(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+        , m_thread([this, dwTimeoutMs] {
+            if (WaitForSingleObject(m_hDone, dwTimeoutMs) != WAIT_OBJECT_0) {
+                fprintf(stderr, "watchdog: the sensor side hung (corrupted map or deadlock)\n");
+                fflush(stderr);
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+        })
+    {
+    }
+    virtual ~CWatchdog()
+    {
+        SetEvent(m_hDone);
+        m_thread.join();
+        CloseHandle(m_hDone);
+    }
+
+private:
+    HANDLE m_hDone;
+    std::thread m_thread;
+};
 
 std::vector<Delivery> Deliveries()
 {
@@ -370,12 +398,15 @@ TEST_F(AmbientLight, SensorsLeavingWhileStoppingCorruptNothing)
     g_hLuxWindow = nullptr;  // the main thread is busy; the values are only recorded
     constexpr int kRounds = 60;
     constexpr int kSensors = 6;
+    CWatchdog watchdog(90000);
     for (int nRound = 0; nRound < kRounds; ++nRound) {
         for (int i = 0; i < kSensors; ++i)
             m_driver.Describe(i, static_cast<float>(100 * (i + 1)));
         ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware()) << "round " << nRound;
-        for (int i = 0; i < kSensors; ++i)
-            ASSERT_EQ(S_OK, m_driver.Burst(i, 2, 40));
+        for (int i = 0; i < kSensors; ++i) {
+            ASSERT_EQ(S_OK, m_driver.Burst(i, 1, 40));
+            ASSERT_EQ(S_OK, m_driver.Flap(i, 30));
+        }
         std::thread leaver([this] {
             for (int i = 0; i < kSensors; ++i)
                 m_driver.Leave(i);

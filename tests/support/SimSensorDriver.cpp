@@ -123,6 +123,11 @@ HRESULT CSimSensorDriver::Burst(int nSlot, int nThreads, int nReports)
     return Send(OpDataBurst, nSlot, nThreads, nReports);
 }
 
+HRESULT CSimSensorDriver::Flap(int nSlot, int nTimes)
+{
+    return Send(OpFlap, nSlot, nTimes);
+}
+
 bool CSimSensorDriver::WaitForBursts(DWORD dwTimeoutMs)
 {
     const DWORD dwStart = GetTickCount();

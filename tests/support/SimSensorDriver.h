@@ -37,6 +37,9 @@ public:
     HRESULT Report(int nSlot, float fLux);
     // nThreads threads of the server each send nReports reports of the slot, unawaited.
     HRESULT Burst(int nSlot, int nThreads, int nReports);
+    // A thread of the server makes the slot enter (ready) and leave nTimes, unawaited.
+    HRESULT Flap(int nSlot, int nTimes);
+    // Until every burst and flap thread has ended.
     bool WaitForBursts(DWORD dwTimeoutMs);
 
     void FailReads(int nSlot, HRESULT hr) { m_pShared->slots[nSlot].hrReadError = hr; }
