@@ -1,13 +1,17 @@
 // The keyboard controller filter driver's device and its two control requests.
 #pragma once
 
+// The simulated filter driver shares these codes; kernel-mode code gets CTL_CODE and the
+// access constants from the DDK headers it already included.
+#if !defined(_WDMDDK_)
 #include <windows.h>
 #include <winioctl.h>
+#endif
 
 namespace glim {
 
 constexpr const wchar_t* kDevicePath = L"\\\\.\\ZAREDIZURIZAZA";
-constexpr DWORD kDeviceType = 0x9C40;  // 40000
+constexpr unsigned long kDeviceType = 0x9C40;  // 40000
 
 }  // namespace glim
 

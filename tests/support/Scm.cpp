@@ -1,0 +1,220 @@
+#include "Scm.h"
+
+namespace scm {
+namespace {
+
+constexpr DWORD kPollMs = 50;
+
+// Polls pfnDone until it returns true or the deadline passes.
+template <typename F>
+bool WaitUntil(DWORD dwTimeoutMs, F&& pfnDone)
+{
+    const ULONGLONG ullDeadline = GetTickCount64() + dwTimeoutMs;
+    for (;;) {
+        if (pfnDone())
+            return true;
+        if (GetTickCount64() >= ullDeadline)
+            return false;
+        Sleep(kPollMs);
+    }
+}
+
+bool QueryStatus(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus)
+{
+    DWORD dwNeeded = 0;
+    return QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(pStatus),
+                                sizeof(*pStatus), &dwNeeded) != FALSE;
+}
+
+DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
+{
+    if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+        return status.dwServiceSpecificExitCode ? status.dwServiceSpecificExitCode : ERROR_SERVICE_SPECIFIC_ERROR;
+    return status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_NEVER_STARTED;
+}
+
+}  // namespace
+
+CScHandle& CScHandle::operator=(CScHandle&& other) noexcept
+{
+    if (this != &other) {
+        Reset(other.m_h);
+        other.m_h = nullptr;
+    }
+    return *this;
+}
+
+void CScHandle::Reset(SC_HANDLE h)
+{
+    if (m_h)
+        CloseServiceHandle(m_h);
+    m_h = h;
+}
+
+CScHandle OpenManager(DWORD dwAccess)
+{
+    return CScHandle(OpenSCManagerW(nullptr, nullptr, dwAccess));
+}
+
+CScHandle OpenServiceHandle(const wchar_t* pszName, DWORD dwAccess)
+{
+    CScHandle hManager = OpenManager(SC_MANAGER_CONNECT);
+    if (!hManager)
+        return CScHandle();
+    return CScHandle(OpenServiceW(hManager.Get(), pszName, dwAccess));
+}
+
+DWORD QueryState(const wchar_t* pszName, DWORD* pdwErr)
+{
+    CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status = {};
+    const bool bOk = hService && QueryStatus(hService.Get(), &status);
+    if (pdwErr)
+        *pdwErr = bOk ? ERROR_SUCCESS : GetLastError();
+    return bOk ? status.dwCurrentState : 0;
+}
+
+DWORD WaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs)
+{
+    CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
+    if (!hService)
+        return GetLastError();
+    DWORD dwResult = ERROR_TIMEOUT;
+    WaitUntil(dwTimeoutMs, [&] {
+        SERVICE_STATUS_PROCESS status = {};
+        if (!QueryStatus(hService.Get(), &status)) {
+            dwResult = GetLastError();
+            return true;
+        }
+        if (status.dwCurrentState == dwState) {
+            dwResult = ERROR_SUCCESS;
+            return true;
+        }
+        if (dwState == SERVICE_RUNNING && status.dwCurrentState == SERVICE_STOPPED) {
+            dwResult = ExitCodeOf(status);
+            return true;
+        }
+        return false;
+    });
+    return dwResult;
+}
+
+DWORD Install(const SServiceSpec& spec, DWORD dwTimeoutMs)
+{
+    DWORD dwErr = Remove(spec.name.c_str(), dwTimeoutMs);
+    if (dwErr)
+        return dwErr;
+    CScHandle hManager = OpenManager(SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
+    if (!hManager)
+        return GetLastError();
+    const std::wstring& display = spec.displayName.empty() ? spec.name : spec.displayName;
+    CScHandle hService(CreateServiceW(hManager.Get(), spec.name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                      spec.dwType, spec.dwStartType, SERVICE_ERROR_NORMAL,
+                                      spec.binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    return hService ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs)
+{
+    CScHandle hService = OpenServiceHandle(pszName, SERVICE_START | SERVICE_QUERY_STATUS);
+    if (!hService)
+        return GetLastError();
+    const ULONGLONG ullStart = GetTickCount64();
+    DWORD dwErr = ERROR_SUCCESS;
+    WaitUntil(dwTimeoutMs, [&] {
+        dwErr = StartServiceW(hService.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+        if (dwErr == ERROR_SERVICE_ALREADY_RUNNING)
+            dwErr = ERROR_SUCCESS;
+        return dwErr != ERROR_SERVICE_REQUEST_TIMEOUT && dwErr != ERROR_SERVICE_DATABASE_LOCKED;
+    });
+    if (dwErr)
+        return dwErr;
+    const ULONGLONG ullSpent = GetTickCount64() - ullStart;
+    return WaitForState(pszName, SERVICE_RUNNING, ullSpent < dwTimeoutMs ? static_cast<DWORD>(dwTimeoutMs - ullSpent) : 0);
+}
+
+DWORD ChangeType(const wchar_t* pszName, DWORD dwType)
+{
+    CScHandle hService = OpenServiceHandle(pszName, SERVICE_CHANGE_CONFIG);
+    if (!hService)
+        return GetLastError();
+    if (!ChangeServiceConfigW(hService.Get(), dwType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+DWORD Stop(const wchar_t* pszName, DWORD dwTimeoutMs)
+{
+    CScHandle hService = OpenServiceHandle(pszName, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (!hService) {
+        const DWORD dwErr = GetLastError();
+        return dwErr == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : dwErr;
+    }
+    SERVICE_STATUS status = {};
+    if (!ControlService(hService.Get(), SERVICE_CONTROL_STOP, &status)) {
+        const DWORD dwErr = GetLastError();
+        // Not running (yet or any more): wait for it to settle as stopped below.
+        if (dwErr != ERROR_SERVICE_NOT_ACTIVE && dwErr != ERROR_SERVICE_CANNOT_ACCEPT_CTRL)
+            return dwErr;
+    }
+    return WaitForState(pszName, SERVICE_STOPPED, dwTimeoutMs);
+}
+
+DWORD Remove(const wchar_t* pszName, DWORD dwTimeoutMs)
+{
+    DWORD dwErr = Stop(pszName, dwTimeoutMs);
+    if (dwErr)
+        return dwErr;
+    {
+        CScHandle hService = OpenServiceHandle(pszName, DELETE);
+        if (!hService) {
+            dwErr = GetLastError();
+            return dwErr == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : dwErr;
+        }
+        if (!DeleteService(hService.Get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return GetLastError();
+    }
+    // Deletion completes once every handle is closed; until then a new service of the same
+    // name cannot be created.
+    const bool bGone = WaitUntil(dwTimeoutMs, [&] {
+        CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
+        return !hService && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    });
+    return bGone ? ERROR_SUCCESS : ERROR_TIMEOUT;
+}
+
+CServiceInstall::~CServiceInstall()
+{
+    Remove();
+}
+
+DWORD CServiceInstall::Install(const SServiceSpec& spec, DWORD dwTimeoutMs)
+{
+    const DWORD dwErr = scm::Install(spec, dwTimeoutMs);
+    if (!dwErr)
+        m_name = spec.name;
+    return dwErr;
+}
+
+DWORD CServiceInstall::Start(DWORD dwTimeoutMs) const
+{
+    return Owns() ? scm::Start(m_name.c_str(), dwTimeoutMs) : ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+DWORD CServiceInstall::Stop(DWORD dwTimeoutMs) const
+{
+    return Owns() ? scm::Stop(m_name.c_str(), dwTimeoutMs) : ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+DWORD CServiceInstall::Remove(DWORD dwTimeoutMs)
+{
+    if (!Owns())
+        return ERROR_SUCCESS;
+    const DWORD dwErr = scm::Remove(m_name.c_str(), dwTimeoutMs);
+    if (!dwErr)
+        m_name.clear();
+    return dwErr;
+}
+
+}  // namespace scm

@@ -1,0 +1,188 @@
+#include "SettingsFileTools.h"
+
+#include <vector>
+
+#include "GlimNames.h"
+
+namespace settingsfile {
+
+namespace {
+
+std::wstring GetEnv(const wchar_t* pszName, bool* pbFound)
+{
+    SetLastError(0);
+    const DWORD cch = GetEnvironmentVariableW(pszName, nullptr, 0);
+    *pbFound = cch != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    if (cch == 0)
+        return std::wstring();
+    std::vector<wchar_t> vecValue(cch);
+    const DWORD cchCopied = GetEnvironmentVariableW(pszName, vecValue.data(), cch);
+    return std::wstring(vecValue.data(), cchCopied < cch ? cchCopied : 0);
+}
+
+std::wstring Parent(const std::wstring& strPath)
+{
+    const size_t pos = strPath.find_last_of(L'\\');
+    return pos == std::wstring::npos ? std::wstring() : strPath.substr(0, pos);
+}
+
+// Removes a folder tree (files and subfolders).
+void RemoveTree(const std::wstring& strPath)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW((strPath + L"\\*").c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring strName = fd.cFileName;
+            if (strName == L"." || strName == L"..")
+                continue;
+            const std::wstring strChild = strPath + L"\\" + strName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(strChild);
+            else
+                ::DeleteFileW(strChild.c_str());
+        } while (FindNextFileW(hFind, &fd));
+        FindClose(hFind);
+    }
+    RemoveDirectoryW(strPath.c_str());
+}
+
+}  // namespace
+
+std::wstring FilePath()
+{
+    bool bFound = false;
+    return GetEnv(glim::kSettingsEnvVar, &bFound) + L"\\" + glim::kSettingsRelativePath;
+}
+
+std::wstring FolderPath()
+{
+    return Parent(FilePath());
+}
+
+DWORD EnsureFolder()
+{
+    // Create each missing level, from the outermost one inwards.
+    const std::wstring strFolder = FolderPath();
+    for (size_t pos = strFolder.find(L'\\', 3); ; pos = strFolder.find(L'\\', pos + 1)) {
+        const std::wstring strLevel = strFolder.substr(0, pos);
+        if (!CreateDirectoryW(strLevel.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return GetLastError();
+        if (pos == std::wstring::npos)
+            return ERROR_SUCCESS;
+    }
+}
+
+DWORD RemoveFile()
+{
+    if (::DeleteFileW(FilePath().c_str()))
+        return ERROR_SUCCESS;
+    const DWORD dwError = GetLastError();
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : dwError;
+}
+
+bool WriteKey(const std::wstring& strKey, const std::wstring& strValue)
+{
+    return WritePrivateProfileStringW(glim::kSettingsSection, strKey.c_str(), strValue.c_str(), FilePath().c_str()) !=
+           FALSE;
+}
+
+std::wstring ReadKey(const std::wstring& strKey, const std::wstring& strDefault)
+{
+    wchar_t szValue[4096] = {};
+    GetPrivateProfileStringW(glim::kSettingsSection, strKey.c_str(), strDefault.c_str(), szValue, 4096,
+                             FilePath().c_str());
+    return szValue;
+}
+
+std::string ReadRawFile(bool* pbExists)
+{
+    if (pbExists)
+        *pbExists = false;
+    HANDLE hFile = CreateFileW(FilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return std::string();
+    if (pbExists)
+        *pbExists = true;
+    std::string strBytes;
+    char buffer[4096];
+    DWORD cbRead = 0;
+    while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead)
+        strBytes.append(buffer, cbRead);
+    CloseHandle(hFile);
+    return strBytes;
+}
+
+DWORD CreateUnicodeFile()
+{
+    HANDLE hFile = CreateFileW(FilePath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    std::wstring strText = L"\xFEFF[";
+    strText += glim::kSettingsSection;
+    strText += L"]\r\n";
+    DWORD cbWritten = 0;
+    const DWORD cb = static_cast<DWORD>(strText.size() * sizeof(wchar_t));
+    const BOOL bOk = WriteFile(hFile, strText.data(), cb, &cbWritten, nullptr);
+    const DWORD dwError = bOk && cbWritten == cb ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(hFile);
+    return dwError;
+}
+
+CSettingsReset::CSettingsReset()
+    : m_strFolder(FolderPath())
+    , m_strFile(FilePath())
+{
+    m_bCreatedFolder = GetFileAttributesW(m_strFolder.c_str()) == INVALID_FILE_ATTRIBUTES;
+    m_dwError = EnsureFolder();
+    if (!m_dwError)
+        m_dwError = RemoveFile();
+}
+
+CSettingsReset::~CSettingsReset()
+{
+    // The stored paths, not the current ones: the test may have redirected ALLUSERSPROFILE.
+    ::DeleteFileW(m_strFile.c_str());
+    if (m_bCreatedFolder)
+        RemoveDirectoryW(m_strFolder.c_str());
+}
+
+CScopedEnvVar::CScopedEnvVar(const wchar_t* pszName, const wchar_t* pszValue)
+    : m_strName(pszName)
+{
+    m_strOldValue = GetEnv(pszName, &m_bHadValue);
+    SetEnvironmentVariableW(pszName, pszValue);
+}
+
+CScopedEnvVar::~CScopedEnvVar()
+{
+    SetEnvironmentVariableW(m_strName.c_str(), m_bHadValue ? m_strOldValue.c_str() : nullptr);
+}
+
+CTempFolder::CTempFolder()
+{
+    wchar_t szTemp[MAX_PATH] = {};
+    const DWORD cch = GetTempPathW(MAX_PATH, szTemp);
+    if (cch == 0 || cch >= MAX_PATH)
+        return;
+    static LONG s_nCounter = 0;
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        wchar_t szName[64] = {};
+        _snwprintf(szName, 63, L"glimtest-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&s_nCounter));
+        std::wstring strPath = std::wstring(szTemp) + szName;
+        if (CreateDirectoryW(strPath.c_str(), nullptr)) {
+            m_strPath = strPath;
+            return;
+        }
+    }
+}
+
+CTempFolder::~CTempFolder()
+{
+    if (!m_strPath.empty())
+        RemoveTree(m_strPath);
+}
+
+}  // namespace settingsfile
