@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "RawVtable.h"
+#include "StaticFactory.h"
 #include "SimSensorProtocol.h"
 
 using namespace simsensor;
@@ -747,53 +748,21 @@ void StartServer()
 // ---------------------------------------------------------------------------------------
 // Class factory
 
-class CFactory : public IClassFactory {
-public:
-    explicit CFactory(bool bManager) : m_bManager(bManager) {}
-    virtual ~CFactory() = default;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (pOuter)
-            return CLASS_E_NOAGGREGATION;
-        if (!OpenShared())
-            return E_FAIL;
-        IUnknown* pObject = nullptr;
-        if (m_bManager) {
-            StartServer();
-            pObject = new (std::nothrow) CSimManager();
-        } else {
-            pObject = reinterpret_cast<IUnknown*>(NewValues());
-        }
-        if (!pObject)
-            return E_OUTOFMEMORY;
-        const HRESULT hr = pObject->QueryInterface(riid, ppv);
-        pObject->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+IUnknown* CreateManager()
+{
+    if (!OpenShared())
+        return nullptr;
+    StartServer();
+    return new (std::nothrow) CSimManager();
+}
 
-private:
-    bool m_bManager;
-};
+IUnknown* CreateValues()
+{
+    return OpenShared() ? reinterpret_cast<IUnknown*>(NewValues()) : nullptr;
+}
 
-CFactory g_managerFactory(true);
-CFactory g_valuesFactory(false);
+simcom::CStaticFactory g_managerFactory(CreateManager);
+simcom::CStaticFactory g_valuesFactory(CreateValues);
 
 }  // namespace
 

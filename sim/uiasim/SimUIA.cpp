@@ -8,6 +8,7 @@
 #include <new>
 
 #include "RawVtable.h"
+#include "StaticFactory.h"
 #include "SimUIAProtocol.h"
 
 using namespace simuia;
@@ -245,40 +246,12 @@ void BuildVtables()
     g_pConditionVtbl->Set(2, &Obj_Release);
 }
 
-class CFactory : public IClassFactory {
-public:
-    virtual ~CFactory() = default;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (pOuter)
-            return CLASS_E_NOAGGREGATION;
-        CObject* p = NewObject(Kind::Automation);
-        if (!p)
-            return E_OUTOFMEMORY;
-        const HRESULT hr = Obj_QueryInterface(p, riid, ppv);
-        Obj_Release(p);
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
+IUnknown* CreateAutomation()
+{
+    return reinterpret_cast<IUnknown*>(NewObject(Kind::Automation));
+}
 
-CFactory g_factory;
+simcom::CStaticFactory g_factory(CreateAutomation);
 
 }  // namespace
 
