@@ -6,6 +6,7 @@
 
 #include "GlimNames.h"
 #include "SettingsFile.h"
+#include "TestLog.h"
 
 namespace sensingtest {
 
@@ -33,6 +34,9 @@ void UsePrivateSettings()
     DeleteFileW((strFolder + L"\\Glimkit.ini").c_str());
     SetEnvironmentVariableW(glim::kSettingsEnvVar, szRoot);
     CSettingsFile::GetInstance()->BuildPath();
+    // Also brings the tests' log call into every program that uses this helper, ahead of
+    // the shared code that calls it.
+    testlog::Clear();
 }
 
 void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue)
