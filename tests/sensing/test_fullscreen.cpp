@@ -94,8 +94,21 @@ protected:
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-            ADD_FAILURE() << "starting the probe failed: " << GetLastError();
+        // Wine now and then refuses a process start with ERROR_INTERNAL_ERROR; a retry
+        // gets through.
+        BOOL bStarted = FALSE;
+        DWORD dwError = 0;
+        for (int nAttempt = 0; nAttempt < 3 && !bStarted; ++nAttempt) {
+            SetLastError(0xdeadbeef);
+            bStarted = CreateProcessW(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+            dwError = GetLastError();
+            if (!bStarted && dwError != ERROR_INTERNAL_ERROR)
+                break;
+            if (!bStarted)
+                Sleep(200);
+        }
+        if (!bStarted) {
+            ADD_FAILURE() << "starting the probe failed: " << dwError;
             return run;
         }
         // The probe may send to no window of ours, but keep serving messages meanwhile.
