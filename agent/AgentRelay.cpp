@@ -1,0 +1,34 @@
+#include "AgentRelay.h"
+
+#include "GlimNames.h"
+#include "KBBackLightMgr.h"
+
+using namespace glim;
+
+namespace agent {
+
+bool RunRelay(AgentRole role)
+{
+    RelayTarget target;
+    if (!GetRelayTarget(role, &target))
+        return false;
+    CKBBackLightMgr::GetInstance();
+
+    HWND hSettingsApp = FindWindowW(nullptr, kSettingsAppWindowTitle);
+    if (hSettingsApp) {
+        DWORD_PTR dwResult = 0;
+        SendMessageTimeoutW(hSettingsApp, WM_UWP_NOTIFY, target.wNotify, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            kNotifyTimeoutMs, &dwResult);
+    }
+
+    // The main instance's listener normally created the event; a relay that comes first
+    // creates it itself with the same parameters.
+    HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, target.pszEvent);
+    if (!hEvent)
+        return false;
+    SetEvent(hEvent);
+    CloseHandle(hEvent);
+    return true;
+}
+
+}  // namespace agent

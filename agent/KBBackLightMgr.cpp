@@ -1,0 +1,257 @@
+#include "KBBackLightMgr.h"
+
+#include <objbase.h>
+#include <process.h>
+
+#include "AgentRules.h"
+#include "GlimLog.h"
+#include "GlimNames.h"
+#include "KBBackLight.h"
+#include "PowerMonitor.h"
+#include "SettingsFile.h"
+#include "osd/OSDWindow.h"
+#include "sensing/AmbientLightAware.h"
+#include "sensing/FullScreen.h"
+#include "sensing/InputTracking.h"
+
+using namespace glim;
+using agent::ConfigNotice;
+
+namespace {
+std::atomic<CKBBackLightMgr*> g_pMgr{nullptr};
+CStaticCriticalSection g_csMgr;
+
+constexpr UINT kRecoveryAfterMs = 3000;
+
+void InActiveHandler(bool bInActive)
+{
+    CKBBackLightMgr::GetInstance()->InActiveTimerHandler(bInActive);
+}
+
+// The listeners' common loop: the event is created here (a relay may also create it, so
+// whoever comes first makes it), and each wake-up hands one message to the main window.
+// SendMessageW waits for the main thread, so all reactions run there one at a time.
+template <typename Step>
+void ServeEvent(const wchar_t* pszEvent, Step step)
+{
+    HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, pszEvent);
+    if (!hEvent)
+        return;
+    for (;;) {
+        if (WaitForSingleObject(hEvent, INFINITE) != WAIT_OBJECT_0)
+            break;
+        step();
+    }
+    CloseHandle(hEvent);
+}
+
+HWND MainWindow()
+{
+    return CKBBackLightMgr::GetInstance()->m_hWnd;
+}
+}  // namespace
+
+CKBBackLightMgr::CKBBackLightMgr()
+    : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bEnterInActive(0),
+      m_nEnterFullTimer(0), m_nLuxTimer(0), m_nRecoveryTimer(0)
+{
+}
+
+CKBBackLightMgr::~CKBBackLightMgr()
+{
+    delete m_pOSD;
+}
+
+CKBBackLightMgr* CKBBackLightMgr::GetInstance()
+{
+    return GetOrCreateInstance(g_pMgr, g_csMgr);
+}
+
+bool CKBBackLightMgr::Init(HINSTANCE hInstance, HWND hWnd)
+{
+    m_hInstance = hInstance;
+    m_hWnd = hWnd;
+    if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK)
+        return false;
+
+    CSettingsFile* pSettings = CSettingsFile::GetInstance();
+    pSettings->BuildPath();
+    pSettings->WriteString(kKeyUndefine, L"");
+
+    CambientLightAware* pAmbient = CambientLightAware::GetInstance();
+    pAmbient->m_nDarknessLux = static_cast<INT32>(pSettings->ReadInt(kKeyDarknessLux, kDefDarknessLux));
+    pAmbient->m_nDimIndoorsLux = static_cast<INT32>(pSettings->ReadInt(kKeyDimIndoorsLux, kDefDimIndoorsLux));
+    pAmbient->m_nReportInterval = static_cast<INT32>(pSettings->ReadInt(kKeyAmbientChangeTime, kDefAmbientChangeTime));
+
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    const DWORD dwStatus = pBackLight->GetKBStatus();
+    if (dwStatus == kStatusAuto)
+        pAmbient->InitAmbientLightAware();
+
+    m_pOSD = new OSDWindow(hInstance, osd::kWidth, osd::kHeight);
+    m_pOSD->Create(hInstance);
+
+    CInputTracking* pTracking = CInputTracking::GetInstance();
+    g_pfnInActiveHandler = &InActiveHandler;
+    if (dwStatus != kStatusOff) {
+        CFullScreen::GetInstance()->StartFullScreenMonitor(m_hWnd);
+        pTracking->StartTracking();
+    }
+
+    INT32 nLevel = 0;
+    if (agent::LevelForStatus(dwStatus, pBackLight->GetKBBrightness(), &nLevel))
+        pBackLight->SetKBBackLightBrightness(nLevel);
+
+    CPowerMonitor::GetInstance()->InitPowerMonitor(m_hWnd);
+
+    _beginthread(&CKBBackLightMgr::GetUWPMessageThread, 0, nullptr);
+    _beginthread(&CKBBackLightMgr::GetHostOsdThread, 0, nullptr);
+    _beginthread(&CKBBackLightMgr::GetHostStatusChangeThread, 0, nullptr);
+    return true;
+}
+
+void __cdecl CKBBackLightMgr::GetHostOsdThread(void*)
+{
+    ServeEvent(kEventHostOsd, [] {
+        GLIM_LOG('D', L"CKBBackLightMgr::GetHostOsdThread", L"F12 Fressed, only show osd");
+        SendMessageW(MainWindow(), WM_OSD, 0, 0);
+    });
+}
+
+void __cdecl CKBBackLightMgr::GetHostStatusChangeThread(void*)
+{
+    ServeEvent(kEventHostStatusChange, [] {
+        GLIM_LOG('D', L"CKBBackLightMgr::GetHostStatusChangeThread", L"F12 Fressed");
+        SendMessageW(MainWindow(), WM_F12, 0, 0);
+    });
+}
+
+void __cdecl CKBBackLightMgr::GetUWPMessageThread(void*)
+{
+    ServeEvent(kEventUwp, [] {
+        CSettingsFile* pSettings = CSettingsFile::GetInstance();
+        const INT32 nKind = static_cast<INT32>(pSettings->ReadInt(kKeyUwpwParam, kDefUwpwParam));
+        const INT32 nArgument = static_cast<INT32>(pSettings->ReadInt(kKeyUwplParam, kDefUwplParam));
+        GLIM_LOG('D', L"CKBBackLightMgr::GetUWPMessageThread", L"wparam is %d, lparam is %d", nKind, nArgument);
+        // Sign-extended: a missing kind arrives as all bits set and matches no kind.
+        SendMessageW(MainWindow(), WM_UWP_MESSAGE, static_cast<WPARAM>(static_cast<INT_PTR>(nKind)),
+                     static_cast<LPARAM>(nArgument));
+    });
+}
+
+void CKBBackLightMgr::SwitchToNextStatus()
+{
+    if (m_bFullScreen)
+        return;
+    CKBBackLight::GetInstance()->SetNextKBBackLightStatus();
+    OnConfigChange(0, 0);
+}
+
+void CKBBackLightMgr::ShowOSD()
+{
+    GLIM_LOG('D', L"CKBBackLightMgr::ShowOSD", L"ShowOSD");
+    const DWORD dwStatus = CKBBackLight::GetInstance()->GetKBStatus();
+    if (m_pOSD)
+        m_pOSD->Show(static_cast<int>(dwStatus));
+}
+
+void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
+{
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    switch (agent::ClassifyConfigNotice(wKind)) {
+    case ConfigNotice::Status:
+        GLIM_LOG('D', L"CKBBackLightMgr::OnConfigChange", L"confchange_status");
+        ApplyStatus();
+        ShowOSD();
+        break;
+    case ConfigNotice::Brightness:
+        switch (agent::ActionForBrightnessNotice(pBackLight->GetKBStatus(), lArgument)) {
+        case agent::BrightnessNoticeAction::Apply:
+            pBackLight->SetKBBackLightBrightness(static_cast<INT32>(pBackLight->GetKBBrightness()));
+            break;
+        case agent::BrightnessNoticeAction::Preview:
+            PreviewBrightness();
+            break;
+        case agent::BrightnessNoticeAction::None:
+            break;
+        }
+        break;
+    case ConfigNotice::IdleTime:
+        if (pBackLight->GetKBStatus() != kStatusOff)
+            CInputTracking::GetInstance()->StartTracking();
+        else
+            CInputTracking::GetInstance()->StopTracking();
+        break;
+    case ConfigNotice::FullScreenRule: {
+        const DWORD dwStatus = pBackLight->GetKBStatus();
+        CFullScreen* pFullScreen = CFullScreen::GetInstance();
+        if (dwStatus != kStatusOff)
+            pFullScreen->StartFullScreenMonitor(m_hWnd);
+        else
+            pFullScreen->StopFullScreenMonitor();
+        break;
+    }
+    case ConfigNotice::Ignored:
+        break;
+    }
+}
+
+// Re-applies the stored status: sensor side, level, idle tracking and full-screen check.
+void CKBBackLightMgr::ApplyStatus()
+{
+    m_bEnterInActive = 0;
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    const DWORD dwStatus = pBackLight->GetKBStatus();
+    CambientLightAware* pAmbient = CambientLightAware::GetInstance();
+    INT32 nLevel = 0;
+    if (agent::LevelForStatus(dwStatus, pBackLight->GetKBBrightness(), &nLevel)) {
+        pAmbient->UninitAmbientLightAware();
+        pBackLight->SetKBBackLightBrightness(nLevel);
+    } else {
+        pAmbient->InitAmbientLightAware();
+    }
+    CInputTracking* pTracking = CInputTracking::GetInstance();
+    if (dwStatus == kStatusOff) {
+        pTracking->StopTracking();
+        CFullScreen::GetInstance()->StopFullScreenMonitor();
+    } else {
+        pTracking->StartTracking();
+        CFullScreen::GetInstance()->StartFullScreenMonitor(m_hWnd);
+    }
+}
+
+// Shows the user's new level in Auto for three seconds after the latest notice, then
+// lets the ambient light take over again.
+void CKBBackLightMgr::PreviewBrightness()
+{
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    pBackLight->SetKBBackLightBrightness(static_cast<INT32>(pBackLight->GetKBBrightness()));
+    CambientLightAware::GetInstance()->UninitAmbientLightAware();
+    if (m_nRecoveryTimer)
+        KillTimer(nullptr, m_nRecoveryTimer);
+    m_nRecoveryTimer = SetTimer(nullptr, 0, kRecoveryAfterMs, &CKBBackLightMgr::timer_RecoveryAutoProc);
+}
+
+void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEvent, DWORD)
+{
+    GLIM_LOG('D', L"CKBBackLightMgr::timer_RecoveryAutoProc", L"timer_RecoveryAutoProc");
+    KillTimer(nullptr, idEvent);
+    // A thread timer's id may be handed out again once killed; never kill it twice.
+    CKBBackLightMgr* pMgr = CKBBackLightMgr::GetInstance();
+    if (pMgr->m_nRecoveryTimer == idEvent)
+        pMgr->m_nRecoveryTimer = 0;
+    CambientLightAware::GetInstance()->InitAmbientLightAware();
+}
+
+// The automatic rules (FullScreenHandler, InActiveTimerHandler, UpdateBrightnessByLux and
+// their timers) are in KBBackLightMgrPolicies.cpp.
+
+void CKBBackLightMgr::OnScreenOn()
+{
+    GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOn", L"OnScreenOn");
+}
+
+void CKBBackLightMgr::OnScreenOff()
+{
+    GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOff", L"OnScreenOff");
+}

@@ -1,0 +1,76 @@
+#include "ScreenProbe.h"
+
+namespace screenprobe {
+
+namespace {
+struct FindData {
+    DWORD dwPid;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindOsdProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pData = reinterpret_cast<FindData*>(lParam);
+    wchar_t szClass[64] = {};
+    GetClassNameW(hWnd, szClass, 64);
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hWnd, &dwPid);
+    if (lstrcmpW(szClass, L"csl_osd") == 0 && dwPid == pData->dwPid) {
+        pData->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND FindOsd(DWORD dwPid)
+{
+    FindData data = {dwPid, nullptr};
+    EnumWindows(FindOsdProc, reinterpret_cast<LPARAM>(&data));
+    return data.hFound;
+}
+
+RECT PrimaryMonitor()
+{
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &mi);
+    return mi.rcMonitor;
+}
+
+RECT ExpectedOsdRect()
+{
+    const RECT rc = PrimaryMonitor();
+    // Computed independently of the agent's code: centred, bottom edge 110 px up.
+    const int x = rc.left + ((rc.right - rc.left) - 288) / 2;
+    const int y = rc.bottom - 110 - 96;
+    return RECT{x, y, x + 288, y + 96};
+}
+
+COLORREF ScreenPixel(int x, int y)
+{
+    HDC hdc = GetDC(nullptr);
+    const COLORREF c = GetPixel(hdc, x, y);
+    ReleaseDC(nullptr, hdc);
+    return c;
+}
+
+int HighlightedCell()
+{
+    const RECT rc = ExpectedOsdRect();
+    int nCell = -1;
+    for (int i = 0; i < 3; ++i) {
+        // A corner of the cell: background only, no line art.
+        const COLORREF c = ScreenPixel(rc.left + i * 96 + 4, rc.top + 4);
+        if (c == kHighlight) {
+            if (nCell != -1)
+                return -1;
+            nCell = i;
+        } else if (c != kPlainCell) {
+            return -1;
+        }
+    }
+    return nCell;
+}
+
+}  // namespace screenprobe

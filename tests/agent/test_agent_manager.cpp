@@ -1,0 +1,140 @@
+// The manager's reactions in-process, where the sensing side's state can be read: which
+// notice starts or stops the sensor side, the idle tracking and the full-screen check, the
+// brightness preview's recovery timer, and the full-screen gate on the hotkey.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "AgentProcess.h"
+#include "GlimNames.h"
+#include "KBBackLightMgr.h"
+#include "SettingsFile.h"
+#include "SettingsFileTools.h"
+#include "TestLog.h"
+#include "sensing/AmbientLightAware.h"
+#include "sensing/FullScreen.h"
+#include "sensing/InputTracking.h"
+
+using namespace agenttest;
+using namespace glim;
+
+namespace {
+
+class ManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetSettings();
+        // Idle tracking runs only for a valid idle time, whose unit needs a UTF-16 file.
+        ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
+        WriteSetting(kKeyInActiveTime, L"5\x5206");
+        CSettingsFile::GetInstance()->BuildPath();
+        m_pMgr = CKBBackLightMgr::GetInstance();
+        m_pMgr->m_bFullScreen = 0;
+        m_pMgr->m_bEnterInActive = 0;
+        // Start from everything stopped.
+        WriteSetting(kKeyKBStatus, L"0");
+        m_pMgr->OnConfigChange(0, 0);
+        testlog::Clear();
+    }
+
+    static bool AmbientRunning() { return CambientLightAware::GetInstance()->IsRunning(); }
+    static bool Tracking() { return CInputTracking::GetInstance()->IsTracking(); }
+    static bool Monitoring() { return CFullScreen::GetInstance()->IsMonitoring(); }
+
+    CKBBackLightMgr* m_pMgr = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ManagerTest, StatusNoticeStartsAndStopsTheSensingSide)
+{
+    WriteSetting(kKeyFullScreen5sClose, L"1");
+    WriteSetting(kKeyKBStatus, L"2");
+    m_pMgr->m_bEnterInActive = 1;
+    m_pMgr->OnConfigChange(0, 0);
+    EXPECT_TRUE(AmbientRunning());
+    EXPECT_TRUE(Tracking());
+    EXPECT_TRUE(Monitoring());
+    EXPECT_EQ(0, m_pMgr->m_bEnterInActive) << "a status change ends an idle switch-off";
+    EXPECT_EQ(0, CambientLightAware::GetInstance()->m_nAmbientStatus);
+    EXPECT_TRUE(testlog::Contains(L"confchange_status", L"CKBBackLightMgr::OnConfigChange"));
+    EXPECT_TRUE(testlog::Contains(L"ShowOSD", L"CKBBackLightMgr::ShowOSD"));
+
+    WriteSetting(kKeyKBStatus, L"1");
+    m_pMgr->OnConfigChange(0, 0);
+    EXPECT_FALSE(AmbientRunning());
+    EXPECT_TRUE(Tracking());
+    EXPECT_TRUE(Monitoring());
+
+    WriteSetting(kKeyKBStatus, L"0");
+    m_pMgr->OnConfigChange(0, 0);
+    EXPECT_FALSE(AmbientRunning());
+    EXPECT_FALSE(Tracking());
+    EXPECT_FALSE(Monitoring());
+}
+
+TEST_F(ManagerTest, IdleAndFullScreenNoticesFollowTheStatus)
+{
+    WriteSetting(kKeyKBStatus, L"1");
+    m_pMgr->OnConfigChange(2, 0);
+    EXPECT_TRUE(Tracking());
+    WriteSetting(kKeyFullScreen5sClose, L"1");
+    m_pMgr->OnConfigChange(3, 0);
+    EXPECT_TRUE(Monitoring());
+    WriteSetting(kKeyFullScreen5sClose, L"0");
+    m_pMgr->OnConfigChange(3, 0);
+    EXPECT_FALSE(Monitoring()) << "the rule switched off must stop the check";
+
+    WriteSetting(kKeyKBStatus, L"0");
+    WriteSetting(kKeyFullScreen5sClose, L"1");
+    m_pMgr->OnConfigChange(2, 0);
+    m_pMgr->OnConfigChange(3, 0);
+    EXPECT_FALSE(Tracking());
+    EXPECT_FALSE(Monitoring());
+    // Kinds 1 to 3 log nothing of the manager's own and show no OSD (the sensing side
+    // logs its own steps).
+    for (const testlog::Line& line : testlog::Lines())
+        EXPECT_NE(0u, line.function.find(L"CKBBackLightMgr::")) << std::string(line.function.begin(), line.function.end());
+}
+
+TEST_F(ManagerTest, PreviewInAutoRestartsTheSensorThreeSecondsAfterTheLastNotice)
+{
+    WriteSetting(kKeyKBStatus, L"2");
+    m_pMgr->OnConfigChange(0, 0);
+    ASSERT_TRUE(AmbientRunning());
+    testlog::Clear();
+
+    m_pMgr->OnConfigChange(1, 0);
+    EXPECT_FALSE(AmbientRunning()) << "the preview stops the sensor side";
+    WaitUntil([] { return false; }, 1500);
+    m_pMgr->OnConfigChange(1, 0);  // a second preview restarts the three seconds
+    const ULONGLONG ullSecond = GetTickCount64();
+    ASSERT_TRUE(WaitUntil([] { return AmbientRunning(); }, 6000)) << "the recovery timer never ran";
+    const ULONGLONG ullElapsed = GetTickCount64() - ullSecond;
+    EXPECT_GE(ullElapsed, 2800u);
+    EXPECT_LE(ullElapsed, 4000u);
+    WaitUntil([] { return false; }, 500);
+    size_t nRecoveries = 0;
+    for (const auto& line : testlog::Lines())
+        nRecoveries += line.message == L"timer_RecoveryAutoProc" ? 1 : 0;
+    EXPECT_EQ(1u, nRecoveries) << "the first preview's timer was not replaced";
+
+    // Non-zero argument in Auto, or Off: no preview.
+    m_pMgr->OnConfigChange(1, 1);
+    EXPECT_TRUE(AmbientRunning());
+}
+
+TEST_F(ManagerTest, HotkeyDuringFullScreenChangesNothing)
+{
+    WriteSetting(kKeyKBStatus, L"1");
+    m_pMgr->m_bFullScreen = 1;
+    m_pMgr->SwitchToNextStatus();
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_FALSE(testlog::Contains(L"ShowOSD"));
+    m_pMgr->m_bFullScreen = 0;
+    m_pMgr->SwitchToNextStatus();
+    EXPECT_EQ(2u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_TRUE(AmbientRunning());
+    EXPECT_TRUE(testlog::Contains(L"ShowOSD"));
+}

@@ -1,0 +1,345 @@
+// Glimagent.exe observed from outside: the role decision and the relays, the order of the
+// notice to the settings application and the event, the status cycle in the settings
+// file, the OSD's place, image and timing on screen, the settings notices, and the exit
+// through the menu command.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "AgentProcess.h"
+#include "SettingsApp.h"
+#include "GlimNames.h"
+#include "ScreenProbe.h"
+
+using namespace agenttest;
+using namespace glim;
+
+namespace {
+
+constexpr DWORD kRelayExitMs = 10000;
+
+// Runs a relay to its end; its exit code, or a failure when it did not end in time.
+::testing::AssertionResult RunRelay(const std::wstring& commandLine, DWORD* pdwElapsedMs = nullptr)
+{
+    CAgentProcess relay;
+    const ULONGLONG ullStart = GetTickCount64();
+    const DWORD dwErr = relay.Start(commandLine);
+    if (dwErr != 0)
+        return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
+    DWORD dwCode = 0xdeadbeef;
+    if (!relay.WaitExit(kRelayExitMs, &dwCode))
+        return ::testing::AssertionFailure() << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
+                                             << "\" did not end within " << kRelayExitMs << " ms";
+    if (pdwElapsedMs)
+        *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
+    if (dwCode != 0)
+        return ::testing::AssertionFailure() << "exit code " << dwCode;
+    return ::testing::AssertionSuccess();
+}
+
+bool OsdVisible(DWORD dwPid)
+{
+    HWND hOsd = screenprobe::FindOsd(dwPid);
+    return hOsd && IsWindowVisible(hOsd);
+}
+
+class AgentProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EndStrayAgents();
+        ASSERT_EQ(nullptr, FindAgentWindow()) << "an agent main instance is still running";
+        ResetSettings({{kKeyKBStatus, L"0"}});
+    }
+    void TearDown() override { EndStrayAgents(); }
+
+    // Starts the main instance; the test fails when it does not come up.
+    void StartMain(CMainAgent& main)
+    {
+        ASSERT_TRUE(main.Start()) << "the main instance did not create its window and listeners";
+    }
+
+    // Waits until the OSD of the main instance shows exactly the given cell.
+    ::testing::AssertionResult OsdShows(CMainAgent& main, int nCell, DWORD dwTimeoutMs = 5000)
+    {
+        const DWORD dwPid = main.Process().Pid();
+        if (!WaitUntil([&] { return OsdVisible(dwPid) && screenprobe::HighlightedCell() == nCell; }, dwTimeoutMs))
+            return ::testing::AssertionFailure()
+                   << "OSD visible " << OsdVisible(dwPid) << ", highlighted cell " << screenprobe::HighlightedCell()
+                   << ", wanted " << nCell;
+        return ::testing::AssertionSuccess();
+    }
+};
+
+}  // namespace
+
+TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
+{
+    // Our own handles on the events: a signal from a relay would stay on them.
+    HANDLE hOsd = CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd);
+    HANDLE hStatus = CreateEventW(nullptr, FALSE, FALSE, kEventHostStatusChange);
+    ASSERT_NE(nullptr, hOsd);
+    ASSERT_NE(nullptr, hStatus);
+    CSettingsApp settingsApp;
+    ASSERT_EQ(0u, settingsApp.StartWindow());
+
+    EXPECT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    EXPECT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hOsd, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus, 0));
+    EXPECT_TRUE(settingsApp.ReadRecord().empty()) << "a relay without a main instance notified the settings app";
+    EXPECT_EQ(nullptr, FindAgentWindow()) << "a relay became a main instance";
+    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+    CloseHandle(hOsd);
+    CloseHandle(hStatus);
+}
+
+TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
+{
+    ResetSettings({{kKeyKBStatus, L"1"}});
+    CMainAgent main;
+    StartMain(main);
+    HWND hWnd = main.Window();
+    EXPECT_FALSE(IsWindowVisible(hWnd));
+    wchar_t szClass[64] = {};
+    GetClassNameW(hWnd, szClass, 64);
+    EXPECT_STREQ(L"GLIMAGENT", szClass);
+    EXPECT_NE(nullptr, GetMenu(hWnd)) << "menu 109 missing from the window class";
+
+    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
+    ASSERT_NE(nullptr, hOsd) << "no csl_osd window";
+    EXPECT_FALSE(IsWindowVisible(hOsd)) << "the OSD must not show at start-up";
+    EXPECT_EQ(0x08080008u, static_cast<DWORD>(GetWindowLongPtrW(hOsd, GWL_EXSTYLE)) & 0x08080008u);
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_POPUP), GetWindowLongPtrW(hOsd, GWL_STYLE) & WS_POPUP);
+
+    // Start-up marks the settings file with an empty Undefine key.
+    wchar_t szValue[16] = L"x";
+    GetPrivateProfileStringW(kSettingsSection, kKeyUndefine, L"absent", szValue, 16, SettingsPath().c_str());
+    EXPECT_STREQ(L"", szValue);
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "start-up must not change the status";
+}
+
+TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
+{
+    ResetSettings({{kKeyKBStatus, L"1"}});
+    CMainAgent main;
+    StartMain(main);
+
+    // Other text around the command word: still a substring match.
+    ASSERT_TRUE(RunRelay(L"x cmd_service-2-osd y"));
+    ASSERT_TRUE(OsdShows(main, 1));
+    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
+    RECT rc = {};
+    ASSERT_TRUE(GetWindowRect(hOsd, &rc));
+    const RECT expected = screenprobe::ExpectedOsdRect();
+    EXPECT_EQ(expected.left, rc.left);
+    EXPECT_EQ(expected.top, rc.top);
+    EXPECT_EQ(288, rc.right - rc.left);
+    EXPECT_EQ(96, rc.bottom - rc.top);
+    EXPECT_NE(0, GetWindowLongPtrW(hOsd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "the OSD relay must not change the status";
+    EXPECT_TRUE(main.Process().IsRunning());
+}
+
+TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
+{
+    CMainAgent main;
+    StartMain(main);
+    HWND hWnd = main.Window();
+    const DWORD dwPid = main.Process().Pid();
+
+    EXPECT_TRUE(RunRelay(L"CMD_SERVICE-2-OSD"));
+    EXPECT_TRUE(RunRelay(L"Cmd_service-3-statuschange"));
+    EXPECT_TRUE(RunRelay(L"Glimagent.exe"));
+    EXPECT_TRUE(RunRelay(L""));
+
+    EXPECT_EQ(hWnd, FindAgentWindow());
+    EXPECT_TRUE(main.Process().IsRunning());
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000)) << "a capitalised word was relayed";
+    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+}
+
+TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
+{
+    CMainAgent main;
+    StartMain(main);
+    for (DWORD dwNext : {1u, 2u, 0u}) {
+        ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+        EXPECT_TRUE(WaitUntil([&] { return ReadSetting(kKeyKBStatus, 99) == dwNext; }, 5000))
+            << "KBStatus stayed " << ReadSetting(kKeyKBStatus, 99) << ", wanted " << dwNext;
+        EXPECT_TRUE(OsdShows(main, static_cast<int>(dwNext)));
+    }
+}
+
+TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
+{
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(OsdShows(main, 0));
+    const ULONGLONG ullShown = GetTickCount64();
+    ASSERT_TRUE(WaitUntil([&] { return !OsdVisible(dwPid); }, 6000)) << "the OSD did not hide";
+    const ULONGLONG ullHidden = GetTickCount64() - ullShown;
+    EXPECT_GE(ullHidden, 2500u);
+    EXPECT_LE(ullHidden, 4500u);
+
+    // A second show within the three seconds switches the image at once and restarts them.
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(OsdShows(main, 0));
+    const ULONGLONG ullFirst = GetTickCount64();
+    WaitUntil([] { return false; }, 1800);
+    WriteSetting(kKeyKBStatus, L"2");
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(OsdShows(main, 2, 1000)) << "the second show did not switch the image";
+    const ULONGLONG ullSecond = GetTickCount64();
+    // Past the first show's three seconds it is still up.
+    WaitUntil([&] { return GetTickCount64() >= ullFirst + 3800; }, 5000);
+    EXPECT_TRUE(OsdVisible(dwPid)) << "the second show did not restart the hide timer";
+    ASSERT_TRUE(WaitUntil([&] { return !OsdVisible(dwPid); }, 5000));
+    const ULONGLONG ullAfterSecond = GetTickCount64() - ullSecond;
+    EXPECT_GE(ullAfterSecond, 2500u);
+    EXPECT_LE(ullAfterSecond, 4500u);
+}
+
+// The other kinds are checked through the log and the driver in the whole-system tests.
+TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
+{
+    ResetSettings({{kKeyKBStatus, L"1"}});
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+
+    // No kind stored: the notice carries -1 and does nothing.
+    ASSERT_TRUE(SignalExistingEvent(kEventUwp));
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000));
+
+    // Kind 0: the settings application changed the status; it is applied and shown.
+    WriteSetting(kKeyKBStatus, L"2");
+    WriteSetting(kKeyUwpwParam, L"0");
+    ASSERT_TRUE(SignalExistingEvent(kEventUwp));
+    EXPECT_TRUE(OsdShows(main, 2));
+    EXPECT_EQ(2u, ReadSetting(kKeyKBStatus, 99)) << "a settings notice must not advance the status";
+}
+
+TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
+{
+    {
+        CMainAgent main;
+        StartMain(main);
+        const DWORD dwPid = main.Process().Pid();
+        ASSERT_TRUE(main.Exit()) << "IDM_EXIT did not end the main instance";
+        DWORD dwCode = 0xdeadbeef;
+        ASSERT_TRUE(GetExitCodeProcess(main.Process().Handle(), &dwCode));
+        EXPECT_EQ(0u, dwCode);
+        EXPECT_EQ(nullptr, FindAgentWindow());
+        EXPECT_EQ(nullptr, screenprobe::FindOsd(dwPid));
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    }
+    // A new agent can become the main instance and works.
+    CMainAgent second;
+    StartMain(second);
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+}
+
+// A full-screen period (as the check would report it) holds the hotkey: the status stays
+// and no OSD shows, until the period ends. Repeated verdicts change nothing.
+TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
+{
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+    HWND hWnd = main.Window();
+
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid) || ReadSetting(kKeyKBStatus, 99) != 0; }, 1500))
+        << "a hotkey press during a full-screen period changed the status or showed the OSD";
+
+    // Only the low 32 bits count: this verdict means "not full screen" and ends the period.
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, static_cast<WPARAM>(0x100000000ull), 0));
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(OsdShows(main, 1));
+
+    // Key presses reaching the hidden window are swallowed; lux reports are answered.
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_KEYDOWN, VK_F12, 0));
+    EXPECT_EQ(0, SendMessageW(hWnd, WM_LUX, 37, 0));
+    EXPECT_TRUE(main.Process().IsRunning());
+}
+
+namespace {
+struct DialogSearch {
+    DWORD dwPid;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindDialogProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<DialogSearch*>(lParam);
+    wchar_t szClass[16] = {};
+    GetClassNameW(hWnd, szClass, 16);
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hWnd, &dwPid);
+    if (dwPid == pSearch->dwPid && lstrcmpW(szClass, L"#32770") == 0) {
+        pSearch->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
+{
+    CMainAgent main;
+    StartMain(main);
+    DialogSearch search = {main.Process().Pid(), nullptr};
+    ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
+    ASSERT_TRUE(WaitUntil([&] {
+        search.hFound = nullptr;
+        EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&search));
+        return search.hFound != nullptr;
+    }, 5000)) << "no About box";
+    EXPECT_EQ(main.Window(), GetWindow(search.hFound, GW_OWNER));
+    EXPECT_NE(nullptr, GetDlgItem(search.hFound, IDOK));
+
+    // The box is modal: OK ends it and the agent carries on.
+    PostMessageW(search.hFound, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(search.hFound); }, 5000));
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    EXPECT_TRUE(OsdShows(main, 0));
+}
+
+// A status without an image: the window comes up but shows nothing (all colour key); the
+// next valid status shows normally.
+TEST_F(AgentProcessTest, UnknownStatusShowsNothingUntilAValidOne)
+{
+    ResetSettings({{kKeyKBStatus, L"3"}});
+    CMainAgent main;
+    StartMain(main);
+    const DWORD dwPid = main.Process().Pid();
+
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    ASSERT_TRUE(WaitUntil([&] { return OsdVisible(dwPid); }, 5000));
+    WaitUntil([] { return false; }, 300);
+    const RECT rc = screenprobe::ExpectedOsdRect();
+    for (int i = 0; i < 3; ++i) {
+        const COLORREF c = screenprobe::ScreenPixel(rc.left + i * 96 + 4, rc.top + 4);
+        EXPECT_NE(screenprobe::kHighlight, c) << "cell " << i;
+        EXPECT_NE(screenprobe::kPlainCell, c) << "cell " << i;
+    }
+    EXPECT_EQ(3u, ReadSetting(kKeyKBStatus, 99));
+
+    WriteSetting(kKeyKBStatus, L"1");
+    ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
+    EXPECT_TRUE(OsdShows(main, 1));
+}

@@ -1,0 +1,82 @@
+// Helpers of the log tests: the agent's log configuration in HKLM (removed again on
+// destruction), a scratch folder, and a reader/parser for the UTF-16 log file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace logtest {
+
+// Owns HKLM\Software\Vessik\Glimagent\DbgLog (64-bit view) for one test: removes any
+// leftover at construction and the key at destruction.
+class CAgentLogConfig {
+public:
+    CAgentLogConfig();
+    ~CAgentLogConfig();
+    CAgentLogConfig(const CAgentLogConfig&) = delete;
+    CAgentLogConfig& operator=(const CAgentLogConfig&) = delete;
+
+    bool Create();  // creates the key (empty)
+    bool SetDword(const wchar_t* pszName, DWORD dwValue);
+    bool SetString(const wchar_t* pszName, const std::wstring& value);
+    // enabled 1, logpath, append, loglevel in one go.
+    bool Write(const std::wstring& path, DWORD dwAppend, DWORD dwLevel);
+    static void Remove();
+
+private:
+    HKEY m_hKey;
+};
+
+// Owns a kernel handle (null or invalid when empty).
+class CHandle {
+public:
+    explicit CHandle(HANDLE h = nullptr) : m_h(h) {}
+    ~CHandle() { Reset(nullptr); }
+    void Reset(HANDLE h)
+    {
+        if (m_h && m_h != INVALID_HANDLE_VALUE)
+            CloseHandle(m_h);
+        m_h = h;
+    }
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+// A fresh folder under the temporary folder, deleted with its content at destruction.
+class CScratchDir {
+public:
+    CScratchDir();
+    ~CScratchDir();
+    CScratchDir(const CScratchDir&) = delete;
+    CScratchDir& operator=(const CScratchDir&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+bool FileExists(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// The file's text after its byte-order mark, split at CR LF (the last, empty piece dropped).
+std::vector<std::wstring> ReadLines(const std::wstring& path);
+
+struct ParsedLine {
+    int year, month, day, hour, minute, second, milli;
+    wchar_t level;
+    std::wstring processId, threadId, function;
+    int line;
+    std::wstring message;
+};
+// Parses one line of the log format; false when it does not match.
+bool ParseLine(const std::wstring& text, ParsedLine* pOut);
+
+}  // namespace logtest

@@ -1,0 +1,194 @@
+#include "AgentProcess.h"
+
+#include <vector>
+
+#include "ChildProcess.h"
+#include "GlimNames.h"
+#include "SettingsFileTools.h"
+
+using namespace glim;
+
+namespace agenttest {
+
+std::wstring AgentPath()
+{
+    return CChildProcess::ModuleDir() + L"Glimagent.exe";
+}
+
+bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs)
+{
+    const ULONGLONG ullEnd = GetTickCount64() + dwTimeoutMs;
+    for (;;) {
+        if (cond())
+            return true;
+        if (GetTickCount64() >= ullEnd)
+            return false;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(20);
+    }
+}
+
+HWND FindAgentWindow()
+{
+    return FindWindowW(nullptr, kAgentWindowTitle);
+}
+
+CAgentProcess::~CAgentProcess()
+{
+    Terminate();
+}
+
+DWORD CAgentProcess::Start(const std::wstring& commandLine, const std::wstring& program)
+{
+    Terminate();
+    std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return GetLastError();
+    CloseHandle(pi.hThread);
+    m_hProcess = pi.hProcess;
+    m_dwPid = pi.dwProcessId;
+    return 0;
+}
+
+bool CAgentProcess::WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode)
+{
+    if (!m_hProcess)
+        return false;
+    const bool bEnded = WaitUntil([this] { return WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0; },
+                                  dwTimeoutMs);
+    if (bEnded && pdwExitCode)
+        GetExitCodeProcess(m_hProcess, pdwExitCode);
+    return bEnded;
+}
+
+bool CAgentProcess::IsRunning() const
+{
+    return m_hProcess && WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void CAgentProcess::Terminate()
+{
+    if (!m_hProcess)
+        return;
+    if (IsRunning()) {
+        TerminateProcess(m_hProcess, 1);
+        WaitForSingleObject(m_hProcess, 5000);
+    }
+    CloseHandle(m_hProcess);
+    m_hProcess = nullptr;
+    m_dwPid = 0;
+}
+
+namespace {
+bool MainMutexExists()
+{
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain);
+    if (!h)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+}  // namespace
+
+bool EventExists(const wchar_t* pszName)
+{
+    HANDLE h = OpenEventW(SYNCHRONIZE, FALSE, pszName);
+    if (!h)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+bool SignalExistingEvent(const wchar_t* pszName)
+{
+    HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, pszName);
+    if (!h)
+        return false;
+    const bool bOk = SetEvent(h) != FALSE;
+    CloseHandle(h);
+    return bOk;
+}
+
+bool CMainAgent::Start(DWORD dwTimeoutMs)
+{
+    if (m_process.Start(L"Glimagent.exe") != 0)
+        return false;
+    const DWORD dwPid = m_process.Pid();
+    const bool bReady = WaitUntil([&] {
+        HWND hWnd = FindAgentWindow();
+        DWORD dwOwner = 0;
+        if (!hWnd || !GetWindowThreadProcessId(hWnd, &dwOwner) || dwOwner != dwPid)
+            return false;
+        m_hWnd = hWnd;
+        // The listeners create their events last in the start-up.
+        return EventExists(kEventHostOsd) && EventExists(kEventHostStatusChange) && EventExists(kEventUwp);
+    }, dwTimeoutMs);
+    return bReady;
+}
+
+bool CMainAgent::Exit(DWORD dwTimeoutMs)
+{
+    if (!m_process.IsRunning())
+        return false;
+    DWORD_PTR dwResult = 0;
+    SendMessageTimeoutW(m_hWnd, WM_COMMAND, MAKEWPARAM(105, 0), 0, SMTO_NORMAL, dwTimeoutMs, &dwResult);
+    return m_process.WaitExit(dwTimeoutMs);
+}
+
+CMainAgent::~CMainAgent()
+{
+    if (m_process.IsRunning())
+        Exit(5000);
+    m_process.Terminate();
+}
+
+void EndStrayAgents()
+{
+    for (int i = 0; i < 5; ++i) {
+        HWND hWnd = FindAgentWindow();
+        if (!hWnd)
+            break;
+        DWORD dwPid = 0;
+        GetWindowThreadProcessId(hWnd, &dwPid);
+        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid);
+        if (hProcess) {
+            TerminateProcess(hProcess, 1);
+            WaitForSingleObject(hProcess, 5000);
+            CloseHandle(hProcess);
+        }
+    }
+    WaitUntil([] { return !MainMutexExists() && !FindAgentWindow(); }, 5000);
+}
+
+std::wstring SettingsPath()
+{
+    return settingsfile::FilePath();
+}
+
+void ResetSettings(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> keys)
+{
+    settingsfile::EnsureFolder();
+    settingsfile::RemoveFile();
+    for (const auto& key : keys)
+        WriteSetting(key.first, key.second);
+}
+
+DWORD ReadSetting(const wchar_t* pszKey, DWORD dwDefault)
+{
+    return GetPrivateProfileIntW(kSettingsSection, pszKey, static_cast<INT>(dwDefault), SettingsPath().c_str());
+}
+
+void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue)
+{
+    settingsfile::WriteKey(pszKey, pszValue);
+}
+
+}  // namespace agenttest

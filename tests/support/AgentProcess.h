@@ -1,0 +1,85 @@
+// Driving Glimagent.exe from a test: start it with a command line, wait for its exit or its
+// main window, end it on every path (RAII), and reset the shared settings file.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace agenttest {
+
+// Glimagent.exe beside the running test program (build/bin).
+std::wstring AgentPath();
+
+// Polls cond every 20 ms until it holds or the time is up; true when it held. Pumps this
+// thread's messages meanwhile, so windows of the test thread keep answering.
+bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs);
+
+// The agent's main window, or NULL.
+HWND FindAgentWindow();
+
+// One agent process. Unlike CChildProcess it passes the command line as given, with no
+// program name in front, as the service starts a relay. The destructor terminates it when
+// it still runs.
+class CAgentProcess {
+public:
+    CAgentProcess() = default;
+    ~CAgentProcess();
+    CAgentProcess(const CAgentProcess&) = delete;
+    CAgentProcess& operator=(const CAgentProcess&) = delete;
+
+    // Starts the program; commandLine is the whole command line (no program name is added, as
+    // the service does). Returns the CreateProcessW error code, 0 on success.
+    DWORD Start(const std::wstring& commandLine, const std::wstring& program = AgentPath());
+    // Waits for the process to end; true with its exit code when it did.
+    bool WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr);
+    bool IsRunning() const;
+    void Terminate();
+    HANDLE Handle() const { return m_hProcess; }
+    DWORD Pid() const { return m_dwPid; }
+
+private:
+    HANDLE m_hProcess = nullptr;
+    DWORD m_dwPid = 0;
+};
+
+// A main instance: started without a command word, ready once its window exists and its
+// listeners have created their events. Ends through IDM_EXIT, or is terminated.
+class CMainAgent {
+public:
+    CMainAgent() = default;
+    ~CMainAgent();
+    CMainAgent(const CMainAgent&) = delete;
+    CMainAgent& operator=(const CMainAgent&) = delete;
+
+    bool Start(DWORD dwTimeoutMs = 15000);
+    // Sends WM_COMMAND IDM_EXIT and waits for the end of the process.
+    bool Exit(DWORD dwTimeoutMs = 10000);
+    HWND Window() const { return m_hWnd; }
+    CAgentProcess& Process() { return m_process; }
+
+private:
+    CAgentProcess m_process;
+    HWND m_hWnd = nullptr;
+};
+
+// Ends every agent main instance left by an earlier test (by its window) and waits until
+// the single-instance mutex is gone.
+void EndStrayAgents();
+
+// Settings file of the prefix (settingsfile::FilePath).
+std::wstring SettingsPath();
+// Deletes the settings file and writes the given keys (name, value) in its section.
+void ResetSettings(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> keys = {});
+// Reads an integer key; dwDefault when missing.
+DWORD ReadSetting(const wchar_t* pszKey, DWORD dwDefault);
+void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue);
+
+// Signals a named event the way the settings application does (opens it; false when it
+// does not exist).
+bool SignalExistingEvent(const wchar_t* pszName);
+bool EventExists(const wchar_t* pszName);
+
+}  // namespace agenttest
