@@ -18,6 +18,7 @@
 #include "SettingsFileTools.h"
 #include "SimComServer.h"
 #include "SimDriver.h"
+#include "SimPower.h"
 #include "SimSensorDriver.h"
 
 using namespace agenttest;
@@ -32,6 +33,25 @@ const CLSID kClsidPortableDeviceValues = {0x0c15d503, 0xd017, 0x47ce, {0x90, 0x1
 std::unique_ptr<simkb::CSimDriverInstall> g_pDriver;
 DWORD g_dwInstallError = 0;
 
+// The stand-in powrprof.dll beside Glimagent.exe for one test, and Wine told to load it
+// for that program only.
+class CPowrProfBesideAgent {
+public:
+    CPowrProfBesideAgent()
+        : m_strTarget(simtest::BesideProgram(simpower::kDllName))
+        , m_override(L"Glimagent.exe", simpower::kModuleName)
+    {
+        m_bCopied = CopyFileW(simtest::BesideProgram(L"simpower\\powrprof.dll").c_str(), m_strTarget.c_str(), FALSE) != 0;
+    }
+    virtual ~CPowrProfBesideAgent() { DeleteFileW(m_strTarget.c_str()); }
+    bool Ok() const { return m_bCopied && m_override.Ok(); }
+
+private:
+    std::wstring m_strTarget;
+    simtest::CDllOverride m_override;
+    bool m_bCopied = false;
+};
+
 std::vector<long> SetLevels()
 {
     std::vector<long> levels;
@@ -45,11 +65,11 @@ std::vector<long> SetLevels()
     return levels;
 }
 
-std::wstring Levels(const std::vector<long>& levels)
+std::string Levels(const std::vector<long>& levels)
 {
-    std::wstring text;
+    std::string text;
     for (long l : levels)
-        text += std::to_wstring(l) + L" ";
+        text += std::to_string(l) + " ";
     return text;
 }
 
@@ -97,7 +117,7 @@ protected:
         const std::vector<long> actual = SetLevels();
         if (actual == expected)
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "set requests: " << std::string(Levels(actual).begin(), Levels(actual).end());
+        return ::testing::AssertionFailure() << "set requests: " << Levels(actual);
     }
 
     simtest::CSimComRegistration m_managerReg{kClsidSensorManager, simsensor::kDllName};
@@ -165,5 +185,46 @@ TEST_F(PoliciesE2eTest, IdleSwitchesOffAndInputBringsTheLightBack)
     ASSERT_EQ(1u, SendInput(1, &input, sizeof(input)));
     EXPECT_TRUE(LevelsBecome({7, 0, 7}));
     EXPECT_EQ(1u, LogCount(L"active-- not full"));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+TEST_F(PoliciesE2eTest, FullScreenVideoSwitchesOffAfterFiveSecondsAndBackWhenItEnds)
+{
+    CPowrProfBesideAgent powrprof;
+    ASSERT_TRUE(powrprof.Ok());
+    simtest::CSimExecutionState state(ES_DISPLAY_REQUIRED | ES_USER_PRESENT);
+    ASSERT_TRUE(state.Ok());
+    WriteSetting(kKeyKBStatus, L"1");
+    WriteSetting(kKeyKBBrightness, L"7");
+    WriteSetting(kKeyFullScreen5sClose, L"1");
+    WriteSetting(kKeyFullScreenScope, L" - Movies & TV");
+    ASSERT_TRUE(m_main.Start());
+    EXPECT_TRUE(LevelsBecome({7}));
+
+    HMONITOR hPrimary = MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    ASSERT_TRUE(GetMonitorInfoW(hPrimary, &info));
+    const RECT& rc = info.rcMonitor;
+    HWND hVideo = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"Clip - Movies & TV", WS_POPUP | WS_VISIBLE, rc.left, rc.top,
+                                  rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hVideo);
+    SetForegroundWindow(hVideo);
+    if (GetForegroundWindow() != hVideo) {
+        DestroyWindow(hVideo);
+        GTEST_SKIP() << "this display does not let the test's window into the foreground";
+    }
+    // Seen within one 2-second check, switched off 5 seconds later.
+    EXPECT_TRUE(WaitUntil([this] { return LogCount(L"enter full") == 1; }, 5000))
+        << "checks " << LogCount(L"IsVedioPlayFullScreen") << ", display " << LogCount(L"ES_DISPLAY_REQUIRED") << ", scope "
+        << LogCount(L"WindowInScope") << ", primary " << LogCount(L"WindowInPrimaryScreen") << ", covering "
+        << LogCount(L"IsForegroundWindowFullScreen");
+    EXPECT_TRUE(LevelsBecome({7}, 3000)) << "not before the 5 seconds";
+    EXPECT_TRUE(LevelsBecome({7, 0}, 6000));
+    EXPECT_EQ(1u, LogCount(L"timer_enterfullproc"));
+    // The video ends: the user's level again.
+    DestroyWindow(hVideo);
+    EXPECT_TRUE(LevelsBecome({7, 0, 7}, 6000));
+    EXPECT_EQ(1u, LogCount(L"exit full"));
     ASSERT_TRUE(m_main.Exit());
 }

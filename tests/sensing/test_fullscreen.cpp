@@ -127,7 +127,7 @@ protected:
         return {m_rcPrimary.left + dl, m_rcPrimary.top + dt, m_rcPrimary.right - dr, m_rcPrimary.bottom - db};
     }
 
-    CDllOverride m_override{kProbe, simpower::kDllName};
+    CDllOverride m_override{kProbe, simpower::kModuleName};
     CSimExecutionState m_state{kDisplayRequired};
     CSimComRegistration m_uia{kCLSID_CUIAutomation, simuia::kDllName};
     CSimUIADriver m_uiaDriver;

@@ -2,6 +2,21 @@
 
 namespace simtest {
 
+namespace {
+// RegCreateKeyExW and RegSetValueExW: Wine 8's RegSetKeyValueW returned success here while
+// a program started afterwards did not see the value.
+LONG SetValue(const wchar_t* pszKey, const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData)
+{
+    HKEY hKey = nullptr;
+    LONG lError = RegCreateKeyExW(HKEY_CURRENT_USER, pszKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr);
+    if (lError != ERROR_SUCCESS)
+        return lError;
+    lError = RegSetValueExW(hKey, pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData);
+    RegCloseKey(hKey);
+    return lError;
+}
+}  // namespace
+
 CSimExecutionState::CSimExecutionState(DWORD dwState)
     : m_lError(ERROR_SUCCESS)
 {
@@ -10,8 +25,7 @@ CSimExecutionState::CSimExecutionState(DWORD dwState)
 
 void CSimExecutionState::Set(DWORD dwState)
 {
-    m_lError = RegSetKeyValueW(HKEY_CURRENT_USER, simpower::kKey, simpower::kExecutionStateValue, REG_DWORD,
-                               &dwState, sizeof(dwState));
+    m_lError = SetValue(simpower::kKey, simpower::kExecutionStateValue, REG_DWORD, &dwState, sizeof(dwState));
 }
 
 CSimExecutionState::~CSimExecutionState()
@@ -24,7 +38,7 @@ CDllOverride::CDllOverride(const wchar_t* pszProgram, const wchar_t* pszDll)
     , m_strDll(pszDll)
 {
     const wchar_t szNative[] = L"native";
-    m_lError = RegSetKeyValueW(HKEY_CURRENT_USER, m_strKey.c_str(), pszDll, REG_SZ, szNative, sizeof(szNative));
+    m_lError = SetValue(m_strKey.c_str(), pszDll, REG_SZ, szNative, sizeof(szNative));
 }
 
 CDllOverride::~CDllOverride()

@@ -26,11 +26,12 @@ private:
     LONG m_lError;
 };
 
-// HKCU\Software\Wine\AppDefaults\<program>\DllOverrides: <dll>="native" for the object's
-// lifetime. Takes effect for processes started afterwards.
+// HKCU\Software\Wine\AppDefaults\<program>\DllOverrides: <module>="native" for the
+// object's lifetime, the module named without ".dll" (Wine ignores a value with it).
+// Takes effect for processes started afterwards.
 class CDllOverride {
 public:
-    CDllOverride(const wchar_t* pszProgram, const wchar_t* pszDll);
+    CDllOverride(const wchar_t* pszProgram, const wchar_t* pszModule);
     virtual ~CDllOverride();
     CDllOverride(const CDllOverride&) = delete;
     CDllOverride& operator=(const CDllOverride&) = delete;
