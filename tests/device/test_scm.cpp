@@ -26,13 +26,13 @@ protected:
     }
     void TearDown() override { scm::Remove(kProbeName); }
 
-    static scm::SServiceSpec DriverSpec(const std::wstring& path)
+    static scm::SServiceConfig DriverConfig(const std::wstring& path)
     {
-        scm::SServiceSpec spec;
-        spec.name = kProbeName;
-        spec.binaryPath = path;
-        spec.dwType = SERVICE_KERNEL_DRIVER;
-        return spec;
+        scm::SServiceConfig config;
+        config.name = kProbeName;
+        config.binaryPath = path;
+        config.dwType = SERVICE_KERNEL_DRIVER;
+        return config;
     }
 };
 
@@ -69,9 +69,9 @@ bool QueryConfig(SConfig* pConfig)
 TEST_F(ScmHelpers, InstallReplacesLeftoverService)
 {
     const std::wstring path = simkb::DriverPathBesideProgram();
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverSpec(L"C:\\nowhere\\old.sys")));
+    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverConfig(L"C:\\nowhere\\old.sys")));
     // A plain CreateServiceW would now fail with ERROR_SERVICE_EXISTS.
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverSpec(path)));
+    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverConfig(path)));
 
     SConfig config;
     ASSERT_TRUE(QueryConfig(&config));
@@ -85,11 +85,11 @@ TEST_F(ScmHelpers, InstallReplacesLeftoverService)
 
 TEST_F(ScmHelpers, ChangeTypeMakesServiceInteractive)
 {
-    scm::SServiceSpec spec;
-    spec.name = kProbeName;
-    spec.binaryPath = L"\"C:\\nowhere\\probe.exe\"";
-    spec.dwStartType = SERVICE_DISABLED;
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(spec));
+    scm::SServiceConfig install;
+    install.name = kProbeName;
+    install.binaryPath = L"\"C:\\nowhere\\probe.exe\"";
+    install.dwStartType = SERVICE_DISABLED;
+    ASSERT_EQ(ERROR_SUCCESS, scm::Install(install));
     ASSERT_EQ(ERROR_SUCCESS, scm::ChangeType(kProbeName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
 
     SConfig config;
@@ -101,7 +101,7 @@ TEST_F(ScmHelpers, ChangeTypeMakesServiceInteractive)
 
 TEST_F(ScmHelpers, StartOfMissingDriverFailsWithinDeadline)
 {
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverSpec(L"C:\\nowhere\\missing.sys")));
+    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverConfig(L"C:\\nowhere\\missing.sys")));
     const ULONGLONG ullStart = GetTickCount64();
     EXPECT_NE(ERROR_SUCCESS, scm::Start(kProbeName, kShortTimeoutMs));
     EXPECT_LT(GetTickCount64() - ullStart, kShortTimeoutMs + 2000ull);
@@ -113,7 +113,7 @@ TEST_F(ScmHelpers, OwnerStopsAndRemovesWhatItInstalled)
 {
     {
         scm::CServiceInstall svc;
-        ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverSpec(simkb::DriverPathBesideProgram())));
+        ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverConfig(simkb::DriverPathBesideProgram())));
         ASSERT_EQ(ERROR_SUCCESS, svc.Start());
         DWORD dwErr = 0;
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), StateOf(kProbeName, &dwErr));
@@ -131,7 +131,7 @@ TEST_F(ScmHelpers, ReleasedServiceStaysInstalled)
 {
     {
         scm::CServiceInstall svc;
-        ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverSpec(L"C:\\nowhere\\kept.sys")));
+        ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverConfig(L"C:\\nowhere\\kept.sys")));
         svc.Release();
     }
     DWORD dwErr = 0;

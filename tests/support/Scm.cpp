@@ -99,18 +99,18 @@ DWORD WaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs)
     return dwResult;
 }
 
-DWORD Install(const SServiceSpec& spec, DWORD dwTimeoutMs)
+DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs)
 {
-    DWORD dwErr = Remove(spec.name.c_str(), dwTimeoutMs);
+    DWORD dwErr = Remove(config.name.c_str(), dwTimeoutMs);
     if (dwErr)
         return dwErr;
     CScHandle hManager = OpenManager(SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
     if (!hManager)
         return GetLastError();
-    const std::wstring& display = spec.displayName.empty() ? spec.name : spec.displayName;
-    CScHandle hService(CreateServiceW(hManager.Get(), spec.name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
-                                      spec.dwType, spec.dwStartType, SERVICE_ERROR_NORMAL,
-                                      spec.binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    const std::wstring& display = config.displayName.empty() ? config.name : config.displayName;
+    CScHandle hService(CreateServiceW(hManager.Get(), config.name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                      config.dwType, config.dwStartType, SERVICE_ERROR_NORMAL,
+                                      config.binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     return hService ? ERROR_SUCCESS : GetLastError();
 }
 
@@ -189,11 +189,11 @@ CServiceInstall::~CServiceInstall()
     Remove();
 }
 
-DWORD CServiceInstall::Install(const SServiceSpec& spec, DWORD dwTimeoutMs)
+DWORD CServiceInstall::Install(const SServiceConfig& config, DWORD dwTimeoutMs)
 {
-    const DWORD dwErr = scm::Install(spec, dwTimeoutMs);
+    const DWORD dwErr = scm::Install(config, dwTimeoutMs);
     if (!dwErr)
-        m_name = spec.name;
+        m_name = config.name;
     return dwErr;
 }
 

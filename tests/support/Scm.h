@@ -37,7 +37,7 @@ private:
     SC_HANDLE m_h = nullptr;
 };
 
-struct SServiceSpec {
+struct SServiceConfig {
     std::wstring name;
     std::wstring binaryPath;  // the command line: quote it yourself when it has arguments
     DWORD dwType = SERVICE_WIN32_OWN_PROCESS;  // or SERVICE_KERNEL_DRIVER, | SERVICE_INTERACTIVE_PROCESS
@@ -61,7 +61,7 @@ DWORD WaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs = kD
 
 // Creates the service. A leftover service of the same name is removed first, so the call
 // is idempotent. Returns ERROR_SUCCESS or the failing call's error.
-DWORD Install(const SServiceSpec& spec, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs = kDefaultTimeoutMs);
 // Starts the service and waits until it runs. A service that already runs counts as
 // started. Errors 1053/1055, which Wine gives while it is still settling, are retried
 // until the deadline.
@@ -85,7 +85,7 @@ public:
     CServiceInstall(const CServiceInstall&) = delete;
     CServiceInstall& operator=(const CServiceInstall&) = delete;
 
-    DWORD Install(const SServiceSpec& spec, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+    DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs = kDefaultTimeoutMs);
     DWORD Start(DWORD dwTimeoutMs = kDefaultTimeoutMs) const;
     DWORD Stop(DWORD dwTimeoutMs = kDefaultTimeoutMs) const;
     // Removes the service now; the destructor then has nothing left to do.

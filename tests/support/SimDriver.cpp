@@ -144,14 +144,14 @@ double CounterToMicroseconds(long long llFrom, long long llTo)
 
 DWORD CSimDriverInstall::Install(const std::wstring& driverPath, DWORD dwTimeoutMs)
 {
-    scm::SServiceSpec spec;
-    spec.name = kServiceName;
-    spec.binaryPath = driverPath.empty() ? DriverPathBesideProgram() : driverPath;
-    spec.dwType = SERVICE_KERNEL_DRIVER;
-    spec.dwStartType = SERVICE_DEMAND_START;
-    if (spec.binaryPath.empty() || GetFileAttributesW(spec.binaryPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+    scm::SServiceConfig config;
+    config.name = kServiceName;
+    config.binaryPath = driverPath.empty() ? DriverPathBesideProgram() : driverPath;
+    config.dwType = SERVICE_KERNEL_DRIVER;
+    config.dwStartType = SERVICE_DEMAND_START;
+    if (config.binaryPath.empty() || GetFileAttributesW(config.binaryPath.c_str()) == INVALID_FILE_ATTRIBUTES)
         return ERROR_FILE_NOT_FOUND;
-    const DWORD dwErr = m_service.Install(spec, dwTimeoutMs);
+    const DWORD dwErr = m_service.Install(config, dwTimeoutMs);
     return dwErr ? dwErr : Start(dwTimeoutMs);
 }
 

@@ -1,0 +1,26 @@
+// The hotkey read loop: the thread that waits for the driver's hotkey event and acts on
+// each accepted press, and the session-lock test it depends on.
+#pragma once
+
+#include <windows.h>
+
+#include "Win32Compat.h"
+
+namespace glim {
+
+// The lock decision for one WTSSessionInfoEx answer: locked only when the query
+// succeeded, returned a level-1 record large enough to hold its flags, and the flags say
+// WTS_SESSIONSTATE_LOCK. Everything else (a failed or empty answer, another level,
+// unlocked or unknown) counts as not locked.
+bool IsSessionInfoLocked(BOOL bQueryOk, const WTSINFOEXW* pInfo, DWORD cbReturned);
+
+// Asks about the active console session.
+bool IsConsoleSessionLocked();
+
+// One accepted press: toggles the backlight itself when the session is locked and starts
+// the agent with the matching command word.
+void HandleHotkeyPress();
+
+DWORD WINAPI ReadThread(LPVOID);
+
+}  // namespace glim

@@ -1,0 +1,176 @@
+// Installation verbs: register, remove, start and stop the service through the service
+// control manager.
+#include "Service.h"
+
+#include "GlimLog.h"
+#include "ScopedHandles.h"
+#include "ServiceCommand.h"
+
+using namespace glim;
+
+namespace {
+
+// Polls the service until it reports dwWanted, sleeping the smaller of its wait hint and
+// 500 ms between queries, for at most CService::kStateWaitLimitMs; a failed query or the
+// limit ends it with ERROR_TIMEOUT. A hint of 0 (stop pending) still sleeps kMinPollMs, so
+// the poll neither spins nor floods the log.
+constexpr DWORD kMinPollMs = 10;
+
+DWORD AwaitState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel, const wchar_t* pszSuccess)
+{
+    const ULONGLONG ullDeadline = GetTickCount64() + CService::kStateWaitLimitMs;
+    for (;;) {
+        SERVICE_STATUS status = {};
+        if (!QueryServiceStatus(hService, &status))
+            return ERROR_TIMEOUT;
+        if (status.dwCurrentState == dwWanted) {
+            GLIM_LOG('D', pszLabel, pszSuccess);
+            return ERROR_SUCCESS;
+        }
+        if (GetTickCount64() >= ullDeadline) {
+            GLIM_LOG('E', pszLabel, L"State %d not reached within %dms.", static_cast<int>(dwWanted),
+                     static_cast<int>(CService::kStateWaitLimitMs));
+            return ERROR_TIMEOUT;
+        }
+        DWORD dwWait = status.dwWaitHint < 500 ? status.dwWaitHint : 500;
+        if (dwWait < kMinPollMs)
+            dwWait = kMinPollMs;
+        GLIM_LOG('D', pszLabel, L"To wait for %dms.", static_cast<int>(dwWait));
+        Sleep(dwWait);
+    }
+}
+
+// Opens the service control manager and this service with all access, logging a failure
+// under the caller's label.
+DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, const wchar_t* pszLabel)
+{
+    hManager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!hManager) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', pszLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    hService.Reset(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
+    if (!hService) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', pszLabel, L"OpenService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
+{
+    static const wchar_t kLabel[] = L"CService::Install";
+    CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!hManager) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    wchar_t szSafePath[kPathChars] = {};
+    if (!GetSafePath(pszImagePath, szSafePath)) {
+        GLIM_LOG('E', kLabel, L"GetSafePath failed, dwErr=%d", ERROR_FILENAME_EXCED_RANGE);
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    CScopedScHandle hService(CreateServiceW(hManager.Get(), ServiceName(), m_szDisplayName, SERVICE_ALL_ACCESS,
+                                            SERVICE_WIN32_OWN_PROCESS,
+                                            m_bAutoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
+                                            SERVICE_ERROR_NORMAL, szSafePath, nullptr, nullptr, m_szDependencies,
+                                            nullptr, nullptr));
+    if (!hService) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"CreateService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    DWORD dwLastErr = ERROR_SUCCESS;
+    SERVICE_DESCRIPTIONW description = {m_szDescription};
+    if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DESCRIPTION, &description)) {
+        dwLastErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"ChangeServiceConfig2(description) failed, dwErr=%d", dwLastErr);
+    }
+    if (m_bAutoStart && bDelayedStart) {
+        SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+        if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed)) {
+            dwLastErr = GetLastError();
+            GLIM_LOG('E', kLabel, L"ChangeServiceConfig2(autostart) failed, dwErr=%d", dwLastErr);
+        }
+    }
+    return dwLastErr;
+}
+
+DWORD CService::Uninstall()
+{
+    static const wchar_t kLabel[] = L"CService::Uninstall";
+    DWORD dwErr = BeforeStopService();
+    if (dwErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"BeforeStopService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    dwErr = Stop();
+    if (dwErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"Stop failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    dwErr = BeforeDeleteService();
+    if (dwErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"BeforeDeleteService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    CScopedScHandle hManager;
+    CScopedScHandle hService;
+    dwErr = OpenThisService(hManager, hService, kLabel);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
+    if (!DeleteService(hService.Get())) {
+        dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"DeleteService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    dwErr = AfterDeleteService();
+    GLIM_LOG('D', kLabel, L"AfterDeleteService, dwErr=%d", dwErr);
+    return dwErr;
+}
+
+DWORD CService::Start()
+{
+    static const wchar_t kLabel[] = L"CService::Start";
+    CScopedScHandle hManager;
+    CScopedScHandle hService;
+    DWORD dwErr = OpenThisService(hManager, hService, kLabel);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
+    if (!StartServiceW(hService.Get(), 0, nullptr)) {
+        dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"StartService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    return AwaitState(hService.Get(), SERVICE_RUNNING, kLabel, L"Run service success.");
+}
+
+DWORD CService::Stop()
+{
+    static const wchar_t kLabel[] = L"CService::Stop";
+    CScopedScHandle hManager;
+    CScopedScHandle hService;
+    DWORD dwErr = OpenThisService(hManager, hService, kLabel);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(hService.Get(), &status)) {
+        dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"QueryServiceStatus failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return ERROR_SUCCESS;
+    GLIM_LOG('D', kLabel, L"Service is not stopped.");
+    if (!ControlService(hService.Get(), SERVICE_CONTROL_STOP, &status)) {
+        dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"ControlService(stop) failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    return AwaitState(hService.Get(), SERVICE_STOPPED, kLabel, L"Stop service success.");
+}

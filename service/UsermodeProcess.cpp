@@ -1,0 +1,154 @@
+#include "UsermodeProcess.h"
+
+#include <tlhelp32.h>
+#include <userenv.h>
+
+#include "GlimLog.h"
+#include "GlimNames.h"
+#include "ScopedHandles.h"
+
+using namespace glim;
+
+namespace {
+
+std::atomic<CUsermodeProcess*> g_pUsermodeProcess{nullptr};
+CStaticCriticalSection g_csUsermodeProcess;
+
+constexpr wchar_t kLabel[] = L"CUsermodeProcess::CreateUsermodeProcess2";
+// Every standard token right except TOKEN_ADJUST_SESSIONID.
+constexpr DWORD kExplorerTokenAccess = 0xF00FF;
+constexpr DWORD kFlagsWithEnvironment = CREATE_PRESERVE_CODE_AUTHZ_LEVEL | CREATE_UNICODE_ENVIRONMENT;
+static_assert(kFlagsWithEnvironment == 0x02000400, "creation flags with an environment block");
+
+void EnableDebugPrivilege(HANDLE hToken)
+{
+    TOKEN_PRIVILEGES privileges = {};
+    if (!LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid))
+        return;
+    GLIM_LOG('D', kLabel, L"Step4: LookupPrivilegeValue successfully.");
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    AdjustTokenPrivileges(hToken, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
+}
+
+class CEnvironmentBlock {
+public:
+    explicit CEnvironmentBlock(HANDLE hToken) : m_pBlock(nullptr)
+    {
+        if (!CreateEnvironmentBlock(&m_pBlock, hToken, TRUE))
+            m_pBlock = nullptr;
+    }
+    virtual ~CEnvironmentBlock()
+    {
+        if (m_pBlock)
+            DestroyEnvironmentBlock(m_pBlock);
+    }
+    CEnvironmentBlock(const CEnvironmentBlock&) = delete;
+    CEnvironmentBlock& operator=(const CEnvironmentBlock&) = delete;
+
+    LPVOID Get() const { return m_pBlock; }
+
+private:
+    LPVOID m_pBlock;
+};
+
+}  // namespace
+
+HANDLE glim::ChooseAgentToken(HANDLE hExplorerToken)
+{
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD cbReturned = 0;
+    if (GetTokenInformation(hExplorerToken, TokenLinkedToken, &linked, sizeof(linked), &cbReturned) &&
+        linked.LinkedToken)
+        return linked.LinkedToken;
+    GLIM_LOG('D', kLabel, L"Step3: GetTokenInformation successfully.");
+    HANDLE hDuplicate = nullptr;
+    if (!DuplicateTokenEx(hExplorerToken, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
+                          &hDuplicate))
+        return nullptr;
+    return hDuplicate;
+}
+
+DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
+{
+    DWORD dwPid = 0;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0)
+            continue;
+        dwPid = entry.th32ProcessID;
+        DWORD dwSession = 0;
+        if (ProcessIdToSessionId(dwPid, &dwSession) && dwSession == dwConsoleSession)
+            break;
+    }
+    CloseHandle(hSnapshot);
+    return dwPid;
+}
+
+CUsermodeProcess::CUsermodeProcess() = default;
+CUsermodeProcess::~CUsermodeProcess() = default;
+
+CUsermodeProcess* CUsermodeProcess::GetInstance()
+{
+    return GetOrCreateInstance(g_pUsermodeProcess, g_csUsermodeProcess);
+}
+
+bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* pszCommandLine, HANDLE* phProcess)
+{
+    GLIM_LOG('D', kLabel, L"__CreateUsermodeProcess2 start");
+    const DWORD dwConsoleSession = WTSGetActiveConsoleSessionId();
+    if (*pdwExplorerPid == 0) {
+        *pdwExplorerPid = FindExplorerProcessId(dwConsoleSession);
+        GLIM_LOG('D', kLabel, L"GetPidByName(explorer.exe) = %d", static_cast<int>(*pdwExplorerPid));
+        if (*pdwExplorerPid == 0)
+            return false;
+    }
+    GLIM_LOG('D', kLabel, L"111");
+    GLIM_LOG('D', kLabel, L"get hProcess[%ld]=%d", static_cast<long>(dwConsoleSession),
+             static_cast<int>(*pdwExplorerPid));
+    CScopedHandle hExplorer(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, *pdwExplorerPid));
+    if (!hExplorer) {
+        GLIM_LOG('E', kLabel, L"can not open dwExplorer HANDLE");
+        return false;
+    }
+    GLIM_LOG('D', kLabel, L"Step1: OpenProcess successfully.");
+    CScopedHandle hExplorerToken;
+    if (!OpenProcessToken(hExplorer.Get(), kExplorerTokenAccess, hExplorerToken.Put()))
+        return false;
+    GLIM_LOG('D', kLabel, L"Step2: OpenProcessToken successfully.");
+    CScopedHandle hToken(ChooseAgentToken(hExplorerToken.Get()));
+    if (!hToken) {
+        // Going on would start the agent with the service's own identity.
+        GLIM_LOG('E', kLabel, L"No token for the agent, dwErr=%d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    DWORD dwUIAccess = 1;
+    SetTokenInformation(hToken.Get(), TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess));
+    EnableDebugPrivilege(hToken.Get());
+
+    CEnvironmentBlock environment(hToken.Get());
+    DWORD dwFlags = CREATE_PRESERVE_CODE_AUTHZ_LEVEL;
+    if (environment.Get()) {
+        GLIM_LOG('D', kLabel, L"Step5: CreateEnvironmentBlock successfully.");
+        dwFlags = kFlagsWithEnvironment;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessAsUserW(hToken.Get(), kAgentProgramPath, pszCommandLine, nullptr, nullptr, TRUE, dwFlags,
+                              environment.Get(), nullptr, &startup, &process))
+        return false;
+    GLIM_LOG('D', kLabel, L"Step6: CreateProcessAsUser successfully.");
+    CloseHandle(process.hThread);
+    if (phProcess)
+        *phProcess = process.hProcess;
+    else
+        CloseHandle(process.hProcess);
+    return true;
+}

@@ -1,0 +1,24 @@
+// What the stand-in wtsapi32.dll answers for the console session, as the tests and the
+// demo set it: HKLM\Software\Vessik\GlimkitSim\Session, DWORD values. Without the key the
+// session reads as unlocked.
+#pragma once
+
+#include <windows.h>
+
+namespace simsession {
+
+constexpr const wchar_t* kRegKey = L"Software\\Vessik\\GlimkitSim\\Session";
+// WTS_SESSIONSTATE_LOCK (0), WTS_SESSIONSTATE_UNLOCK (1) or WTS_SESSIONSTATE_UNKNOWN (-1).
+constexpr const wchar_t* kValueSessionFlags = L"SessionFlags";
+// The record's level; 1 unless a test asks for another.
+constexpr const wchar_t* kValueLevel = L"Level";
+// Non-zero: the query fails with this error code instead of answering.
+constexpr const wchar_t* kValueFailWith = L"FailWith";
+// Counts the WTSSessionInfoEx queries answered, so a test can see the stand-in was used.
+constexpr const wchar_t* kValueQueries = L"Queries";
+
+constexpr DWORD kFlagsLocked = 0;
+constexpr DWORD kFlagsUnlocked = 1;
+constexpr DWORD kFlagsUnknown = 0xFFFFFFFF;
+
+}  // namespace simsession

@@ -1,0 +1,295 @@
+// The service's hooks called in-process, the way the control manager's thread calls them:
+// the control handler's dispatch, power events against the simulated driver (the control
+// manager gives a test no way to send those), the verb dispatcher's refusals, and the
+// launcher starting the agent probe.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "DeviceProtocol.h"
+#include "GlimNames.h"
+#include "KBBackLight.h"
+#include "Service.h"
+#include "ServiceHarness.h"
+#include "SimDriver.h"
+#include "TestLog.h"
+#include "UsermodeProcess.h"
+
+namespace {
+
+constexpr DWORD kPbtSuspend = 4;             // PBT_APMSUSPEND
+constexpr DWORD kPbtResumeSuspend = 7;       // PBT_APMRESUMESUSPEND
+constexpr DWORD kPbtResumeAutomatic = 18;    // PBT_APMRESUMEAUTOMATIC
+constexpr DWORD kPbtPowerSettingChange = 0x8013;
+
+bool HasFunctionLines(const wchar_t* pszFunction)
+{
+    for (const testlog::Line& line : testlog::Lines()) {
+        if (line.function == pszFunction)
+            return true;
+    }
+    return false;
+}
+
+class ServicePowerEvents : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const DWORD dwErr = m_driver.Install();
+        if (dwErr != ERROR_SUCCESS)
+            GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwErr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
+        m_service.Initialize();
+        testlog::Clear();
+    }
+
+    // Sets the level straight on the device and forgets that request.
+    static void SetDeviceLevel(INT32 nLevel)
+    {
+        ASSERT_GT(glim::KBDeviceRequest(IOCTL_KBBL_SET_BRIGHTNESS, nLevel, nullptr), 0u);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+    }
+
+    static LONG DeviceLevel()
+    {
+        LONG lLevel = -1;
+        EXPECT_TRUE(simkb::Level(&lLevel));
+        return lLevel;
+    }
+
+    static ULONG RequestCount()
+    {
+        simkb::SHistory history;
+        EXPECT_TRUE(simkb::History(&history));
+        return history.header.ulTotal;
+    }
+
+    DWORD PowerEvent(DWORD dwEventType)
+    {
+        return CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, dwEventType, nullptr, &m_service);
+    }
+
+    simkb::CSimDriverInstall m_driver;
+    svctest::CSettings m_settings;
+    CService m_service;
+};
+
+}  // namespace
+
+TEST_F(ServicePowerEvents, ResumeRestoresTheRecordedLevel)
+{
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
+    SetDeviceLevel(2);
+    EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
+    EXPECT_EQ(7, DeviceLevel());
+    EXPECT_EQ(1u, RequestCount());
+    EXPECT_TRUE(testlog::Contains(L"tovin PBT_APMRESUMESUSPEND", L"CService::OnPowerEvent"));
+    EXPECT_TRUE(testlog::Contains(L"iBrightness is 7"));
+}
+
+TEST_F(ServicePowerEvents, ResumeWithoutRecordedLevelSetsZero)
+{
+    m_settings.Remove(glim::kKeyCurrentKBBrightness);
+    SetDeviceLevel(5);
+    EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
+    EXPECT_EQ(0, DeviceLevel());
+    EXPECT_TRUE(testlog::Contains(L"iBrightness is 0"));
+}
+
+TEST_F(ServicePowerEvents, ResumeWithFailingDeviceStillReturnsZero)
+{
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
+    SetDeviceLevel(3);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, simkb::SimFailError));
+    EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
+    EXPECT_EQ(3, DeviceLevel());
+}
+
+TEST_F(ServicePowerEvents, SuspendOnlyLogs)
+{
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
+    SetDeviceLevel(4);
+    EXPECT_EQ(0u, PowerEvent(kPbtSuspend));
+    EXPECT_TRUE(testlog::Contains(L"tovin PBT_APMSUSPEND", L"CService::OnPowerEvent"));
+    EXPECT_EQ(4, DeviceLevel());
+    EXPECT_EQ(0u, RequestCount());
+}
+
+TEST_F(ServicePowerEvents, OtherEventsDoNothing)
+{
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
+    SetDeviceLevel(4);
+    for (DWORD dwEvent : {kPbtResumeAutomatic, kPbtPowerSettingChange, DWORD{0}, DWORD{6}, DWORD{8}, DWORD{10}}) {
+        EXPECT_EQ(0u, PowerEvent(dwEvent)) << dwEvent;
+    }
+    EXPECT_EQ(4, DeviceLevel());
+    EXPECT_EQ(0u, RequestCount());
+    EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
+    // The handler's own lines still appear.
+    EXPECT_TRUE(testlog::Contains(L"dwControl: 13, dwErr=0", L"CService::ServiceHandler"));
+}
+
+namespace {
+
+// A service whose control pre-filter claims every control.
+class CClaimingService : public CService {
+public:
+    DWORD BeforeServiceControl(DWORD, DWORD, LPVOID, LPVOID) override { return ERROR_CONTINUE; }
+};
+
+}  // namespace
+
+TEST(ServiceHandler, DispatchesStopAndShutdownToTheStopHooks)
+{
+    CService service;
+    service.Initialize();
+    testlog::Clear();
+    EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service));
+    EXPECT_TRUE(testlog::Contains(L"TerminateMainLoop", L"CService::TerminateMainLoop"));
+    EXPECT_TRUE(testlog::Contains(L"dwControl: 1, dwErr=0", L"CService::ServiceHandler"));
+    EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_SHUTDOWN, 0, nullptr, &service));
+    EXPECT_TRUE(testlog::Contains(L"tovin OnShutdown", L"CService::OnShutdown"));
+    EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_PRESHUTDOWN, 0, nullptr, &service));
+    EXPECT_TRUE(testlog::Contains(L"OnPreShutdown", L"CService::OnPreShutdown"));
+    // Outside a running service the re-report has no status handle.
+    EXPECT_TRUE(testlog::Contains(L"Not init.", L"CService::SetServiceStatus"));
+    EXPECT_EQ(0u, CService::ServiceHandler(200, 0, nullptr, &service));
+    EXPECT_TRUE(testlog::Contains(L"dwControl: 200, dwErr=0"));
+}
+
+TEST(ServiceHandler, NoContextIsNotImplemented)
+{
+    testlog::Clear();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED),
+              CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr));
+    EXPECT_TRUE(testlog::Contains(L"Service not implemented.", L"CService::ServiceHandler"));
+    EXPECT_FALSE(testlog::Contains(L"TerminateMainLoop"));
+}
+
+TEST(ServiceHandler, ClaimedControlSkipsTheHook)
+{
+    CClaimingService service;
+    service.Initialize();
+    testlog::Clear();
+    EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service));
+    EXPECT_TRUE(testlog::Contains(L"dwControl: 1, continue.", L"CService::ServiceHandler"));
+    EXPECT_FALSE(testlog::Contains(L"TerminateMainLoop"));
+}
+
+TEST(ServiceVerbs, RefusalsAndIgnoredWords)
+{
+    CService service;
+    wchar_t szProgram[] = L"x";
+    wchar_t szVerb[] = L"-IX";
+    LPWSTR argv[] = {szProgram, szVerb};
+    testlog::Clear();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_READY), service.ExecArguments(2, argv));
+    EXPECT_TRUE(testlog::Contains(L"Not init."));
+    service.Initialize();
+    testlog::Clear();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), service.ExecArguments(0, nullptr));
+    EXPECT_TRUE(testlog::Contains(L"Input parameters is NULL."));
+    testlog::Clear();
+    EXPECT_EQ(0u, service.ExecArguments(2, argv));
+    EXPECT_TRUE(testlog::Lines().empty());
+}
+
+TEST(ServiceFields, InitializeFillsTheServiceDescription)
+{
+    CService service;
+    EXPECT_FALSE(service.m_bInitialized);
+    service.Initialize();
+    EXPECT_TRUE(service.m_bInitialized);
+    EXPECT_TRUE(service.m_bAutoStart);
+    EXPECT_STREQ(L"Glimward", service.m_szDisplayName);
+    EXPECT_STREQ(L"Glimward", glim::ServiceName());
+    EXPECT_STREQ(L"", service.m_szDescription);
+    EXPECT_EQ(L'\0', service.m_szDependencies[0]);
+    EXPECT_EQ(L'\0', service.m_szDependencies[1]);
+}
+
+namespace {
+
+class Launcher : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!svctest::EnsureExplorer())
+            GTEST_SKIP() << "Wine's explorer.exe did not start";
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
+        testlog::Clear();
+    }
+
+    svctest::CAgentProbe m_probe;
+};
+
+}  // namespace
+
+TEST_F(Launcher, StartsTheAgentWithTheCommandWordAlone)
+{
+    DWORD dwExplorer = 0;
+    wchar_t szCommand[] = L"cmd_service-3-statuschange";
+    HANDLE hProcess = nullptr;
+    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, &hProcess));
+    ASSERT_NE(nullptr, hProcess);
+    EXPECT_NE(0u, dwExplorer);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 15000));
+    CloseHandle(hProcess);
+    const std::vector<std::wstring> starts = m_probe.Starts();
+    ASSERT_EQ(1u, starts.size());
+    EXPECT_EQ(L"cmd_service-3-statuschange", starts[0]);
+    const wchar_t* kLabel = L"CUsermodeProcess::CreateUsermodeProcess2";
+    EXPECT_TRUE(testlog::Contains(L"__CreateUsermodeProcess2 start", kLabel));
+    EXPECT_TRUE(testlog::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwExplorer), kLabel));
+    EXPECT_TRUE(testlog::Contains(L"Step1: OpenProcess successfully.", kLabel));
+    EXPECT_TRUE(testlog::Contains(L"Step2: OpenProcessToken successfully.", kLabel));
+    EXPECT_TRUE(testlog::Contains(L"Step6: CreateProcessAsUser successfully.", kLabel));
+}
+
+TEST_F(Launcher, GivenExplorerIdIsUsedWithoutSearch)
+{
+    DWORD dwExplorer = glim::FindExplorerProcessId(WTSGetActiveConsoleSessionId());
+    ASSERT_NE(0u, dwExplorer);
+    const DWORD dwGiven = dwExplorer;
+    wchar_t szCommand[] = L"cmd_service-2-osd";
+    HANDLE hProcess = nullptr;
+    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, &hProcess));
+    EXPECT_EQ(dwGiven, dwExplorer);
+    EXPECT_FALSE(testlog::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwGiven)));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 15000));
+    CloseHandle(hProcess);
+    ASSERT_EQ(1u, m_probe.Starts().size());
+    EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
+}
+
+TEST_F(Launcher, ExplorerThatCannotBeOpenedFails)
+{
+    DWORD dwExplorer = 0xFFFFFFF0;  // no such process
+    wchar_t szCommand[] = L"cmd_service-2-osd";
+    EXPECT_FALSE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, nullptr));
+    EXPECT_TRUE(testlog::Contains(L"can not open dwExplorer HANDLE"));
+    EXPECT_FALSE(testlog::Contains(L"Step1: OpenProcess successfully."));
+    EXPECT_TRUE(m_probe.Starts().empty());
+}
+
+TEST(LauncherToken, NoTokenWhenNeitherLinkedNorDuplicateIsObtained)
+{
+    // A handle without query or duplicate rights yields neither token.
+    HANDLE hWeak = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &hWeak));
+    SetLastError(0xdeadbeef);
+    HANDLE hChosen = glim::ChooseAgentToken(hWeak);
+    EXPECT_EQ(nullptr, hChosen);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    if (hChosen)
+        CloseHandle(hChosen);
+    CloseHandle(hWeak);
+
+    // A handle with the launcher's rights yields a token (the linked one where it exists).
+    HANDLE hFull = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, &hFull));
+    hChosen = glim::ChooseAgentToken(hFull);
+    ASSERT_NE(nullptr, hChosen);
+    CloseHandle(hChosen);
+    CloseHandle(hFull);
+}

@@ -1,0 +1,424 @@
+// Glimward.exe run for real: installed where the installer puts it, driven by its own
+// verbs, started by the service control manager, with the simulated filter driver, the
+// wtsapi32 stand-in for the session lock and the agent probe at the agent's path.
+// Everything is observed from outside: the driver's level and history, the settings file,
+// the probe's record of its command lines and the service log.
+//
+// The service log admits one writer at a time and drops a line that meets another writer
+// (by design). A verb process and the service process write at the same moment while the
+// service starts or stops, so the lines of that window may be missing: the checks there
+// allow a missing line but never a wrong one, and the behaviour tests start the service
+// through the control manager directly so the service's own lines are never contended.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "GlimNames.h"
+#include "Scm.h"
+#include "ServiceHarness.h"
+#include "SimDriver.h"
+#include "SimSessionProtocol.h"
+
+using svctest::WaitUntil;
+
+namespace {
+
+constexpr DWORD kWaitMs = 15000;
+const wchar_t* const kName = glim::kServiceName;
+// What the test environment (never the program) makes of the installed service under Wine,
+// so that the agent it starts reaches the user's desktop.
+constexpr DWORD kInteractiveType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+
+// Removes any Glimward service at the start and again at the end, on every path.
+class CServiceGuard {
+public:
+    CServiceGuard() { scm::Remove(kName); }
+    virtual ~CServiceGuard() { scm::Remove(kName); }
+};
+
+struct SConfig {
+    std::wstring binaryPath;
+    DWORD dwStartType = 0;
+    DWORD dwServiceType = 0;
+};
+
+bool QueryConfig(SConfig* pConfig)
+{
+    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    if (!hService)
+        return false;
+    DWORD cbNeeded = 0;
+    QueryServiceConfigW(hService.Get(), nullptr, 0, &cbNeeded);
+    std::vector<BYTE> buffer(cbNeeded);
+    auto* pQuery = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (cbNeeded == 0 || !QueryServiceConfigW(hService.Get(), pQuery, cbNeeded, &cbNeeded))
+        return false;
+    pConfig->binaryPath = pQuery->lpBinaryPathName ? pQuery->lpBinaryPathName : L"";
+    pConfig->dwStartType = pQuery->dwStartType;
+    pConfig->dwServiceType = pQuery->dwServiceType;
+    return true;
+}
+
+class GlimwardSystem : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const DWORD dwDriver = m_driver.Install();
+        if (dwDriver != ERROR_SUCCESS)
+            GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwDriver;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
+        if (!svctest::EnsureExplorer())
+            GTEST_SKIP() << "Wine's explorer.exe did not start, so the service has no user session to start the agent in";
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  m_program.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath()));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_override.Install());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
+        ASSERT_TRUE(m_log.Create());
+    }
+
+    // Runs the installed program with a command-line tail; it always exits with 0.
+    void Run(const std::wstring& tail) const
+    {
+        DWORD dwExit = 0xdeadbeef;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::RunProgram(svctest::InstalledServicePath(), tail, &dwExit))
+            << tail;
+        EXPECT_EQ(0u, dwExit) << tail;
+    }
+
+    // Installs with the program's own verb, marks it interactive (the test environment's
+    // part under Wine) and starts it; waits for the read thread's event. The -S verb is
+    // tested on its own.
+    void InstallAndStart() const
+    {
+        ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Start(kName));
+        ASSERT_TRUE(WaitUntil([] {
+            HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
+            if (hEvent)
+                CloseHandle(hEvent);
+            return hEvent != nullptr;
+        }, kWaitMs)) << "the service never created " << testing::PrintToString(std::wstring(glim::kEventHotkey));
+    }
+
+    static void Press() { ASSERT_EQ(simkb::kStatusSuccess, simkb::Press()); }
+
+    // A verb's result line may be lost to a concurrent writer, but any that was written
+    // must carry the expected result.
+    void ExpectResultIfLogged(const wchar_t* pszVerb, int nResult) const
+    {
+        const std::wstring prefix = std::wstring(L"[") + pszVerb + L"]: dwErr=";
+        EXPECT_EQ(m_log.CountMessagePrefix(prefix), m_log.CountMessage(prefix + std::to_wstring(nResult)))
+            << "a " << testing::PrintToString(std::wstring(pszVerb)) << " result other than " << nResult;
+    }
+
+    static LONG Level()
+    {
+        LONG lLevel = -1;
+        EXPECT_TRUE(simkb::Level(&lLevel));
+        return lLevel;
+    }
+
+    static ULONG RequestCount()
+    {
+        simkb::SHistory history;
+        EXPECT_TRUE(simkb::History(&history));
+        return history.header.ulTotal;
+    }
+
+    bool WaitForStarts(size_t nCount) const
+    {
+        return WaitUntil([&] { return m_probe.Starts().size() >= nCount; }, kWaitMs);
+    }
+
+    bool WaitForStatus(int nStatus) const
+    {
+        return WaitUntil([&] { return m_settings.Get(glim::kKeyKBStatus) == nStatus; }, kWaitMs);
+    }
+
+    // Declared in set-up order; destroyed in reverse, so the service goes first.
+    simkb::CSimDriverInstall m_driver;
+    svctest::CSettings m_settings;
+    svctest::CServiceLogFile m_log;
+    svctest::CInstalledFile m_program;
+    svctest::CWtsOverride m_override;
+    svctest::CSimSession m_session;
+    svctest::CAgentProbe m_probe;
+    CServiceGuard m_serviceGuard;
+};
+
+}  // namespace
+
+TEST_F(GlimwardSystem, VerbsInstallStartStopAndUninstall)
+{
+    const std::wstring image = L"\"" + svctest::InstallDir() + L"\\Glimward\"";
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
+    SConfig config;
+    ASSERT_TRUE(QueryConfig(&config));
+    EXPECT_EQ(image, config.binaryPath);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.dwStartType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config.dwServiceType);
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=" + image + L", bDelay=0"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=0"));
+
+    // A second install fails in the manager; the process still exits with 0.
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -i"));
+    EXPECT_EQ(1, m_log.CountMessage(L"CreateService failed, dwErr=1073"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=1073"));
+
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
+    // Start and stop: the service writes its own lines meanwhile (see the top of the file).
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -S"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(kName));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-S]: "));
+    EXPECT_GE(1, m_log.CountMessage(L"Run service success."));
+    ExpectResultIfLogged(L"-S", 0);
+
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -K"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), scm::QueryState(kName));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-K]: "));
+    EXPECT_EQ(1, m_log.CountMessage(L"Service is not stopped."));
+    EXPECT_GE(1, m_log.CountMessage(L"Stop service success."));
+    ExpectResultIfLogged(L"-K", 0);
+
+    // Already stopped: 0 at once, without sending a stop; nothing else writes now.
+    const int nStopResults = m_log.CountMessage(L"[-K]: dwErr=0");
+    const ULONGLONG ullBefore = GetTickCount64();
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -k"));
+    EXPECT_LT(GetTickCount64() - ullBefore, 5000u);
+    EXPECT_EQ(nStopResults + 1, m_log.CountMessage(L"[-K]: dwErr=0"));
+    EXPECT_EQ(1, m_log.CountMessage(L"Service is not stopped."));
+
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -U"));
+    DWORD dwErr = 0;
+    EXPECT_EQ(0u, scm::QueryState(kName, &dwErr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
+    EXPECT_EQ(1, m_log.CountMessage(L"AfterDeleteService, dwErr=0"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-U]: dwErr=0"));
+
+    // Nothing left to remove or start: the error is logged and the exit code stays 0.
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -u"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-U]: dwErr=1060"));
+    EXPECT_EQ(1, m_log.CountMessage(L"Stop failed, dwErr=1060"));
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -s"));
+    EXPECT_EQ(2, m_log.CountMessage(L"OpenService failed, dwErr=1060"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-S]: dwErr=1060"));
+}
+
+TEST_F(GlimwardSystem, DelayedStartOption)
+{
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -i d"));
+    SConfig config;
+    ASSERT_TRUE(QueryConfig(&config));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.dwStartType);
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + svctest::InstallDir() + L"\\Glimward\", bDelay=1"));
+    // Wine does not support delayed automatic start (error 124); Windows does.
+    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    SERVICE_DELAYED_AUTO_START_INFO delayed = {};
+    DWORD cbNeeded = 0;
+    SetLastError(0xdeadbeef);
+    if (QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO,
+                             reinterpret_cast<BYTE*>(&delayed), sizeof(delayed), &cbNeeded)) {
+        EXPECT_TRUE(delayed.fDelayedAutostart);
+        EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=0"));
+    } else {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), GetLastError());
+        EXPECT_EQ(1, m_log.CountMessage(L"ChangeServiceConfig2(autostart) failed, dwErr=124"));
+        EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=124"));
+    }
+    hService.Reset();
+
+    // An option of two letters asks for nothing.
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -U"));
+    const int nSucceeded = m_log.CountMessage(L"[-I]: dwErr=0");
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -I DD"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + svctest::InstallDir() + L"\\Glimward\", bDelay=0"));
+    EXPECT_EQ(nSucceeded + 1, m_log.CountMessage(L"[-I]: dwErr=0"));
+    EXPECT_GE(1, m_log.CountMessage(L"ChangeServiceConfig2(autostart) failed, dwErr=124"));
+}
+
+TEST_F(GlimwardSystem, WordsThatAreNotVerbsDoNothing)
+{
+    for (const wchar_t* pszTail : {L"-I D", L"x -IX", L"x -X", L"x I"}) {
+        ASSERT_NO_FATAL_FAILURE(Run(pszTail));
+        DWORD dwErr = 0;
+        EXPECT_EQ(0u, scm::QueryState(kName, &dwErr)) << pszTail;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr) << pszTail;
+    }
+    EXPECT_TRUE(m_log.Text().empty()) << "no line at all for words that are not verbs";
+}
+
+TEST_F(GlimwardSystem, ServiceEntryRunByHandFailsToDispatch)
+{
+    // A tail of only -I puts -I in element 0: the service entry runs, outside the manager.
+    // (Wine takes about ten seconds to give up connecting to the manager.)
+    ASSERT_NO_FATAL_FAILURE(Run(L"-I"));
+    EXPECT_EQ(1, m_log.CountMessage(L"ServiceMutex: Glimward"));
+    EXPECT_EQ(1, m_log.CountMessage(L"StartServiceCtrlDispatcher failed, dwErr=1063"));
+    DWORD dwErr = 0;
+    EXPECT_EQ(0u, scm::QueryState(kName, &dwErr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
+}
+
+TEST_F(GlimwardSystem, StartRestoresTheRecordedLevel)
+{
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
+    ASSERT_EQ(0, Level());
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    EXPECT_TRUE(WaitUntil([] { return Level() == 7; }, kWaitMs)) << "level " << Level();
+    EXPECT_TRUE(m_log.WaitForMessage(L"tovin EnterMainLoop", kWaitMs));
+    EXPECT_TRUE(m_log.WaitForMessage(L"iBrightness is 7", kWaitMs));
+
+    // A second process of the program finds the service's mutex and leaves.
+    ASSERT_NO_FATAL_FAILURE(Run(L""));
+    EXPECT_EQ(1, m_log.CountMessage(L"Service already running."));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(kName));
+}
+
+TEST_F(GlimwardSystem, UnlockedPressStartsTheAgentForAStatusChange)
+{
+    m_settings.Set(glim::kKeyKBStatus, 1);
+    m_settings.Set(glim::kKeyKBBrightness, 6);
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 4);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    ASSERT_TRUE(WaitUntil([] { return Level() == 4; }, kWaitMs));
+    const ULONG ulRequests = RequestCount();
+
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStarts(1)) << "the agent was not started";
+    EXPECT_EQ(std::vector<std::wstring>{L"cmd_service-3-statuschange"}, m_probe.Starts());
+    EXPECT_TRUE(m_log.WaitForMessage(L"NoSessionLocked", kWaitMs));
+    EXPECT_GE(m_session.Queries(), 1u) << "the wtsapi32 stand-in was not consulted";
+    // Exactly one start, and neither the status nor the device touched.
+    EXPECT_FALSE(WaitUntil([&] { return m_probe.Starts().size() > 1; }, 1000)) << "more than one agent start";
+    EXPECT_EQ(1, m_settings.Get(glim::kKeyKBStatus));
+    EXPECT_EQ(4, Level());
+    EXPECT_EQ(ulRequests, RequestCount());
+}
+
+TEST_F(GlimwardSystem, LockedPressTogglesOffAndOn)
+{
+    m_settings.Set(glim::kKeyKBStatus, 2);
+    m_settings.Set(glim::kKeyKBBrightness, 6);
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 3);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsLocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    ASSERT_TRUE(WaitUntil([] { return Level() == 3; }, kWaitMs));
+
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStatus(0)) << "KBStatus " << m_settings.Get(glim::kKeyKBStatus);
+    EXPECT_EQ(0, Level());
+    ASSERT_TRUE(WaitForStarts(1));
+    EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
+    EXPECT_TRUE(m_log.WaitForMessage(L"SessionLocked", kWaitMs));
+    EXPECT_EQ(1, m_log.CountMessage(L"status is 2"));
+
+    Sleep(600);  // past the hotkey interval
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStatus(1)) << "KBStatus " << m_settings.Get(glim::kKeyKBStatus);
+    EXPECT_EQ(6, Level());
+    ASSERT_TRUE(WaitForStarts(2));
+    EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[1]);
+    EXPECT_TRUE(m_log.WaitForMessage(L"iBrightness is 6", kWaitMs));
+}
+
+TEST_F(GlimwardSystem, LockedPressWritesTheStatusEvenWhenTheDeviceFails)
+{
+    m_settings.Set(glim::kKeyKBStatus, 1);
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 5);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsLocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    ASSERT_TRUE(WaitUntil([] { return Level() == 5; }, kWaitMs));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, simkb::SimFailError));
+
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStatus(0));
+    ASSERT_TRUE(WaitForStarts(1));
+    EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
+    EXPECT_EQ(5, Level());
+    simkb::SHistory history;
+    ASSERT_TRUE(simkb::History(&history));
+    ASSERT_FALSE(history.records.empty());
+    EXPECT_EQ(0, history.records.back().lLevel);
+    EXPECT_EQ(0u, history.records.back().ulBytes);
+}
+
+TEST_F(GlimwardSystem, PressesWithin500msGiveOneAction)
+{
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+
+    ASSERT_NO_FATAL_FAILURE(Press());
+    Sleep(300);
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitUntil([&] { return m_log.CountMessage(L"tovin read") == 2; }, kWaitMs));
+    ASSERT_TRUE(WaitForStarts(1));
+    EXPECT_EQ(1, m_log.CountMessage(L"f12 span meets"));
+    EXPECT_EQ(1u, m_probe.Starts().size());
+
+    Sleep(600);
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStarts(2));
+    EXPECT_EQ(2, m_log.CountMessage(L"f12 span meets"));
+    EXPECT_EQ(2u, m_probe.Starts().size());
+}
+
+TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    const DWORD dwPid = svctest::ServiceProcessId(kName);
+    ASSERT_NE(0u, dwPid);
+    for (const wchar_t* pszMessage : {L"ServiceMutex: Glimward", L"tovin EnterMainLoop", L"iBrightness is 0",
+                                      L"Set [START PENDING] status, dwErr=0", L"BeforeMainLoop: dwErr=0",
+                                      L"Set [RUNNING] status, dwErr=0"}) {
+        EXPECT_TRUE(m_log.WaitForMessage(pszMessage, kWaitMs)) << testing::PrintToString(std::wstring(pszMessage));
+    }
+    EXPECT_EQ(1, m_log.CountMessagePrefix(L"Modern Standby AoAc: "));
+    // Every line of the service process has its id, a 12-hour time and the message.
+    const std::wstring pidField = L"Pid:" + std::to_wstring(dwPid) + L"  ";
+    const std::wstring text = m_log.Text();
+    const size_t at = text.find(pidField);
+    ASSERT_NE(std::wstring::npos, at);
+    const std::wstring line = text.substr(at, text.find(L"\r\n", at) + 2 - at);
+    ASSERT_GT(line.size(), pidField.size() + 10);
+    const std::wstring time = line.substr(pidField.size(), 8);
+    EXPECT_TRUE(time[2] == L':' && time[5] == L':') << testing::PrintToString(line);
+    EXPECT_GE(_wtoi(time.c_str()), 1);
+    EXPECT_LE(_wtoi(time.c_str()), 12);
+    EXPECT_EQ(L"  ", line.substr(pidField.size() + 8, 2));
+    EXPECT_EQ(L" \r\n", line.substr(line.size() - 3));
+
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, dwPid);
+    ASSERT_NE(nullptr, hProcess);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Stop(kName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), scm::QueryState(kName));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, kWaitMs)) << "the service process did not end";
+    CloseHandle(hProcess);
+    for (const wchar_t* pszMessage : {L"dwControl: 1, dwErr=0", L"TerminateMainLoop", L"MainLoop: nRet=0",
+                                      L"Set [STOP PENDING] status, dwErr=0", L"AfterMainLoop: "}) {
+        EXPECT_EQ(1, m_log.CountMessage(pszMessage)) << testing::PrintToString(std::wstring(pszMessage));
+    }
+
+    // A shutdown control cannot be sent by a program (the manager keeps it for system
+    // shutdown); the handler's shutdown path is exercised in-process.
+    SetLastError(0xdeadbeef);
+    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_ALL_ACCESS);
+    SERVICE_STATUS status = {};
+    EXPECT_FALSE(ControlService(hService.Get(), SERVICE_CONTROL_SHUTDOWN, &status));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
+TEST_F(GlimwardSystem, MissingServiceLogStaysMissing)
+{
+    m_log.Delete();
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStarts(1));
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -K"));
+    EXPECT_FALSE(m_log.Exists());
+}
