@@ -3,8 +3,7 @@
 namespace simtest {
 
 namespace {
-// RegCreateKeyExW and RegSetValueExW: Wine 8's RegSetKeyValueW returned success here while
-// a program started afterwards did not see the value.
+// Creates the key when missing and sets one value under HKEY_CURRENT_USER.
 LONG SetValue(const wchar_t* pszKey, const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData)
 {
     HKEY hKey = nullptr;
