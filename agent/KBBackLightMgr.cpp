@@ -243,21 +243,8 @@ void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEve
     CambientLightAware::GetInstance()->InitAmbientLightAware();
 }
 
-// The automatic rules are not built yet: these keep the flags the rest of the manager
-// relies on and change nothing else.
-void CKBBackLightMgr::FullScreenHandler(bool bEnter)
-{
-    m_bFullScreen = bEnter ? 1 : 0;
-}
-
-void CKBBackLightMgr::InActiveTimerHandler(bool)
-{
-}
-
-int CKBBackLightMgr::UpdateBrightnessByLux(float)
-{
-    return 0;
-}
+// The automatic rules (FullScreenHandler, InActiveTimerHandler, UpdateBrightnessByLux and
+// their timers) are in KBBackLightMgrPolicies.cpp.
 
 void CKBBackLightMgr::OnScreenOn()
 {

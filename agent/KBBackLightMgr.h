@@ -34,6 +34,8 @@ public:
     static void __cdecl GetHostStatusChangeThread(void* pArg);
     static void __cdecl GetUWPMessageThread(void* pArg);
     static void CALLBACK timer_RecoveryAutoProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    static void CALLBACK timer_enterfullproc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    static void CALLBACK timer_AmbientChangeStatus(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
 
     OSDWindow* m_pOSD;
     HWND m_hWnd;

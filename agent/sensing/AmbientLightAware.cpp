@@ -1,21 +1,409 @@
 #include "AmbientLightAware.h"
 
+#include <propidl.h>
+#include <stdio.h>
+
+#include <utility>
+#include <vector>
+
+#include "GlimLog.h"
 #include "GlimNames.h"
-#include "KBBackLight.h"
+#include "SettingsFile.h"
 
 using namespace glim;
 
+namespace glim {
+const CLSID kCLSID_SensorManager = {0x77a1c827, 0xfcd2, 0x4689, {0x89, 0x15, 0x9d, 0x61, 0x3c, 0xc5, 0xfa, 0x3e}};
+const IID kIID_ISensorManager = {0xbd77db67, 0x45a8, 0x42dc, {0x8d, 0x00, 0x6d, 0xcf, 0x15, 0xf8, 0x37, 0x7a}};
+const GUID kSENSOR_TYPE_AMBIENT_LIGHT = {0x97f115c8, 0x599a, 0x4153, {0x88, 0x94, 0xd2, 0xd1, 0x28, 0x99, 0x91, 0x8a}};
+const PROPERTYKEY kSENSOR_DATA_TYPE_LIGHT_LEVEL_LUX = {
+    {0xe4c77ce2, 0xdcb7, 0x46e9, {0x84, 0x39, 0x4f, 0xec, 0x54, 0x88, 0x33, 0xa6}}, 2};
+const PROPERTYKEY kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL = {
+    {0x7f8383ec, 0xd3ec, 0x495c, {0xa8, 0xcf, 0xb8, 0xbb, 0xe8, 0x5c, 0x29, 0x20}}, 13};
+const CLSID kCLSID_PortableDeviceValues = {0x0c15d503, 0xd017, 0x47ce, {0x90, 0x16, 0x7b, 0x3f, 0x97, 0x87, 0x21, 0xcc}};
+const IID kIID_IPortableDeviceValues = {0x6848f6f2, 0x3155, 0x4f86, {0xb6, 0xf5, 0x26, 0x3e, 0xee, 0xab, 0x31, 0x43}};
+const IID kIID_ISensorEvents = {0x5d8dcc91, 0x4641, 0x47e7, {0xb7, 0xc3, 0xb7, 0x4f, 0x48, 0xa6, 0xc3, 0x91}};
+const IID kIID_ISensorManagerEvents = {0x9b3b0b86, 0x266a, 0x4aad, {0xb2, 0x1f, 0xfd, 0xe5, 0x50, 0x10, 0x01, 0xb7}};
+
+size_t GuidHash::operator()(const GUID& guid) const
+{
+    const unsigned long long* p = reinterpret_cast<const unsigned long long*>(&guid);
+    return static_cast<size_t>(p[0] ^ (p[1] * 0x9E3779B97F4A7C15ull));
+}
+
+void AverageLux(const std::unordered_map<GUID, float, GuidHash, GuidEqual>& mapLux, float* pfAverage, int* pnCount)
+{
+    float fSum = 0.0f;
+    float fCount = 0.0f;
+    for (const auto& entry : mapLux) {
+        if (entry.second >= 0.0f) {
+            fCount += 1.0f;
+            fSum += entry.second;
+        }
+    }
+    *pfAverage = fCount > 0.0f ? fSum / fCount : 0.0f;
+    *pnCount = static_cast<int>(fCount);
+}
+}  // namespace glim
+
 namespace {
-std::atomic<CambientLightAware*> g_pAmbient{nullptr};
-CStaticCriticalSection g_csAmbient;
+
+constexpr float kNoReading = -1.0f;
+
+std::atomic<CambientLightAware*> g_pAmbientLightAware{nullptr};
+CStaticCriticalSection g_csAmbientLightAware;
+
+// The platform calls the sinks on threads of its own while the main thread attaches and
+// detaches sensors: both maps and the sinks' back pointer are touched only under this
+// lock. It is never held across a call into the platform or the lux callback (which
+// waits for the main window), so neither side can block the other through it.
+CStaticCriticalSection g_csSensorMaps;
+
+class CMapLock {
+public:
+    CMapLock() { g_csSensorMaps.Enter(); }
+    virtual ~CMapLock() { g_csSensorMaps.Leave(); }
+    CMapLock(const CMapLock&) = delete;
+    CMapLock& operator=(const CMapLock&) = delete;
+};
+
+template <typename T>
+void ReleaseAndNull(T*& p)
+{
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
 }  // namespace
 
+// ---------------------------------------------------------------------------------------
+// CAmbientLightAwareSensorEvents
+
+CAmbientLightAwareSensorEvents::CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback,
+                                                               CAmbientLightAwareSensorManagerEvents* pManagerEvents)
+    : m_cRef(1)
+    , m_pfnLuxCallback(pfnLuxCallback)
+    , m_pManagerEvents(pManagerEvents)
+{
+}
+
+CAmbientLightAwareSensorEvents::~CAmbientLightAwareSensorEvents()
+{
+    CMapLock lock;
+    m_mapLux.clear();
+}
+
+STDMETHODIMP CAmbientLightAwareSensorEvents::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIID_ISensorEvents)) {
+        *ppv = static_cast<ISensorEvents*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+}
+
+STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::Release()
+{
+    const LONG cRef = InterlockedDecrement(&m_cRef);
+    if (cRef == 0)
+        delete this;
+    return static_cast<ULONG>(cRef);
+}
+
+void CAmbientLightAwareSensorEvents::DetachManagerEvents()
+{
+    CMapLock lock;
+    m_pManagerEvents = nullptr;
+}
+
+STDMETHODIMP CAmbientLightAwareSensorEvents::OnStateChanged(ISensor* pSensor, SensorState state)
+{
+    if (!pSensor)
+        return E_POINTER;
+    SENSOR_ID id = GUID_NULL;
+    HRESULT hr = pSensor->GetID(&id);
+    if (FAILED(hr))
+        return hr;
+    if (state == SENSOR_STATE_READY) {
+        GLIM_LOG('D', L"CAmbientLightAwareSensorEvents::OnStateChanged", L"sensor is ready");
+        return ReadSensorData(pSensor);
+    }
+    GLIM_LOG('D', L"CAmbientLightAwareSensorEvents::OnStateChanged", L"sensor is not ready");
+    return StoreLuxAndPublish(id, kNoReading);
+}
+
+HRESULT CAmbientLightAwareSensorEvents::ReadSensorData(ISensor* pSensor)
+{
+    if (!pSensor)
+        return E_POINTER;
+    ISensorDataReport* pReport = nullptr;
+    HRESULT hr = pSensor->GetData(&pReport);
+    if (SUCCEEDED(hr)) {
+        hr = UpdateLuxFromReport(pSensor, pReport);
+        ReleaseAndNull(pReport);
+        return hr;
+    }
+    SENSOR_ID id = GUID_NULL;
+    hr = pSensor->GetID(&id);
+    if (FAILED(hr))
+        return hr;
+    return StoreLuxAndPublish(id, kNoReading);
+}
+
+STDMETHODIMP CAmbientLightAwareSensorEvents::OnDataUpdated(ISensor* pSensor, ISensorDataReport* pNewData)
+{
+    if (!pSensor || !pNewData)
+        return E_UNEXPECTED;
+    return UpdateLuxFromReport(pSensor, pNewData);
+}
+
+HRESULT CAmbientLightAwareSensorEvents::UpdateLuxFromReport(ISensor* pSensor, ISensorDataReport* pReport)
+{
+    if (!pSensor || !pReport)
+        return E_INVALIDARG;
+    SENSOR_ID id = GUID_NULL;
+    HRESULT hr = pSensor->GetID(&id);
+    if (FAILED(hr))
+        return hr;
+    PROPVARIANT pv;
+    PropVariantInit(&pv);
+    hr = pReport->GetSensorValue(kSENSOR_DATA_TYPE_LIGHT_LEVEL_LUX, &pv);
+    if (FAILED(hr)) {
+        PropVariantClear(&pv);
+        return hr;
+    }
+    // The platform reports this key as VT_R4; the float member is taken as it is.
+    const float fLux = pv.fltVal;
+    PropVariantClear(&pv);
+    return StoreLuxAndPublish(id, fLux);
+}
+
+STDMETHODIMP CAmbientLightAwareSensorEvents::OnEvent(ISensor*, REFGUID, IPortableDeviceValues*)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
+{
+    ISensor* pSensor = nullptr;
+    bool bHadLux = false;
+    float fAverage = 0.0f;
+    int nCount = 0;
+    {
+        CMapLock lock;
+        if (m_pManagerEvents)
+            pSensor = m_pManagerEvents->TakeSensor(sensorID);
+        if (!pSensor)
+            return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        bHadLux = m_mapLux.erase(sensorID) > 0;
+        if (bHadLux)
+            AverageLux(m_mapLux, &fAverage, &nCount);
+    }
+    pSensor->Release();
+    if (!bHadLux)
+        return S_OK;
+    return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
+}
+
+HRESULT CAmbientLightAwareSensorEvents::StoreLuxAndPublish(const SENSOR_ID& id, float fLux)
+{
+    {
+        CMapLock lock;
+        m_mapLux[id] = fLux;
+    }
+    return PublishAverageLux();
+}
+
+HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
+{
+    float fAverage = 0.0f;
+    int nCount = 0;
+    {
+        CMapLock lock;
+        AverageLux(m_mapLux, &fAverage, &nCount);
+    }
+    // Outside the lock: the callback waits until the main window has handled the value.
+    return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// CAmbientLightAwareSensorManagerEvents
+
+CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents()
+    : m_cRef(1)
+    , m_pSensorEvents(nullptr)
+    , m_pSensorManager(nullptr)
+{
+}
+
+CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
+{
+    std::unordered_map<GUID, ISensor*, GuidHash, GuidEqual> mapLeft;
+    {
+        CMapLock lock;
+        if (m_pSensorEvents)
+            m_pSensorEvents->DetachManagerEvents();
+        mapLeft.swap(m_mapSensors);
+    }
+    // Sensors that arrived after ReleaseAllSensors detached the others.
+    for (auto& entry : mapLeft)
+        RemoveSensor(entry.second);
+    // The sensor sink may still be referenced by a platform thread inside a callback: it
+    // goes when the last reference does.
+    ReleaseAndNull(m_pSensorEvents);
+    ReleaseAndNull(m_pSensorManager);
+}
+
+STDMETHODIMP CAmbientLightAwareSensorManagerEvents::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIID_ISensorManagerEvents)) {
+        *ppv = static_cast<ISensorManagerEvents*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CAmbientLightAwareSensorManagerEvents::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+}
+
+STDMETHODIMP_(ULONG) CAmbientLightAwareSensorManagerEvents::Release()
+{
+    const LONG cRef = InterlockedDecrement(&m_cRef);
+    if (cRef == 0)
+        delete this;
+    return static_cast<ULONG>(cRef);
+}
+
+STDMETHODIMP CAmbientLightAwareSensorManagerEvents::OnSensorEnter(ISensor* pSensor, SensorState state)
+{
+    if (!pSensor)
+        return E_POINTER;
+    SENSOR_TYPE_ID type = GUID_NULL;
+    HRESULT hr = pSensor->GetType(&type);
+    if (FAILED(hr))
+        return hr;
+    if (!IsEqualGUID(type, kSENSOR_TYPE_AMBIENT_LIGHT))
+        return S_OK;
+    hr = AttachSensor(pSensor);
+    if (FAILED(hr))
+        return hr;
+    if (state == SENSOR_STATE_READY && m_pSensorEvents)
+        return m_pSensorEvents->ReadSensorData(pSensor);
+    return S_OK;
+}
+
+HRESULT CAmbientLightAwareSensorManagerEvents::AttachSensor(ISensor* pSensor)
+{
+    if (!pSensor)
+        return E_POINTER;
+    HRESULT hr = pSensor->SetEventSink(m_pSensorEvents);
+    if (FAILED(hr))
+        return hr;
+    SENSOR_ID id = GUID_NULL;
+    hr = pSensor->GetID(&id);
+    if (FAILED(hr))
+        return hr;
+    pSensor->AddRef();
+    ISensor* pReplaced = nullptr;
+    {
+        CMapLock lock;
+        ISensor*& pSlot = m_mapSensors[id];
+        pReplaced = pSlot;
+        pSlot = pSensor;
+    }
+    if (pReplaced)
+        pReplaced->Release();
+    return S_OK;
+}
+
+ISensor* CAmbientLightAwareSensorManagerEvents::TakeSensor(const SENSOR_ID& id)
+{
+    CMapLock lock;
+    auto it = m_mapSensors.find(id);
+    if (it == m_mapSensors.end())
+        return nullptr;
+    ISensor* pSensor = it->second;
+    m_mapSensors.erase(it);
+    return pSensor;
+}
+
+void CAmbientLightAwareSensorManagerEvents::RemoveSensor(ISensor* pSensor)
+{
+    if (!pSensor)
+        return;
+    GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::RemoveSensor", L"following take long time 10s");
+    pSensor->SetEventSink(nullptr);
+    pSensor->Release();
+}
+
+HRESULT CAmbientLightAwareSensorManagerEvents::ReleaseAllSensors()
+{
+    // The entries leave the map under the lock; the platform is called outside it, since
+    // detaching a sink may wait for that sensor's callbacks in flight.
+    std::unordered_map<GUID, ISensor*, GuidHash, GuidEqual> mapTaken;
+    {
+        CMapLock lock;
+        mapTaken.swap(m_mapSensors);
+    }
+    for (auto& entry : mapTaken)
+        RemoveSensor(entry.second);
+    if (!m_pSensorManager)
+        return S_OK;
+    return m_pSensorManager->SetEventSink(nullptr);
+}
+
+HRESULT CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval(ISensor* pSensor, ULONG ulMilliseconds)
+{
+    if (!pSensor)
+        return E_POINTER;
+    IPortableDeviceValues* pValues = nullptr;
+    IPortableDeviceValues* pResults = nullptr;
+    HRESULT hr = CoCreateInstance(kCLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIID_IPortableDeviceValues, reinterpret_cast<void**>(&pValues));
+    if (SUCCEEDED(hr))
+        hr = pValues->SetUnsignedIntegerValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, ulMilliseconds);
+    if (SUCCEEDED(hr))
+        hr = pSensor->SetProperties(pValues, &pResults);
+    if (hr == S_FALSE && pResults) {
+        HRESULT hrError = S_OK;
+        if (SUCCEEDED(pResults->GetErrorValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, &hrError))) {
+            wprintf(L"\nSetting current report interval failed with error 0x%X\n", static_cast<unsigned>(hrError));
+            GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval",
+                     L"failed with error 0x%X", static_cast<unsigned>(hrError));
+            hr = hrError;
+        }
+    }
+    ReleaseAndNull(pResults);
+    ReleaseAndNull(pValues);
+    return hr;
+}
+
+// ---------------------------------------------------------------------------------------
+// CambientLightAware
+
 CambientLightAware::CambientLightAware()
-    : m_nAmbientStatus(0),
-      m_nDarknessLux(static_cast<INT32>(kDefDarknessLux)),
-      m_nDimIndoorsLux(static_cast<INT32>(kDefDimIndoorsLux)),
-      m_nReportInterval(static_cast<INT32>(kDefAmbientChangeTime)),
-      m_bRunning(false)
+    : m_pSensorManagerEvents(nullptr)
+    , m_nAmbientStatus(0)
+    , m_nDimIndoorsLux(0)
+    , m_nDarknessLux(0)
+    , m_nReportInterval(0)
 {
 }
 
@@ -23,20 +411,69 @@ CambientLightAware::~CambientLightAware() = default;
 
 CambientLightAware* CambientLightAware::GetInstance()
 {
-    return GetOrCreateInstance(g_pAmbient, g_csAmbient);
+    return GetOrCreateInstance(g_pAmbientLightAware, g_csAmbientLightAware);
 }
 
 HRESULT CambientLightAware::InitAmbientLightAware()
 {
-    if (CKBBackLight::GetInstance()->GetKBStatus() != kStatusAuto)
+    if (CSettingsFile::GetInstance()->ReadInt(kKeyKBStatus, kDefKBStatus) != kStatusAuto)
         return S_OK;
     m_nAmbientStatus = 0;
-    m_bRunning = true;
-    return S_OK;
+    if (m_pSensorManagerEvents)
+        return S_OK;
+
+    CAmbientLightAwareSensorManagerEvents* pSink = new CAmbientLightAwareSensorManagerEvents();
+    pSink->m_pSensorEvents = new CAmbientLightAwareSensorEvents(DeliverLux, pSink);
+    m_pSensorManagerEvents = pSink;
+
+    HRESULT hr = CoCreateInstance(kCLSID_SensorManager, nullptr, CLSCTX_ALL, kIID_ISensorManager,
+                                  reinterpret_cast<void**>(&pSink->m_pSensorManager));
+    if (SUCCEEDED(hr))
+        hr = pSink->m_pSensorManager->SetEventSink(pSink);
+    if (SUCCEEDED(hr))
+        hr = FindAndAttachSensors(pSink);
+    if (hr != S_OK)
+        GLIM_LOG('E', L"CambientLightAware::InitAmbientLightAware", L"InitAmbientLightAware Failed");
+    return hr;
+}
+
+HRESULT CambientLightAware::FindAndAttachSensors(CAmbientLightAwareSensorManagerEvents* pSink)
+{
+    ISensorCollection* pSensors = nullptr;
+    HRESULT hr = pSink->m_pSensorManager->GetSensorsByType(kSENSOR_TYPE_AMBIENT_LIGHT, &pSensors);
+    if (FAILED(hr))
+        return hr;
+    if (!pSensors)
+        return S_OK;
+    ULONG ulCount = 0;
+    hr = pSensors->GetCount(&ulCount);
+    for (ULONG i = 0; SUCCEEDED(hr) && i < ulCount; ++i) {
+        // Each sensor is tried; the last one's result is the loop's.
+        HRESULT hrSensor = S_OK;
+        ISensor* pSensor = nullptr;
+        hrSensor = pSensors->GetAt(i, &pSensor);
+        if (SUCCEEDED(hrSensor)) {
+            if (m_nReportInterval > 0)
+                pSink->SetCurrentReportInterval(pSensor, static_cast<ULONG>(m_nReportInterval));
+            hrSensor = pSink->AttachSensor(pSensor);
+        }
+        ReleaseAndNull(pSensor);
+        if (i + 1 == ulCount)
+            hr = hrSensor;
+    }
+    pSensors->Release();
+    return hr;
 }
 
 HRESULT CambientLightAware::UninitAmbientLightAware()
 {
-    m_bRunning = false;
-    return S_OK;
+    CAmbientLightAwareSensorManagerEvents* pSink = m_pSensorManagerEvents;
+    if (!pSink)
+        return S_OK;
+    m_pSensorManagerEvents = nullptr;
+    const HRESULT hr = pSink->ReleaseAllSensors();
+    // Detached from every sensor and from the sensor manager; a callback still running on
+    // a platform thread keeps the sink alive until it returns.
+    pSink->Release();
+    return hr;
 }

@@ -1,16 +1,42 @@
 #include "FullScreen.h"
 
+#include <powrprof.h>
+#include <process.h>
+#include <shlwapi.h>
+
+#include "GlimLog.h"
 #include "GlimNames.h"
+#include "SensingRules.h"
 #include "SettingsFile.h"
+#include "UIAutomation.h"
 
 using namespace glim;
+
+std::wstring g_strScopeWindowName;
+UINT_PTR g_nFullScreenTimer = 0;
+HWND g_hNotifyWnd = nullptr;
 
 namespace {
 std::atomic<CFullScreen*> g_pFullScreen{nullptr};
 CStaticCriticalSection g_csFullScreen;
+
+constexpr int kTitleChars = 1000;
+constexpr UINT kCheckPeriodMs = 2000;
+
+void ForegroundTitle(wchar_t (&szTitle)[kTitleChars])
+{
+    szTitle[0] = L'\0';
+    GetWindowTextW(GetForegroundWindow(), szTitle, kTitleChars);
+}
 }  // namespace
 
-CFullScreen::CFullScreen() : m_hWnd(nullptr), m_bMonitoring(false) {}
+CFullScreen::CFullScreen()
+{
+    // The scope list is read once, when the instance is created.
+    wchar_t* pszScope = CSettingsFile::GetInstance()->ReadString(kKeyFullScreenScope);
+    g_strScopeWindowName = pszScope ? pszScope : L"";
+    delete[] pszScope;
+}
 
 CFullScreen::~CFullScreen() = default;
 
@@ -22,11 +48,103 @@ CFullScreen* CFullScreen::GetInstance()
 void CFullScreen::StartFullScreenMonitor(HWND hWnd)
 {
     StopFullScreenMonitor();
-    m_hWnd = hWnd;
-    m_bMonitoring = CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) != 0;
+    if (CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) == 0)
+        return;
+    CUIAutomation::GetInstance()->InitializeUIAutomation();
+    if (!g_nFullScreenTimer) {
+        g_hNotifyWnd = hWnd;
+        g_nFullScreenTimer = SetTimer(nullptr, 0, kCheckPeriodMs, FullScreenTimerProc);
+    }
 }
 
 void CFullScreen::StopFullScreenMonitor()
 {
-    m_bMonitoring = false;
+    if (g_nFullScreenTimer) {
+        KillTimer(nullptr, g_nFullScreenTimer);
+        g_nFullScreenTimer = 0;
+    }
+}
+
+void CALLBACK CFullScreen::FullScreenTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    _beginthread(FullScreenCheckThread, 0, nullptr);
+}
+
+void __cdecl CFullScreen::FullScreenCheckThread(void*)
+{
+    const int nResult = GetInstance()->IsVedioPlayFullScreen();
+    SendMessageW(g_hNotifyWnd, WM_FULLSCREEN, static_cast<WPARAM>(nResult), 0);
+}
+
+int CFullScreen::IsVedioPlayFullScreen()
+{
+    const wchar_t* kLabel = L"CFullScreen::IsVedioPlayFullScreen";
+    GLIM_LOG('D', kLabel, L"IsVedioPlayFullScreen");
+
+    EXECUTION_STATE state = 0;
+    if (CallNtPowerInformation(SystemExecutionState, nullptr, 0, &state, sizeof(state)) != 0 ||
+        !(state & ES_DISPLAY_REQUIRED))
+        return 0;
+    GLIM_LOG('D', kLabel, L"ES_DISPLAY_REQUIRED");
+
+    if (!IsWindowInScope())
+        return 0;
+    GLIM_LOG('D', kLabel, L"WindowInScope");
+
+    HWND hForeground = GetForegroundWindow();
+    if (!IsWindowInPrimaryScreen(hForeground))
+        return 0;
+    GLIM_LOG('D', kLabel, L"WindowInPrimaryScreen");
+
+    wchar_t szTitle[kTitleChars] = {};
+    GetWindowTextW(hForeground, szTitle, kTitleChars);
+    if (StrStrIW(szTitle, L"YouTube")) {
+        CUIAutomation* pAutomation = CUIAutomation::GetInstance();
+        IUIAutomationElement* pElement = nullptr;
+        int nResult = 0;
+        if (g_pAutomation && SUCCEEDED(g_pAutomation->ElementFromHandle(hForeground, &pElement)) && pElement)
+            nResult = pAutomation->IsWindowContainFullMovie(pElement);
+        else
+            nResult = (state != 0) ? 1 : 0;  // no automation element: the window counts as full screen
+        if (!nResult)
+            return 0;
+        GLIM_LOG('D', kLabel, L"YouTubeFullScreen");
+        return 1;
+    }
+
+    if (!IsForegroundWindowFullScreen())
+        return 0;
+    GLIM_LOG('D', kLabel, L"IsForegroundWindowFullScreen");
+    return 1;
+}
+
+int CFullScreen::IsForegroundWindowFullScreen()
+{
+    HWND hForeground = GetForegroundWindow();
+    HMONITOR hMonitor = MonitorFromWindow(hForeground, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    RECT rcWindow = {};
+    if (!GetMonitorInfoW(hMonitor, &info) || !GetWindowRect(hForeground, &rcWindow))
+        return 0;
+    return RectCoversMonitor(rcWindow, info.rcMonitor);
+}
+
+int CFullScreen::IsWindowInScope()
+{
+    wchar_t szTitle[kTitleChars] = {};
+    ForegroundTitle(szTitle);
+    return IsTitleInScope(g_strScopeWindowName.c_str(), szTitle);
+}
+
+int CFullScreen::IsWindowInPrimaryScreen(HWND hWnd)
+{
+    HMONITOR hMonitor = MonitorFromWindow(hWnd, MONITOR_DEFAULTTONULL);
+    GLIM_LOG('D', L"CFullScreen::IsWindowInPrimaryScreen", L"hMonitor is %0x",
+             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMonitor)));
+    const POINT ptOrigin = {0, 0};
+    HMONITOR hPrimary = MonitorFromPoint(ptOrigin, MONITOR_DEFAULTTOPRIMARY);
+    GLIM_LOG('D', L"CFullScreen::IsWindowInPrimaryScreen", L"hPrimaryMonitor is %0x",
+             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hPrimary)));
+    return (hMonitor && hMonitor == hPrimary) ? 1 : 0;
 }

@@ -1,29 +1,37 @@
-// The full-screen video check's entry points as the manager calls them. The periodic check
-// itself (UI Automation, the scope list, WM_FULLSCREEN reports) is not built yet: start and
-// stop only record whether the check would run.
+// Full-screen video detection: every 2 seconds a short-lived thread tests whether a video
+// plays full screen in one of the configured windows and sends the answer (WM_FULLSCREEN,
+// wParam 1 or 0) to the manager's window.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "Singleton.h"
+
+extern std::wstring g_strScopeWindowName;  // InFullScreenScopeWindowName, read once
+extern UINT_PTR g_nFullScreenTimer;        // the 2-second thread timer; 0 while stopped
+extern HWND g_hNotifyWnd;                  // receives WM_FULLSCREEN
 
 class CFullScreen {
 public:
     static CFullScreen* GetInstance();
     virtual ~CFullScreen();
 
-    // (Re)starts the check when FullScreen5sClose is set, stops it otherwise.
     void StartFullScreenMonitor(HWND hWnd);
     void StopFullScreenMonitor();
+    bool IsMonitoring() const { return g_nFullScreenTimer != 0; }
 
-    bool IsMonitoring() const { return m_bMonitoring; }
+    static void CALLBACK FullScreenTimerProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    static void __cdecl FullScreenCheckThread(void* pArg);
+
+    int IsVedioPlayFullScreen();
+    int IsWindowInScope();
+    int IsWindowInPrimaryScreen(HWND hWnd);
 
 private:
     CFullScreen();
     template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
-
-    HWND m_hWnd;
-    bool m_bMonitoring;
+    int IsForegroundWindowFullScreen();
 };

@@ -1,17 +1,22 @@
 #include "InputTracking.h"
 
+#include "GlimNames.h"
+#include "SensingRules.h"
+#include "SettingsFile.h"
+
 using namespace glim;
 
-PFN_INACTIVE_HANDLER g_pfnInActiveHandler = nullptr;
+int g_nInActiveSeconds = 0;
+UINT_PTR g_nInputTimer = 0;
 std::atomic<DWORD> g_dwLastActiveTick{0};
+PFN_INACTIVE_HANDLER g_pfnInActiveHandler = nullptr;
 
 namespace {
 std::atomic<CInputTracking*> g_pInputTracking{nullptr};
 CStaticCriticalSection g_csInputTracking;
 }  // namespace
 
-CInputTracking::CInputTracking() : m_bTracking(false) {}
-
+CInputTracking::CInputTracking() = default;
 CInputTracking::~CInputTracking() = default;
 
 CInputTracking* CInputTracking::GetInstance()
@@ -19,17 +24,41 @@ CInputTracking* CInputTracking::GetInstance()
     return GetOrCreateInstance(g_pInputTracking, g_csInputTracking);
 }
 
-void CInputTracking::UpdateLastActiveTime()
+void CInputTracking::StopTracking()
 {
-    g_dwLastActiveTick = GetTickCount();
+    if (g_nInputTimer) {
+        KillTimer(nullptr, g_nInputTimer);
+        g_nInputTimer = 0;
+    }
 }
 
 void CInputTracking::StartTracking()
 {
-    m_bTracking = true;
+    StopTracking();
+    wchar_t* pszValue = CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime);
+    g_nInActiveSeconds = ParseInActiveTime(pszValue);
+    delete[] pszValue;
+    if (g_nInActiveSeconds > 0)
+        g_nInputTimer = SetTimer(nullptr, 0, 1000, InputTimerProc);
 }
 
-void CInputTracking::StopTracking()
+void CInputTracking::UpdateLastActiveTime()
 {
-    m_bTracking = false;
+    const DWORD dwNow = GetTickCount();
+    GetInstance();
+    g_dwLastActiveTick = dwNow;
+}
+
+void CALLBACK CInputTracking::InputTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    LASTINPUTINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetLastInputInfo(&info))
+        return;
+    const DWORD dwNow = GetTickCount();
+    const IdleVerdict verdict =
+        JudgeIdle(dwNow, LaterTick(g_dwLastActiveTick, info.dwTime), InActiveThresholdMs(g_nInActiveSeconds));
+    if (!g_pfnInActiveHandler || verdict == IdleVerdict::None)
+        return;
+    g_pfnInActiveHandler(verdict == IdleVerdict::Inactive);
 }

@@ -1,6 +1,5 @@
-// The idle tracking's entry points as the manager and the main window call them. The idle
-// timer and the InActiveTime parsing are not built yet: start and stop only record whether
-// tracking runs; UpdateLastActiveTime notes the moment of activity.
+// User idle tracking: once a second the time since the last input is compared with the
+// InActiveTime setting, and the manager's handler gets the verdict.
 #pragma once
 
 #include <windows.h>
@@ -9,27 +8,28 @@
 
 #include "Singleton.h"
 
-// Called by the idle timer: true when the idle time is reached, false on fresh input.
+// Receives the idle verdict: true when the idle time is reached, false on fresh input.
 using PFN_INACTIVE_HANDLER = void (*)(bool bInActive);
-extern PFN_INACTIVE_HANDLER g_pfnInActiveHandler;
 
-// The last moment of activity that the agent noted itself (GetTickCount); 0 until then.
-extern std::atomic<DWORD> g_dwLastActiveTick;
+extern int g_nInActiveSeconds;            // parsed InActiveTime; 0 when tracking is off
+extern UINT_PTR g_nInputTimer;            // the 1-second thread timer; 0 while stopped
+extern std::atomic<DWORD> g_dwLastActiveTick;  // activity the agent noted itself (relayed presses)
+extern PFN_INACTIVE_HANDLER g_pfnInActiveHandler;
 
 class CInputTracking {
 public:
     static CInputTracking* GetInstance();
     virtual ~CInputTracking();
 
-    static void UpdateLastActiveTime();
     void StartTracking();
     void StopTracking();
+    static void UpdateLastActiveTime();
 
-    bool IsTracking() const { return m_bTracking; }
+    bool IsTracking() const { return g_nInputTimer != 0; }
+
+    static void CALLBACK InputTimerProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
 
 private:
     CInputTracking();
     template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
-
-    bool m_bTracking;
 };

@@ -1,0 +1,163 @@
+// The manager's automatic rules: full-screen video, user idleness and the ambient light
+// bands, with their three one-shot thread timers. Everything here runs on the main
+// thread: the handlers from the main window's messages and the idle timer, the timer
+// procedures from its message loop.
+#include "KBBackLightMgr.h"
+
+#include "GlimLog.h"
+#include "GlimNames.h"
+#include "KBBackLight.h"
+#include "SettingsFile.h"
+#include "sensing/AmbientLightAware.h"
+#include "sensing/InputTracking.h"
+#include "sensing/SensingRules.h"
+
+using namespace glim;
+
+namespace {
+
+constexpr UINT kEnterFullDelayMs = 5000;
+constexpr UINT kAmbientSettleMs = 500;
+
+bool FullScreenRuleOn()
+{
+    return CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) != 0;
+}
+
+// A one-shot timer ends itself. Thread timer ids are handed out again once killed, so the
+// kept id is cleared here and never killed a second time later.
+void EndOneShot(UINT_PTR idEvent, UINT_PTR* pnKeptId)
+{
+    KillTimer(nullptr, idEvent);
+    if (*pnKeptId == idEvent)
+        *pnKeptId = 0;
+}
+
+void KillKept(UINT_PTR* pnKeptId)
+{
+    if (*pnKeptId) {
+        KillTimer(nullptr, *pnKeptId);
+        *pnKeptId = 0;
+    }
+}
+
+}  // namespace
+
+// Sensor side -> manager: the mean lux reaches the main window, which calls
+// UpdateBrightnessByLux on the main thread. The calling sensor thread waits meanwhile.
+int DeliverLux(float fLux, int /*nCount*/)
+{
+    SendMessageW(CKBBackLightMgr::GetInstance()->m_hWnd, WM_LUX, LuxToWParam(fLux), 0);
+    return 0;
+}
+
+void CKBBackLightMgr::FullScreenHandler(bool bEnter)
+{
+    m_bFullScreen = bEnter ? 1 : 0;
+    const bool bRuleOn = FullScreenRuleOn();
+    GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"FullScreenHandler");
+    if (!bRuleOn)
+        return;
+    if (bEnter) {
+        GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"enter full");
+        CInputTracking::GetInstance()->StopTracking();
+        KillKept(&m_nEnterFullTimer);
+        m_nEnterFullTimer = SetTimer(nullptr, 0, kEnterFullDelayMs, &CKBBackLightMgr::timer_enterfullproc);
+        return;
+    }
+    GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"exit full");
+    CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
+    CInputTracking::GetInstance()->StartTracking();
+    // A video that leaves full screen within 5 seconds never switches the light off.
+    KillKept(&m_nEnterFullTimer);
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    if (pBackLight->GetKBStatus() == kStatusOn)
+        pBackLight->RecoverySlValueBrightness();
+}
+
+void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent, DWORD)
+{
+    GLIM_LOG('D', L"CKBBackLightMgr::timer_enterfullproc", L"timer_enterfullproc");
+    EndOneShot(idEvent, &GetInstance()->m_nEnterFullTimer);
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    if (pBackLight->GetKBBackLightBrightness() != 0)
+        pBackLight->SetKBBackLightBrightness(0);
+}
+
+void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
+{
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    if (bInActive) {
+        if (m_bEnterInActive)
+            return;
+        GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"InActive");
+        m_bEnterInActive = 1;
+        const INT32 nBrightness = pBackLight->GetKBBackLightBrightness();
+        GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"enter InActive, iBrightness is %d", nBrightness);
+        pBackLight->SetKBBackLightBrightness(0);
+        return;
+    }
+    if (!m_bEnterInActive)
+        return;
+    GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"Active");
+    m_bEnterInActive = 0;
+    // In Auto the next lux report re-applies the band.
+    CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
+    const bool bRuleOn = FullScreenRuleOn();
+    if (pBackLight->GetKBStatus() != kStatusOn)
+        return;
+    // During a full-screen period with the rule on, leaving full screen restores the light.
+    if (m_bFullScreen && bRuleOn)
+        return;
+    GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"active-- not full");
+    pBackLight->RecoverySlValueBrightness();
+}
+
+int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
+{
+    CambientLightAware* pAmbient = CambientLightAware::GetInstance();
+    const int nBand = AmbientBand(fLux, pAmbient->m_nDarknessLux, pAmbient->m_nDimIndoorsLux);
+    if (nBand == pAmbient->m_nAmbientStatus)
+        return 0;
+    pAmbient->m_nAmbientStatus = nBand;
+    GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"AmbientLightStatusChanged lux is %f, status is %d",
+             static_cast<double>(fLux), nBand);
+    if (m_bFullScreen || m_bEnterInActive) {
+        GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"m_bFullScreen || m_bEnterInActive");
+        return 0;
+    }
+    // The level follows only a band that has held for the settling time.
+    if (m_nLuxTimer) {
+        GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"lux timer exist");
+        KillKept(&m_nLuxTimer);
+    }
+    m_nLuxTimer = SetTimer(nullptr, 0, kAmbientSettleMs, &CKBBackLightMgr::timer_AmbientChangeStatus);
+    return 0;
+}
+
+void CALLBACK CKBBackLightMgr::timer_AmbientChangeStatus(HWND, UINT, UINT_PTR idEvent, DWORD)
+{
+    const wchar_t* kLabel = L"CKBBackLightMgr::timer_AmbientChangeStatus";
+    GLIM_LOG('D', kLabel, L"timer_AmbientChangeStatus");
+    CKBBackLightMgr* pMgr = GetInstance();
+    pMgr->m_nLuxTimer = 0;
+    KillTimer(nullptr, idEvent);
+    if (pMgr->m_bFullScreen || pMgr->m_bEnterInActive) {
+        GLIM_LOG('D', kLabel, L"m_bFullScreen || m_bEnterInActive");
+        return;
+    }
+    CKBBackLight* pBackLight = CKBBackLight::GetInstance();
+    if (pBackLight->GetKBStatus() != kStatusAuto)
+        return;
+    // The band now, not the one that started the timer.
+    const int nBand = CambientLightAware::GetInstance()->m_nAmbientStatus;
+    const int nLevel = AmbientBandLevel(nBand, static_cast<int>(pBackLight->GetKBBrightness()));
+    if (nBand == kBandDarkness)
+        GLIM_LOG('D', kLabel, L"enter Darkness ");
+    else if (nBand == kBandDimIndoors)
+        GLIM_LOG('D', kLabel, L"enter DimIndoors");
+    else if (nBand >= 3 && nBand <= 6)
+        GLIM_LOG('D', kLabel, L"enter bright");
+    GLIM_LOG('D', kLabel, L"auto set brightness is %d", nLevel);
+    pBackLight->SetKBBackLightBrightness(nLevel);
+}

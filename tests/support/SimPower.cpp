@@ -1,0 +1,48 @@
+#include "SimPower.h"
+
+namespace simtest {
+
+namespace {
+// Creates the key when missing and sets one value under HKEY_CURRENT_USER.
+LONG SetValue(const wchar_t* pszKey, const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData)
+{
+    HKEY hKey = nullptr;
+    LONG lError = RegCreateKeyExW(HKEY_CURRENT_USER, pszKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr);
+    if (lError != ERROR_SUCCESS)
+        return lError;
+    lError = RegSetValueExW(hKey, pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData);
+    RegCloseKey(hKey);
+    return lError;
+}
+}  // namespace
+
+CSimExecutionState::CSimExecutionState(DWORD dwState)
+    : m_lError(ERROR_SUCCESS)
+{
+    Set(dwState);
+}
+
+void CSimExecutionState::Set(DWORD dwState)
+{
+    m_lError = SetValue(simpower::kKey, simpower::kExecutionStateValue, REG_DWORD, &dwState, sizeof(dwState));
+}
+
+CSimExecutionState::~CSimExecutionState()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, simpower::kKey, simpower::kExecutionStateValue);
+}
+
+CDllOverride::CDllOverride(const wchar_t* pszProgram, const wchar_t* pszDll)
+    : m_strKey(std::wstring(L"Software\\Wine\\AppDefaults\\") + pszProgram + L"\\DllOverrides")
+    , m_strDll(pszDll)
+{
+    const wchar_t szNative[] = L"native";
+    m_lError = SetValue(m_strKey.c_str(), pszDll, REG_SZ, szNative, sizeof(szNative));
+}
+
+CDllOverride::~CDllOverride()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, m_strKey.c_str(), m_strDll.c_str());
+}
+
+}  // namespace simtest
