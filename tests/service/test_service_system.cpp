@@ -32,13 +32,6 @@ const wchar_t* const kName = glim::kServiceName;
 // so that the agent it starts reaches the user's desktop.
 constexpr DWORD kInteractiveType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
-// Removes any Glimward service at the start and again at the end, on every path.
-class CServiceGuard {
-public:
-    CServiceGuard() { scm::Remove(kName); }
-    virtual ~CServiceGuard() { scm::Remove(kName); }
-};
-
 struct SConfig {
     std::wstring binaryPath;
     DWORD dwStartType = 0;
@@ -88,20 +81,12 @@ protected:
         EXPECT_EQ(0u, dwExit) << tail;
     }
 
-    // Installs with the program's own verb, marks it interactive (the test environment's
-    // part under Wine) and starts it; waits for the read thread's event. The -S verb is
-    // tested on its own.
-    void InstallAndStart() const
+    // Installs with the program's own verb, marks it interactive and starts it through the
+    // manager; the -S verb is tested on its own.
+    static void InstallAndStart()
     {
-        ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Start(kName));
-        ASSERT_TRUE(WaitUntil([] {
-            HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
-            if (hEvent)
-                CloseHandle(hEvent);
-            return hEvent != nullptr;
-        }, kWaitMs)) << "the service never created " << testing::PrintToString(std::wstring(glim::kEventHotkey));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs))
+            << "the service was not installed, started and listening for the hotkey";
     }
 
     static void Press() { ASSERT_EQ(simkb::kStatusSuccess, simkb::Press()); }
@@ -147,7 +132,7 @@ protected:
     svctest::CWtsOverride m_override;
     svctest::CSimSession m_session;
     svctest::CAgentProbe m_probe;
-    CServiceGuard m_serviceGuard;
+    svctest::CServiceGuard m_serviceGuard{kName};
 };
 
 }  // namespace
