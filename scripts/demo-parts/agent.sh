@@ -12,7 +12,7 @@
 
 demo_agent() (
   set -euo pipefail
-  local root build bin out dir data ini slog alog record backup= holder= app= main=
+  local root build bin out dir data ini slog alog record backup= ini_backup= holder= app= main=
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   build=$(cd "${1:?usage: demo_agent BUILD_DIR}" && pwd)
   bin="$build/bin"
@@ -54,6 +54,8 @@ demo_agent() (
   show() {
     local status level wparam lines
     status=$(setting KBStatus)
+    echo "   set requests the driver answered, newest last:"
+    run "$bin/glimsim.exe" history | grep 'set level' | tail -n 2 | indent || true
     level=$(run "$bin/glimsim.exe" level | tr -d '\r')
     echo "   KBStatus=$status (${names[$status]:-?})  KBBrightness=$(setting KBBrightness)  CurrentKBBrightness=$(setting CurrentKBBrightness)"
     echo "   device: $level"
@@ -68,8 +70,6 @@ demo_agent() (
     lines=$(utf16 "$alog" | wc -l)
     utf16 "$alog" | tail -n +$((alog_seen + 1)) | grep -E 'Fressed|WM_F12|WM_OSD|nextstatus|confchange|ShowOSD|Brightness' | sed 's/^/     /' || true
     alog_seen=$lines
-    echo "   history of the driver (newest last):"
-    run "$bin/glimsim.exe" history | tail -n 3 | indent
   }
   # Shows the OSD as it is on the screen; saves it as osd-NAME.png when a name is given.
   osd() {
@@ -94,6 +94,8 @@ demo_agent() (
     quiet wine reg delete "$logkey" /f
     rm -f "$dir/Glimward.exe" "$dir/wtsapi32.dll" "$dir/Glimagent.exe" "$slog" "$alog" "$out"/osd-*.bmp
     [ -n "$backup" ] && mv -f "$backup" "$dir/Glimagent.exe" || true
+    rm -f "$ini"
+    [ -n "$ini_backup" ] && mv -f "$ini_backup" "$ini" || true
     quiet run "$bin/glimsim.exe" driver remove
   }
   trap cleanup EXIT
@@ -107,6 +109,7 @@ demo_agent() (
   if [ -f "$dir/Glimagent.exe" ]; then backup="$dir/Glimagent.exe.demo-backup"; mv -f "$dir/Glimagent.exe" "$backup"; fi
   cp "$bin/Glimward.exe" "$bin/Glimagent.exe" "$bin/simdll/wtsapi32.dll" "$dir/"
   rm -f "$out"/osd-*.png "$record"
+  if [ -f "$ini" ]; then ini_backup="$ini.demo-backup"; cp -f "$ini" "$ini_backup"; fi
   # Wine never reports a locked session: Glimward.exe alone loads the stand-in wtsapi32.dll.
   quiet wine reg add "$override" /v wtsapi32 /t REG_SZ /d native /f
   printf '[Glimkit]\r\nKBStatus=0\r\nKBBrightness=6\r\nCurrentKBBrightness=4\r\n' >"$ini"
@@ -127,10 +130,10 @@ demo_agent() (
   glimward x -I
   run "$bin/glimsession.exe" interactive Glimward   # Wine only: let the agent reach the desktop
   glimward x -S
-  run "$dir/Glimagent.exe" >"$out/agent-main.txt" 2>&1 &
+  run "$dir/Glimagent.exe" >/dev/null 2>&1 &
   main=$!
   run "$bin/glimscreen.exe" window "$agent_title" --wait 15000
-  run "$bin/ZentiaSim.exe" window --record "$(winpath "$record")" >"$out/agent-zentia.txt" 2>&1 &
+  run "$bin/ZentiaSim.exe" window --record "$(winpath "$record")" >/dev/null 2>&1 &
   app=$!
   run "$bin/glimscreen.exe" window Zentia --wait 15000
   sleep 1
