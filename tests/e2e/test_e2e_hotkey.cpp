@@ -13,6 +13,7 @@
 
 #include "AgentProcess.h"
 #include "GlimNames.h"
+#include "GlimwardSystemTest.h"
 #include "LogTestUtil.h"
 #include "ScreenProbe.h"
 #include "ServiceHarness.h"
@@ -71,23 +72,16 @@ public:
     CRelayReaper& operator=(const CRelayReaper&) = delete;
 };
 
-class HotkeyRoad : public ::testing::Test {
+class HotkeyRoad : public CGlimwardSystemTest {
 protected:
     void SetUp() override
     {
         agenttest::EndStrayAgents();
-        const DWORD dwDriver = m_driver.Install();
-        if (dwDriver != ERROR_SUCCESS)
-            GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwDriver;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
-        if (!svctest::EnsureExplorer())
-            GTEST_SKIP() << "Wine's explorer.exe did not start, so the service has no user session to start the agent in";
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_serviceFile.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath()));
+        CGlimwardSystemTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
                   m_agentFile.Install(svctest::BuildBinPath(L"Glimagent.exe"), glim::kAgentProgramPath));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_override.Install());
-        ASSERT_TRUE(m_serviceLog.Create());
         m_agentLogPath = m_scratch.File(L"Glimagent.log");
         ASSERT_TRUE(m_agentLogConfig.Write(m_agentLogPath, 0, 0));
     }
@@ -154,21 +148,14 @@ protected:
 
     static constexpr int kBrightness = 6;
 
-    // Declared in set-up order and destroyed in reverse: the main instance ends first, then
-    // the service goes, then its relays, the stand-in, the files and the driver.
-    simkb::CSimDriverInstall m_driver;
-    svctest::CSettings m_settings;
-    svctest::CServiceLogFile m_serviceLog;
+    // Destroyed in reverse order after the base's TearDown has removed the service: the
+    // main instance ends first, then the stand-in, the service's relays and the files.
     logtest::CScratchDir m_scratch;
     logtest::CAgentLogConfig m_agentLogConfig;
     std::wstring m_agentLogPath;
-    svctest::CInstalledFile m_serviceFile;
     svctest::CInstalledFile m_agentFile;
-    svctest::CWtsOverride m_override;
-    svctest::CSimSession m_session;
     CRelayReaper m_relays;
     CSettingsApp m_app;
-    svctest::CServiceGuard m_serviceGuard{glim::kServiceName};
     agenttest::CMainAgent m_main;
 };
 
@@ -221,7 +208,7 @@ TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
         nBefore = step.nStatus;
     }
     EXPECT_EQ(3u, m_app.ReadRecord().size());
-    EXPECT_EQ(3, m_serviceLog.CountMessage(L"NoSessionLocked"));
+    EXPECT_EQ(3, m_log.CountMessage(L"NoSessionLocked"));
     EXPECT_EQ(0u, AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread"));
     EXPECT_EQ(3u, AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread"));
     EXPECT_EQ(0, m_settings.Get(glim::kKeyCurrentKBBrightness));
@@ -274,7 +261,7 @@ TEST_F(HotkeyRoad, LockedPressesAreToggledByTheServiceAndOnlyShownByTheAgent)
     EXPECT_TRUE(LevelsAre({0, kBrightness}));
     EXPECT_FALSE(WaitUntil([&] { return Status() != 1; }, 1000)) << "KBStatus moved on to " << Status();
 
-    EXPECT_EQ(2, m_serviceLog.CountMessage(L"SessionLocked"));
+    EXPECT_EQ(2, m_log.CountMessage(L"SessionLocked"));
     EXPECT_TRUE(WaitUntil([&] {
         return AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread") == 2;
     }, kWaitMs));
@@ -299,8 +286,8 @@ TEST_F(HotkeyRoad, PressesWithinHalfASecondGiveOneStatusChange)
         << "a third status change: KBStatus " << Status();
     EXPECT_EQ(2u, m_app.ReadRecord().size());
     EXPECT_TRUE(LevelsAre({kBrightness}));
-    EXPECT_EQ(3, m_serviceLog.CountMessage(L"tovin read"));
-    EXPECT_EQ(2, m_serviceLog.CountMessage(L"f12 span meets"));
+    EXPECT_EQ(3, m_log.CountMessage(L"tovin read"));
+    EXPECT_EQ(2, m_log.CountMessage(L"f12 span meets"));
     EXPECT_TRUE(WaitUntil([&] {
         return AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") == 2;
     }, kWaitMs));

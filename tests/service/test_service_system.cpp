@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "GlimNames.h"
+#include "GlimwardSystemTest.h"
 #include "Scm.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
@@ -55,21 +56,14 @@ bool QueryConfig(SConfig* pConfig)
     return true;
 }
 
-class GlimwardSystem : public testing::Test {
+class GlimwardSystem : public CGlimwardSystemTest {
 protected:
     void SetUp() override
     {
-        const DWORD dwDriver = m_driver.Install();
-        if (dwDriver != ERROR_SUCCESS)
-            GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwDriver;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
-        if (!svctest::EnsureExplorer())
-            GTEST_SKIP() << "Wine's explorer.exe did not start, so the service has no user session to start the agent in";
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_program.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath()));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_override.Install());
+        CGlimwardSystemTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
-        ASSERT_TRUE(m_log.Create());
     }
 
     // Runs the installed program with a command-line tail; it always exits with 0.
@@ -124,15 +118,7 @@ protected:
         return WaitUntil([&] { return m_settings.Get(glim::kKeyKBStatus) == nStatus; }, kWaitMs);
     }
 
-    // Declared in set-up order; destroyed in reverse, so the service goes first.
-    simkb::CSimDriverInstall m_driver;
-    svctest::CSettings m_settings;
-    svctest::CServiceLogFile m_log;
-    svctest::CInstalledFile m_program;
-    svctest::CWtsOverride m_override;
-    svctest::CSimSession m_session;
     svctest::CAgentProbe m_probe;
-    svctest::CServiceGuard m_serviceGuard{kName};
 };
 
 }  // namespace
