@@ -15,6 +15,7 @@
 
 using namespace agenttest;
 using namespace glim;
+using screenprobe::OsdVisible;
 
 namespace {
 
@@ -39,12 +40,6 @@ constexpr DWORD kRelayExitMs = 10000;
     return ::testing::AssertionSuccess();
 }
 
-bool OsdVisible(DWORD dwPid)
-{
-    HWND hOsd = screenprobe::FindOsd(dwPid);
-    return hOsd && IsWindowVisible(hOsd);
-}
-
 class AgentProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -62,14 +57,9 @@ protected:
     }
 
     // Waits until the OSD of the main instance shows exactly the given cell.
-    ::testing::AssertionResult OsdShows(CMainAgent& main, int nCell, DWORD dwTimeoutMs = 5000)
+    static ::testing::AssertionResult OsdShows(CMainAgent& main, int nCell, DWORD dwTimeoutMs = 5000)
     {
-        const DWORD dwPid = main.Process().Pid();
-        if (!WaitUntil([&] { return OsdVisible(dwPid) && screenprobe::HighlightedCell() == nCell; }, dwTimeoutMs))
-            return ::testing::AssertionFailure()
-                   << "OSD visible " << OsdVisible(dwPid) << ", highlighted cell " << screenprobe::HighlightedCell()
-                   << ", wanted " << nCell;
-        return ::testing::AssertionSuccess();
+        return screenprobe::OsdShows(main.Process().Pid(), nCell, dwTimeoutMs);
     }
 };
 

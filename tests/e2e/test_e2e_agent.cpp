@@ -15,6 +15,7 @@
 #include "LogTestUtil.h"
 #include "SettingsApp.h"
 #include "SimDriver.h"
+#include "SimDriverChecks.h"
 
 using namespace agenttest;
 using namespace glim;
@@ -24,31 +25,9 @@ namespace {
 std::unique_ptr<simkb::CSimDriverInstall> g_pDriver;
 DWORD g_dwInstallError = 0;
 
-struct SetRequest {
-    long lLevel;
-    long long llTime;  // QueryPerformanceCounter
-};
-
-std::vector<SetRequest> SetRequests()
-{
-    std::vector<SetRequest> sets;
-    simkb::SHistory history;
-    if (!simkb::History(&history))
-        return sets;
-    for (const auto& record : history.records) {
-        if (record.ulCode == static_cast<unsigned long>(IOCTL_KBBL_SET_BRIGHTNESS))
-            sets.push_back({record.lLevel, record.llTime});
-    }
-    return sets;
-}
-
-std::vector<long> SetLevels()
-{
-    std::vector<long> levels;
-    for (const auto& set : SetRequests())
-        levels.push_back(set.lLevel);
-    return levels;
-}
+using simkb::LevelsAre;
+using simkb::SetLevels;
+using simkb::SetRequests;
 
 long long Qpc()
 {
@@ -125,19 +104,6 @@ protected:
         DWORD dwCode = 0xdeadbeef;
         ASSERT_EQ(0u, CSettingsApp::RunNotify(request, &dwCode));
         ASSERT_EQ(0u, dwCode) << "the stand-in could not signal event_uwp";
-    }
-
-    static ::testing::AssertionResult LevelsAre(const std::vector<long>& expected, DWORD dwTimeoutMs = 5000)
-    {
-        WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);
-        WaitUntil([] { return false; }, 300);
-        const std::vector<long> actual = SetLevels();
-        if (actual == expected)
-            return ::testing::AssertionSuccess();
-        auto failure = ::testing::AssertionFailure() << "set requests:";
-        for (long l : actual)
-            failure << " " << l;
-        return failure << " (" << expected.size() << " wanted)";
     }
 
     logtest::CScratchDir m_scratch;

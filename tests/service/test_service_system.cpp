@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "GlimNames.h"
+#include "GlimwardSystemTest.h"
 #include "Scm.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
@@ -31,13 +32,6 @@ const wchar_t* const kName = glim::kServiceName;
 // What the test environment (never the program) makes of the installed service under Wine,
 // so that the agent it starts reaches the user's desktop.
 constexpr DWORD kInteractiveType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
-
-// Removes any Glimward service at the start and again at the end, on every path.
-class CServiceGuard {
-public:
-    CServiceGuard() { scm::Remove(kName); }
-    virtual ~CServiceGuard() { scm::Remove(kName); }
-};
 
 struct SConfig {
     std::wstring binaryPath;
@@ -62,21 +56,14 @@ bool QueryConfig(SConfig* pConfig)
     return true;
 }
 
-class GlimwardSystem : public testing::Test {
+class GlimwardSystem : public CGlimwardSystemTest {
 protected:
     void SetUp() override
     {
-        const DWORD dwDriver = m_driver.Install();
-        if (dwDriver != ERROR_SUCCESS)
-            GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwDriver;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
-        if (!svctest::EnsureExplorer())
-            GTEST_SKIP() << "Wine's explorer.exe did not start, so the service has no user session to start the agent in";
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_program.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath()));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_override.Install());
+        CGlimwardSystemTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
-        ASSERT_TRUE(m_log.Create());
     }
 
     // Runs the installed program with a command-line tail; it always exits with 0.
@@ -88,20 +75,12 @@ protected:
         EXPECT_EQ(0u, dwExit) << tail;
     }
 
-    // Installs with the program's own verb, marks it interactive (the test environment's
-    // part under Wine) and starts it; waits for the read thread's event. The -S verb is
-    // tested on its own.
-    void InstallAndStart() const
+    // Installs with the program's own verb, marks it interactive and starts it through the
+    // manager; the -S verb is tested on its own.
+    static void InstallAndStart()
     {
-        ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Start(kName));
-        ASSERT_TRUE(WaitUntil([] {
-            HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
-            if (hEvent)
-                CloseHandle(hEvent);
-            return hEvent != nullptr;
-        }, kWaitMs)) << "the service never created " << testing::PrintToString(std::wstring(glim::kEventHotkey));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs))
+            << "the service was not installed, started and listening for the hotkey";
     }
 
     static void Press() { ASSERT_EQ(simkb::kStatusSuccess, simkb::Press()); }
@@ -139,15 +118,7 @@ protected:
         return WaitUntil([&] { return m_settings.Get(glim::kKeyKBStatus) == nStatus; }, kWaitMs);
     }
 
-    // Declared in set-up order; destroyed in reverse, so the service goes first.
-    simkb::CSimDriverInstall m_driver;
-    svctest::CSettings m_settings;
-    svctest::CServiceLogFile m_log;
-    svctest::CInstalledFile m_program;
-    svctest::CWtsOverride m_override;
-    svctest::CSimSession m_session;
     svctest::CAgentProbe m_probe;
-    CServiceGuard m_serviceGuard;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "AgentProcess.h"
 
+#include <tlhelp32.h>
+
 #include <vector>
 
 #include "ChildProcess.h"
@@ -166,6 +168,49 @@ void EndStrayAgents()
         }
     }
     WaitUntil([] { return !MainMutexExists() && !FindAgentWindow(); }, 5000);
+}
+
+namespace {
+bool IsProcessOf(DWORD dwPid, const std::wstring& program)
+{
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid);
+    if (!hProcess)
+        return false;
+    wchar_t szImage[MAX_PATH] = {};
+    DWORD cch = MAX_PATH;
+    const bool bMatch = QueryFullProcessImageNameW(hProcess, 0, szImage, &cch) && lstrcmpiW(szImage, program.c_str()) == 0;
+    CloseHandle(hProcess);
+    return bMatch;
+}
+
+std::vector<DWORD> ProcessesOf(const std::wstring& program)
+{
+    std::vector<DWORD> pids;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return pids;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry)) {
+        if (entry.th32ProcessID != GetCurrentProcessId() && IsProcessOf(entry.th32ProcessID, program))
+            pids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(hSnapshot);
+    return pids;
+}
+}  // namespace
+
+void EndProcessesOf(const std::wstring& program)
+{
+    for (DWORD dwPid : ProcessesOf(program)) {
+        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid);
+        if (!hProcess)
+            continue;
+        TerminateProcess(hProcess, 1);
+        WaitForSingleObject(hProcess, 5000);
+        CloseHandle(hProcess);
+    }
+    WaitUntil([&] { return ProcessesOf(program).empty(); }, 5000);
 }
 
 std::wstring SettingsPath()

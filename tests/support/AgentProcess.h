@@ -54,8 +54,7 @@ public:
     CMainAgent(const CMainAgent&) = delete;
     CMainAgent& operator=(const CMainAgent&) = delete;
 
-    // program: the agent to start (the build's by default; the installed one for the
-    // whole system).
+    // program: the agent to start (the build's copy unless given, e.g. the installed one).
     bool Start(DWORD dwTimeoutMs = 15000, const std::wstring& program = AgentPath());
     // Sends WM_COMMAND IDM_EXIT and waits for the end of the process.
     bool Exit(DWORD dwTimeoutMs = 10000);
@@ -70,6 +69,10 @@ private:
 // Ends every agent main instance left by an earlier test (by its window) and waits until
 // the single-instance mutex is gone.
 void EndStrayAgents();
+
+// Ends every process whose image is the given program (for example the relays a service
+// started from the installed agent) and waits until they are gone.
+void EndProcessesOf(const std::wstring& program);
 
 // Settings file of the prefix (settingsfile::FilePath).
 std::wstring SettingsPath();

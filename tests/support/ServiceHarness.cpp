@@ -323,6 +323,38 @@ bool CServiceLogFile::WaitForMessage(const std::wstring& message, DWORD dwTimeou
     return WaitUntil([&] { return CountMessage(message) > 0; }, dwTimeoutMs);
 }
 
+CServiceGuard::CServiceGuard(const wchar_t* pszName) : m_name(pszName)
+{
+    scm::Remove(m_name.c_str());
+}
+
+CServiceGuard::~CServiceGuard()
+{
+    scm::Remove(m_name.c_str());
+}
+
+DWORD InstallAndStartService(DWORD dwTimeoutMs)
+{
+    DWORD dwExit = 0xdeadbeef;
+    DWORD dwErr = RunProgram(InstalledServicePath(), L"x -I", &dwExit);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
+    if (dwExit != 0)
+        return ERROR_INVALID_FUNCTION;
+    dwErr = scm::ChangeType(glim::kServiceName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS);
+    if (dwErr == ERROR_SUCCESS)
+        dwErr = scm::Start(glim::kServiceName, dwTimeoutMs);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
+    const bool bListening = WaitUntil([] {
+        HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
+        if (hEvent)
+            CloseHandle(hEvent);
+        return hEvent != nullptr;
+    }, dwTimeoutMs);
+    return bListening ? ERROR_SUCCESS : ERROR_TIMEOUT;
+}
+
 bool EnsureExplorer()
 {
     auto explorerRuns = [] {

@@ -112,6 +112,26 @@ public:
     bool WaitForMessage(const std::wstring& message, DWORD dwTimeoutMs) const;
 };
 
+// Removes a service (stopping it first) at construction and again at destruction, so a
+// test starts without it and leaves none behind on any path.
+class CServiceGuard {
+public:
+    explicit CServiceGuard(const wchar_t* pszName);
+    virtual ~CServiceGuard();
+    CServiceGuard(const CServiceGuard&) = delete;
+    CServiceGuard& operator=(const CServiceGuard&) = delete;
+
+private:
+    std::wstring m_name;
+};
+
+// Installs the installed Glimward.exe with its own verb ("x -I"), marks it interactive (the
+// test environment's part under Wine, so that the agent it starts reaches the desktop),
+// starts it through the manager and waits until its read thread has created the hotkey
+// event. Returns ERROR_SUCCESS, the failing step's error, ERROR_INVALID_FUNCTION when the
+// verb process exits with a code other than 0, or ERROR_TIMEOUT.
+DWORD InstallAndStartService(DWORD dwTimeoutMs = 15000);
+
 // Makes sure Wine's desktop process (explorer.exe) runs: it starts once a process of the
 // prefix uses the display. True when an explorer.exe process is seen.
 bool EnsureExplorer();

@@ -176,4 +176,17 @@ DWORD RemoveInstalledDriver(DWORD dwTimeoutMs)
     return scm::Remove(kServiceName, dwTimeoutMs);
 }
 
+std::vector<SimRecord> SetRequests()
+{
+    std::vector<SimRecord> sets;
+    SHistory history;
+    if (!History(&history))
+        return sets;
+    for (const SimRecord& record : history.records) {
+        if (record.ulCode == static_cast<unsigned long>(IOCTL_KBBL_SET_BRIGHTNESS))
+            sets.push_back(record);
+    }
+    return sets;
+}
+
 }  // namespace simkb

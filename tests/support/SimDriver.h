@@ -42,6 +42,8 @@ struct SHistory {
 // Reads the history and the driver's current state. False when the device is not there.
 bool History(SHistory* pHistory);
 DWORD ClearHistory();
+// The set-level requests of the history, oldest first (empty when the device is not there).
+std::vector<SimRecord> SetRequests();
 // Clears the history and pending failures and sets the level back to 0.
 DWORD Reset();
 // The level the driver holds, read without a backlight request (nothing is recorded).

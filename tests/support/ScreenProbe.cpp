@@ -15,7 +15,7 @@ BOOL CALLBACK FindOsdProc(HWND hWnd, LPARAM lParam)
     GetClassNameW(hWnd, szClass, 64);
     DWORD dwPid = 0;
     GetWindowThreadProcessId(hWnd, &dwPid);
-    if (lstrcmpW(szClass, L"csl_osd") == 0 && dwPid == pData->dwPid) {
+    if (lstrcmpW(szClass, L"csl_osd") == 0 && (pData->dwPid == 0 || dwPid == pData->dwPid)) {
         pData->hFound = hWnd;
         return FALSE;
     }
@@ -71,6 +71,12 @@ int HighlightedCell()
         }
     }
     return nCell;
+}
+
+bool OsdVisible(DWORD dwPid)
+{
+    HWND hOsd = FindOsd(dwPid);
+    return hOsd && IsWindowVisible(hOsd);
 }
 
 }  // namespace screenprobe

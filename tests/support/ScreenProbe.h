@@ -4,9 +4,14 @@
 
 #include <windows.h>
 
+namespace testing {
+class AssertionResult;
+}
+
 namespace screenprobe {
 
-// The agent's OSD window (class "csl_osd" of the given process), or NULL.
+// The agent's OSD window (class "csl_osd" of the given process, of any process for 0),
+// or NULL.
 HWND FindOsd(DWORD dwPid);
 // The primary monitor's full rectangle.
 RECT PrimaryMonitor();
@@ -17,6 +22,12 @@ COLORREF ScreenPixel(int x, int y);
 // Which of the three cells (0 off, 1 on, 2 auto) shows the highlight colour at the OSD's
 // expected place; -1 when not exactly one does.
 int HighlightedCell();
+
+// True when the process's OSD window exists and is visible.
+bool OsdVisible(DWORD dwPid);
+// For tests (ScreenAssert.cpp, GoogleTest): waits until the process's OSD is visible and
+// exactly the given cell is highlighted on screen at the OSD's expected place.
+::testing::AssertionResult OsdShows(DWORD dwPid, int nCell, DWORD dwTimeoutMs = 5000);
 
 constexpr COLORREF kHighlight = RGB(0, 118, 215);
 constexpr COLORREF kPlainCell = RGB(22, 22, 22);

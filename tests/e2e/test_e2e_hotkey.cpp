@@ -1,0 +1,294 @@
+// The hotkey road through both programs as shipped: Glimward.exe running as a service and
+// Glimagent.exe installed where the installer puts them, its main instance started with no
+// command word as a logon would, the simulated filter driver pressing the hotkey and the
+// "Zentia" stand-in recording the relays' notices. Everything is observed from outside:
+// the driver's level and history, the settings file, the OSD's window and screen pixels,
+// the stand-in's record and the two log files.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "AgentProcess.h"
+#include "GlimNames.h"
+#include "GlimwardSystemTest.h"
+#include "LogTestUtil.h"
+#include "ScreenProbe.h"
+#include "ServiceHarness.h"
+#include "SettingsApp.h"
+#include "SimDriver.h"
+#include "SimDriverChecks.h"
+#include "SimSessionProtocol.h"
+
+using agenttest::WaitUntil;
+using simkb::LevelsAre;
+
+namespace {
+
+constexpr DWORD kWaitMs = 15000;
+// How long the stand-in takes over each notice in the order checks: long enough that a
+// main instance reacting before the notice was handled shows up clearly.
+constexpr DWORD kNoticeDelayMs = 600;
+// Clock tolerance when a GetTickCount time is compared with a driver time stamp.
+constexpr double kClockSlackMs = 100.0;
+// The OSD hides 3000 ms after its latest show; polling and Wine's scheduling add jitter.
+constexpr ULONGLONG kHideMinMs = 2500;
+constexpr ULONGLONG kHideMaxMs = 4500;
+
+double QpcMs(long long llCount)
+{
+    static const double s_dFreq = [] {
+        LARGE_INTEGER li;
+        QueryPerformanceFrequency(&li);
+        return static_cast<double>(li.QuadPart);
+    }();
+    return llCount * 1000.0 / s_dFreq;
+}
+
+// A GetTickCount value (the stand-in's record) on the QueryPerformanceCounter clock of the
+// driver's time stamps, through a reading of both clocks taken now.
+double TickToQpcMs(DWORD dwTick)
+{
+    LARGE_INTEGER li;
+    const DWORD dwNow = GetTickCount();
+    QueryPerformanceCounter(&li);
+    return QpcMs(li.QuadPart) + static_cast<LONG>(dwTick - dwNow);
+}
+
+// Waits until the given moment (GetTickCount64) has come; for spacing presses.
+void WaitTill(ULONGLONG ullWhen)
+{
+    WaitUntil([&] { return GetTickCount64() >= ullWhen; }, static_cast<DWORD>(kWaitMs));
+}
+
+// Ends the relays the service started from the installed agent, on every path.
+class CRelayReaper {
+public:
+    CRelayReaper() = default;
+    virtual ~CRelayReaper() { agenttest::EndProcessesOf(glim::kAgentProgramPath); }
+    CRelayReaper(const CRelayReaper&) = delete;
+    CRelayReaper& operator=(const CRelayReaper&) = delete;
+};
+
+class HotkeyRoad : public CGlimwardSystemTest {
+protected:
+    void SetUp() override
+    {
+        agenttest::EndStrayAgents();
+        CGlimwardSystemTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  m_agentFile.Install(svctest::BuildBinPath(L"Glimagent.exe"), glim::kAgentProgramPath));
+        m_agentLogPath = m_scratch.File(L"Glimagent.log");
+        ASSERT_TRUE(m_agentLogConfig.Write(m_agentLogPath, 0, 0));
+    }
+
+    // Brings the simulated laptop up: settings, session lock state, the service, the
+    // agent's main instance and the stand-in. Returns with an empty driver history once the
+    // start-up levels (the service's restore, the agent's level for the status) are in.
+    void StartSystem(int nStatus, bool bLocked, DWORD dwNoticeDelayMs)
+    {
+        m_settings.Set(glim::kKeyKBStatus, nStatus);
+        m_settings.Set(glim::kKeyKBBrightness, kBrightness);
+        m_settings.Set(glim::kKeyCurrentKBBrightness, 3);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  m_session.SetFlags(bLocked ? simsession::kFlagsLocked : simsession::kFlagsUnlocked));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs));
+        ASSERT_TRUE(WaitUntil([] { return !simkb::SetRequests().empty(); }, kWaitMs))
+            << "the service did not restore the recorded level";
+        ASSERT_TRUE(m_main.Start(kWaitMs, glim::kAgentProgramPath)) << "the agent's main instance did not come up";
+        const size_t nStartLevels = nStatus == 2 ? 1 : 2;  // Auto waits for the ambient light
+        ASSERT_TRUE(WaitUntil([&] { return simkb::SetRequests().size() >= nStartLevels; }, kWaitMs));
+        ASSERT_EQ(0u, m_app.StartWindow(dwNoticeDelayMs));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+    }
+
+    static void Press() { ASSERT_EQ(simkb::kStatusSuccess, simkb::Press()); }
+
+    int Status() const { return m_settings.Get(glim::kKeyKBStatus); }
+    bool WaitForStatus(int nStatus) const
+    {
+        return WaitUntil([&] { return Status() == nStatus; }, kWaitMs);
+    }
+    DWORD MainPid() { return m_main.Process().Pid(); }
+
+    size_t AgentLogCount(const std::wstring& message, const std::wstring& function)
+    {
+        size_t n = 0;
+        for (const std::wstring& text : logtest::ReadLines(m_agentLogPath)) {
+            logtest::ParsedLine line;
+            if (logtest::ParseLine(text, &line) && line.message == message && line.function == function)
+                ++n;
+        }
+        return n;
+    }
+
+    // The OSD of the main instance comes up with the cell at the stated place.
+    void ExpectOsdAtItsPlace(int nCell)
+    {
+        ASSERT_TRUE(screenprobe::OsdShows(MainPid(), nCell));
+        RECT rc = {};
+        ASSERT_TRUE(GetWindowRect(screenprobe::FindOsd(MainPid()), &rc));
+        const RECT expected = screenprobe::ExpectedOsdRect();
+        EXPECT_EQ(expected.left, rc.left);
+        EXPECT_EQ(expected.top, rc.top);
+        EXPECT_EQ(288, rc.right - rc.left);
+        EXPECT_EQ(96, rc.bottom - rc.top);
+    }
+
+    // Milliseconds from the moment given until the OSD hides (or the wait ends).
+    ULONGLONG WaitForOsdHidden(ULONGLONG ullShown)
+    {
+        EXPECT_TRUE(WaitUntil([&] { return !screenprobe::OsdVisible(MainPid()); }, 8000)) << "the OSD did not hide";
+        return GetTickCount64() - ullShown;
+    }
+
+    static constexpr int kBrightness = 6;
+
+    // Destroyed in reverse order after the base's TearDown has removed the service: the
+    // main instance ends first, then the stand-in, the service's relays and the files.
+    logtest::CScratchDir m_scratch;
+    logtest::CAgentLogConfig m_agentLogConfig;
+    std::wstring m_agentLogPath;
+    svctest::CInstalledFile m_agentFile;
+    CRelayReaper m_relays;
+    CSettingsApp m_app;
+    agenttest::CMainAgent m_main;
+};
+
+}  // namespace
+
+// Unlocked: each press advances Off -> On -> Auto -> Off. The relay's notice reaches the
+// settings application before the main instance changes anything: the stand-in holds
+// each notice for 600 ms, during which neither the status nor the level may move.
+TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, kNoticeDelayMs));
+    struct Step {
+        int nStatus;
+        std::vector<long> levels;  // every set request since the start
+    };
+    const Step steps[] = {{1, {kBrightness}}, {2, {kBrightness}}, {0, {kBrightness, 0}}};
+    int nBefore = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "press to status " << step.nStatus);
+        const size_t nRecords = m_app.ReadRecord().size();
+        const size_t nSets = simkb::SetRequests().size();
+        ASSERT_NO_FATAL_FAILURE(Press());
+
+        bool bEarly = false;
+        ASSERT_TRUE(WaitUntil([&] {
+            if (m_app.ReadRecord().size() > nRecords)
+                return true;
+            bEarly = bEarly || Status() != nBefore || simkb::SetRequests().size() != nSets;
+            return false;
+        }, kWaitMs)) << "the settings application got no notice";
+        EXPECT_FALSE(bEarly) << "the main instance reacted while the settings application still handled the notice";
+        const CNotifyRecord notice = m_app.ReadRecord().back();
+        EXPECT_EQ(0u, notice.wParam);
+        EXPECT_EQ(0, notice.lParam);
+        EXPECT_EQ(static_cast<DWORD>(ISMEX_SEND), notice.dwFlags & ISMEX_SEND) << "the notice was not sent";
+
+        ASSERT_TRUE(WaitForStatus(step.nStatus)) << "KBStatus " << Status();
+        ASSERT_NO_FATAL_FAILURE(ExpectOsdAtItsPlace(step.nStatus));
+        const ULONGLONG ullShown = GetTickCount64();
+        EXPECT_TRUE(LevelsAre(step.levels));
+        const std::vector<simkb::SimRecord> sets = simkb::SetRequests();
+        if (sets.size() > nSets) {
+            // The level came after the stand-in had held the notice for its whole delay.
+            const double dAfterNoticeMs = QpcMs(sets.back().llTime) - TickToQpcMs(notice.dwTick);
+            EXPECT_GE(dAfterNoticeMs, kNoticeDelayMs - kClockSlackMs);
+        }
+        const ULONGLONG ullHidden = WaitForOsdHidden(ullShown);
+        EXPECT_GE(ullHidden, kHideMinMs);
+        EXPECT_LE(ullHidden, kHideMaxMs);
+        nBefore = step.nStatus;
+    }
+    EXPECT_EQ(3u, m_app.ReadRecord().size());
+    EXPECT_EQ(3, m_log.CountMessage(L"NoSessionLocked"));
+    EXPECT_EQ(0u, AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread"));
+    EXPECT_EQ(3u, AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread"));
+    EXPECT_EQ(0, m_settings.Get(glim::kKeyCurrentKBBrightness));
+}
+
+// A second press while the OSD is up switches its image at once and keeps it up until
+// three seconds after the second show.
+TEST_F(HotkeyRoad, SecondPressWithinThreeSecondsKeepsTheOsdUp)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, 0));
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(screenprobe::OsdShows(MainPid(), 1));
+    const ULONGLONG ullFirst = GetTickCount64();
+
+    WaitTill(ullFirst + 1500);
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(screenprobe::OsdShows(MainPid(), 2, 3000)) << "the second press did not switch the image";
+    const ULONGLONG ullSecond = GetTickCount64();
+    ASSERT_LT(ullSecond, ullFirst + 3000) << "the second show came too late to test anything";
+
+    WaitTill(ullFirst + 3800);
+    EXPECT_TRUE(screenprobe::OsdVisible(MainPid())) << "the OSD hid three seconds after the first show";
+    const ULONGLONG ullHidden = WaitForOsdHidden(ullSecond);
+    EXPECT_GE(ullHidden, kHideMinMs);
+    EXPECT_LE(ullHidden, kHideMaxMs);
+    EXPECT_EQ(2, Status());
+}
+
+// Locked: the service toggles the status and the level itself (Auto -> Off -> On), the
+// relay notifies with wParam 1, and the main instance only shows the OSD.
+TEST_F(HotkeyRoad, LockedPressesAreToggledByTheServiceAndOnlyShownByTheAgent)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSystem(2, true, 0));
+
+    ASSERT_NO_FATAL_FAILURE(Press());
+    const ULONGLONG ullFirst = GetTickCount64();
+    ASSERT_TRUE(WaitForStatus(0)) << "KBStatus " << Status();
+    ASSERT_TRUE(m_app.WaitForRecords(1, kWaitMs));
+    EXPECT_EQ(1u, m_app.ReadRecord()[0].wParam);
+    ASSERT_NO_FATAL_FAILURE(ExpectOsdAtItsPlace(0));
+    EXPECT_TRUE(LevelsAre({0}));
+
+    WaitTill(ullFirst + 700);  // past the hotkey interval
+    ASSERT_NO_FATAL_FAILURE(Press());
+    ASSERT_TRUE(WaitForStatus(1)) << "KBStatus " << Status();
+    ASSERT_TRUE(m_app.WaitForRecords(2, kWaitMs));
+    EXPECT_EQ(1u, m_app.ReadRecord()[1].wParam);
+    ASSERT_NO_FATAL_FAILURE(ExpectOsdAtItsPlace(1));
+    // Only the service's two requests: the agent neither applied nor advanced the status.
+    EXPECT_TRUE(LevelsAre({0, kBrightness}));
+    EXPECT_FALSE(WaitUntil([&] { return Status() != 1; }, 1000)) << "KBStatus moved on to " << Status();
+
+    EXPECT_EQ(2, m_log.CountMessage(L"SessionLocked"));
+    EXPECT_TRUE(WaitUntil([&] {
+        return AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread") == 2;
+    }, kWaitMs));
+    EXPECT_EQ(0u, AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread"));
+    EXPECT_EQ(0u, AgentLogCount(L"confchange_status", L"CKBBackLightMgr::OnConfigChange"));
+}
+
+// The service accepts a press only 500 ms after the last accepted one: presses at 0 and
+// 300 ms give one status change, one at 900 ms (600 ms after the second) another.
+TEST_F(HotkeyRoad, PressesWithinHalfASecondGiveOneStatusChange)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, 0));
+    const ULONGLONG ullStart = GetTickCount64();
+    ASSERT_NO_FATAL_FAILURE(Press());
+    WaitTill(ullStart + 300);
+    ASSERT_NO_FATAL_FAILURE(Press());
+    WaitTill(ullStart + 900);
+    ASSERT_NO_FATAL_FAILURE(Press());
+
+    ASSERT_TRUE(WaitForStatus(2)) << "KBStatus " << Status();
+    EXPECT_FALSE(WaitUntil([&] { return Status() != 2 || m_app.ReadRecord().size() > 2; }, 1500))
+        << "a third status change: KBStatus " << Status();
+    EXPECT_EQ(2u, m_app.ReadRecord().size());
+    EXPECT_TRUE(LevelsAre({kBrightness}));
+    EXPECT_EQ(3, m_log.CountMessage(L"tovin read"));
+    EXPECT_EQ(2, m_log.CountMessage(L"f12 span meets"));
+    EXPECT_TRUE(WaitUntil([&] {
+        return AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") == 2;
+    }, kWaitMs));
+}

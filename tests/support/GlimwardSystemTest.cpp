@@ -1,0 +1,22 @@
+#include "GlimwardSystemTest.h"
+
+#include "Scm.h"
+
+void CGlimwardSystemTest::SetUp()
+{
+    const DWORD dwDriver = m_driver.Install();
+    if (dwDriver != ERROR_SUCCESS)
+        GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwDriver;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
+    if (!svctest::EnsureExplorer())
+        GTEST_SKIP() << "Wine's explorer.exe did not start, so the service has no user session to start the agent in";
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              m_program.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath()));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_override.Install());
+    ASSERT_TRUE(m_log.Create());
+}
+
+void CGlimwardSystemTest::TearDown()
+{
+    scm::Remove(glim::kServiceName);
+}

@@ -1,0 +1,32 @@
+#include "SimDriverChecks.h"
+
+#include "AgentProcess.h"
+#include "SimDriver.h"
+
+namespace simkb {
+
+std::vector<long> SetLevels()
+{
+    std::vector<long> levels;
+    for (const SimRecord& record : SetRequests())
+        levels.push_back(record.lLevel);
+    return levels;
+}
+
+::testing::AssertionResult LevelsAre(const std::vector<long>& expected, DWORD dwTimeoutMs)
+{
+    agenttest::WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);
+    agenttest::WaitUntil([] { return false; }, 300);
+    const std::vector<long> actual = SetLevels();
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "set requests:";
+    for (long l : actual)
+        failure << " " << l;
+    failure << "; wanted:";
+    for (long l : expected)
+        failure << " " << l;
+    return failure;
+}
+
+}  // namespace simkb
