@@ -10,6 +10,7 @@
 #include <string>
 
 #include "GlimNames.h"
+#include "ProcessStart.h"
 #include "SensingTestEnv.h"
 #include "SimComServer.h"
 #include "SimPower.h"
@@ -94,20 +95,8 @@ protected:
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi = {};
-        // Wine now and then refuses a process start with ERROR_INTERNAL_ERROR; a retry
-        // gets through.
-        BOOL bStarted = FALSE;
-        DWORD dwError = 0;
-        for (int nAttempt = 0; nAttempt < 3 && !bStarted; ++nAttempt) {
-            SetLastError(0xdeadbeef);
-            bStarted = CreateProcessW(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-            dwError = GetLastError();
-            if (!bStarted && dwError != ERROR_INTERNAL_ERROR)
-                break;
-            if (!bStarted)
-                Sleep(200);
-        }
-        if (!bStarted) {
+        const DWORD dwError = testproc::CreateProcessRetrying(nullptr, &strCommand[0], FALSE, 0, &si, &pi);
+        if (dwError != ERROR_SUCCESS) {
             ADD_FAILURE() << "starting the probe failed: " << dwError;
             return run;
         }

@@ -6,6 +6,7 @@
 
 #include "ChildProcess.h"
 #include "GlimNames.h"
+#include "ProcessStart.h"
 #include "SettingsFileTools.h"
 
 using namespace glim;
@@ -52,8 +53,9 @@ DWORD CAgentProcess::Start(const std::wstring& commandLine, const std::wstring& 
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return GetLastError();
+    const DWORD dwErr = testproc::CreateProcessRetrying(program.c_str(), cmd.data(), FALSE, 0, &si, &pi);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
     CloseHandle(pi.hThread);
     m_hProcess = pi.hProcess;
     m_dwPid = pi.dwProcessId;

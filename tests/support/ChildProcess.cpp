@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "ProcessStart.h"
+
 CChildProcess::~CChildProcess()
 {
     Terminate();
@@ -20,9 +22,9 @@ DWORD CChildProcess::Start(const std::wstring& strExe, const std::wstring& strAr
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(strExe.c_str(), vecCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return GetLastError();
+    const DWORD dwErr = testproc::CreateProcessRetrying(strExe.c_str(), vecCommandLine.data(), FALSE, 0, &si, &pi);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
     CloseHandle(pi.hThread);
     m_hProcess = pi.hProcess;
     m_dwProcessId = pi.dwProcessId;

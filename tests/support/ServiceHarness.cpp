@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "GlimNames.h"
+#include "ProcessStart.h"
 #include "Scm.h"
 #include "SimSessionProtocol.h"
 
@@ -98,9 +99,9 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWO
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return GetLastError();
+    const DWORD dwStartErr = testproc::CreateProcessRetrying(program.c_str(), &commandLine[0], FALSE, 0, &startup, &process);
+    if (dwStartErr != ERROR_SUCCESS)
+        return dwStartErr;
     CloseHandle(process.hThread);
     DWORD dwErr = ERROR_SUCCESS;
     if (WaitForSingleObject(process.hProcess, dwTimeoutMs) != WAIT_OBJECT_0) {
