@@ -13,24 +13,18 @@
 demo_agent() (
   set -euo pipefail
   local root build bin out dir data ini slog alog record backup= ini_backup= holder= app= main=
+  local glim_override glim_logkey agent_title
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   build=$(cd "${1:?usage: demo_agent BUILD_DIR}" && pwd)
   bin="$build/bin"
   out="$build/demo"
-  eval "$(bash "$root/scripts/wine-env" shell "$build")"
-  dir="$WINEPREFIX/drive_c/Program Files (x86)/Vessik/Glimkit"
-  data="$WINEPREFIX/drive_c/ProgramData/Vessik/Glimkit"
-  ini="$data/Glimkit.ini"
-  slog="$data/Service.log"
-  alog="$data/Glimagent.log"
+  source "$root/scripts/demo-parts/lib.sh" "$build"
+  glim_vars
   record="$out/zentia-record.txt"
-  local override='HKCU\Software\Wine\AppDefaults\Glimward.exe\DllOverrides'
-  local logkey='HKLM\Software\Vessik\Glimagent\DbgLog'
-  local agent_title='BACKLIGHT0314FE0E-6416-4CB9-9698-F1C731E00A25'
   local names=(off on auto)
 
-  run() { bash "$root/scripts/wine-env" run "$build" "$@"; }
-  quiet() { "$@" >/dev/null 2>&1 </dev/null 9>&- || true; }
+  run() { glim_run "$@"; }
+  quiet() { glim_quiet "$@"; }
   indent() { tr -d '\r' | sed 's/^/   /'; }
   glimward() { run "$dir/Glimward.exe" "$@"; }
   step() { echo; echo "== agent: $*"; }
@@ -84,55 +78,21 @@ demo_agent() (
     fi
   }
   cleanup() {
-    quiet run "$bin/glimscreen.exe" close "$agent_title"
     quiet run "$bin/glimscreen.exe" close Zentia
-    quiet run "$bin/glimsession.exe" desktop-end
-    for pid in $main $app $holder; do wait "$pid" 2>/dev/null || true; done
-    [ -f "$dir/Glimward.exe" ] && quiet glimward x -U
-    quiet run "$bin/glimsession.exe" clear
-    quiet wine reg delete "$override" /f
-    quiet wine reg delete "$logkey" /f
-    rm -f "$dir/Glimward.exe" "$dir/wtsapi32.dll" "$dir/Glimagent.exe" "$slog" "$alog" "$out"/osd-*.bmp
-    [ -n "$backup" ] && mv -f "$backup" "$dir/Glimagent.exe" || true
-    rm -f "$ini"
-    [ -n "$ini_backup" ] && mv -f "$ini_backup" "$ini" || true
-    quiet run "$bin/glimsim.exe" driver remove
+    [ -n "$app" ] && { wait "$app" 2>/dev/null || true; }
+    glim_remove
+    rm -f "$out"/osd-*.bmp
   }
   trap cleanup EXIT
 
-  step "load the simulated keyboard-controller driver"
-  run "$bin/glimsim.exe" driver install
-  run "$bin/glimsim.exe" reset
-
-  step "install Glimward.exe and Glimagent.exe where the installer puts them"
-  mkdir -p "$dir" "$data" "$out"
-  if [ -f "$dir/Glimagent.exe" ]; then backup="$dir/Glimagent.exe.demo-backup"; mv -f "$dir/Glimagent.exe" "$backup"; fi
-  cp "$bin/Glimward.exe" "$bin/Glimagent.exe" "$bin/simdll/wtsapi32.dll" "$dir/"
+  step "load the simulated keyboard-controller driver; install Glimward.exe and Glimagent.exe where the installer puts them"
+  glim_install
   rm -f "$out"/osd-*.png "$record"
-  if [ -f "$ini" ]; then ini_backup="$ini.demo-backup"; cp -f "$ini" "$ini_backup"; fi
-  # Wine never reports a locked session: Glimward.exe alone loads the stand-in wtsapi32.dll.
-  quiet wine reg add "$override" /v wtsapi32 /t REG_SZ /d native /f
   printf '[Glimkit]\r\nKBStatus=0\r\nKBBrightness=6\r\nCurrentKBBrightness=4\r\n' >"$ini"
-  : >"$slog"   # an existing Service.log switches the service log on
-  # The agent's diagnostics log, configured in the registry.
-  quiet wine reg add "$logkey" /v enabled /t REG_DWORD /d 1 /f
-  quiet wine reg add "$logkey" /v logpath /t REG_SZ /d 'C:\ProgramData\Vessik\Glimkit\Glimagent.log' /f
-  quiet wine reg add "$logkey" /v append /t REG_DWORD /d 0 /f
-  quiet wine reg add "$logkey" /v loglevel /t REG_DWORD /d 0 /f
   echo "   KBStatus=0 (off), KBBrightness=6, CurrentKBBrightness=4; service log and agent log switched on"
-  # Wine's desktop process (explorer.exe, whose token the launcher borrows) lives only while
-  # some process uses the display: keep one doing so for the demo.
-  run "$bin/glimsession.exe" desktop 600 >"$out/agent-desktop.txt" 2>&1 &
-  holder=$!
-  run "$bin/glimsession.exe" explorer
 
   step "start the service (Glimward.exe x -I, x -S) and the agent's main instance (Glimagent.exe, no command word)"
-  glimward x -I
-  run "$bin/glimsession.exe" interactive Glimward   # Wine only: let the agent reach the desktop
-  glimward x -S
-  run "$dir/Glimagent.exe" >/dev/null 2>&1 &
-  main=$!
-  run "$bin/glimscreen.exe" window "$agent_title" --wait 15000
+  glim_start
   run "$bin/ZentiaSim.exe" window --record "$(winpath "$record")" >/dev/null 2>&1 &
   app=$!
   run "$bin/glimscreen.exe" window Zentia --wait 15000

@@ -1,6 +1,7 @@
 // glimscreen: looks at the screen for the demo and scripts: the agent's OSD (where it is,
 // which cell is highlighted, a capture of its pixels as a BMP file, and when it hides),
-// whether a window with a given title exists, and closing a program by its window.
+// whether a window with a given title exists, and closing a program by its window; and
+// for the automatic rules, a window covering the primary monitor and a touch of input.
 // Exit code 0 when the command did what it says, 1 when it did not, 2 for a usage error.
 #include <windows.h>
 
@@ -24,7 +25,10 @@ int Usage()
             L"                               highlighted cell; --bmp saves its pixels from the screen\n"
             L"                               as a 24-bit BMP; --follow then waits until it hides\n"
             L"  window TITLE                 wait for a top-level window with this title\n"
-            L"  close TITLE                  close that window (WM_CLOSE) and wait for its program to end\n");
+            L"  close TITLE                  close that window (WM_CLOSE) and wait for its program to end\n"
+            L"  cover TITLE                  show a topmost window with this title covering the primary\n"
+            L"                               monitor in the foreground for MS, then close it\n"
+            L"  input                        move the mouse by one pixel (SendInput)\n");
     return kExitUsage;
 }
 
@@ -195,6 +199,48 @@ int CloseWindowOf(const wchar_t* pszTitle, const SOptions& options)
     return bEnded ? kExitOk : kExitFailed;
 }
 
+// Keeps a window over the whole primary monitor in the foreground for the given time,
+// serving its messages meanwhile.
+int CoverScreen(const wchar_t* pszTitle, const SOptions& options)
+{
+    const RECT rc = screenprobe::PrimaryMonitor();
+    HWND hWnd = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", pszTitle, WS_POPUP | WS_VISIBLE, rc.left, rc.top,
+                                rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+    if (!hWnd) {
+        wprintf(L"Could not create the window (error %lu).\n", GetLastError());
+        return kExitFailed;
+    }
+    SetForegroundWindow(hWnd);
+    const bool bForeground = GetForegroundWindow() == hWnd;
+    wprintf(L"Window \"%ls\" covers the %ld x %ld primary monitor%ls for %lu ms.\n", pszTitle, rc.right - rc.left,
+            rc.bottom - rc.top, bForeground ? L" in the foreground" : L" (NOT in the foreground)", options.dwWaitMs);
+    fflush(stdout);
+    const ULONGLONG ullEnd = GetTickCount64() + options.dwWaitMs;
+    for (ULONGLONG ullNow = GetTickCount64(); ullNow < ullEnd; ullNow = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ullEnd - ullNow), QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    DestroyWindow(hWnd);
+    wprintf(L"Window \"%ls\" closed.\n", pszTitle);
+    return bForeground ? kExitOk : kExitFailed;
+}
+
+int SendMouseMove()
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    input.mi.dx = 1;
+    if (SendInput(1, &input, sizeof(input)) != 1) {
+        wprintf(L"SendInput failed (error %lu).\n", GetLastError());
+        return kExitFailed;
+    }
+    wprintf(L"Mouse moved.\n");
+    return kExitOk;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -204,13 +250,18 @@ int wmain(int argc, wchar_t** argv)
     // Screen coordinates in device pixels, as the OSD places itself.
     SetProcessDPIAware();
     SOptions options;
-    const bool bTitled = wcscmp(argv[1], L"window") == 0 || wcscmp(argv[1], L"close") == 0;
+    const bool bTitled =
+        wcscmp(argv[1], L"window") == 0 || wcscmp(argv[1], L"close") == 0 || wcscmp(argv[1], L"cover") == 0;
     if (bTitled && (argc < 3 || !ParseOptions(argc, argv, 3, &options) || options.pszBmp || options.bFollow))
         return Usage();
     if (wcscmp(argv[1], L"window") == 0)
         return ShowWindowOf(argv[2], options);
     if (wcscmp(argv[1], L"close") == 0)
         return CloseWindowOf(argv[2], options);
+    if (wcscmp(argv[1], L"cover") == 0)
+        return CoverScreen(argv[2], options);
+    if (wcscmp(argv[1], L"input") == 0 && argc == 2)
+        return SendMouseMove();
     if (wcscmp(argv[1], L"osd") == 0 && ParseOptions(argc, argv, 2, &options))
         return ShowOsd(options);
     return Usage();

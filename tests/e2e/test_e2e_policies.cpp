@@ -15,11 +15,14 @@
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
 #include "LogTestUtil.h"
+#include "ScreenProbe.h"
+#include "SettingsApp.h"
 #include "SettingsFileTools.h"
 #include "SimComServer.h"
 #include "SimDriver.h"
 #include "SimPower.h"
 #include "SimSensorDriver.h"
+#include "SimUIADriver.h"
 
 using namespace agenttest;
 using namespace glim;
@@ -29,6 +32,8 @@ namespace {
 // CLSID_SensorManager and CLSID_PortableDeviceValues.
 const CLSID kClsidSensorManager = {0x77a1c827, 0xfcd2, 0x4689, {0x89, 0x15, 0x9d, 0x61, 0x3c, 0xc5, 0xfa, 0x3e}};
 const CLSID kClsidPortableDeviceValues = {0x0c15d503, 0xd017, 0x47ce, {0x90, 0x16, 0x7b, 0x3f, 0x97, 0x87, 0x21, 0xcc}};
+// CLSID_CUIAutomation.
+const CLSID kClsidUIAutomation = {0xff48dba4, 0x60ef, 0x4201, {0xaa, 0x87, 0x54, 0x10, 0x3e, 0xef, 0x59, 0x4e}};
 
 std::unique_ptr<simkb::CSimDriverInstall> g_pDriver;
 DWORD g_dwInstallError = 0;
@@ -51,6 +56,44 @@ private:
     simtest::CDllOverride m_override;
     bool m_bCopied = false;
 };
+
+// A topmost window of this thread covering the primary monitor, in the foreground; gone
+// with the object.
+class CCoveringWindow {
+public:
+    explicit CCoveringWindow(const wchar_t* pszTitle)
+    {
+        const RECT rc = screenprobe::PrimaryMonitor();
+        m_hWnd = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", pszTitle, WS_POPUP | WS_VISIBLE, rc.left, rc.top,
+                                 rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+        if (m_hWnd)
+            SetForegroundWindow(m_hWnd);
+    }
+    virtual ~CCoveringWindow() { Destroy(); }
+    CCoveringWindow(const CCoveringWindow&) = delete;
+    CCoveringWindow& operator=(const CCoveringWindow&) = delete;
+
+    bool InForeground() const { return m_hWnd && GetForegroundWindow() == m_hWnd; }
+    void Shrink() { SetWindowPos(m_hWnd, nullptr, 0, 0, 320, 200, SWP_NOZORDER | SWP_NOACTIVATE); }
+    void Destroy()
+    {
+        if (m_hWnd)
+            DestroyWindow(m_hWnd);
+        m_hWnd = nullptr;
+    }
+
+private:
+    HWND m_hWnd = nullptr;
+};
+
+// Real input for the idle rule: the number of events injected (1).
+UINT MoveMouse()
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    return SendInput(1, &input, sizeof(input));
+}
 
 std::vector<long> SetLevels()
 {
@@ -120,12 +163,62 @@ protected:
         return ::testing::AssertionFailure() << "set requests: " << Levels(actual);
     }
 
+    // Starts the agent and waits until it has attached the simulated sensor of the slot.
+    void StartWithSensor(int nSlot)
+    {
+        ASSERT_TRUE(m_main.Start());
+        ASSERT_TRUE(WaitUntil([&] { return m_sensors.SlotState(nSlot).bSinkSet != 0; }, 5000))
+            << "the agent did not attach the simulated sensor";
+    }
+
+    // On with level 7, the full-screen rule on for titles ending in scope.
+    void StartFullScreenRule(const wchar_t* pszScope)
+    {
+        ASSERT_TRUE(m_powrprof.Ok());
+        ASSERT_TRUE(m_displayState.Ok());
+        WriteSetting(kKeyKBStatus, L"1");
+        WriteSetting(kKeyKBBrightness, L"7");
+        WriteSetting(kKeyFullScreen5sClose, L"1");
+        WriteSetting(kKeyFullScreenScope, pszScope);
+        ASSERT_TRUE(m_main.Start());
+        ASSERT_TRUE(LevelsBecome({7}));
+    }
+
+    ::testing::AssertionResult EntersFullScreen(DWORD dwTimeoutMs = 5000)
+    {
+        if (WaitUntil([this] { return LogCount(L"enter full") == 1; }, dwTimeoutMs))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "checks " << LogCount(L"IsVedioPlayFullScreen") << ", display " << LogCount(L"ES_DISPLAY_REQUIRED")
+               << ", scope " << LogCount(L"WindowInScope") << ", primary " << LogCount(L"WindowInPrimaryScreen")
+               << ", covering " << LogCount(L"IsForegroundWindowFullScreen");
+    }
+
+    // Relays a hotkey press to the main instance as the service does.
+    void RelayPress()
+    {
+        CAgentProcess relay;
+        ASSERT_EQ(0u, relay.Start(L"Glimagent.exe cmd_service-3-statuschange"));
+        DWORD dwCode = 0xdeadbeef;
+        ASSERT_TRUE(relay.WaitExit(15000, &dwCode));
+        EXPECT_EQ(0u, dwCode);
+    }
+
+    static void Notify(const CNotifyRequest& request)
+    {
+        DWORD dwCode = 0xdeadbeef;
+        ASSERT_EQ(0u, CSettingsApp::RunNotify(request, &dwCode));
+        ASSERT_EQ(0u, dwCode) << "the stand-in could not signal event_uwp";
+    }
+
     simtest::CSimComRegistration m_managerReg{kClsidSensorManager, simsensor::kDllName};
     simtest::CSimComRegistration m_valuesReg{kClsidPortableDeviceValues, simsensor::kDllName};
     simtest::CSimSensorDriver m_sensors;
     logtest::CScratchDir m_scratch;
     logtest::CAgentLogConfig m_logConfig;
     std::wstring m_logPath;
+    CPowrProfBesideAgent m_powrprof;
+    simtest::CSimExecutionState m_displayState{ES_DISPLAY_REQUIRED | ES_USER_PRESENT};
     CMainAgent m_main;
 };
 
@@ -179,10 +272,7 @@ TEST_F(PoliciesE2eTest, IdleSwitchesOffAndInputBringsTheLightBack)
     // No input for two seconds: off.
     EXPECT_TRUE(LevelsBecome({7, 0}, 8000));
     EXPECT_EQ(1u, LogCount(L"InActive"));
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE;
-    ASSERT_EQ(1u, SendInput(1, &input, sizeof(input)));
+    ASSERT_EQ(1u, MoveMouse());
     EXPECT_TRUE(LevelsBecome({7, 0, 7}));
     EXPECT_EQ(1u, LogCount(L"active-- not full"));
     ASSERT_TRUE(m_main.Exit());
@@ -190,41 +280,167 @@ TEST_F(PoliciesE2eTest, IdleSwitchesOffAndInputBringsTheLightBack)
 
 TEST_F(PoliciesE2eTest, FullScreenVideoSwitchesOffAfterFiveSecondsAndBackWhenItEnds)
 {
-    CPowrProfBesideAgent powrprof;
-    ASSERT_TRUE(powrprof.Ok());
-    simtest::CSimExecutionState state(ES_DISPLAY_REQUIRED | ES_USER_PRESENT);
-    ASSERT_TRUE(state.Ok());
-    WriteSetting(kKeyKBStatus, L"1");
-    WriteSetting(kKeyKBBrightness, L"7");
-    WriteSetting(kKeyFullScreen5sClose, L"1");
-    WriteSetting(kKeyFullScreenScope, L" - Movies & TV");
-    ASSERT_TRUE(m_main.Start());
-    EXPECT_TRUE(LevelsBecome({7}));
-
-    HMONITOR hPrimary = MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY);
-    MONITORINFO info = {};
-    info.cbSize = sizeof(info);
-    ASSERT_TRUE(GetMonitorInfoW(hPrimary, &info));
-    const RECT& rc = info.rcMonitor;
-    HWND hVideo = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"Clip - Movies & TV", WS_POPUP | WS_VISIBLE, rc.left, rc.top,
-                                  rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, hVideo);
-    SetForegroundWindow(hVideo);
-    if (GetForegroundWindow() != hVideo) {
-        DestroyWindow(hVideo);
+    StartFullScreenRule(L" - Movies & TV");
+    CCoveringWindow video(L"Clip - Movies & TV");
+    if (!video.InForeground())
         GTEST_SKIP() << "this display does not let the test's window into the foreground";
-    }
     // Seen within one 2-second check, switched off 5 seconds later.
-    EXPECT_TRUE(WaitUntil([this] { return LogCount(L"enter full") == 1; }, 5000))
-        << "checks " << LogCount(L"IsVedioPlayFullScreen") << ", display " << LogCount(L"ES_DISPLAY_REQUIRED") << ", scope "
-        << LogCount(L"WindowInScope") << ", primary " << LogCount(L"WindowInPrimaryScreen") << ", covering "
-        << LogCount(L"IsForegroundWindowFullScreen");
+    EXPECT_TRUE(EntersFullScreen());
     EXPECT_TRUE(LevelsBecome({7}, 3000)) << "not before the 5 seconds";
     EXPECT_TRUE(LevelsBecome({7, 0}, 6000));
     EXPECT_EQ(1u, LogCount(L"timer_enterfullproc"));
     // The video ends: the user's level again.
-    DestroyWindow(hVideo);
+    video.Destroy();
     EXPECT_TRUE(LevelsBecome({7, 0, 7}, 6000));
     EXPECT_EQ(1u, LogCount(L"exit full"));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// The level follows the mean of the valid readings: with Darkness below 150 and DimIndoors
+// up to 250, sensors at 100 and 300 give 200 (DimIndoors, 10), where either one alone
+// gives another band. A sensor that is not ready or gone drops out of the mean; none left
+// gives 0 lux (Darkness, the user's level).
+TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
+{
+    WriteSetting(kKeyKBStatus, L"2");
+    WriteSetting(kKeyKBBrightness, L"7");
+    WriteSetting(kKeyDarknessLux, L"150");
+    WriteSetting(kKeyDimIndoorsLux, L"250");
+    m_sensors.Describe(0, 100.0f);
+    StartWithSensor(0);
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 100.0f));
+    EXPECT_TRUE(LevelsBecome({7}));
+
+    LARGE_INTEGER liNow;
+    QueryPerformanceCounter(&liNow);
+    EXPECT_EQ(S_OK, m_sensors.Enter(1, 300.0f));
+    EXPECT_TRUE(LevelsBecome({7, 10}));
+    const std::vector<simkb::SimRecord> requests = simkb::SetRequests();
+    ASSERT_EQ(2u, requests.size());
+    const double dMs = simkb::CounterToMicroseconds(liNow.QuadPart, requests[1].llTime) / 1000.0;
+    EXPECT_GE(dMs, 450.0) << "applied before the band settled";
+    EXPECT_LE(dMs, 1500.0) << "applied long after the band settled";
+    EXPECT_EQ(1u, LogCount(L"enter DimIndoors"));
+
+    EXPECT_EQ(S_OK, m_sensors.ChangeState(1, simsensor::kStateNotAvailable));  // 100 alone
+    EXPECT_TRUE(LevelsBecome({7, 10, 7}));
+    EXPECT_EQ(S_OK, m_sensors.ChangeState(1, simsensor::kStateReady));  // read again: 200
+    EXPECT_TRUE(LevelsBecome({7, 10, 7, 10}));
+    EXPECT_EQ(S_OK, m_sensors.Leave(0));  // 300 alone: bright
+    EXPECT_TRUE(LevelsBecome({7, 10, 7, 10, 0}));
+    EXPECT_EQ(S_OK, m_sensors.Leave(1));  // none left: 0 lux
+    EXPECT_TRUE(LevelsBecome({7, 10, 7, 10, 0, 7}));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// Idle in Auto: off; the input that ends it sets nothing, and the next lux report applies
+// the band again even though it is the band from before.
+TEST_F(PoliciesE2eTest, IdleInAutoReappliesTheBandAtTheNextReportAfterInput)
+{
+    WriteSetting(kKeyKBStatus, L"2");
+    WriteSetting(kKeyKBBrightness, L"7");
+    WriteSetting(kKeyInActiveTime, L"3\x79D2");
+    m_sensors.Describe(0, 30.0f);
+    StartWithSensor(0);
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
+    EXPECT_TRUE(LevelsBecome({10}));
+    EXPECT_TRUE(LevelsBecome({10, 0}, 8000));
+    EXPECT_EQ(1u, LogCount(L"InActive"));
+
+    ASSERT_EQ(1u, MoveMouse());
+    ASSERT_TRUE(WaitUntil([this] { return LogCount(L"Active") == 1; }, 2000));
+    EXPECT_TRUE(LevelsBecome({10, 0}, 300)) << "Auto sets nothing at the input itself";
+    EXPECT_EQ(0u, LogCount(L"active-- not full"));
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
+    EXPECT_TRUE(LevelsBecome({10, 0, 10}, 1500));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// A movie player in scope: off after 5 s; a hotkey press meanwhile changes neither the
+// status nor the level and shows no OSD; the window shrinking ends the period.
+TEST_F(PoliciesE2eTest, FullScreenPeriodIgnoresTheHotkeyAndEndsWhenTheWindowShrinks)
+{
+    StartFullScreenRule(L"- Player");
+    CCoveringWindow video(L"Movie - Player");
+    if (!video.InForeground())
+        GTEST_SKIP() << "this display does not let the test's window into the foreground";
+    ASSERT_TRUE(EntersFullScreen());
+    RelayPress();
+    EXPECT_TRUE(WaitUntil([this] { return LogCount(L"WM_F12") == 1; }, 5000)) << "the press did not arrive";
+    EXPECT_FALSE(WaitUntil([] { return screenprobe::OsdVisible(0); }, 1000))
+        << "an OSD came up during the full-screen period";
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_TRUE(LevelsBecome({7, 0}, 6000));
+
+    video.Shrink();
+    EXPECT_TRUE(LevelsBecome({7, 0, 7}, 6000));
+    EXPECT_EQ(1u, LogCount(L"exit full"));
+    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// Leaving full screen before the 5 seconds are up never switches the light off; in On the
+// user's level is set again.
+TEST_F(PoliciesE2eTest, FullScreenLeftWithinFiveSecondsNeverSwitchesOff)
+{
+    StartFullScreenRule(L"- Player");
+    CCoveringWindow video(L"Movie - Player");
+    if (!video.InForeground())
+        GTEST_SKIP() << "this display does not let the test's window into the foreground";
+    ASSERT_TRUE(EntersFullScreen());
+    video.Destroy();
+    ASSERT_TRUE(WaitUntil([this] { return LogCount(L"exit full") == 1; }, 5000));
+    EXPECT_TRUE(LevelsBecome({7, 7}, 7000));
+    EXPECT_EQ(0u, LogCount(L"timer_enterfullproc"));
+}
+
+// A "YouTube" window counts only when its "movie_player" element covers the monitor.
+TEST_F(PoliciesE2eTest, YouTubeCountsOnlyWhenItsPlayerCoversTheMonitor)
+{
+    simtest::CSimComRegistration uiaReg(kClsidUIAutomation, simuia::kDllName);
+    ASSERT_TRUE(uiaReg.Ok());
+    simtest::CSimUIADriver uia;
+    ASSERT_TRUE(uia.Ok());
+    const RECT rcMonitor = screenprobe::PrimaryMonitor();
+    RECT rcSmall = rcMonitor;
+    rcSmall.right = rcSmall.left + (rcMonitor.right - rcMonitor.left) / 2;
+    uia.SetMovie(rcSmall);
+    StartFullScreenRule(L"- YouTube");
+    CCoveringWindow video(L"Clip - YouTube");
+    if (!video.InForeground())
+        GTEST_SKIP() << "this display does not let the test's window into the foreground";
+    ASSERT_TRUE(WaitUntil([&] { return uia.State().nFindFirstCalls >= 2; }, 6000)) << "the player was not looked for";
+    EXPECT_EQ(0u, LogCount(L"enter full")) << "a player smaller than the monitor counted";
+
+    uia.SetMovie(rcMonitor);
+    EXPECT_TRUE(EntersFullScreen());
+    EXPECT_GE(LogCount(L"YouTubeFullScreen"), 1u);
+    EXPECT_TRUE(LevelsBecome({7, 0}, 8000));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// A brightness preview in Auto shows the user's level and stops the sensor side; about
+// three seconds later the agent subscribes again and the next report re-applies the band.
+TEST_F(PoliciesE2eTest, PreviewInAutoRestartsTheSensorsAfterThreeSeconds)
+{
+    WriteSetting(kKeyKBStatus, L"2");
+    WriteSetting(kKeyKBBrightness, L"5");
+    m_sensors.Describe(0, 30.0f);
+    StartWithSensor(0);
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
+    EXPECT_TRUE(LevelsBecome({10}));
+    ASSERT_EQ(1, m_sensors.State().nManagers);
+
+    Notify(CNotifyRequest().Set(kKeyKBBrightness, L"8").Params(1, 0));
+    const ULONGLONG ullNotice = GetTickCount64();
+    EXPECT_TRUE(LevelsBecome({10, 8}));
+    EXPECT_TRUE(WaitUntil([this] { return m_sensors.State().nManagers == 0; }, 2000)) << "the sensor side kept running";
+    ASSERT_TRUE(WaitUntil([this] { return m_sensors.State().nManagers == 1 && m_sensors.SlotState(0).bSinkSet; }, 8000))
+        << "the sensor side did not restart";
+    const ULONGLONG ullElapsed = GetTickCount64() - ullNotice;
+    EXPECT_GE(ullElapsed, 2500u);
+    EXPECT_LE(ullElapsed, 5000u);
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));  // the band before the preview, applied again
+    EXPECT_TRUE(LevelsBecome({10, 8, 10}));
     ASSERT_TRUE(m_main.Exit());
 }

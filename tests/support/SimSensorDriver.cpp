@@ -31,23 +31,25 @@ bool PumpingWait(HANDLE hEvent, DWORD dwTimeoutMs)
     }
 }
 
-CSimSensorDriver::CSimSensorDriver()
+CSimSensorDriver::CSimSensorDriver(bool bReset)
     : m_hMapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Shared), kMappingName))
     , m_pShared(nullptr)
     , m_hMutex(CreateMutexW(nullptr, FALSE, kMutexName))
     , m_hCommand(CreateEventW(nullptr, FALSE, FALSE, kCommandEvent))
     , m_hDone(CreateEventW(nullptr, FALSE, FALSE, kDoneEvent))
+    , m_bReset(bReset)
 {
     if (m_hMapping)
         m_pShared = static_cast<Shared*>(MapViewOfFile(m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
-    if (m_pShared)
+    if (m_pShared && m_bReset)
         Reset();
 }
 
 CSimSensorDriver::~CSimSensorDriver()
 {
     if (m_pShared) {
-        Reset();
+        if (m_bReset)
+            Reset();
         UnmapViewOfFile(m_pShared);
     }
     for (HANDLE h : {m_hMapping, m_hMutex, m_hCommand, m_hDone}) {

@@ -17,7 +17,9 @@ GUID SimSensorId(int nSlot);
 
 class CSimSensorDriver {
 public:
-    CSimSensorDriver();
+    // bReset: every slot absent on construction and destruction (a test's fresh state);
+    // false leaves the sensors as they are, for a tool that sends one command and exits.
+    explicit CSimSensorDriver(bool bReset = true);
     virtual ~CSimSensorDriver();
     CSimSensorDriver(const CSimSensorDriver&) = delete;
     CSimSensorDriver& operator=(const CSimSensorDriver&) = delete;
@@ -56,6 +58,7 @@ private:
     HANDLE m_hMutex;
     HANDLE m_hCommand;
     HANDLE m_hDone;
+    bool m_bReset;
 };
 
 // Waits for hEvent while serving this thread's messages. True when it was signalled.
