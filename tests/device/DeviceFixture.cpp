@@ -1,6 +1,5 @@
 #include "DeviceFixture.h"
 
-#include "GlimNames.h"
 #include "TestLog.h"
 
 namespace {
@@ -14,50 +13,7 @@ bool DriverRefusedBySystem(DWORD dwErr)
     return dwErr == kErrorInvalidImageHash;
 }
 
-std::wstring AllUsersFolder()
-{
-    wchar_t szPath[MAX_PATH] = {};
-    const DWORD dwLen = GetEnvironmentVariableW(glim::kSettingsEnvVar, szPath, MAX_PATH);
-    return dwLen && dwLen < MAX_PATH ? szPath : L"";
-}
-
 }  // namespace
-
-CSettingsSandbox::CSettingsSandbox()
-{
-    const std::wstring root = AllUsersFolder();
-    if (root.empty())
-        return;
-    m_path = root + L"\\" + glim::kSettingsRelativePath;
-    m_folder = m_path.substr(0, m_path.find_last_of(L'\\'));
-    const std::wstring vendor = m_folder.substr(0, m_folder.find_last_of(L'\\'));
-    CreateDirectoryW(vendor.c_str(), nullptr);
-    m_bCreatedFolder = CreateDirectoryW(m_folder.c_str(), nullptr) != FALSE;
-    DeleteFileW(m_path.c_str());
-    m_bReady = GetFileAttributesW(m_folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
-               GetFileAttributesW(m_path.c_str()) == INVALID_FILE_ATTRIBUTES;
-}
-
-CSettingsSandbox::~CSettingsSandbox()
-{
-    if (m_path.empty())
-        return;
-    DeleteFileW(m_path.c_str());
-    if (m_bCreatedFolder)
-        RemoveDirectoryW(m_folder.c_str());  // only when it is empty
-}
-
-std::wstring CSettingsSandbox::Read(const wchar_t* pszKey) const
-{
-    wchar_t szValue[256] = {};
-    GetPrivateProfileStringW(glim::kSettingsSection, pszKey, kAbsent, szValue, 256, m_path.c_str());
-    return szValue;
-}
-
-bool CSettingsSandbox::Write(const wchar_t* pszKey, const wchar_t* pszValue) const
-{
-    return WritePrivateProfileStringW(glim::kSettingsSection, pszKey, pszValue, m_path.c_str()) != FALSE;
-}
 
 void CDriverTest::SetUp()
 {

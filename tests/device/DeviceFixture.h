@@ -8,31 +8,23 @@
 
 #include <string>
 
+#include "SettingsFileTools.h"
 #include "SimDriver.h"
 
-// The settings file the programs use (%ALLUSERSPROFILE%\Vessik\Glimkit\Glimkit.ini), read
-// and written directly, not through the code under test. Each instance removes the file
-// when it starts and when it ends.
+// The settings file the programs use, read and written directly, not through the code
+// under test: the folder exists and the file does not when a test starts, and the file is
+// gone again when it ends (settingsfile::CSettingsReset).
 class CSettingsSandbox {
 public:
-    CSettingsSandbox();
-    virtual ~CSettingsSandbox();
-    CSettingsSandbox(const CSettingsSandbox&) = delete;
-    CSettingsSandbox& operator=(const CSettingsSandbox&) = delete;
-
-    bool Ready() const { return m_bReady; }
-    const std::wstring& Path() const { return m_path; }
+    bool Ready() const { return m_reset.Error() == ERROR_SUCCESS; }
     // The key's text, or kAbsent when the key is not in the file.
-    std::wstring Read(const wchar_t* pszKey) const;
-    bool Write(const wchar_t* pszKey, const wchar_t* pszValue) const;
+    std::wstring Read(const wchar_t* pszKey) const { return settingsfile::ReadKey(pszKey, kAbsent); }
+    bool Write(const wchar_t* pszKey, const wchar_t* pszValue) const { return settingsfile::WriteKey(pszKey, pszValue); }
 
     static constexpr const wchar_t* kAbsent = L"<absent>";
 
 private:
-    std::wstring m_path;
-    std::wstring m_folder;
-    bool m_bCreatedFolder = false;
-    bool m_bReady = false;
+    settingsfile::CSettingsReset m_reset;
 };
 
 // The driver installed and started afresh for every test, with an empty history; stopped
