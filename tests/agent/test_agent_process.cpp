@@ -267,44 +267,22 @@ TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
     EXPECT_TRUE(main.Process().IsRunning());
 }
 
-namespace {
-struct DialogSearch {
-    DWORD dwPid;
-    HWND hFound;
-};
-
-BOOL CALLBACK FindDialogProc(HWND hWnd, LPARAM lParam)
-{
-    auto* pSearch = reinterpret_cast<DialogSearch*>(lParam);
-    wchar_t szClass[16] = {};
-    GetClassNameW(hWnd, szClass, 16);
-    DWORD dwPid = 0;
-    GetWindowThreadProcessId(hWnd, &dwPid);
-    if (dwPid == pSearch->dwPid && lstrcmpW(szClass, L"#32770") == 0) {
-        pSearch->hFound = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-}  // namespace
-
 TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
 {
     CMainAgent main;
     StartMain(main);
-    DialogSearch search = {main.Process().Pid(), nullptr};
+    HWND hDialog = nullptr;
     ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
     ASSERT_TRUE(WaitUntil([&] {
-        search.hFound = nullptr;
-        EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&search));
-        return search.hFound != nullptr;
+        hDialog = screenprobe::FindProcessWindow(main.Process().Pid(), L"#32770");  // the dialog class
+        return hDialog != nullptr;
     }, 5000)) << "no About box";
-    EXPECT_EQ(main.Window(), GetWindow(search.hFound, GW_OWNER));
-    EXPECT_NE(nullptr, GetDlgItem(search.hFound, IDOK));
+    EXPECT_EQ(main.Window(), GetWindow(hDialog, GW_OWNER));
+    EXPECT_NE(nullptr, GetDlgItem(hDialog, IDOK));
 
     // The box is modal: OK ends it and the agent carries on.
-    PostMessageW(search.hFound, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(search.hFound); }, 5000));
+    PostMessageW(hDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(hDialog); }, 5000));
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
     EXPECT_TRUE(OsdShows(main, 0));
 }

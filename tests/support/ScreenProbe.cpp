@@ -5,17 +5,18 @@ namespace screenprobe {
 namespace {
 struct FindData {
     DWORD dwPid;
+    const wchar_t* pszClass;
     HWND hFound;
 };
 
-BOOL CALLBACK FindOsdProc(HWND hWnd, LPARAM lParam)
+BOOL CALLBACK FindWindowProc(HWND hWnd, LPARAM lParam)
 {
     auto* pData = reinterpret_cast<FindData*>(lParam);
     wchar_t szClass[64] = {};
     GetClassNameW(hWnd, szClass, 64);
     DWORD dwPid = 0;
     GetWindowThreadProcessId(hWnd, &dwPid);
-    if (lstrcmpW(szClass, L"csl_osd") == 0 && (pData->dwPid == 0 || dwPid == pData->dwPid)) {
+    if (lstrcmpW(szClass, pData->pszClass) == 0 && (pData->dwPid == 0 || dwPid == pData->dwPid)) {
         pData->hFound = hWnd;
         return FALSE;
     }
@@ -23,11 +24,16 @@ BOOL CALLBACK FindOsdProc(HWND hWnd, LPARAM lParam)
 }
 }  // namespace
 
+HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass)
+{
+    FindData data = {dwPid, pszClass, nullptr};
+    EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&data));
+    return data.hFound;
+}
+
 HWND FindOsd(DWORD dwPid)
 {
-    FindData data = {dwPid, nullptr};
-    EnumWindows(FindOsdProc, reinterpret_cast<LPARAM>(&data));
-    return data.hFound;
+    return FindProcessWindow(dwPid, L"csl_osd");
 }
 
 RECT PrimaryMonitor()

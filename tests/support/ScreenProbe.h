@@ -10,6 +10,9 @@ class AssertionResult;
 
 namespace screenprobe {
 
+// The first top-level window of the class in the given process (any process for 0), or
+// NULL.
+HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass);
 // The agent's OSD window (class "csl_osd" of the given process, of any process for 0),
 // or NULL.
 HWND FindOsd(DWORD dwPid);
