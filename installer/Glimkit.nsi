@@ -5,7 +5,8 @@
 ; The uninstaller undoes all of it; the settings file stays unless /PURGE is given.
 ;
 ; Every step is checked. A failed step is written to the log, shown (interactive) and ends the
-; run with exit code 2; success is exit code 0. Logs: %TEMP%\GlimkitSetup.log (install) and
+; run with exit code 2; success is exit code 0; a run without administrator rights ends at
+; once with 740 (ERROR_ELEVATION_REQUIRED). Logs: %TEMP%\GlimkitSetup.log (install) and
 ; %TEMP%\GlimkitUninstall.log (uninstall), rewritten on every run.
 ;
 ;   makensis -DBINDIR=<folder with Glimward.exe and Glimagent.exe> -DOUTFILE=<setup.exe> Glimkit.nsi
@@ -201,7 +202,19 @@ Var DataDir
 
 ; ---------------------------------------------------------------- install
 
+; Ends a run that lacks administrator rights (elevation refused) with ERROR_ELEVATION_REQUIRED.
+!macro RequireAdmin
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "admin"
+    MessageBox MB_OK|MB_ICONSTOP "Administrator rights are needed for ${PRODUCT}." /SD IDOK
+    SetErrorLevel 740
+    Quit
+  ${EndIf}
+!macroend
+
 Function .onInit
+  !insertmacro RequireAdmin
   SetShellVarContext all
   SetRegView 64
   StrCpy $INSTDIR "${INSTDIR_FIXED}"
@@ -462,6 +475,7 @@ SectionEnd
 ; ---------------------------------------------------------------- uninstall
 
 Function un.onInit
+  !insertmacro RequireAdmin
   SetShellVarContext all
   SetRegView 64
   StrCpy $INSTDIR "${INSTDIR_FIXED}"

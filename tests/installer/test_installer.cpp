@@ -157,6 +157,7 @@ class CProductCleanup {
 public:
     CProductCleanup()
     {
+        m_bHadInstallDir = Exists(svctest::InstallDir());
         for (size_t i = 0; i < 2; ++i)
             m_bHadFolder[i] = Exists(DataFolder(i));
         m_settings = settingsfile::ReadRawFile(&m_bHadSettings);
@@ -166,6 +167,9 @@ public:
     virtual ~CProductCleanup()
     {
         RemoveProduct();
+        // Other tests put their programs into the install folder and leave it, empty.
+        if (m_bHadInstallDir)
+            SHCreateDirectoryExW(nullptr, svctest::InstallDir().c_str(), nullptr);
         settingsfile::RemoveFile();
         // The vendor folder (the service's link to the settings leads there), then its
         // Glimkit folder, as they were: /PURGE removes both.
@@ -225,6 +229,7 @@ private:
         CloseHandle(hFile);
     }
 
+    bool m_bHadInstallDir = false;
     bool m_bHadFolder[2] = {};
     bool m_bHadSettings = false;
     std::string m_settings;
