@@ -209,8 +209,12 @@ private:
         scm::Remove(glim::kServiceName);
         agenttest::EndStrayAgents();
         agenttest::EndProcessesOf(glim::kAgentProgramPath);
-        for (const wchar_t* pszName : kProgramFiles)
-            DeleteFileW(InstalledFile(pszName).c_str());
+        // A program that has just ended may still hold its image for a moment.
+        for (const wchar_t* pszName : kProgramFiles) {
+            const std::wstring file = InstalledFile(pszName);
+            svctest::WaitUntil([&] { return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
+                               5000);
+        }
         const std::wstring dir = svctest::InstallDir();
         RemoveDirectoryW(dir.c_str());
         RemoveDirectoryW(dir.substr(0, dir.find_last_of(L'\\')).c_str());
