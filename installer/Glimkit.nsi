@@ -503,8 +503,23 @@ Section "Uninstall"
     ${Log} "Stopping and removing the service"
     Push "-U"
     Call un.ServiceVerb
-    Call un.ServiceState
+    ; A deleted service stays registered until its last handle (a services console, say) is
+    ; closed: the manager marks it with DeleteFlag meanwhile.
+    StrCpy $1 0
+    ${Do}
+      Call un.ServiceState
+      ${If} $R0 == 0
+      ${OrIf} $1 >= 5000
+        ${Break}
+      ${EndIf}
+      Sleep 100
+      IntOp $1 $1 + 100
+    ${Loop}
+    ReadRegDWORD $2 HKLM "SYSTEM\CurrentControlSet\Services\${SERVICE}" "DeleteFlag"
     ${If} $R0 != 0
+    ${AndIf} $2 == 1
+      ${Log} "The service goes away once the last program that holds it open lets go"
+    ${ElseIf} $R0 != 0
       ${Fail} "The service could not be removed (service state $R0)."
     ${EndIf}
   ${EndIf}
