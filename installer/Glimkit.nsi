@@ -1,13 +1,25 @@
-; Glimkit installer: puts both programs in the fixed install folder, creates the settings
-; folder, installs and starts the service with its own verbs, starts the agent at every
-; user's logon, and undoes all of it on uninstall.
+; Glimkit installer (64-bit, Unicode). Installs both programs in the fixed folder the service
+; starts the agent from, prepares the shared settings folder and file, installs and starts the
+; service through its own verbs, starts the agent at every logon and now for the installing
+; user, and registers with Apps & features. Run over an installed Glimkit it upgrades in place.
+; The uninstaller undoes all of it; the settings file stays unless /PURGE is given.
+;
+; Every step is checked. A failed step is written to the log, shown (interactive) and ends the
+; run with exit code 2; success is exit code 0; a run without administrator rights ends at
+; once with 740 (ERROR_ELEVATION_REQUIRED). Logs: %TEMP%\GlimkitSetup.log (install) and
+; %TEMP%\GlimkitUninstall.log (uninstall), rewritten on every run.
+;
 ;   makensis -DBINDIR=<folder with Glimward.exe and Glimagent.exe> -DOUTFILE=<setup.exe> Glimkit.nsi
 Unicode true
+Target amd64-unicode
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+; A program file that cannot be written ends the run instead of being skipped.
+AllowSkipFiles off
 
 !include "LogicLib.nsh"
-!include "x64.nsh"
+!include "FileFunc.nsh"
+!include "MUI2.nsh"
 
 !ifndef BINDIR
   !error "Define BINDIR, the folder holding Glimward.exe and Glimagent.exe"
@@ -20,88 +32,532 @@ SetCompressor /SOLID lzma
 !endif
 
 !define PRODUCT "Glimkit"
-!define INSTDIR_FIXED "$PROGRAMFILES32\Vessik\Glimkit"
-!define DATADIR "$COMMONPROGRAMDATA\Vessik\Glimkit"
+!define PUBLISHER "Vessik"
+; The service starts the agent at exactly this path, whatever the bitness of this installer, so
+; the folder is fixed and not taken from a "Program Files" variable.
+!define INSTDIR_FIXED "C:\Program Files (x86)\Vessik\Glimkit"
+!define VENDORDIR "C:\Program Files (x86)\Vessik"
+!define SERVICE "Glimward"
+!define AGENT_TITLE "BACKLIGHT0314FE0E-6416-4CB9-9698-F1C731E00A25"
+!define IDM_EXIT 105
 !define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimkit"
 !define RUNKEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define RUNVALUE "Glimagent"
+; Built-in Users group, by SID so that the grant works in every language.
+!define USERS_SID "S-1-5-32-545"
+; Bounds of the waits on processes this installer does not control.
+!define VERB_TIMEOUT_MS 60000
+!define AGENT_EXIT_MS 10000
+!define AGENT_START_MS 15000
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-; The service starts the agent at this fixed path, so the folder cannot be chosen.
 InstallDir "${INSTDIR_FIXED}"
 ShowInstDetails show
 ShowUninstDetails show
+BrandingText "${PRODUCT} ${VERSION}"
 
-Page instfiles
-UninstPage instfiles
+!define MUI_ABORTWARNING
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+Var LogHandle
+Var DataDir
+
+; ---------------------------------------------------------------- helpers for both sides
+
+; Writes a line to the details list and the log file.
+!macro Log text
+  DetailPrint "${text}"
+  FileWriteUTF16LE $LogHandle "${text}$\r$\n"
+!macroend
+!define Log "!insertmacro Log"
+
+; Logs the failure, tells an interactive user, and ends the run with exit code 2.
+!macro Fail text
+  ${Log} "ERROR: ${text}"
+  FileClose $LogHandle
+  MessageBox MB_OK|MB_ICONSTOP "${text}" /SD IDOK
+  SetErrorLevel 2
+  Abort "${text}"
+!macroend
+!define Fail "!insertmacro Fail"
+
+!macro OpenLog name
+  FileOpen $LogHandle "$TEMP\${name}" w
+  FileWriteWord $LogHandle 0xFEFF
+!macroend
+
+!macro HelperFunctions un
+  ; The service's state (SERVICE_STOPPED 1 ... SERVICE_RUNNING 4) in $R0, or 0 when it is not
+  ; registered.
+  Function ${un}ServiceState
+    Push $1
+    Push $2
+    Push $3
+    StrCpy $R0 0
+    System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i 1) p .r1'
+    ${If} $1 != 0
+      System::Call 'advapi32::OpenServiceW(p r1, w "${SERVICE}", i 4) p .r2'
+      ${If} $2 != 0
+        ; SERVICE_STATUS: seven DWORDs, the state second.
+        System::Call '*(i 0, i 0, i 0, i 0, i 0, i 0, i 0) p .r3'
+        System::Call 'advapi32::QueryServiceStatus(p r2, p r3) i'
+        System::Call '*$3(i, i .R0)'
+        System::Free $3
+        System::Call 'advapi32::CloseServiceHandle(p r2)'
+      ${EndIf}
+      System::Call 'advapi32::CloseServiceHandle(p r1)'
+    ${EndIf}
+    Pop $3
+    Pop $2
+    Pop $1
+  FunctionEnd
+
+  ; Runs a service verb ("-I", "-U", "-S", "-K") of the installed Glimward.exe. The program
+  ; exits with 0 whatever the verb's result, so callers check the service's state afterwards.
+  ; Fails the run when the program cannot be run or does not end in time.
+  Function ${un}ServiceVerb
+    Exch $1
+    Push $0
+    ${Log} "Glimward.exe x $1"
+    ; The verb is read from the second word of the command line.
+    nsExec::ExecToStack /TIMEOUT=${VERB_TIMEOUT_MS} '"$INSTDIR\Glimward.exe" x $1'
+    Pop $0
+    Pop $1
+    ${If} $0 == "error"
+    ${OrIf} $0 == "timeout"
+      ${Fail} "Glimward.exe could not run its verb ($0)."
+    ${EndIf}
+    Pop $0
+    Pop $1
+  FunctionEnd
+
+  ; Ends the agent's main instances of this desktop with their own exit command and waits,
+  ; bounded, for each process to end.
+  Function ${un}EndAgents
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    Push $4
+    StrCpy $4 0
+    ${Do}
+      System::Call 'user32::FindWindowW(p 0, w "${AGENT_TITLE}") p .r0'
+      ${If} $0 == 0
+        ${Break}
+      ${EndIf}
+      ${If} $4 >= 8
+        ${Fail} "Glimagent keeps running after eight exit commands."
+      ${EndIf}
+      IntOp $4 $4 + 1
+      System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1) i'
+      ${Log} "Ending the running Glimagent (process $1)"
+      ; SYNCHRONIZE
+      System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2'
+      System::Call 'user32::PostMessageW(p r0, i ${WM_COMMAND}, p ${IDM_EXIT}, p 0) i'
+      ${If} $2 == 0
+        ${Fail} "Glimagent (process $1) cannot be waited for."
+      ${EndIf}
+      System::Call 'kernel32::WaitForSingleObject(p r2, i ${AGENT_EXIT_MS}) i .r3'
+      System::Call 'kernel32::CloseHandle(p r2)'
+      ${If} $3 != 0
+        ${Fail} "Glimagent (process $1) did not end within ${AGENT_EXIT_MS} ms."
+      ${EndIf}
+    ${Loop}
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+  FunctionEnd
+
+  ; The all-users data folder the programs use (ALLUSERSPROFILE\Vessik\Glimkit) in $DataDir.
+  Function ${un}FindDataDir
+    ReadEnvStr $DataDir ALLUSERSPROFILE
+    ${If} $DataDir == ""
+      ${Fail} "ALLUSERSPROFILE is not set."
+    ${EndIf}
+    StrCpy $DataDir "$DataDir\Vessik\Glimkit"
+  FunctionEnd
+!macroend
+!insertmacro HelperFunctions ""
+!insertmacro HelperFunctions "un."
+
+!macro ServiceVerb verb
+  Push "${verb}"
+  Call ServiceVerb
+!macroend
+
+!macro ExpectServiceState state what
+  Call ServiceState
+  ${If} $R0 != ${state}
+    ${Fail} "${what} (service state $R0)."
+  ${EndIf}
+!macroend
+
+; ---------------------------------------------------------------- install
+
+; Ends a run that lacks administrator rights (elevation refused) with ERROR_ELEVATION_REQUIRED.
+!macro RequireAdmin
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "admin"
+    MessageBox MB_OK|MB_ICONSTOP "Administrator rights are needed for ${PRODUCT}." /SD IDOK
+    SetErrorLevel 740
+    Quit
+  ${EndIf}
+!macroend
 
 Function .onInit
+  !insertmacro RequireAdmin
   SetShellVarContext all
+  SetRegView 64
   StrCpy $INSTDIR "${INSTDIR_FIXED}"
 FunctionEnd
 
-Function un.onInit
-  SetShellVarContext all
+; Stops what runs of an earlier install so that its files can be replaced.
+Function StopRunning
+  Call ServiceState
+  ${If} $R0 != 0
+  ${AndIf} ${FileExists} "$INSTDIR\Glimward.exe"
+    ${Log} "Upgrading: stopping the service"
+    !insertmacro ServiceVerb "-K"
+    !insertmacro ExpectServiceState 1 "The running service did not stop"
+  ${EndIf}
+  Call EndAgents
+FunctionEnd
+
+; Fails the run when a program file is in use and so cannot be replaced.
+!macro ExpectReplaceable file
+  ${If} ${FileExists} "$INSTDIR\${file}"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\${file}" a
+    ${If} ${Errors}
+      ${Fail} "$INSTDIR\${file} is in use and cannot be replaced."
+    ${EndIf}
+    FileClose $0
+  ${EndIf}
+!macroend
+
+Function CopyPrograms
+  !insertmacro ExpectReplaceable "Glimward.exe"
+  !insertmacro ExpectReplaceable "Glimagent.exe"
+  ${Log} "Copying the programs to $INSTDIR"
+  SetOutPath "$INSTDIR"
+  ClearErrors
+  File "${BINDIR}\Glimward.exe"
+  File "${BINDIR}\Glimagent.exe"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ${If} ${Errors}
+    ${Fail} "The programs could not be written to $INSTDIR."
+  ${EndIf}
+FunctionEnd
+
+; The agent runs with the user's ordinary token and writes its status and level into the
+; settings file, which a folder made by an elevated installer does not allow by default. Adds
+; "modify, inherited by subfolders and files" for the Users group to the folder's own access
+; list, as icacls "<folder>" /grant *S-1-5-32-545:(OI)(CI)M does; the system passes it on to
+; what the folder already contains.
+Function GrantUsersModify
+  ${Log} "Granting the Users group (${USERS_SID}) modify rights on $DataDir"
+  System::Call 'advapi32::ConvertStringSidToSidW(w "${USERS_SID}", *p 0 r1) i .r0'
+  ${If} $0 == 0
+    ${Fail} "The Users group's SID could not be built."
+  ${EndIf}
+  ; SE_FILE_OBJECT 1, DACL_SECURITY_INFORMATION 4
+  System::Call 'advapi32::GetNamedSecurityInfoW(w "$DataDir", i 1, i 4, p 0, p 0, *p 0 r2, p 0, *p 0 r3) i .r0'
+  ${If} $0 != 0
+    System::Call 'kernel32::LocalFree(p r1)'
+    ${Fail} "The access list of $DataDir could not be read (error $0)."
+  ${EndIf}
+  ; EXPLICIT_ACCESS_W (48 bytes): FILE_GENERIC_READ|WRITE|EXECUTE|DELETE, GRANT_ACCESS,
+  ; SUB_CONTAINERS_AND_OBJECTS_INHERIT, and a TRUSTEE_W naming the SID (TRUSTEE_IS_SID,
+  ; TRUSTEE_IS_WELL_KNOWN_GROUP). The zero words are the structures' padding.
+  System::Call '*(i 0x1301bf, i 1, i 3, i 0, p 0, i 0, i 0, i 5, i 0, p r1) p .r4'
+  System::Call 'advapi32::SetEntriesInAclW(i 1, p r4, p r2, *p 0 r5) i .r0'
+  ${If} $0 == 0
+    System::Call 'advapi32::SetNamedSecurityInfoW(w "$DataDir", i 1, i 4, p 0, p 0, p r5, p 0) i .r0'
+    System::Call 'kernel32::LocalFree(p r5)'
+  ${EndIf}
+  System::Free $4
+  System::Call 'kernel32::LocalFree(p r3)'
+  System::Call 'kernel32::LocalFree(p r1)'
+  ${If} $0 != 0
+    ${Fail} "Modify rights for the Users group on $DataDir could not be granted (error $0)."
+  ${EndIf}
+FunctionEnd
+
+; The data folder, the settings file when there is none, and modify rights for every user.
+Function PrepareData
+  Call FindDataDir
+  CreateDirectory "$DataDir"
+  ${IfNot} ${FileExists} "$DataDir\*.*"
+    ${Fail} "The data folder $DataDir could not be created."
+  ${EndIf}
+  Call GrantUsersModify
+  ${If} ${FileExists} "$DataDir\Glimkit.ini"
+    ${Log} "Keeping the existing settings file $DataDir\Glimkit.ini"
+  ${Else}
+    ; The private-profile functions create a missing file in the ANSI code page, which loses
+    ; the settings application's "5分" and "30秒"; a file that starts with a UTF-16LE
+    ; byte-order mark stays UTF-16.
+    ${Log} "Creating the settings file $DataDir\Glimkit.ini (UTF-16LE)"
+    ClearErrors
+    FileOpen $0 "$DataDir\Glimkit.ini" w
+    ${If} ${Errors}
+      ${Fail} "The settings file $DataDir\Glimkit.ini could not be created."
+    ${EndIf}
+    FileWriteWord $0 0xFEFF
+    FileWriteUTF16LE $0 "[Glimkit]$\r$\n"
+    FileClose $0
+  ${EndIf}
+FunctionEnd
+
+Function InstallService
+  ; A registration of an earlier install keeps its settings when it starts this image already.
+  ReadRegStr $0 HKLM "SYSTEM\CurrentControlSet\Services\${SERVICE}" "ImagePath"
+  Call ServiceState
+  ${If} $R0 != 0
+  ${AndIf} $0 != '"$INSTDIR\Glimward"'
+    ${Log} "Removing the service registered for $0"
+    !insertmacro ServiceVerb "-U"
+    !insertmacro ExpectServiceState 0 "The old service registration could not be removed"
+  ${EndIf}
+  Call ServiceState
+  ${If} $R0 == 0
+    ${Log} "Installing the service"
+    !insertmacro ServiceVerb "-I"
+    !insertmacro ExpectServiceState 1 "The service could not be installed"
+  ${EndIf}
+  ${Log} "Starting the service"
+  !insertmacro ServiceVerb "-S"
+  !insertmacro ExpectServiceState 4 "The service did not start"
+FunctionEnd
+
+Function RegisterProduct
+  ${Log} "Registering the agent's start at logon and the Apps & features entry"
+  ClearErrors
+  WriteRegStr HKLM "${RUNKEY}" "${RUNVALUE}" '"$INSTDIR\Glimagent.exe"'
+  WriteRegStr HKLM "${UNINSTKEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTKEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTKEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTKEY}" "DisplayIcon" '"$INSTDIR\Glimagent.exe"'
+  WriteRegStr HKLM "${UNINSTKEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTKEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTKEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTKEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTKEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTKEY}" "EstimatedSize" $0
+  ${If} ${Errors}
+    ${Fail} "The registry entries could not be written."
+  ${EndIf}
+FunctionEnd
+
+; Starts the agent's main instance for the installing user without this installer's elevation:
+; with a copy of the token of the user's shell (the desktop's process), as the logon would.
+; The process id of the user's shell in $1, 0 when none runs: the owner of the shell window,
+; else an explorer.exe of this installer's session (a desktop without a registered shell
+; window, as Wine's).
+Function FindShellProcess
+  StrCpy $1 0
+  System::Call 'user32::GetShellWindow() p .r0'
+  ${If} $0 != 0
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1) i'
+    Return
+  ${EndIf}
+  System::Call 'kernel32::GetCurrentProcessId() i .r2'
+  System::Call 'kernel32::ProcessIdToSessionId(i r2, *i 0 r3) i'
+  ; TH32CS_SNAPPROCESS; PROCESSENTRY32W is 568 bytes, the id at 8 and the name at 44.
+  System::Call 'kernel32::CreateToolhelp32Snapshot(i 2, i 0) p .r0'
+  ${If} $0 == -1
+    Return
+  ${EndIf}
+  System::Alloc 568
+  Pop $4
+  System::Call '*$4(i 568)'
+  System::Call 'kernel32::Process32FirstW(p r0, p r4) i .r5'
+  ${DoWhile} $5 != 0
+    System::Call '*$4(i, i, i .r6, i, l, i, i, i, i, i, &w260 .r7)'
+    System::Call 'kernel32::ProcessIdToSessionId(i r6, *i 0 r8) i .r9'
+    ${If} $7 == "explorer.exe"
+    ${AndIf} $9 != 0
+    ${AndIf} $8 == $3
+      StrCpy $1 $6
+      ${Break}
+    ${EndIf}
+    System::Call 'kernel32::Process32NextW(p r0, p r4) i .r5'
+  ${Loop}
+  System::Free $4
+  System::Call 'kernel32::CloseHandle(p r0)'
+FunctionEnd
+
+Function StartAgent
+  Call FindShellProcess
+  ${If} $1 == 0
+    ${Log} "No user shell runs here: Glimagent starts at the next logon"
+    Return
+  ${EndIf}
+  ; PROCESS_QUERY_INFORMATION
+  System::Call 'kernel32::OpenProcess(i 0x400, i 0, i r1) p .r2'
+  ${If} $2 == 0
+    ${Fail} "The shell's process $1 cannot be opened to start Glimagent as its user."
+  ${EndIf}
+  ; TOKEN_DUPLICATE, then a primary token with query, assign, duplicate, adjust default and
+  ; adjust session id rights.
+  System::Call 'advapi32::OpenProcessToken(p r2, i 2, *p 0 r3) i .r4'
+  System::Call 'kernel32::CloseHandle(p r2)'
+  ${If} $4 == 0
+    ${Fail} "The shell's token cannot be opened to start Glimagent as its user."
+  ${EndIf}
+  System::Call 'advapi32::DuplicateTokenEx(p r3, i 0x18B, p 0, i 2, i 1, *p 0 r5) i .r4'
+  System::Call 'kernel32::CloseHandle(p r3)'
+  ${If} $4 == 0
+    ${Fail} "The shell's token cannot be copied to start Glimagent as its user."
+  ${EndIf}
+  ; STARTUPINFOW is 104 bytes and PROCESS_INFORMATION 24 bytes in a 64-bit process.
+  System::Alloc 104
+  Pop $6
+  System::Call '*$6(i 104)'
+  System::Alloc 24
+  Pop $7
+  ${Log} "Starting Glimagent for the installing user"
+  System::Call 'advapi32::CreateProcessWithTokenW(p r5, i 0, w "$INSTDIR\Glimagent.exe", w `"$INSTDIR\Glimagent.exe"`, i 0, p 0, w "$INSTDIR", p r6, p r7) i .r4 ?e'
+  Pop $8
+  System::Call 'kernel32::CloseHandle(p r5)'
+  ${If} $4 != 0
+    System::Call '*$7(p .r2, p .r3)'
+    System::Call 'kernel32::CloseHandle(p r2)'
+    System::Call 'kernel32::CloseHandle(p r3)'
+  ${EndIf}
+  System::Free $6
+  System::Free $7
+  ${If} $4 == 0
+    ${Fail} "Glimagent could not be started (error $8)."
+  ${EndIf}
+  ; Ready once its main window exists.
+  StrCpy $3 0
+  ${Do}
+    System::Call 'user32::FindWindowW(p 0, w "${AGENT_TITLE}") p .r0'
+    ${If} $0 != 0
+      ${Break}
+    ${EndIf}
+    ${If} $3 >= ${AGENT_START_MS}
+      ${Fail} "Glimagent did not come up within ${AGENT_START_MS} ms."
+    ${EndIf}
+    Sleep 100
+    IntOp $3 $3 + 100
+  ${Loop}
 FunctionEnd
 
 Section "Glimkit" SecMain
   SectionIn RO
   SetShellVarContext all
-
-  ; An earlier version may be running: stop its service before its files are replaced.
-  ${If} ${FileExists} "$INSTDIR\Glimward.exe"
-    DetailPrint "Stopping the running service"
-    nsExec::ExecToLog '"$INSTDIR\Glimward.exe" x -K'
-    Pop $0
-  ${EndIf}
-
-  SetOutPath "$INSTDIR"
-  File "${BINDIR}\Glimward.exe"
-  File "${BINDIR}\Glimagent.exe"
-  WriteUninstaller "$INSTDIR\Uninstall.exe"
-
-  CreateDirectory "${DATADIR}"
-
-  ; The service's verbs are read from the second word of the command line.
-  DetailPrint "Installing the service"
-  nsExec::ExecToLog '"$INSTDIR\Glimward.exe" x -I'
-  Pop $0
-  DetailPrint "Starting the service"
-  nsExec::ExecToLog '"$INSTDIR\Glimward.exe" x -S'
-  Pop $0
-
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
-  WriteRegStr HKLM "${RUNKEY}" "Glimagent" '"$INSTDIR\Glimagent.exe"'
-  WriteRegStr HKLM "${UNINSTKEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINSTKEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTKEY}" "Publisher" "Vessik"
-  WriteRegStr HKLM "${UNINSTKEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegDWORD HKLM "${UNINSTKEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTKEY}" "NoRepair" 1
+  SetRegView 64
+  !insertmacro OpenLog "GlimkitSetup.log"
+  ${Log} "${PRODUCT} ${VERSION} setup into $INSTDIR"
+  Call StopRunning
+  Call CopyPrograms
+  Call PrepareData
+  Call InstallService
+  Call RegisterProduct
+  Call StartAgent
+  ${Log} "${PRODUCT} ${VERSION} installed"
+  FileClose $LogHandle
+  SetErrorLevel 0
 SectionEnd
+
+; ---------------------------------------------------------------- uninstall
+
+Function un.onInit
+  !insertmacro RequireAdmin
+  SetShellVarContext all
+  SetRegView 64
+  StrCpy $INSTDIR "${INSTDIR_FIXED}"
+FunctionEnd
+
+; Deletes a program file; fails the run when it stays (for example a process still uses it).
+!macro RemoveFile file
+  Delete "${file}"
+  ${If} ${FileExists} "${file}"
+    ${Fail} "${file} is in use and could not be removed."
+  ${EndIf}
+!macroend
 
 Section "Uninstall"
   SetShellVarContext all
+  SetRegView 64
+  !insertmacro OpenLog "GlimkitUninstall.log"
+  ${Log} "${PRODUCT} ${VERSION} uninstall from $INSTDIR"
 
-  DetailPrint "Stopping and removing the service"
-  nsExec::ExecToLog '"$INSTDIR\Glimward.exe" x -U'
-  Pop $0
-
-  ${If} ${RunningX64}
-    SetRegView 64
+  Call un.ServiceState
+  ${If} $R0 != 0
+    ${IfNot} ${FileExists} "$INSTDIR\Glimward.exe"
+      ${Fail} "The service is registered but $INSTDIR\Glimward.exe is missing."
+    ${EndIf}
+    ${Log} "Stopping and removing the service"
+    Push "-U"
+    Call un.ServiceVerb
+    ; A deleted service stays registered until its last handle (a services console, say) is
+    ; closed: the manager marks it with DeleteFlag meanwhile.
+    StrCpy $1 0
+    ${Do}
+      Call un.ServiceState
+      ${If} $R0 == 0
+      ${OrIf} $1 >= 5000
+        ${Break}
+      ${EndIf}
+      Sleep 100
+      IntOp $1 $1 + 100
+    ${Loop}
+    ReadRegDWORD $2 HKLM "SYSTEM\CurrentControlSet\Services\${SERVICE}" "DeleteFlag"
+    ${If} $R0 != 0
+    ${AndIf} $2 == 1
+      ${Log} "The service goes away once the last program that holds it open lets go"
+    ${ElseIf} $R0 != 0
+      ${Fail} "The service could not be removed (service state $R0)."
+    ${EndIf}
   ${EndIf}
-  DeleteRegValue HKLM "${RUNKEY}" "Glimagent"
-  DeleteRegKey HKLM "${UNINSTKEY}"
+  Call un.EndAgents
 
-  ; A running agent ends when its user logs off; its file is removed at the next reboot.
-  Delete /REBOOTOK "$INSTDIR\Glimagent.exe"
-  Delete /REBOOTOK "$INSTDIR\Glimward.exe"
+  ClearErrors
+  DeleteRegValue HKLM "${RUNKEY}" "${RUNVALUE}"
+  DeleteRegKey HKLM "${UNINSTKEY}"
+  ReadRegStr $0 HKLM "${RUNKEY}" "${RUNVALUE}"
+  ${IfNot} ${Errors}
+    ${Fail} "The logon start of Glimagent could not be removed."
+  ${EndIf}
+
+  ${Log} "Removing the programs from $INSTDIR"
+  !insertmacro RemoveFile "$INSTDIR\Glimagent.exe"
+  !insertmacro RemoveFile "$INSTDIR\Glimward.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
-  RMDir "$PROGRAMFILES32\Vessik"
-  ; The settings file holds the user's choices; it stays unless the folder is empty.
-  RMDir "${DATADIR}"
-  RMDir "$COMMONPROGRAMDATA\Vessik"
+  RMDir "${VENDORDIR}"
+
+  Call un.FindDataDir
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/PURGE" $1
+  ${IfNot} ${Errors}
+    ${Log} "Removing the data folder $DataDir (/PURGE)"
+    RMDir /r "$DataDir"
+    ${If} ${FileExists} "$DataDir\*.*"
+      ${Fail} "The data folder $DataDir could not be removed."
+    ${EndIf}
+  ${Else}
+    ${Log} "Keeping the settings in $DataDir"
+  ${EndIf}
+  ; Only when nothing else of the vendor is left.
+  RMDir "$DataDir"
+  ${GetParent} "$DataDir" $1
+  RMDir "$1"
+  ${Log} "${PRODUCT} uninstalled"
+  FileClose $LogHandle
+  SetErrorLevel 0
 SectionEnd

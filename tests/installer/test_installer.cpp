@@ -1,0 +1,450 @@
+// GlimkitSetup.exe run silently in the test prefix, as a Windows user or a deployment tool
+// runs it, and the product observed from outside: the service manager, the registry, the
+// files, the processes, and a hotkey press through the simulated driver. The prefix is left as
+// it was found on every path: the service, the programs, the registry entries, the agents,
+// the settings file and the logs of the installer go away again.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "AgentProcess.h"
+#include "GlimNames.h"
+#include "Scm.h"
+#include "ServiceHarness.h"
+#include "SettingsFileTools.h"
+#include "SimDriver.h"
+
+namespace {
+
+constexpr DWORD kSetupTimeoutMs = 120000;
+constexpr DWORD kWaitMs = 15000;
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const wchar_t* kRunValue = L"Glimagent";
+constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
+const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"Uninstall.exe"};
+
+std::wstring InstalledFile(const wchar_t* pszName)
+{
+    return svctest::InstallDir() + L"\\" + pszName;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+// A string value of HKLM (64-bit view); empty when it is missing.
+std::wstring MachineString(const wchar_t* pszKey, const wchar_t* pszValue)
+{
+    wchar_t szData[512] = {};
+    DWORD cb = sizeof(szData);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, pszKey, pszValue, RRF_RT_REG_SZ, nullptr, szData, &cb) != ERROR_SUCCESS)
+        return std::wstring();
+    return szData;
+}
+
+bool MachineKeyExists(const wchar_t* pszKey)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+// Processes whose image file is named Glimagent.exe, wherever they run from.
+int CountAgentProcesses()
+{
+    int nCount = 0;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry))
+        nCount += lstrcmpiW(entry.szExeFile, L"Glimagent.exe") == 0 ? 1 : 0;
+    CloseHandle(hSnapshot);
+    return nCount;
+}
+
+// A process that a test watches end: the handle keeps its identity when Wine reuses the id.
+class CWatchedProcess {
+public:
+    explicit CWatchedProcess(DWORD dwPid) : m_hProcess(OpenProcess(SYNCHRONIZE, FALSE, dwPid)) {}
+    virtual ~CWatchedProcess()
+    {
+        if (m_hProcess)
+            CloseHandle(m_hProcess);
+    }
+    CWatchedProcess(const CWatchedProcess&) = delete;
+    CWatchedProcess& operator=(const CWatchedProcess&) = delete;
+    bool Opened() const { return m_hProcess != nullptr; }
+    bool Ended() const { return m_hProcess && WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE m_hProcess;
+};
+
+DWORD AgentWindowPid()
+{
+    DWORD dwPid = 0;
+    HWND hWnd = agenttest::FindAgentWindow();
+    if (hWnd)
+        GetWindowThreadProcessId(hWnd, &dwPid);
+    return dwPid;
+}
+
+// The image of the process that owns the agent's main window; empty when there is none.
+std::wstring AgentWindowImage()
+{
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AgentWindowPid());
+    if (!hProcess)
+        return std::wstring();
+    wchar_t szImage[MAX_PATH] = {};
+    DWORD cch = MAX_PATH;
+    const BOOL bOk = QueryFullProcessImageNameW(hProcess, 0, szImage, &cch);
+    CloseHandle(hProcess);
+    return bOk ? szImage : L"";
+}
+
+// True when the folder's access list allows the Users group (S-1-5-32-545) to modify it and,
+// by inheritance, what it contains.
+bool UsersMayModify(const std::wstring& folder)
+{
+    PACL pDacl = nullptr;
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl,
+                              nullptr, &pSd) != ERROR_SUCCESS)
+        return false;
+    PSID pUsers = nullptr;
+    bool bFound = false;
+    if (pDacl && ConvertStringSidToSidW(L"S-1-5-32-545", &pUsers)) {
+        constexpr ACCESS_MASK kModify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+        for (DWORD i = 0; i < pDacl->AceCount && !bFound; ++i) {
+            ACCESS_ALLOWED_ACE* pAce = nullptr;
+            if (!GetAce(pDacl, i, reinterpret_cast<void**>(&pAce)) || pAce->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+                continue;
+            const BYTE bInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+            bFound = EqualSid(&pAce->SidStart, pUsers) && (pAce->Mask & kModify) == kModify &&
+                     (pAce->Header.AceFlags & bInherit) == bInherit;
+        }
+        LocalFree(pUsers);
+    }
+    LocalFree(pSd);
+    return bFound;
+}
+
+bool RunningUnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Everything an install leaves, removed without the uninstaller (which is under test) when the
+// test starts and again when it ends; the settings folder and file come back as they were.
+class CProductCleanup {
+public:
+    CProductCleanup()
+    {
+        m_bHadInstallDir = Exists(svctest::InstallDir());
+        for (size_t i = 0; i < 2; ++i)
+            m_bHadFolder[i] = Exists(DataFolder(i));
+        m_settings = settingsfile::ReadRawFile(&m_bHadSettings);
+        RemoveProduct();
+        settingsfile::RemoveFile();
+    }
+    virtual ~CProductCleanup()
+    {
+        RemoveProduct();
+        // Other tests put their programs into the install folder and leave it, empty.
+        if (m_bHadInstallDir)
+            SHCreateDirectoryExW(nullptr, svctest::InstallDir().c_str(), nullptr);
+        settingsfile::RemoveFile();
+        // The vendor folder (the service's link to the settings leads there), then its
+        // Glimkit folder, as they were: /PURGE removes both.
+        for (size_t i = 0; i < 2; ++i) {
+            if (m_bHadFolder[i])
+                CreateDirectoryW(DataFolder(i).c_str(), nullptr);
+        }
+        for (size_t i = 2; i-- > 0;) {
+            if (!m_bHadFolder[i])
+                RemoveDirectoryW(DataFolder(i).c_str());
+        }
+        if (m_bHadSettings)
+            RestoreSettings();
+        for (const wchar_t* pszLog : {L"GlimkitSetup.log", L"GlimkitUninstall.log"})
+            DeleteFileW(TempFile(pszLog).c_str());
+    }
+    CProductCleanup(const CProductCleanup&) = delete;
+    CProductCleanup& operator=(const CProductCleanup&) = delete;
+
+    static std::wstring TempFile(const wchar_t* pszName)
+    {
+        wchar_t szTemp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, szTemp);
+        return std::wstring(szTemp) + pszName;
+    }
+
+private:
+    // 0: ALLUSERSPROFILE\Vessik, 1: ALLUSERSPROFILE\Vessik\Glimkit.
+    static std::wstring DataFolder(size_t nDepth)
+    {
+        const std::wstring folder = settingsfile::FolderPath();
+        return nDepth == 1 ? folder : folder.substr(0, folder.find_last_of(L'\\'));
+    }
+
+    static void RemoveProduct()
+    {
+        scm::Remove(glim::kServiceName);
+        agenttest::EndStrayAgents();
+        agenttest::EndProcessesOf(glim::kAgentProgramPath);
+        // A program that has just ended may still hold its image for a moment.
+        for (const wchar_t* pszName : kProgramFiles) {
+            const std::wstring file = InstalledFile(pszName);
+            svctest::WaitUntil([&] { return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
+                               5000);
+        }
+        const std::wstring dir = svctest::InstallDir();
+        RemoveDirectoryW(dir.c_str());
+        RemoveDirectoryW(dir.substr(0, dir.find_last_of(L'\\')).c_str());
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    }
+
+    void RestoreSettings() const
+    {
+        HANDLE hFile = CreateFileW(settingsfile::FilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE)
+            return;
+        DWORD cbWritten = 0;
+        WriteFile(hFile, m_settings.data(), static_cast<DWORD>(m_settings.size()), &cbWritten, nullptr);
+        CloseHandle(hFile);
+    }
+
+    bool m_bHadInstallDir = false;
+    bool m_bHadFolder[2] = {};
+    bool m_bHadSettings = false;
+    std::string m_settings;
+};
+
+class Installer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!Exists(svctest::BuildBinPath(L"GlimkitSetup.exe")))
+            GTEST_SKIP() << "GlimkitSetup.exe was not built (makensis missing)";
+        if (!svctest::EnsureExplorer())
+            GTEST_SKIP() << "Wine's explorer.exe did not start, so there is no user shell to start the agent in";
+    }
+
+    // Runs the installer silently; returns its exit code (or a start error, never 0).
+    static DWORD RunSetup()
+    {
+        DWORD dwExit = 0xdeadbeef;
+        const DWORD dwErr = svctest::RunProgram(svctest::BuildBinPath(L"GlimkitSetup.exe"), L"/S", &dwExit,
+                                                kSetupTimeoutMs);
+        return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
+    }
+
+    // Runs the installed uninstaller silently with the given options and returns its exit
+    // code. A copy outside the install folder runs in place ("_?="), the way the uninstaller
+    // itself relaunches from the temp folder, so the result is the uninstall's own.
+    static DWORD RunUninstall(const std::wstring& options)
+    {
+        settingsfile::CTempFolder temp;
+        const std::wstring copy = temp.Path() + L"\\Uninstall.exe";
+        if (temp.Path().empty())
+            return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
+        if (!CopyFileW(InstalledFile(L"Uninstall.exe").c_str(), copy.c_str(), FALSE))
+            return GetLastError();
+        DWORD dwExit = 0xdeadbeef;
+        const DWORD dwErr = svctest::RunProgram(copy, L"/S " + options + L" _?=" + svctest::InstallDir(), &dwExit,
+                                                kSetupTimeoutMs);
+        return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
+    }
+
+    static std::wstring Log(const wchar_t* pszName)
+    {
+        std::wstring text;
+        HANDLE hFile = CreateFileW(CProductCleanup::TempFile(pszName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE)
+            return text;
+        wchar_t buffer[2048];
+        DWORD cbRead = 0;
+        while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
+            text.append(buffer, cbRead / sizeof(wchar_t));
+        CloseHandle(hFile);
+        return text;
+    }
+
+    static void ExpectServiceAsInstalled()
+    {
+        scm::CScHandle hService = scm::OpenServiceHandle(glim::kServiceName, SERVICE_QUERY_CONFIG);
+        ASSERT_TRUE(hService) << "the service is not registered";
+        BYTE buffer[8192] = {};
+        auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+        DWORD cbNeeded = 0;
+        ASSERT_TRUE(QueryServiceConfigW(hService.Get(), pConfig, sizeof(buffer), &cbNeeded)) << GetLastError();
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), pConfig->dwServiceType & ~SERVICE_INTERACTIVE_PROCESS);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), pConfig->dwStartType);
+        EXPECT_EQ(Quoted(svctest::InstallDir() + L"\\Glimward"), pConfig->lpBinaryPathName);
+        EXPECT_STREQ(L"LocalSystem", pConfig->lpServiceStartName);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+    }
+
+    // Marks the installed service interactive and restarts it (the test environment's part
+    // under Wine, so that the relays it starts reach the desktop), then waits until it and the
+    // agent's main instance listen.
+    static void ConnectServiceToDesktop()
+    {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  scm::ChangeType(glim::kServiceName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Stop(glim::kServiceName));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Start(glim::kServiceName));
+        ASSERT_TRUE(agenttest::WaitUntil([] {
+            return agenttest::EventExists(glim::kEventHotkey) && agenttest::EventExists(glim::kEventHostStatusChange);
+        }, kWaitMs)) << "the service or the agent's main instance does not listen";
+    }
+
+    simkb::CSimDriverInstall m_driver;
+    CProductCleanup m_cleanup;
+};
+
+}  // namespace
+
+// A fresh install puts every piece in place, and the installed product serves the hotkey:
+// a press through the simulated driver advances the status the agent keeps. An upgrade over
+// the running product replaces both processes and leaves the settings alone; the uninstall
+// removes all but the settings file.
+TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
+{
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_driver.Install());
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
+
+    ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
+    ASSERT_NO_FATAL_FAILURE(ExpectServiceAsInstalled());
+    for (const wchar_t* pszName : kProgramFiles)
+        EXPECT_TRUE(Exists(InstalledFile(pszName))) << pszName;
+    EXPECT_EQ(Quoted(glim::kAgentProgramPath), MachineString(kRunKey, kRunValue));
+    struct {
+        const wchar_t* pszValue;
+        std::wstring expected;
+    } const entries[] = {
+        {L"DisplayName", L"Glimkit"},
+        {L"Publisher", L"Vessik"},
+        {L"UninstallString", Quoted(InstalledFile(L"Uninstall.exe"))},
+    };
+    for (const auto& entry : entries)
+        EXPECT_EQ(entry.expected, MachineString(kUninstallKey, entry.pszValue)) << entry.pszValue;
+    EXPECT_FALSE(MachineString(kUninstallKey, L"DisplayVersion").empty());
+    DWORD dwSizeKb = 0;
+    DWORD cb = sizeof(dwSizeKb);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD,
+                                          nullptr, &dwSizeKb, &cb));
+    EXPECT_GT(dwSizeKb, 1000u) << "both programs together take more than a megabyte";
+
+    // The settings file is UTF-16, so the settings application's idle time keeps its unit.
+    const std::string fresh = settingsfile::ReadRawFile();
+    ASSERT_GE(fresh.size(), 2u);
+    EXPECT_EQ("\xFF\xFE", fresh.substr(0, 2));
+    const std::string section(reinterpret_cast<const char*>(L"[Glimkit]"), 9 * sizeof(wchar_t));
+    EXPECT_NE(std::string::npos, fresh.find(section));
+    ASSERT_TRUE(settingsfile::WriteKey(glim::kKeyInActiveTime, L"5分"));
+    EXPECT_EQ(L"5分", settingsfile::ReadKey(glim::kKeyInActiveTime));
+    ASSERT_TRUE(settingsfile::WriteKey(glim::kKeyInActiveTime, L""));
+
+    EXPECT_EQ(std::wstring(glim::kAgentProgramPath), AgentWindowImage()) << "no main instance of the installed agent";
+    ASSERT_NO_FATAL_FAILURE(ConnectServiceToDesktop());
+    ASSERT_EQ(simkb::kStatusSuccess, simkb::Press());
+    EXPECT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyKBStatus, 99) == 1; }, kWaitMs))
+        << "the press did not reach the agent: KBStatus " << agenttest::ReadSetting(glim::kKeyKBStatus, 99);
+
+    // Upgrade in place, over the running service and main instance.
+    CWatchedProcess oldService(svctest::ServiceProcessId(glim::kServiceName));
+    CWatchedProcess oldAgent(AgentWindowPid());
+    ASSERT_TRUE(oldService.Opened() && oldAgent.Opened());
+    // Status On: the agent records the level it set (KBBrightness, 10 by default) once.
+    ASSERT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyCurrentKBBrightness, 0) == 10; },
+                                     kWaitMs));
+    const std::string before = settingsfile::ReadRawFile();
+    ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
+    EXPECT_TRUE(oldService.Ended() && oldAgent.Ended()) << "the upgrade left an old process running";
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+    EXPECT_NE(0u, AgentWindowPid()) << "no main instance after the upgrade";
+    EXPECT_TRUE(agenttest::WaitUntil([&] { return settingsfile::ReadRawFile() == before; }, 2000))
+        << "the upgrade changed the settings file";
+
+    ASSERT_EQ(0u, RunUninstall(L"")) << Log(L"GlimkitUninstall.log");
+    DWORD dwErr = 0;
+    EXPECT_EQ(0u, scm::QueryState(glim::kServiceName, &dwErr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
+    EXPECT_FALSE(Exists(svctest::InstallDir())) << "the install folder stays";
+    EXPECT_TRUE(MachineString(kRunKey, kRunValue).empty());
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey));
+    EXPECT_TRUE(agenttest::WaitUntil([] { return CountAgentProcesses() == 0; }, 5000)) << "a Glimagent process stays";
+    EXPECT_EQ(before, settingsfile::ReadRawFile()) << "the uninstall changed the settings file";
+}
+
+// A settings file that exists already (here ANSI, as the programs create one) is kept byte for
+// byte; the uninstaller's /PURGE removes it with the data folder.
+TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
+{
+    // Values the agent's own start writes again unchanged: status Off records level 0.
+    const std::string ansi = "[Glimkit]\r\nKBStatus=0\r\nKBBrightness=7\r\nCurrentKBBrightness=0\r\nUndefine=\r\n";
+    ASSERT_EQ(0u, settingsfile::EnsureFolder());
+    HANDLE hFile = CreateFileW(settingsfile::FilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+    DWORD cbWritten = 0;
+    WriteFile(hFile, ansi.data(), static_cast<DWORD>(ansi.size()), &cbWritten, nullptr);
+    CloseHandle(hFile);
+
+    ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
+    EXPECT_NE(0u, AgentWindowPid());
+    EXPECT_EQ(ansi, settingsfile::ReadRawFile());
+
+    ASSERT_EQ(0u, RunUninstall(L"/PURGE")) << Log(L"GlimkitUninstall.log");
+    EXPECT_FALSE(Exists(settingsfile::FolderPath())) << "/PURGE left the data folder";
+    EXPECT_FALSE(Exists(svctest::InstallDir()));
+}
+
+// A program file that is in use cannot be replaced: the install stops with a non-zero exit code
+// and says why in its log, instead of reporting a half-done install as done.
+TEST_F(Installer, AProgramFileInUseFailsTheInstallWithALoggedError)
+{
+    const std::wstring locked = InstalledFile(L"Glimagent.exe");
+    ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, svctest::InstallDir().c_str(), nullptr));
+    HANDLE hFile = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+    const DWORD dwExit = RunSetup();
+    CloseHandle(hFile);
+    EXPECT_EQ(2u, dwExit);
+    EXPECT_NE(std::wstring::npos, Log(L"GlimkitSetup.log").find(L"ERROR: " + locked + L" is in use"))
+        << Log(L"GlimkitSetup.log");
+    EXPECT_EQ(0u, scm::QueryState(glim::kServiceName)) << "the failed install went on to the service";
+}
+
+// The data folder lets every user modify what it holds (the agent's main instance writes the
+// status and level with the user's ordinary token).
+TEST_F(Installer, GrantsTheUsersGroupModifyRightsOnTheDataFolder)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine keeps no access list for a folder here: it reports one made from the Unix mode "
+                        "(SYSTEM, owner, Everyone read), so the grant cannot be seen";
+    ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
+    EXPECT_TRUE(UsersMayModify(settingsfile::FolderPath()));
+}
