@@ -7,6 +7,7 @@
 #include "ChildProcess.h"
 #include "GlimNames.h"
 #include "ProcessStart.h"
+#include "ScopedHandle.h"
 #include "SettingsFileTools.h"
 
 using namespace glim;
@@ -94,31 +95,29 @@ void CAgentProcess::Terminate()
 namespace {
 bool MainMutexExists()
 {
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain);
-    if (!h)
-        return false;
-    CloseHandle(h);
-    return true;
+    return CScopedHandle(OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain)).IsValid();
+}
+
+// Ends a process by id and waits (bounded) until it has gone.
+void EndProcess(DWORD dwPid)
+{
+    const CScopedHandle hProcess(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid));
+    if (!hProcess)
+        return;
+    TerminateProcess(hProcess.Get(), 1);
+    WaitForSingleObject(hProcess.Get(), 5000);
 }
 }  // namespace
 
 bool EventExists(const wchar_t* pszName)
 {
-    HANDLE h = OpenEventW(SYNCHRONIZE, FALSE, pszName);
-    if (!h)
-        return false;
-    CloseHandle(h);
-    return true;
+    return CScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, pszName)).IsValid();
 }
 
 bool SignalExistingEvent(const wchar_t* pszName)
 {
-    HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, pszName);
-    if (!h)
-        return false;
-    const bool bOk = SetEvent(h) != FALSE;
-    CloseHandle(h);
-    return bOk;
+    const CScopedHandle hEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, pszName));
+    return hEvent && SetEvent(hEvent.Get()) != FALSE;
 }
 
 bool CMainAgent::Start(DWORD dwTimeoutMs, const std::wstring& program)
@@ -162,12 +161,7 @@ void EndStrayAgents()
             break;
         DWORD dwPid = 0;
         GetWindowThreadProcessId(hWnd, &dwPid);
-        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid);
-        if (hProcess) {
-            TerminateProcess(hProcess, 1);
-            WaitForSingleObject(hProcess, 5000);
-            CloseHandle(hProcess);
-        }
+        EndProcess(dwPid);
     }
     WaitUntil([] { return !MainMutexExists() && !FindAgentWindow(); }, 5000);
 }
@@ -175,43 +169,34 @@ void EndStrayAgents()
 namespace {
 bool IsProcessOf(DWORD dwPid, const std::wstring& program)
 {
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid);
-    if (!hProcess)
-        return false;
+    const CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid));
     wchar_t szImage[MAX_PATH] = {};
     DWORD cch = MAX_PATH;
-    const bool bMatch = QueryFullProcessImageNameW(hProcess, 0, szImage, &cch) && lstrcmpiW(szImage, program.c_str()) == 0;
-    CloseHandle(hProcess);
-    return bMatch;
+    return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch)
+        && lstrcmpiW(szImage, program.c_str()) == 0;
 }
 
 std::vector<DWORD> ProcessesOf(const std::wstring& program)
 {
     std::vector<DWORD> pids;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE)
+    const CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot)
         return pids;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry)) {
+    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore;
+         bMore = Process32NextW(hSnapshot.Get(), &entry)) {
         if (entry.th32ProcessID != GetCurrentProcessId() && IsProcessOf(entry.th32ProcessID, program))
             pids.push_back(entry.th32ProcessID);
     }
-    CloseHandle(hSnapshot);
     return pids;
 }
 }  // namespace
 
 void EndProcessesOf(const std::wstring& program)
 {
-    for (DWORD dwPid : ProcessesOf(program)) {
-        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid);
-        if (!hProcess)
-            continue;
-        TerminateProcess(hProcess, 1);
-        WaitForSingleObject(hProcess, 5000);
-        CloseHandle(hProcess);
-    }
+    for (DWORD dwPid : ProcessesOf(program))
+        EndProcess(dwPid);
     WaitUntil([&] { return ProcessesOf(program).empty(); }, 5000);
 }
 
