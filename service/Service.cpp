@@ -1,7 +1,6 @@
 #include "Service.h"
 
 #include <cwchar>
-#include <utility>
 
 #include "GlimLog.h"
 #include "GlimNames.h"
@@ -196,19 +195,20 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     // cannot start, the service stops with its error as soon as it can report one.
     const DWORD dwStartErr = pService->EnterMainLoop(dwArgc, lpszArgv);
 
-    g_hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!g_hStopEvent) {
+    CScopedHandle hStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!hStopEvent) {
         const DWORD dwEventErr = GetLastError();
         GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", dwEventErr);
         pService->SetServiceStatus(SERVICE_STOPPED, 0, dwEventErr);
         return;
     }
+    // The handler reaches the event through g_hStopEvent, which is cleared before it closes.
+    g_hStopEvent = hStopEvent.Get();
     g_hServiceStatus = RegisterServiceCtrlHandlerExW(g_szServiceName, &CService::ServiceHandler, pService);
     if (!g_hServiceStatus) {
         const DWORD dwRegisterErr = GetLastError();
         GLIM_LOG('E', kLabel, L"RegisterServiceCtrlHandlerEx failed, dwErr=%d", dwRegisterErr);
         pService->SetServiceStatus(SERVICE_STOPPED, 0, dwRegisterErr);
-        CloseHandle(g_hStopEvent);
         g_hStopEvent = nullptr;
         return;
     }
@@ -217,7 +217,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
         GLIM_LOG('E', kLabel, L"EnterMainLoop failed, dwErr=%d", dwStartErr);
         dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwStartErr);
         GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
-        CloseHandle(std::exchange(g_hStopEvent, nullptr));
+        g_hStopEvent = nullptr;
         return;
     }
     dwErr = pService->SetServiceStatus(SERVICE_START_PENDING, 5000);
@@ -235,9 +235,8 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     GLIM_LOG('D', kLabel, L"Set [STOP PENDING] status, dwErr=%d", dwErr);
     pService->AfterMainLoop(g_hServiceStatus);
     GLIM_LOG('D', kLabel, L"AfterMainLoop: ");
-    HANDLE hStopEvent = g_hStopEvent;
     g_hStopEvent = nullptr;
-    CloseHandle(hStopEvent);
+    hStopEvent.Reset();
     dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwBeforeErr);
     GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
 }
