@@ -18,15 +18,16 @@
 // | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: SendMessageW   |
 // |                                 | sensor maps (g_csSensorMaps)    | under that lock | (m_hWnd, WM_LUX)           |
 //
+// Every thread may log and read settings: the log and the settings lock serialise themselves.
 // How each shared item keeps to it:
-// - written before any reader thread starts, then only read: m_hWnd and m_hInstance (Init,
-//   before the listeners and the sensors), the settings path (Init), g_strScopeWindowName
-//   (when CFullScreen is created, before its first timer);
+// - written before any reader thread starts, then only read: m_hWnd (Init, before the
+//   listeners and the sensors), the settings path (Init), g_strScopeWindowName (when
+//   CFullScreen is created, before its first timer);
 // - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
 //   g_pAutomation, g_dwLastActiveTick and every GetInstance pointer;
-// - main thread only: m_pOSD, m_bFullScreen, m_bEnterInActive, the timer ids, g_nFullScreenTimer,
-//   g_nInActiveSeconds, g_nInputTimer, g_pfnInActiveHandler, and CambientLightAware's
-//   thresholds, band and sink pointer.
+// - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bEnterInActive, the timer ids,
+//   g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer, g_pfnInActiveHandler, and
+//   CambientLightAware's thresholds, band and sink pointer.
 #pragma once
 
 #include <windows.h>
