@@ -58,7 +58,7 @@ DWORD CAgentProcess::Start(const std::wstring& commandLine, const std::wstring& 
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     CloseHandle(pi.hThread);
-    m_hProcess = pi.hProcess;
+    m_hProcess.Reset(pi.hProcess);
     m_dwPid = pi.dwProcessId;
     return 0;
 }
@@ -67,16 +67,16 @@ bool CAgentProcess::WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode)
 {
     if (!m_hProcess)
         return false;
-    const bool bEnded = WaitUntil([this] { return WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0; },
+    const bool bEnded = WaitUntil([this] { return WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_OBJECT_0; },
                                   dwTimeoutMs);
     if (bEnded && pdwExitCode)
-        GetExitCodeProcess(m_hProcess, pdwExitCode);
+        GetExitCodeProcess(m_hProcess.Get(), pdwExitCode);
     return bEnded;
 }
 
 bool CAgentProcess::IsRunning() const
 {
-    return m_hProcess && WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT;
+    return m_hProcess && WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_TIMEOUT;
 }
 
 void CAgentProcess::Terminate()
@@ -84,11 +84,10 @@ void CAgentProcess::Terminate()
     if (!m_hProcess)
         return;
     if (IsRunning()) {
-        TerminateProcess(m_hProcess, 1);
-        WaitForSingleObject(m_hProcess, 5000);
+        TerminateProcess(m_hProcess.Get(), 1);
+        WaitForSingleObject(m_hProcess.Get(), 5000);
     }
-    CloseHandle(m_hProcess);
-    m_hProcess = nullptr;
+    m_hProcess.Reset();
     m_dwPid = 0;
 }
 
