@@ -2,6 +2,7 @@
 
 #include "GlimNames.h"
 #include "KBBackLightMgr.h"
+#include "ScopedHandle.h"
 
 using namespace glim;
 
@@ -23,11 +24,10 @@ bool RunRelay(AgentRole role)
 
     // The main instance's listener normally created the event; a relay that comes first
     // creates it itself with the same parameters.
-    HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, target.pszEvent);
+    const CScopedHandle hEvent(CreateEventW(nullptr, FALSE, FALSE, target.pszEvent));
     if (!hEvent)
         return false;
-    SetEvent(hEvent);
-    CloseHandle(hEvent);
+    SetEvent(hEvent.Get());
     return true;
 }
 

@@ -192,10 +192,14 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 
     HWND hWnd = CreateWindowExW(0, g_szMainClass, g_szMainTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, nullptr, nullptr, hInstance, nullptr);
-    if (!hWnd)
+    if (!hWnd) {
+        GLIM_LOG('E', L"wWinMain", L"CreateWindowEx failed, dwErr=%d", static_cast<int>(GetLastError()));
         return 0;
+    }
     UpdateWindow(hWnd);  // never shown: the window only owns the message queue
 
-    CKBBackLightMgr::GetInstance()->Init(hInstance, hWnd);
+    // Without the manager the window still runs, so the session keeps its main instance.
+    if (!CKBBackLightMgr::GetInstance()->Init(hInstance, hWnd))
+        GLIM_LOG('E', L"wWinMain", L"CKBBackLightMgr::Init failed");
     return RunMainLoop(hInstance);
 }

@@ -8,6 +8,7 @@
 #include "GlimNames.h"
 #include "KBBackLight.h"
 #include "PowerMonitor.h"
+#include "ScopedHandle.h"
 #include "SettingsFile.h"
 #include "osd/OSDWindow.h"
 #include "sensing/AmbientLightAware.h"
@@ -31,18 +32,23 @@ void InActiveHandler(bool bInActive)
 // The listeners' common loop: the event is created here (a relay may also create it, so
 // whoever comes first makes it), and each wake-up hands one message to the main window.
 // SendMessageW waits for the main thread, so all reactions run there one at a time.
+// A failure ends the listener with one 'E' line under the listener's label.
 template <typename Step>
-void ServeEvent(const wchar_t* pszEvent, Step step)
+void ServeEvent(const wchar_t* pszLabel, const wchar_t* pszEvent, Step step)
 {
-    HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, pszEvent);
-    if (!hEvent)
+    const CScopedHandle hEvent(CreateEventW(nullptr, FALSE, FALSE, pszEvent));
+    if (!hEvent) {
+        GLIM_LOG('E', pszLabel, L"CreateEvent(%s) failed, dwErr=%d", pszEvent, static_cast<int>(GetLastError()));
         return;
+    }
     for (;;) {
-        if (WaitForSingleObject(hEvent, INFINITE) != WAIT_OBJECT_0)
-            break;
+        if (WaitForSingleObject(hEvent.Get(), INFINITE) != WAIT_OBJECT_0) {
+            GLIM_LOG('E', pszLabel, L"WaitForSingleObject(%s) failed, dwErr=%d", pszEvent,
+                     static_cast<int>(GetLastError()));
+            return;
+        }
         step();
     }
-    CloseHandle(hEvent);
 }
 
 HWND MainWindow()
@@ -71,8 +77,11 @@ bool CKBBackLightMgr::Init(HINSTANCE hInstance, HWND hWnd)
 {
     m_hInstance = hInstance;
     m_hWnd = hWnd;
-    if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK)
+    const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (hrCom != S_OK) {
+        GLIM_LOG('E', L"CKBBackLightMgr::Init", L"CoInitializeEx failed, hr=0x%08X", static_cast<unsigned>(hrCom));
         return false;
+    }
 
     CSettingsFile* pSettings = CSettingsFile::GetInstance();
     pSettings->BuildPath();
@@ -112,27 +121,30 @@ bool CKBBackLightMgr::Init(HINSTANCE hInstance, HWND hWnd)
 
 void __cdecl CKBBackLightMgr::GetHostOsdThread(void*)
 {
-    ServeEvent(kEventHostOsd, [] {
-        GLIM_LOG('D', L"CKBBackLightMgr::GetHostOsdThread", L"F12 Fressed, only show osd");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::GetHostOsdThread";
+    ServeEvent(kLabel, kEventHostOsd, [] {
+        GLIM_LOG('D', kLabel, L"F12 Fressed, only show osd");
         SendMessageW(MainWindow(), WM_OSD, 0, 0);
     });
 }
 
 void __cdecl CKBBackLightMgr::GetHostStatusChangeThread(void*)
 {
-    ServeEvent(kEventHostStatusChange, [] {
-        GLIM_LOG('D', L"CKBBackLightMgr::GetHostStatusChangeThread", L"F12 Fressed");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::GetHostStatusChangeThread";
+    ServeEvent(kLabel, kEventHostStatusChange, [] {
+        GLIM_LOG('D', kLabel, L"F12 Fressed");
         SendMessageW(MainWindow(), WM_F12, 0, 0);
     });
 }
 
 void __cdecl CKBBackLightMgr::GetUWPMessageThread(void*)
 {
-    ServeEvent(kEventUwp, [] {
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::GetUWPMessageThread";
+    ServeEvent(kLabel, kEventUwp, [] {
         CSettingsFile* pSettings = CSettingsFile::GetInstance();
         const INT32 nKind = static_cast<INT32>(pSettings->ReadInt(kKeyUwpwParam, kDefUwpwParam));
         const INT32 nArgument = static_cast<INT32>(pSettings->ReadInt(kKeyUwplParam, kDefUwplParam));
-        GLIM_LOG('D', L"CKBBackLightMgr::GetUWPMessageThread", L"wparam is %d, lparam is %d", nKind, nArgument);
+        GLIM_LOG('D', kLabel, L"wparam is %d, lparam is %d", nKind, nArgument);
         // Sign-extended: a missing kind arrives as all bits set and matches no kind.
         SendMessageW(MainWindow(), WM_UWP_MESSAGE, static_cast<WPARAM>(static_cast<INT_PTR>(nKind)),
                      static_cast<LPARAM>(nArgument));

@@ -1,6 +1,33 @@
 // The agent's central manager: puts the backlight into the stored status at start-up,
 // listens for relayed hotkey presses and settings notices, and applies them on the main
 // thread through the hidden main window.
+//
+// Threading contract of the agent. Only the main thread acts on the manager; every other
+// thread hands its result to the main window with SendMessageW and waits until it is handled.
+//
+// | thread                          | reads                           | writes          | reaches the manager by     |
+// |---------------------------------|---------------------------------|-----------------|----------------------------|
+// | main: window procedure, message | everything listed here          | everything      | direct calls               |
+// | loop, thread timers, OSD, power |                                 | listed here     |                            |
+// | and display notifications       |                                 |                 |                            |
+// | listeners x3: GetHostOsdThread, | m_hWnd; settings (own lock)     | nothing shared  | SendMessageW(m_hWnd):      |
+// | GetHostStatusChangeThread,      |                                 |                 | WM_OSD, WM_F12,            |
+// | GetUWPMessageThread             |                                 |                 | WM_UWP_MESSAGE             |
+// | full-screen check, one per      | g_hNotifyWnd, g_pAutomation,    | nothing shared  | SendMessageW(g_hNotifyWnd, |
+// | 2-second tick                   | g_strScopeWindowName            |                 | WM_FULLSCREEN)             |
+// | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: SendMessageW   |
+// |                                 | sensor maps (g_csSensorMaps)    | under that lock | (m_hWnd, WM_LUX)           |
+//
+// Every thread may log and read settings: the log and the settings lock serialise themselves.
+// How each shared item keeps to it:
+// - written before any reader thread starts, then only read: m_hWnd (Init, before the
+//   listeners and the sensors), the settings path (Init), g_strScopeWindowName (when
+//   CFullScreen is created, before its first timer);
+// - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
+//   g_pAutomation, g_dwLastActiveTick and every GetInstance pointer;
+// - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bEnterInActive, the timer ids,
+//   g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer, g_pfnInActiveHandler, and
+//   CambientLightAware's thresholds, band and sink pointer.
 #pragma once
 
 #include <windows.h>
@@ -38,7 +65,7 @@ public:
     static void CALLBACK timer_AmbientChangeStatus(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
 
     OSDWindow* m_pOSD;
-    HWND m_hWnd;
+    HWND m_hWnd;  // set by Init before any other thread starts; read by all of them
     HINSTANCE m_hInstance;
 
     // Main-thread state.

@@ -4,6 +4,7 @@
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBRules.h"
+#include "ScopedHandle.h"
 #include "SettingsFile.h"
 #include "Singleton.h"
 
@@ -19,15 +20,14 @@ DWORD g_dwLastF12Tick = 0;  // only the service's read thread uses it
 
 DWORD glim::KBDeviceRequest(DWORD dwCode, INT32 nIn, INT32* pnOut)
 {
-    HANDLE hDevice = CreateFileW(kDevicePath, GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hDevice == INVALID_HANDLE_VALUE)
+    const CScopedFile hDevice(CreateFileW(kDevicePath, GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!hDevice)
         return 0;
     INT32 nOut = 0;
     DWORD dwReturned = 0;
     // Success is judged by the byte count alone, as the driver reports it.
-    DeviceIoControl(hDevice, dwCode, &nIn, sizeof(nIn), &nOut, sizeof(nOut), &dwReturned, nullptr);
-    CloseHandle(hDevice);
+    DeviceIoControl(hDevice.Get(), dwCode, &nIn, sizeof(nIn), &nOut, sizeof(nOut), &dwReturned, nullptr);
     if (pnOut)
         *pnOut = nOut;
     return dwReturned;

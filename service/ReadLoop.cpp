@@ -7,6 +7,7 @@
 #include "GlimNames.h"
 #include "KBBackLight.h"
 #include "KBRules.h"
+#include "ScopedHandle.h"
 #include "Service.h"
 #include "UsermodeProcess.h"
 
@@ -80,17 +81,54 @@ void HandleHotkeyPress()
     StartAgent(kCmdOsd);
 }
 
-DWORD WINAPI ReadThread(LPVOID)
+DWORD WINAPI ReadThread(LPVOID pvStarted)
 {
+    static const wchar_t kLabel[] = L"ReadThread";
     g_hHotkeyEvent = CreateEventW(nullptr, FALSE, FALSE, kEventHotkey);
-    if (!g_hHotkeyEvent)
-        return 0;  // presses are ignored until the service restarts
+    if (!g_hHotkeyEvent) {
+        // The thread's exit code tells EnterMainLoop why the service cannot serve presses.
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"CreateEvent(%s) failed, dwErr=%d", kEventHotkey, dwErr);
+        return dwErr;
+    }
+    if (pvStarted)
+        SetEvent(static_cast<HANDLE>(pvStarted));
     for (;;) {
-        if (WaitForSingleObject(g_hHotkeyEvent, INFINITE) != WAIT_OBJECT_0)
-            continue;
-        GLIM_LOG('D', L"ReadThread", L"tovin read");
+        if (WaitForSingleObject(g_hHotkeyEvent, INFINITE) != WAIT_OBJECT_0) {
+            // Only a failed wait ends up here; retrying it would spin at full speed.
+            const DWORD dwErr = GetLastError();
+            GLIM_LOG('E', kLabel, L"WaitForSingleObject failed, dwErr=%d", dwErr);
+            return dwErr;
+        }
+        GLIM_LOG('D', kLabel, L"tovin read");
         HandleHotkeyPress();
     }
+}
+
+DWORD WaitForReadThreadStart(HANDLE hStarted, HANDLE hThread, DWORD dwTimeoutMs)
+{
+    static const wchar_t kLabel[] = L"CService::EnterMainLoop";
+    const HANDLE handles[] = {hStarted, hThread};
+    DWORD dwErr = ERROR_SUCCESS;
+    switch (WaitForMultipleObjects(2, handles, FALSE, dwTimeoutMs)) {
+    case WAIT_OBJECT_0:
+        return ERROR_SUCCESS;
+    case WAIT_OBJECT_0 + 1:
+        if (!GetExitCodeThread(hThread, &dwErr))
+            dwErr = GetLastError();
+        // A thread that ended without a code of its own still cannot serve presses.
+        if (dwErr == ERROR_SUCCESS)
+            dwErr = ERROR_SERVICE_NO_THREAD;
+        break;
+    case WAIT_TIMEOUT:
+        dwErr = ERROR_TIMEOUT;
+        break;
+    default:
+        dwErr = GetLastError();
+        break;
+    }
+    GLIM_LOG('E', kLabel, L"read thread did not start, dwErr=%d", dwErr);
+    return dwErr;
 }
 
 }  // namespace glim
@@ -99,12 +137,22 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
 {
     GLIM_LOG('D', L"CService::EnterMainLoop", L"tovin EnterMainLoop");
     CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
-    // Detached: the thread ends with the process.
-    HANDLE hThread = CreateThread(nullptr, 0, &glim::ReadThread, nullptr, 0, nullptr);
-    if (!hThread)
-        return GetLastError();
-    CloseHandle(hThread);
-    return ERROR_SUCCESS;
+    // The thread ends with the process. It signals hStarted once it listens, or ends with
+    // the error that kept it from listening.
+    static const wchar_t kLabel[] = L"CService::EnterMainLoop";
+    glim::CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!hStarted) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    glim::CScopedHandle hThread(CreateThread(nullptr, 0, &glim::ReadThread, hStarted.Get(), 0, nullptr));
+    if (!hThread) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"CreateThread failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    return glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), glim::kReadThreadStartLimitMs);
 }
 
 DWORD CService::OnPowerEvent(DWORD dwEventType, LPVOID)

@@ -21,6 +21,16 @@ bool IsConsoleSessionLocked();
 // the agent with the matching command word.
 void HandleHotkeyPress();
 
-DWORD WINAPI ReadThread(LPVOID);
+// Creates the hotkey event, signals the event passed as its argument (if any) and serves
+// presses until a wait fails. Returns the error that ended it.
+DWORD WINAPI ReadThread(LPVOID pvStarted);
+
+// How long EnterMainLoop waits for the read thread to listen.
+constexpr DWORD kReadThreadStartLimitMs = 5000;
+
+// Waits until the read thread signals hStarted (ERROR_SUCCESS) or ends (its exit code, or
+// ERROR_SERVICE_NO_THREAD when that is 0); ERROR_TIMEOUT when neither happens in time.
+// Every failure is logged.
+DWORD WaitForReadThreadStart(HANDLE hStarted, HANDLE hThread, DWORD dwTimeoutMs);
 
 }  // namespace glim

@@ -4,6 +4,7 @@
 
 #include "GlimLog.h"
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 #include "ServiceCommand.h"
 #include "Win32Compat.h"
 
@@ -162,7 +163,7 @@ DWORD CService::ServiceEntry()
     g_pService = this;
     SERVICE_TABLE_ENTRYW table[] = {{g_szServiceName, &CService::ServiceMain}, {nullptr, nullptr}};
     GLIM_LOG('D', kLabel, L"ServiceMutex: %s", g_szServiceName);
-    HANDLE hMutex = CreateMutexW(nullptr, TRUE, g_szServiceName);
+    const CScopedHandle hMutex(CreateMutexW(nullptr, TRUE, g_szServiceName));
     const DWORD dwMutexErr = GetLastError();
     if (!hMutex) {
         GLIM_LOG('E', kLabel, L"CreateMutex failed, dwErr=%d", dwMutexErr);
@@ -171,7 +172,6 @@ DWORD CService::ServiceEntry()
     }
     if (dwMutexErr == ERROR_ALREADY_EXISTS) {
         GLIM_LOG('E', kLabel, L"Service already running.");
-        CloseHandle(hMutex);
         g_pService = nullptr;
         return ERROR_SUCCESS;
     }
@@ -179,8 +179,7 @@ DWORD CService::ServiceEntry()
     if (!StartServiceCtrlDispatcherW(table))
         GLIM_LOG('E', kLabel, L"StartServiceCtrlDispatcher failed, dwErr=%d", GetLastError());
     g_pService = nullptr;
-    ReleaseMutex(hMutex);
-    CloseHandle(hMutex);
+    ReleaseMutex(hMutex.Get());
     return ERROR_SUCCESS;
 }
 
@@ -192,26 +191,39 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
         GLIM_LOG('E', kLabel, L"Not init.");
         return;
     }
-    // The work starts before anything is reported to the service control manager.
-    pService->EnterMainLoop(dwArgc, lpszArgv);
+    // The work starts before anything is reported to the service control manager. When it
+    // cannot start, the service stops with its error as soon as it can report one.
+    const DWORD dwStartErr = pService->EnterMainLoop(dwArgc, lpszArgv);
 
-    g_hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!g_hStopEvent) {
-        GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", GetLastError());
-        pService->SetServiceStatus(SERVICE_STOPPED, 0);
+    CScopedHandle hStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!hStopEvent) {
+        const DWORD dwEventErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", dwEventErr);
+        pService->SetServiceStatus(SERVICE_STOPPED, 0, dwEventErr);
         return;
     }
+    // The handler reaches the event through g_hStopEvent, which is cleared before it closes.
+    g_hStopEvent = hStopEvent.Get();
     g_hServiceStatus = RegisterServiceCtrlHandlerExW(g_szServiceName, &CService::ServiceHandler, pService);
     if (!g_hServiceStatus) {
-        GLIM_LOG('E', kLabel, L"RegisterServiceCtrlHandlerEx failed, dwErr=%d", GetLastError());
-        pService->SetServiceStatus(SERVICE_STOPPED, 0);
-        CloseHandle(g_hStopEvent);
+        const DWORD dwRegisterErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"RegisterServiceCtrlHandlerEx failed, dwErr=%d", dwRegisterErr);
+        pService->SetServiceStatus(SERVICE_STOPPED, 0, dwRegisterErr);
         g_hStopEvent = nullptr;
         return;
     }
-    DWORD dwErr = pService->SetServiceStatus(SERVICE_START_PENDING, 5000);
+    DWORD dwErr = ERROR_SUCCESS;
+    if (dwStartErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"EnterMainLoop failed, dwErr=%d", dwStartErr);
+        dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwStartErr);
+        GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
+        g_hStopEvent = nullptr;
+        return;
+    }
+    dwErr = pService->SetServiceStatus(SERVICE_START_PENDING, 5000);
     GLIM_LOG('D', kLabel, L"Set [START PENDING] status, dwErr=%d", dwErr);
-    dwErr = pService->BeforeMainLoop(g_hServiceStatus);
+    const DWORD dwBeforeErr = pService->BeforeMainLoop(g_hServiceStatus);
+    dwErr = dwBeforeErr;
     GLIM_LOG('D', kLabel, L"BeforeMainLoop: dwErr=%d", dwErr);
     if (dwErr == ERROR_SUCCESS) {
         dwErr = pService->SetServiceStatus(SERVICE_RUNNING, 0);
@@ -223,14 +235,13 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     GLIM_LOG('D', kLabel, L"Set [STOP PENDING] status, dwErr=%d", dwErr);
     pService->AfterMainLoop(g_hServiceStatus);
     GLIM_LOG('D', kLabel, L"AfterMainLoop: ");
-    HANDLE hStopEvent = g_hStopEvent;
     g_hStopEvent = nullptr;
-    CloseHandle(hStopEvent);
-    dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0);
+    hStopEvent.Reset();
+    dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwBeforeErr);
     GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
 }
 
-DWORD CService::SetServiceStatus(DWORD dwState, DWORD dwWaitHint)
+DWORD CService::SetServiceStatus(DWORD dwState, DWORD dwWaitHint, DWORD dwWin32ExitCode)
 {
     static const wchar_t kLabel[] = L"CService::SetServiceStatus";
     if (!m_bInitialized || !g_hServiceStatus) {
@@ -245,7 +256,7 @@ DWORD CService::SetServiceStatus(DWORD dwState, DWORD dwWaitHint)
         g_ServiceStatus.dwControlsAccepted = kAcceptedControls;
     }
     g_ServiceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    g_ServiceStatus.dwWin32ExitCode = 0;
+    g_ServiceStatus.dwWin32ExitCode = dwState == SERVICE_STOPPED ? dwWin32ExitCode : ERROR_SUCCESS;
     g_ServiceStatus.dwServiceSpecificExitCode = 0;
     g_ServiceStatus.dwCurrentState = dwState;
     g_ServiceStatus.dwWaitHint = dwWaitHint;

@@ -63,8 +63,9 @@ public:
     DWORD Stop();
 
     // Reports a state to the service control manager (service status record shared with
-    // the control handler).
-    DWORD SetServiceStatus(DWORD dwState, DWORD dwWaitHint);
+    // the control handler). A final SERVICE_STOPPED after a failed start carries the
+    // failure as its Win32 exit code, so the manager shows why the service stopped.
+    DWORD SetServiceStatus(DWORD dwState, DWORD dwWaitHint, DWORD dwWin32ExitCode = ERROR_SUCCESS);
 
     static void WINAPI ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv);
     static DWORD WINAPI ServiceHandler(DWORD dwControl, DWORD dwEventType, LPVOID lpEventData, LPVOID lpContext);

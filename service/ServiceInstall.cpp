@@ -3,7 +3,7 @@
 #include "Service.h"
 
 #include "GlimLog.h"
-#include "ScopedHandles.h"
+#include "ScopedHandle.h"
 #include "ServiceCommand.h"
 
 using namespace glim;

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <new>
 
+#include "ScopedHandle.h"
+
 namespace glim {
 
 void FormatServiceLogTime(const struct tm& time, wchar_t (&szOut)[kServiceLogLineChars])
@@ -60,9 +62,9 @@ void CServiceLog::Write(const wchar_t* pszMessage)
     EnterCriticalSection(&m_cs);
     // Opened for every line, so creating or deleting the file takes effect at once; the
     // share mode admits readers only.
-    HANDLE hFile = CreateFileW(m_pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile != INVALID_HANDLE_VALUE) {
+    CScopedFile hFile(CreateFileW(m_pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (hFile) {
         const time_t now = time(nullptr);
         const struct tm* pLocal = localtime(&now);
         if (pLocal)
@@ -71,10 +73,10 @@ void CServiceLog::Write(const wchar_t* pszMessage)
             m_szTime[0] = L'\0';
         wchar_t szLine[kServiceLogLineChars];
         const int cchLine = FormatServiceLogLine(GetCurrentProcessId(), m_szTime, pszMessage, szLine);
-        SetFilePointer(hFile, 0, nullptr, FILE_END);
+        SetFilePointer(hFile.Get(), 0, nullptr, FILE_END);
         DWORD cbWritten = 0;
-        WriteFile(hFile, szLine, static_cast<DWORD>(cchLine) * sizeof(wchar_t), &cbWritten, nullptr);
-        CloseHandle(hFile);
+        WriteFile(hFile.Get(), szLine, static_cast<DWORD>(cchLine) * sizeof(wchar_t), &cbWritten, nullptr);
+        hFile.Reset();  // closed before the next writer may enter
     }
     LeaveCriticalSection(&m_cs);
 }

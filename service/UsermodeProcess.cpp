@@ -5,7 +5,7 @@
 
 #include "GlimLog.h"
 #include "GlimNames.h"
-#include "ScopedHandles.h"
+#include "ScopedHandle.h"
 
 using namespace glim;
 
@@ -72,12 +72,12 @@ HANDLE glim::ChooseAgentToken(HANDLE hExplorerToken)
 DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
 {
     DWORD dwPid = 0;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE)
+    CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot)
         return 0;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry)) {
+    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore; bMore = Process32NextW(hSnapshot.Get(), &entry)) {
         if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0)
             continue;
         dwPid = entry.th32ProcessID;
@@ -85,7 +85,6 @@ DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
         if (ProcessIdToSessionId(dwPid, &dwSession) && dwSession == dwConsoleSession)
             break;
     }
-    CloseHandle(hSnapshot);
     return dwPid;
 }
 
@@ -145,10 +144,9 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
                               environment.Get(), nullptr, &startup, &process))
         return false;
     GLIM_LOG('D', kLabel, L"Step6: CreateProcessAsUser successfully.");
-    CloseHandle(process.hThread);
+    CScopedHandle hThread(process.hThread);
+    CScopedHandle hProcess(process.hProcess);
     if (phProcess)
-        *phProcess = process.hProcess;
-    else
-        CloseHandle(process.hProcess);
+        *phProcess = hProcess.Release();
     return true;
 }

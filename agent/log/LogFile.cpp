@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 
 namespace logfilesync {
 
@@ -42,25 +43,18 @@ private:
     bool m_bOk;
 };
 
+// The configuration key, open for reading.
 class CRegKey {
 public:
-    CRegKey() : m_hKey(nullptr) {}
-    ~CRegKey()
-    {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
-    }
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
-
     bool Open(HKEY hRoot, const wchar_t* pszPath, REGSAM sam)
     {
-        return RegOpenKeyExW(hRoot, pszPath, 0, sam, &m_hKey) == ERROR_SUCCESS;
+        return RegOpenKeyExW(hRoot, pszPath, 0, sam, m_hKey.Put()) == ERROR_SUCCESS;
     }
     // Reads up to cb bytes into pData whatever the value's type.
     bool Read(const wchar_t* pszName, void* pData, DWORD cb) const
     {
-        return RegQueryValueExW(m_hKey, pszName, nullptr, nullptr, static_cast<BYTE*>(pData), &cb) == ERROR_SUCCESS;
+        return RegQueryValueExW(m_hKey.Get(), pszName, nullptr, nullptr, static_cast<BYTE*>(pData), &cb)
+            == ERROR_SUCCESS;
     }
     bool ReadDword(const wchar_t* pszName, DWORD* pdwValue) const
     {
@@ -68,7 +62,7 @@ public:
     }
 
 private:
-    HKEY m_hKey;
+    glim::CScopedKey m_hKey;
 };
 
 // Scoped holds of an SRW lock (shared or exclusive) and of the log mutex.
@@ -338,21 +332,20 @@ bool CLogFile::OpenLocked()
         }
 
         CPermissiveSecurity security;
-        HANDLE hFile = CreateFileW(m_szLogPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   security.Get(), m_dwAppend ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
+        glim::CScopedFile hFile(CreateFileW(m_szLogPath, GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, security.Get(),
+                                            m_dwAppend ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD dwErr = GetLastError();
-        if (hFile != INVALID_HANDLE_VALUE) {
+        if (hFile) {
             bOk = true;
             if (!m_dwAppend || dwErr != ERROR_ALREADY_EXISTS) {
                 static const BYTE kBom[2] = {0xFF, 0xFE};
                 LARGE_INTEGER liZero = {};
-                bOk = SetFilePointerEx(hFile, liZero, nullptr, FILE_BEGIN) && WriteAll(hFile, kBom, sizeof(kBom));
+                bOk = SetFilePointerEx(hFile.Get(), liZero, nullptr, FILE_BEGIN)
+                    && WriteAll(hFile.Get(), kBom, sizeof(kBom));
             }
             if (bOk)
-                m_hFile = hFile;
-            else
-                CloseHandle(hFile);
+                m_hFile = hFile.Release();  // the log owns it from here until Close
         }
     }
     if (!bOk)

@@ -67,15 +67,6 @@ public:
     CMapLock& operator=(const CMapLock&) = delete;
 };
 
-template <typename T>
-void ReleaseAndNull(T*& p)
-{
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -147,13 +138,10 @@ HRESULT CAmbientLightAwareSensorEvents::ReadSensorData(ISensor* pSensor)
 {
     if (!pSensor)
         return E_POINTER;
-    ISensorDataReport* pReport = nullptr;
-    HRESULT hr = pSensor->GetData(&pReport);
-    if (SUCCEEDED(hr)) {
-        hr = UpdateLuxFromReport(pSensor, pReport);
-        ReleaseAndNull(pReport);
-        return hr;
-    }
+    CComRef<ISensorDataReport> report;
+    HRESULT hr = pSensor->GetData(report.Put());
+    if (SUCCEEDED(hr))
+        return UpdateLuxFromReport(pSensor, report.Get());
     SENSOR_ID id = GUID_NULL;
     hr = pSensor->GetID(&id);
     if (FAILED(hr))
@@ -196,21 +184,21 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnEvent(ISensor*, REFGUID, IPortabl
 
 STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
 {
-    ISensor* pSensor = nullptr;
+    CComRef<ISensor> sensor;
     bool bHadLux = false;
     float fAverage = 0.0f;
     int nCount = 0;
     {
         CMapLock lock;
         if (m_pManagerEvents)
-            pSensor = m_pManagerEvents->TakeSensor(sensorID);
-        if (!pSensor)
+            sensor = m_pManagerEvents->TakeSensor(sensorID);
+        if (!sensor)
             return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
         bHadLux = m_mapLux.erase(sensorID) > 0;
         if (bHadLux)
             AverageLux(m_mapLux, &fAverage, &nCount);
     }
-    pSensor->Release();
+    sensor.Reset();  // outside the lock, before the callback waits for the main window
     if (!bHadLux)
         return S_OK;
     return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
@@ -242,14 +230,12 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
 
 CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents()
     : m_cRef(1)
-    , m_pSensorEvents(nullptr)
-    , m_pSensorManager(nullptr)
 {
 }
 
 CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
 {
-    std::unordered_map<GUID, ISensor*, GuidHash, GuidEqual> mapLeft;
+    std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapLeft;
     {
         CMapLock lock;
         if (m_pSensorEvents)
@@ -261,8 +247,8 @@ CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
         RemoveSensor(entry.second);
     // The sensor sink may still be referenced by a platform thread inside a callback: it
     // goes when the last reference does.
-    ReleaseAndNull(m_pSensorEvents);
-    ReleaseAndNull(m_pSensorManager);
+    m_pSensorEvents.Reset();
+    m_pSensorManager.Reset();
 }
 
 STDMETHODIMP CAmbientLightAwareSensorManagerEvents::QueryInterface(REFIID riid, void** ppv)
@@ -313,7 +299,7 @@ HRESULT CAmbientLightAwareSensorManagerEvents::AttachSensor(ISensor* pSensor)
 {
     if (!pSensor)
         return E_POINTER;
-    HRESULT hr = pSensor->SetEventSink(m_pSensorEvents);
+    HRESULT hr = pSensor->SetEventSink(m_pSensorEvents.Get());
     if (FAILED(hr))
         return hr;
     SENSOR_ID id = GUID_NULL;
@@ -321,43 +307,42 @@ HRESULT CAmbientLightAwareSensorManagerEvents::AttachSensor(ISensor* pSensor)
     if (FAILED(hr))
         return hr;
     pSensor->AddRef();
-    ISensor* pReplaced = nullptr;
+    CComRef<ISensor> replaced;  // released outside the lock
     {
         CMapLock lock;
-        ISensor*& pSlot = m_mapSensors[id];
-        pReplaced = pSlot;
-        pSlot = pSensor;
+        CComRef<ISensor>& slot = m_mapSensors[id];
+        replaced = std::move(slot);
+        slot.Attach(pSensor);
     }
-    if (pReplaced)
-        pReplaced->Release();
     return S_OK;
 }
 
-ISensor* CAmbientLightAwareSensorManagerEvents::TakeSensor(const SENSOR_ID& id)
+CComRef<ISensor> CAmbientLightAwareSensorManagerEvents::TakeSensor(const SENSOR_ID& id)
 {
     CMapLock lock;
+    CComRef<ISensor> sensor;
     auto it = m_mapSensors.find(id);
-    if (it == m_mapSensors.end())
-        return nullptr;
-    ISensor* pSensor = it->second;
-    m_mapSensors.erase(it);
-    return pSensor;
+    if (it != m_mapSensors.end()) {
+        sensor = std::move(it->second);
+        m_mapSensors.erase(it);
+    }
+    return sensor;
 }
 
-void CAmbientLightAwareSensorManagerEvents::RemoveSensor(ISensor* pSensor)
+void CAmbientLightAwareSensorManagerEvents::RemoveSensor(CComRef<ISensor>& sensor)
 {
-    if (!pSensor)
+    if (!sensor)
         return;
     GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::RemoveSensor", L"following take long time 10s");
-    pSensor->SetEventSink(nullptr);
-    pSensor->Release();
+    sensor->SetEventSink(nullptr);
+    sensor.Reset();
 }
 
 HRESULT CAmbientLightAwareSensorManagerEvents::ReleaseAllSensors()
 {
     // The entries leave the map under the lock; the platform is called outside it, since
     // detaching a sink may wait for that sensor's callbacks in flight.
-    std::unordered_map<GUID, ISensor*, GuidHash, GuidEqual> mapTaken;
+    std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapTaken;
     {
         CMapLock lock;
         mapTaken.swap(m_mapSensors);
@@ -373,25 +358,23 @@ HRESULT CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval(ISensor*
 {
     if (!pSensor)
         return E_POINTER;
-    IPortableDeviceValues* pValues = nullptr;
-    IPortableDeviceValues* pResults = nullptr;
+    CComRef<IPortableDeviceValues> values;
+    CComRef<IPortableDeviceValues> results;
     HRESULT hr = CoCreateInstance(kCLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
-                                  kIID_IPortableDeviceValues, reinterpret_cast<void**>(&pValues));
+                                  kIID_IPortableDeviceValues, values.PutVoid());
     if (SUCCEEDED(hr))
-        hr = pValues->SetUnsignedIntegerValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, ulMilliseconds);
+        hr = values->SetUnsignedIntegerValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, ulMilliseconds);
     if (SUCCEEDED(hr))
-        hr = pSensor->SetProperties(pValues, &pResults);
-    if (hr == S_FALSE && pResults) {
+        hr = pSensor->SetProperties(values.Get(), results.Put());
+    if (hr == S_FALSE && results) {
         HRESULT hrError = S_OK;
-        if (SUCCEEDED(pResults->GetErrorValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, &hrError))) {
+        if (SUCCEEDED(results->GetErrorValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, &hrError))) {
             wprintf(L"\nSetting current report interval failed with error 0x%X\n", static_cast<unsigned>(hrError));
             GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval",
                      L"failed with error 0x%X", static_cast<unsigned>(hrError));
             hr = hrError;
         }
     }
-    ReleaseAndNull(pResults);
-    ReleaseAndNull(pValues);
     return hr;
 }
 
@@ -399,8 +382,7 @@ HRESULT CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval(ISensor*
 // CambientLightAware
 
 CambientLightAware::CambientLightAware()
-    : m_pSensorManagerEvents(nullptr)
-    , m_nAmbientStatus(0)
+    : m_nAmbientStatus(0)
     , m_nDimIndoorsLux(0)
     , m_nDarknessLux(0)
     , m_nReportInterval(0)
@@ -423,11 +405,11 @@ HRESULT CambientLightAware::InitAmbientLightAware()
         return S_OK;
 
     CAmbientLightAwareSensorManagerEvents* pSink = new CAmbientLightAwareSensorManagerEvents();
-    pSink->m_pSensorEvents = new CAmbientLightAwareSensorEvents(DeliverLux, pSink);
-    m_pSensorManagerEvents = pSink;
+    pSink->m_pSensorEvents.Attach(new CAmbientLightAwareSensorEvents(DeliverLux, pSink));
+    m_pSensorManagerEvents.Attach(pSink);
 
     HRESULT hr = CoCreateInstance(kCLSID_SensorManager, nullptr, CLSCTX_ALL, kIID_ISensorManager,
-                                  reinterpret_cast<void**>(&pSink->m_pSensorManager));
+                                  pSink->m_pSensorManager.PutVoid());
     if (SUCCEEDED(hr))
         hr = pSink->m_pSensorManager->SetEventSink(pSink);
     if (SUCCEEDED(hr))
@@ -439,41 +421,36 @@ HRESULT CambientLightAware::InitAmbientLightAware()
 
 HRESULT CambientLightAware::FindAndAttachSensors(CAmbientLightAwareSensorManagerEvents* pSink)
 {
-    ISensorCollection* pSensors = nullptr;
-    HRESULT hr = pSink->m_pSensorManager->GetSensorsByType(kSENSOR_TYPE_AMBIENT_LIGHT, &pSensors);
+    CComRef<ISensorCollection> sensors;
+    HRESULT hr = pSink->m_pSensorManager->GetSensorsByType(kSENSOR_TYPE_AMBIENT_LIGHT, sensors.Put());
     if (FAILED(hr))
         return hr;
-    if (!pSensors)
+    if (!sensors)
         return S_OK;
     ULONG ulCount = 0;
-    hr = pSensors->GetCount(&ulCount);
+    hr = sensors->GetCount(&ulCount);
     for (ULONG i = 0; SUCCEEDED(hr) && i < ulCount; ++i) {
         // Each sensor is tried; the last one's result is the loop's.
         HRESULT hrSensor = S_OK;
-        ISensor* pSensor = nullptr;
-        hrSensor = pSensors->GetAt(i, &pSensor);
+        CComRef<ISensor> sensor;
+        hrSensor = sensors->GetAt(i, sensor.Put());
         if (SUCCEEDED(hrSensor)) {
             if (m_nReportInterval > 0)
-                pSink->SetCurrentReportInterval(pSensor, static_cast<ULONG>(m_nReportInterval));
-            hrSensor = pSink->AttachSensor(pSensor);
+                pSink->SetCurrentReportInterval(sensor.Get(), static_cast<ULONG>(m_nReportInterval));
+            hrSensor = pSink->AttachSensor(sensor.Get());
         }
-        ReleaseAndNull(pSensor);
         if (i + 1 == ulCount)
             hr = hrSensor;
     }
-    pSensors->Release();
     return hr;
 }
 
 HRESULT CambientLightAware::UninitAmbientLightAware()
 {
-    CAmbientLightAwareSensorManagerEvents* pSink = m_pSensorManagerEvents;
-    if (!pSink)
+    CComRef<CAmbientLightAwareSensorManagerEvents> sink(std::move(m_pSensorManagerEvents));
+    if (!sink)
         return S_OK;
-    m_pSensorManagerEvents = nullptr;
-    const HRESULT hr = pSink->ReleaseAllSensors();
     // Detached from every sensor and from the sensor manager; a callback still running on
     // a platform thread keeps the sink alive until it returns.
-    pSink->Release();
-    return hr;
+    return sink->ReleaseAllSensors();
 }

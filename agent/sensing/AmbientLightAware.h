@@ -12,6 +12,7 @@
 #include <atomic>
 #include <unordered_map>
 
+#include "ScopedHandle.h"
 #include "Singleton.h"
 
 namespace glim {
@@ -97,17 +98,17 @@ public:
     HRESULT ReleaseAllSensors();
     HRESULT SetCurrentReportInterval(ISensor* pSensor, ULONG ulMilliseconds);
 
-    // Takes the sensor stored under id out of the map; null when absent. The caller
-    // releases it.
-    ISensor* TakeSensor(const SENSOR_ID& id);
+    // Takes the sensor stored under id out of the map; empty when absent.
+    glim::CComRef<ISensor> TakeSensor(const SENSOR_ID& id);
 
     volatile LONG m_cRef;
-    CAmbientLightAwareSensorEvents* m_pSensorEvents;
-    ISensorManager* m_pSensorManager;
-    std::unordered_map<GUID, ISensor*, glim::GuidHash, glim::GuidEqual> m_mapSensors;
+    glim::CComRef<CAmbientLightAwareSensorEvents> m_pSensorEvents;
+    glim::CComRef<ISensorManager> m_pSensorManager;
+    // One reference per subscribed sensor.
+    std::unordered_map<GUID, glim::CComRef<ISensor>, glim::GuidHash, glim::GuidEqual> m_mapSensors;
 
 private:
-    void RemoveSensor(ISensor* pSensor);
+    void RemoveSensor(glim::CComRef<ISensor>& sensor);
 };
 
 class CambientLightAware {
@@ -117,9 +118,9 @@ public:
 
     HRESULT InitAmbientLightAware();
     HRESULT UninitAmbientLightAware();
-    bool IsRunning() const { return m_pSensorManagerEvents != nullptr; }
+    bool IsRunning() const { return static_cast<bool>(m_pSensorManagerEvents); }
 
-    CAmbientLightAwareSensorManagerEvents* m_pSensorManagerEvents;
+    glim::CComRef<CAmbientLightAwareSensorManagerEvents> m_pSensorManagerEvents;
     int m_nAmbientStatus;
     int m_nDimIndoorsLux;
     int m_nDarknessLux;

@@ -14,7 +14,7 @@ using namespace glim;
 
 std::wstring g_strScopeWindowName;
 UINT_PTR g_nFullScreenTimer = 0;
-HWND g_hNotifyWnd = nullptr;
+std::atomic<HWND> g_hNotifyWnd{nullptr};
 
 namespace {
 std::atomic<CFullScreen*> g_pFullScreen{nullptr};
@@ -102,7 +102,8 @@ int CFullScreen::IsVedioPlayFullScreen()
         CUIAutomation* pAutomation = CUIAutomation::GetInstance();
         IUIAutomationElement* pElement = nullptr;
         int nResult = 0;
-        if (g_pAutomation && SUCCEEDED(g_pAutomation->ElementFromHandle(hForeground, &pElement)) && pElement)
+        IUIAutomation* pClient = g_pAutomation.load();
+        if (pClient && SUCCEEDED(pClient->ElementFromHandle(hForeground, &pElement)) && pElement)
             nResult = pAutomation->IsWindowContainFullMovie(pElement);
         else
             nResult = (state != 0) ? 1 : 0;  // no automation element: the window counts as full screen

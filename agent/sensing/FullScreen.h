@@ -10,9 +10,10 @@
 
 #include "Singleton.h"
 
+// Who touches these from which thread: the table at the top of KBBackLightMgr.h.
 extern std::wstring g_strScopeWindowName;  // InFullScreenScopeWindowName, read once
 extern UINT_PTR g_nFullScreenTimer;        // the 2-second thread timer; 0 while stopped
-extern HWND g_hNotifyWnd;                  // receives WM_FULLSCREEN
+extern std::atomic<HWND> g_hNotifyWnd;     // receives WM_FULLSCREEN; read by the check threads
 
 class CFullScreen {
 public:

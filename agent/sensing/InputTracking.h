@@ -11,6 +11,7 @@
 // Receives the idle verdict: true when the idle time is reached, false on fresh input.
 using PFN_INACTIVE_HANDLER = void (*)(bool bInActive);
 
+// Who touches these from which thread: the table at the top of KBBackLightMgr.h.
 extern int g_nInActiveSeconds;            // parsed InActiveTime; 0 when tracking is off
 extern UINT_PTR g_nInputTimer;            // the 1-second thread timer; 0 while stopped
 extern std::atomic<DWORD> g_dwLastActiveTick;  // activity the agent noted itself (relayed presses)

@@ -1,22 +1,16 @@
 #include "UIAutomation.h"
 
 #include "GlimLog.h"
+#include "ScopedHandle.h"
 #include "SensingRules.h"
 
 using namespace glim;
 
-IUIAutomation* g_pAutomation = nullptr;
+std::atomic<IUIAutomation*> g_pAutomation{nullptr};
 
 namespace {
 std::atomic<CUIAutomation*> g_pUIAutomation{nullptr};
 CStaticCriticalSection g_csUIAutomation;
-
-template <typename T>
-void ReleaseIfSet(T* p)
-{
-    if (p)
-        p->Release();
-}
 }  // namespace
 
 CUIAutomation::CUIAutomation() = default;
@@ -33,17 +27,22 @@ HRESULT CUIAutomation::InitializeUIAutomation()
     if (g_pAutomation)
         return S_OK;
     GLIM_LOG('D', L"CUIAutomation::InitializeUIAutomation", L"g_pAutomation == NULL");
-    return CoCreateInstance(kCLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, kIID_IUIAutomation,
-                            reinterpret_cast<void**>(&g_pAutomation));
+    // Published only once complete: a check thread may be reading meanwhile.
+    IUIAutomation* pCreated = nullptr;
+    const HRESULT hr = CoCreateInstance(kCLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, kIID_IUIAutomation,
+                                        reinterpret_cast<void**>(&pCreated));
+    if (SUCCEEDED(hr))
+        g_pAutomation.store(pCreated);
+    return hr;
 }
 
 // The first descendant of pElement that is a Group with automation id "movie_player".
 IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElement)
 {
-    IUIAutomationCondition* pGroup = nullptr;
-    IUIAutomationCondition* pMovieId = nullptr;
-    IUIAutomationCondition* pBoth = nullptr;
-    IUIAutomationElement* pFound = nullptr;
+    CComRef<IUIAutomationCondition> group;
+    CComRef<IUIAutomationCondition> movieId;
+    CComRef<IUIAutomationCondition> both;
+    IUIAutomationElement* pFound = nullptr;  // the caller's reference
 
     VARIANT varType;
     VariantInit(&varType);
@@ -54,17 +53,15 @@ IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElem
     varId.vt = VT_BSTR;
     varId.bstrVal = SysAllocString(L"movie_player");
 
-    g_pAutomation->CreatePropertyCondition(UIA_ControlTypePropertyId, varType, &pGroup);
-    if (pGroup)
-        g_pAutomation->CreatePropertyCondition(UIA_AutomationIdPropertyId, varId, &pMovieId);
-    if (pMovieId)
-        g_pAutomation->CreateAndCondition(pGroup, pMovieId, &pBoth);
-    if (pBoth)
-        pElement->FindFirst(TreeScope_Descendants, pBoth, &pFound);
+    IUIAutomation* pClient = g_pAutomation.load();
+    pClient->CreatePropertyCondition(UIA_ControlTypePropertyId, varType, group.Put());
+    if (group)
+        pClient->CreatePropertyCondition(UIA_AutomationIdPropertyId, varId, movieId.Put());
+    if (movieId)
+        pClient->CreateAndCondition(group.Get(), movieId.Get(), both.Put());
+    if (both)
+        pElement->FindFirst(TreeScope_Descendants, both.Get(), &pFound);
 
-    ReleaseIfSet(pGroup);
-    ReleaseIfSet(pMovieId);
-    ReleaseIfSet(pBoth);
     VariantClear(&varId);
     return pFound;
 }
@@ -72,12 +69,12 @@ IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElem
 int CUIAutomation::IsWindowContainFullMovie(IUIAutomationElement* pElement)
 {
     GetInstance();
-    IUIAutomationElement* pFound = (g_pAutomation && pElement) ? FindMoviePlayer(pElement) : nullptr;
+    const CComRef<IUIAutomationElement> element(pElement);  // the caller's reference, taken over
+    const CComRef<IUIAutomationElement> found((g_pAutomation && pElement) ? FindMoviePlayer(pElement) : nullptr);
     int nResult = 0;
-    if (pFound) {
+    if (found) {
         RECT rcPlayer = {};
-        const HRESULT hr = pFound->get_CurrentBoundingRectangle(&rcPlayer);
-        pFound->Release();
+        const HRESULT hr = found->get_CurrentBoundingRectangle(&rcPlayer);
         if (SUCCEEDED(hr)) {
             MONITORINFO info = {};
             info.cbSize = sizeof(info);
@@ -88,6 +85,5 @@ int CUIAutomation::IsWindowContainFullMovie(IUIAutomationElement* pElement)
     } else {
         GLIM_LOG('D', L"CUIAutomation::IsWindowContainFullMovie", L"movie element not found");
     }
-    ReleaseIfSet(pElement);
     return nResult;
 }

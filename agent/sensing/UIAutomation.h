@@ -10,7 +10,8 @@
 #include "Singleton.h"
 #include "UIAutomationDecl.h"
 
-extern IUIAutomation* g_pAutomation;
+// Set once on the main thread, read by the check threads (see KBBackLightMgr.h); never released.
+extern std::atomic<IUIAutomation*> g_pAutomation;
 
 class CUIAutomation {
 public:

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <objbase.h>
+
+#include <thread>
 
 #include "AgentProcess.h"
 #include "GlimNames.h"
@@ -137,4 +140,21 @@ TEST_F(ManagerTest, HotkeyDuringFullScreenChangesNothing)
     EXPECT_EQ(2u, ReadSetting(kKeyKBStatus, 99));
     EXPECT_TRUE(AmbientRunning());
     EXPECT_TRUE(testlog::Contains(L"ShowOSD"));
+}
+
+// A thread already in a single-threaded apartment cannot join the multithreaded one: Init
+// gives up and says why, with the HRESULT.
+TEST(ManagerInit, FailedComInitialisationIsLogged)
+{
+    testlog::Clear();
+    HRESULT hrApartment = E_FAIL;
+    bool bInit = true;
+    std::thread([&] {
+        hrApartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        bInit = CKBBackLightMgr::GetInstance()->Init(nullptr, nullptr);
+        CoUninitialize();
+    }).join();
+    ASSERT_EQ(S_OK, hrApartment);
+    EXPECT_FALSE(bInit);
+    EXPECT_TRUE(testlog::Contains(L"CoInitializeEx failed, hr=0x80010106", L"CKBBackLightMgr::Init"));
 }

@@ -32,15 +32,13 @@ void DeleteTree(const std::wstring& dir)
 }  // namespace
 
 CAgentLogConfig::CAgentLogConfig()
-    : m_hKey(nullptr)
 {
     Remove();
 }
 
 CAgentLogConfig::~CAgentLogConfig()
 {
-    if (m_hKey)
-        RegCloseKey(m_hKey);
+    m_hKey.Reset();
     Remove();
 }
 
@@ -56,21 +54,21 @@ bool CAgentLogConfig::Create()
     if (m_hKey)
         return true;
     return RegCreateKeyExW(HKEY_LOCAL_MACHINE, glim::kAgentLogRegKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                           nullptr, &m_hKey, nullptr)
+                           nullptr, m_hKey.Put(), nullptr)
         == ERROR_SUCCESS;
 }
 
 bool CAgentLogConfig::SetDword(const wchar_t* pszName, DWORD dwValue)
 {
     return Create()
-        && RegSetValueExW(m_hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue))
+        && RegSetValueExW(m_hKey.Get(), pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue))
         == ERROR_SUCCESS;
 }
 
 bool CAgentLogConfig::SetString(const wchar_t* pszName, const std::wstring& value)
 {
     return Create()
-        && RegSetValueExW(m_hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        && RegSetValueExW(m_hKey.Get(), pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)))
         == ERROR_SUCCESS;
 }
@@ -105,28 +103,26 @@ bool FileExists(const std::wstring& path)
 std::string ReadBytes(const std::wstring& path)
 {
     std::string bytes;
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    glim::CScopedFile hFile(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    if (!hFile)
         return bytes;
     char buffer[65536];
     DWORD cbRead = 0;
-    while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
+    while (ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
         bytes.append(buffer, cbRead);
-    CloseHandle(hFile);
     return bytes;
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    glim::CScopedFile hFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!hFile)
         return false;
     DWORD cbWritten = 0;
-    bool bOk = WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr)
+    return WriteFile(hFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr)
         && cbWritten == bytes.size();
-    CloseHandle(hFile);
-    return bOk;
 }
 
 std::vector<std::wstring> ReadLines(const std::wstring& path)

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ScopedHandle.h"
+
 namespace logtest {
 
 // Owns HKLM\Software\Vessik\Glimagent\DbgLog (64-bit view) for one test: removes any
@@ -26,27 +28,11 @@ public:
     static void Remove();
 
 private:
-    HKEY m_hKey;
+    glim::CScopedKey m_hKey;
 };
 
-// Owns a kernel handle (null or invalid when empty).
-class CHandle {
-public:
-    explicit CHandle(HANDLE h = nullptr) : m_h(h) {}
-    ~CHandle() { Reset(nullptr); }
-    void Reset(HANDLE h)
-    {
-        if (m_h && m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-        m_h = h;
-    }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
+// The kernel-handle owner under the name the benchmarks use.
+using CHandle = glim::CScopedHandle;
 
 // A fresh folder under the temporary folder, deleted with its content at destruction.
 class CScratchDir {

@@ -27,11 +27,7 @@ protected:
 // True when nobody holds the file open any more (exclusive opening succeeds).
 bool FileIsClosedByAll(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(h);
-    return true;
+    return glim::CScopedFile(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)).IsValid();
 }
 
 std::wstring ProgramDir()
@@ -187,11 +183,11 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
     // Both writers open their log, report ready, and start writing on one signal.
     const wchar_t* kReady = L"glimlogtest-ready";
     const wchar_t* kGo = L"glimlogtest-go";
-    CHandle ready(CreateSemaphoreW(nullptr, 0, 2, kReady));
-    CHandle go(CreateEventW(nullptr, TRUE, FALSE, kGo));
+    glim::CScopedHandle ready(CreateSemaphoreW(nullptr, 0, 2, kReady));
+    glim::CScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, kGo));
     ASSERT_NE(nullptr, ready.Get());
     ASSERT_NE(nullptr, go.Get());
-    CHandle processes[2];
+    glim::CScopedHandle processes[2];
     for (int i = 0; i < 2; ++i) {
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
@@ -206,7 +202,7 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 30000));
     SetEvent(go.Get());
-    for (CHandle& process : processes) {
+    for (glim::CScopedHandle& process : processes) {
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 120000));
         DWORD dwExit = 99;
         GetExitCodeProcess(process.Get(), &dwExit);
@@ -254,7 +250,7 @@ TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
     CScratchDir dir;
     const std::wstring outPath = dir.File(L"out.txt");
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    CHandle out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+    glim::CScopedFile out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
     ASSERT_NE(INVALID_HANDLE_VALUE, out.Get());
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -267,12 +263,12 @@ TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
     ASSERT_TRUE(CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
         << GetLastError();
     CloseHandle(pi.hThread);
-    CHandle process(pi.hProcess);
+    glim::CScopedHandle process(pi.hProcess);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 30000));
     DWORD dwExit = 99;
     GetExitCodeProcess(process.Get(), &dwExit);
     EXPECT_EQ(0u, dwExit);
-    out.Reset(nullptr);
+    out.Reset();
     std::string text = ReadBytes(outPath);
     // Standard output in text mode: each \n arrives as CR LF.
     EXPECT_EQ(0u, text.find("Invalid parameter detected in function wcsncpy_s. File: string.c Line: 42\r\n"

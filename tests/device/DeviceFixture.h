@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "ScopedHandle.h"
 #include "SettingsFileTools.h"
 #include "SimDriver.h"
 
@@ -47,23 +48,6 @@ protected:
     void SetUp() override;
 
     CSettingsSandbox m_settings;
-};
-
-// Owner of a kernel handle (null or INVALID_HANDLE_VALUE: none).
-class CHandle {
-public:
-    explicit CHandle(HANDLE h) : m_h(h) {}
-    ~CHandle()
-    {
-        if (m_h && m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
 };
 
 // A backlight request straight to the device; returns the bytes the driver reported.

@@ -31,8 +31,8 @@ SRun RunGlimsim(const std::wstring& args)
     GetTempFileNameW(szDir, L"gsm", 0, szFile);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     {
-        CHandle out(CreateFileW(szFile, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
-        if (out.Get() == INVALID_HANDLE_VALUE)
+        glim::CScopedFile out(CreateFileW(szFile, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+        if (!out)
             return run;
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
@@ -43,14 +43,14 @@ SRun RunGlimsim(const std::wstring& args)
         PROCESS_INFORMATION pi = {};
         if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
             return run;
-        CHandle process(pi.hProcess);
-        CHandle thread(pi.hThread);
+        glim::CScopedHandle process(pi.hProcess);
+        glim::CScopedHandle thread(pi.hThread);
         if (WaitForSingleObject(pi.hProcess, kRunTimeoutMs) == WAIT_OBJECT_0)
             GetExitCodeProcess(pi.hProcess, &run.dwExit);
         else
             TerminateProcess(pi.hProcess, 1);
     }
-    CHandle in(CreateFileW(szFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    glim::CScopedFile in(CreateFileW(szFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     char szBuf[4096] = {};
     DWORD dwRead = 0;
     if (ReadFile(in.Get(), szBuf, sizeof(szBuf) - 1, &dwRead, nullptr))
@@ -100,7 +100,7 @@ TEST_F(Glimsim, PressReportsWhetherAnyoneListens)
     EXPECT_EQ(1u, run.dwExit) << run.output;
     EXPECT_TRUE(Has(run, "nobody listens")) << run.output;
 
-    CHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+    glim::CScopedHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
     ASSERT_NE(nullptr, event.Get());
     run = RunGlimsim(L"press");
     EXPECT_EQ(0u, run.dwExit) << run.output;

@@ -20,7 +20,7 @@ TEST_F(SimDriver, PressSignalsServiceEventOncePerPress)
 {
     // As the service creates it: auto-reset, not signalled, unprefixed name.
     SetLastError(0xdeadbeef);
-    CHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+    glim::CScopedHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
     ASSERT_NE(nullptr, event.Get());
     ASSERT_EQ(ERROR_SUCCESS, GetLastError()) << "someone else already owns the hotkey event";
 
@@ -36,7 +36,7 @@ TEST_F(SimDriver, PressSignalsServiceEventOncePerPress)
 TEST_F(SimDriver, PressWithoutEventReportsNameNotFound)
 {
     SetLastError(0xdeadbeef);
-    CHandle probe(OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey));
+    glim::CScopedHandle probe(OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey));
     ASSERT_EQ(nullptr, probe.Get()) << "a running Glimward owns the hotkey event";
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 

@@ -298,3 +298,21 @@ TEST_F(AgentE2eTest, BrightnessPreviewInAutoRecoversAfterThreeSeconds)
     Notify(CNotifyRequest().Set(kKeyKBBrightness, L"2").Params(1, 1));
     EXPECT_TRUE(LevelsAre({8, 9}));
 }
+
+// A listener that cannot create its event says so, with the error, and ends; the others
+// and the rest of the agent run on.
+TEST_F(AgentE2eTest, ListenerThatCannotCreateItsEventLogsTheError)
+{
+    // A mutex holding the OSD listener's event name keeps it from creating the event.
+    glim::CScopedHandle hSquatter(CreateMutexW(nullptr, FALSE, kEventHostOsd));
+    ASSERT_TRUE(hSquatter);
+    SetLastError(0xdeadbeef);
+    ASSERT_EQ(nullptr, CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd));
+    const DWORD dwExpected = GetLastError();
+
+    EXPECT_FALSE(m_main.Start(2000)) << "the OSD listener's event exists after all";
+    EXPECT_TRUE(WaitForLog(L"CreateEvent(" + std::wstring(kEventHostOsd) + L") failed, dwErr=" +
+                               std::to_wstring(dwExpected),
+                           L"CKBBackLightMgr::GetHostOsdThread", 1, 10000));
+    EXPECT_TRUE(EventExists(kEventHostStatusChange) && EventExists(kEventUwp));
+}

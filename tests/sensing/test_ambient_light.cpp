@@ -253,7 +253,7 @@ TEST_F(AmbientLight, UnknownSensorLeavingIsNotFoundAndDeliversNothing)
     const size_t nBefore = Deliveries().size();
     IUnknown* pUnused = nullptr;
     (void)pUnused;
-    CAmbientLightAwareSensorEvents* pEvents = m_pAware->m_pSensorManagerEvents->m_pSensorEvents;
+    CAmbientLightAwareSensorEvents* pEvents = m_pAware->m_pSensorManagerEvents->m_pSensorEvents.Get();
     const GUID unknownId = SimSensorId(7);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), pEvents->OnLeave(unknownId));
     EXPECT_EQ(nBefore, Deliveries().size());
@@ -368,11 +368,11 @@ TEST_F(AmbientLight, SecondStartOnlyResetsTheBand)
 {
     m_driver.Describe(0, 100.0f);
     ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
-    CAmbientLightAwareSensorManagerEvents* pFirst = m_pAware->m_pSensorManagerEvents;
+    CAmbientLightAwareSensorManagerEvents* pFirst = m_pAware->m_pSensorManagerEvents.Get();
     m_pAware->m_nAmbientStatus = 3;
     EXPECT_EQ(S_OK, m_pAware->InitAmbientLightAware());
     EXPECT_EQ(0, m_pAware->m_nAmbientStatus);
-    EXPECT_EQ(pFirst, m_pAware->m_pSensorManagerEvents);
+    EXPECT_EQ(pFirst, m_pAware->m_pSensorManagerEvents.Get());
     EXPECT_EQ(1, m_driver.State().nManagers);
 }
 
@@ -380,14 +380,14 @@ TEST_F(AmbientLight, SinksAnswerOnlyTheirOwnInterfaces)
 {
     m_driver.Describe(0, 100.0f);
     ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
-    CAmbientLightAwareSensorManagerEvents* pManagerEvents = m_pAware->m_pSensorManagerEvents;
+    CAmbientLightAwareSensorManagerEvents* pManagerEvents = m_pAware->m_pSensorManagerEvents.Get();
     void* pv = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, pManagerEvents->QueryInterface(kIID_ISensorEvents, &pv));
     EXPECT_EQ(nullptr, pv);
     ASSERT_EQ(S_OK, pManagerEvents->QueryInterface(kIID_ISensorManagerEvents, &pv));
     EXPECT_EQ(static_cast<ISensorManagerEvents*>(pManagerEvents), pv);
     pManagerEvents->Release();
-    CAmbientLightAwareSensorEvents* pEvents = pManagerEvents->m_pSensorEvents;
+    CAmbientLightAwareSensorEvents* pEvents = pManagerEvents->m_pSensorEvents.Get();
     ASSERT_EQ(S_OK, pEvents->QueryInterface(kIID_ISensorEvents, &pv));
     pEvents->Release();
     EXPECT_EQ(E_NOINTERFACE, pEvents->QueryInterface(kIID_ISensorManagerEvents, &pv));

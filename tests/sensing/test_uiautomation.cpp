@@ -28,7 +28,7 @@ protected:
         ASSERT_TRUE(m_driver.Ok());
         ASSERT_EQ(0, m_driver.State().nLiveObjects) << "a previous test leaked elements or conditions";
         ASSERT_EQ(S_OK, CUIAutomation::GetInstance()->InitializeUIAutomation());
-        ASSERT_NE(nullptr, g_pAutomation);
+        ASSERT_NE(nullptr, g_pAutomation.load());
         HMONITOR hPrimary = MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY);
         MONITORINFO info = {};
         info.cbSize = sizeof(info);
@@ -40,7 +40,7 @@ protected:
     IUIAutomationElement* WindowElement()
     {
         IUIAutomationElement* pElement = nullptr;
-        EXPECT_EQ(S_OK, g_pAutomation->ElementFromHandle(GetDesktopWindow(), &pElement));
+        EXPECT_EQ(S_OK, g_pAutomation.load()->ElementFromHandle(GetDesktopWindow(), &pElement));
         return pElement;
     }
 
@@ -129,7 +129,7 @@ TEST_F(UIAutomationClient, ClientIsCreatedOnceAndKept)
 {
     IUIAutomation* pFirst = g_pAutomation;
     EXPECT_EQ(S_OK, CUIAutomation::GetInstance()->InitializeUIAutomation());
-    EXPECT_EQ(pFirst, g_pAutomation);
+    EXPECT_EQ(pFirst, g_pAutomation.load());
     EXPECT_TRUE(testlog::Contains(L"InitializeUIAutomation", L"CUIAutomation::InitializeUIAutomation"));
     EXPECT_FALSE(testlog::Contains(L"g_pAutomation == NULL"));
 }

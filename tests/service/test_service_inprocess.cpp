@@ -9,6 +9,8 @@
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
 #include "KBBackLight.h"
+#include "ReadLoop.h"
+#include "ScopedHandle.h"
 #include "Service.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
@@ -174,6 +176,50 @@ TEST(ServiceHandler, ClaimedControlSkipsTheHook)
     EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service));
     EXPECT_TRUE(testlog::Contains(L"dwControl: 1, continue.", L"CService::ServiceHandler"));
     EXPECT_FALSE(testlog::Contains(L"TerminateMainLoop"));
+}
+
+// What EnterMainLoop makes of its read thread: listening, ended with an error, ended
+// without one, or neither in time. Every failure is one 'E' line.
+TEST(ReadLoopStart, ResultOfTheThreadsStart)
+{
+    struct SThread {
+        bool bSignal;  // signals the start event before it lingers
+        DWORD dwLingerMs;
+        DWORD dwExit;
+        HANDLE hStarted;
+    };
+    struct SCase {
+        SThread thread;
+        DWORD dwLimitMs;
+        DWORD dwExpected;
+    } const kCases[] = {
+        {{true, 1000, 0, nullptr}, 5000, ERROR_SUCCESS},
+        {{false, 0, ERROR_INVALID_HANDLE, nullptr}, 5000, ERROR_INVALID_HANDLE},
+        {{false, 0, ERROR_SUCCESS, nullptr}, 5000, ERROR_SERVICE_NO_THREAD},
+        {{false, 3000, ERROR_SUCCESS, nullptr}, 100, ERROR_TIMEOUT},
+    };
+    for (const SCase& row : kCases) {
+        glim::CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(hStarted);
+        SThread thread = row.thread;
+        thread.hStarted = hStarted.Get();
+        auto run = [](LPVOID pv) -> DWORD {
+            const SThread* pThread = static_cast<const SThread*>(pv);
+            if (pThread->bSignal)
+                SetEvent(pThread->hStarted);
+            Sleep(pThread->dwLingerMs);
+            return pThread->dwExit;
+        };
+        testlog::Clear();
+        glim::CScopedHandle hThread(CreateThread(nullptr, 0, run, &thread, 0, nullptr));
+        ASSERT_TRUE(hThread);
+        EXPECT_EQ(row.dwExpected, glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), row.dwLimitMs));
+        size_t nErrors = 0;
+        for (const testlog::Line& line : testlog::Lines())
+            nErrors += line.chLevel == 'E' ? 1 : 0;
+        EXPECT_EQ(row.dwExpected == ERROR_SUCCESS ? 0u : 1u, nErrors) << row.dwExpected;
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), 10000));  // thread is done with `thread`
+    }
 }
 
 TEST(ServiceVerbs, RefusalsAndIgnoredWords)

@@ -43,52 +43,53 @@ TEST(ServiceCommandLine, TailWordsStartAtElementZero)
     LocalFree(ppszArgv);
 
     // An empty tail gives one element, the program path: the service entry.
-    EXPECT_EQ(ServiceVerb::RunService, ParseTail("", &nArgc).eVerb);
+    ParseTail("", &nArgc);
     EXPECT_EQ(1, nArgc);
-    EXPECT_EQ(ServiceVerb::RunService, ParseTail(nullptr).eVerb);
 }
 
-TEST(ServiceCommandLine, VerbIsTheSecondWordOfTheTail)
+TEST(ServiceCommandLine, TailGivesTheVerbItsLogWordAndTheDelayedOption)
 {
-    EXPECT_EQ(ServiceVerb::Install, ParseTail("x -I").eVerb);
-    EXPECT_EQ(ServiceVerb::Install, ParseTail("anything -i").eVerb);
-    EXPECT_EQ(ServiceVerb::Uninstall, ParseTail("x -u").eVerb);
-    EXPECT_EQ(ServiceVerb::Start, ParseTail("x -S").eVerb);
-    EXPECT_EQ(ServiceVerb::Stop, ParseTail("x -k").eVerb);
-    // A tail of only -I puts -I in element 0: the service entry runs.
-    EXPECT_EQ(ServiceVerb::RunService, ParseTail("-I").eVerb);
-    // -I D reads D as the verb: nothing happens.
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("-I D").eVerb);
-}
-
-TEST(ServiceCommandLine, OnlyExactTwoCharacterVerbsCount)
-{
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x -IX").eVerb);
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x I").eVerb);
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x -").eVerb);
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x /I").eVerb);
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x -X").eVerb);
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x \"\"").eVerb);
-    // Only ASCII letters are upper-cased.
-    EXPECT_EQ(ServiceVerb::Ignored, ParseTail("x -\xEF").eVerb);
-}
-
-TEST(ServiceCommandLine, VerbIsUpperCasedForTheLog)
-{
-    EXPECT_STREQ(L"-I", ParseTail("x -i").szVerb);
-    EXPECT_STREQ(L"-K", ParseTail("x -k").szVerb);
-    EXPECT_STREQ(L"", ParseTail("x -IX").szVerb);
-}
-
-TEST(ServiceCommandLine, DelayedStartOnlyForExactlyD)
-{
-    EXPECT_TRUE(ParseTail("x -i d").bDelayedStart);
-    EXPECT_TRUE(ParseTail("x -I D more").bDelayedStart);
-    EXPECT_FALSE(ParseTail("x -I").bDelayedStart);
-    EXPECT_FALSE(ParseTail("x -I DD").bDelayedStart);
-    EXPECT_FALSE(ParseTail("x -I x").bDelayedStart);
-    // The option belongs to -I only.
-    EXPECT_FALSE(ParseTail("x -S D").bDelayedStart);
+    struct STail {
+        const char* pszTail;
+        ServiceVerb eVerb;
+        const wchar_t* pszWord;  // as logged, upper-cased; empty for no verb
+        bool bDelayed;
+    };
+    const STail kTails[] = {
+        {"", ServiceVerb::RunService, L"", false},
+        {nullptr, ServiceVerb::RunService, L"", false},
+        // The verb is the second word of the tail, in either case.
+        {"x -I", ServiceVerb::Install, L"-I", false},
+        {"anything -i", ServiceVerb::Install, L"-I", false},
+        {"x -u", ServiceVerb::Uninstall, L"-U", false},
+        {"x -S", ServiceVerb::Start, L"-S", false},
+        {"x -k", ServiceVerb::Stop, L"-K", false},
+        // A tail of only -I puts -I in element 0: the service entry runs.
+        {"-I", ServiceVerb::RunService, L"", false},
+        // -I D reads D as the verb: nothing happens.
+        {"-I D", ServiceVerb::Ignored, L"", false},
+        // Only exact two-character verbs count, and only ASCII letters are upper-cased.
+        {"x -IX", ServiceVerb::Ignored, L"", false},
+        {"x I", ServiceVerb::Ignored, L"", false},
+        {"x -", ServiceVerb::Ignored, L"", false},
+        {"x /I", ServiceVerb::Ignored, L"", false},
+        {"x -X", ServiceVerb::Ignored, L"", false},
+        {"x \"\"", ServiceVerb::Ignored, L"", false},
+        {"x -\xEF", ServiceVerb::Ignored, L"", false},
+        // Delayed start only for exactly D (either case) after -I.
+        {"x -i d", ServiceVerb::Install, L"-I", true},
+        {"x -I D more", ServiceVerb::Install, L"-I", true},
+        {"x -I DD", ServiceVerb::Install, L"-I", false},
+        {"x -I x", ServiceVerb::Install, L"-I", false},
+        {"x -S D", ServiceVerb::Start, L"-S", false},
+    };
+    for (const STail& row : kTails) {
+        const ServiceCommand cmd = ParseTail(row.pszTail);
+        const std::string tail = row.pszTail ? row.pszTail : "(null)";
+        EXPECT_EQ(row.eVerb, cmd.eVerb) << tail;
+        EXPECT_STREQ(row.pszWord, cmd.szVerb) << tail;
+        EXPECT_EQ(row.bDelayed, cmd.bDelayedStart != FALSE) << tail;
+    }
 }
 
 TEST(ServiceCommandLine, NoVectorIsInvalid)
@@ -100,26 +101,43 @@ TEST(ServiceCommandLine, NoVectorIsInvalid)
     EXPECT_EQ(ServiceVerb::NoArguments, ParseServiceCommand(2, nullptr).eVerb);
 }
 
-TEST(ImagePath, DropsTheExtensionAndQuotes)
+namespace {
+
+// Each input with the path it gives, or nullptr when it is refused.
+struct SPathCase {
+    const wchar_t* pszIn;
+    const wchar_t* pszOut;
+};
+
+void ExpectPaths(bool (*pfnBuild)(const wchar_t*, wchar_t (&)[kPathChars]), const SPathCase* pCases, size_t nCases)
 {
-    wchar_t szOut[kPathChars];
-    ASSERT_TRUE(BuildImagePath(L"C:\\X\\Glimward.exe", szOut));
-    EXPECT_STREQ(L"\"C:\\X\\Glimward\"", szOut);
-    ASSERT_TRUE(BuildImagePath(L"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe", szOut));
-    EXPECT_STREQ(L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward\"", szOut);
+    for (size_t i = 0; i < nCases; ++i) {
+        const SPathCase& row = pCases[i];
+        const std::wstring in = row.pszIn ? row.pszIn : L"(null)";
+        wchar_t szOut[kPathChars];
+        EXPECT_EQ(row.pszOut != nullptr, pfnBuild(row.pszIn, szOut)) << testing::PrintToString(in);
+        EXPECT_STREQ(row.pszOut ? row.pszOut : L"", szOut) << testing::PrintToString(in);
+    }
 }
 
-TEST(ImagePath, OtherShapesAreKeptOrRefused)
+}  // namespace
+
+TEST(ImagePath, ExtensionBecomesQuotesOtherShapesAreKeptOrRefused)
 {
-    wchar_t szOut[kPathChars];
-    // No dot four places from the end: kept as it is (GetSafePath still quotes spaces).
-    ASSERT_TRUE(BuildImagePath(L"C:\\X\\Glimward", szOut));
-    EXPECT_STREQ(L"C:\\X\\Glimward", szOut);
-    ASSERT_TRUE(BuildImagePath(L".exe", szOut));
-    EXPECT_STREQ(L"\"\"", szOut);
-    EXPECT_FALSE(BuildImagePath(L"", szOut));
-    EXPECT_FALSE(BuildImagePath(nullptr, szOut));
+    const SPathCase kCases[] = {
+        {L"C:\\X\\Glimward.exe", L"\"C:\\X\\Glimward\""},
+        {L"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe",
+         L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward\""},
+        // No dot four places from the end: kept as it is (GetSafePath still quotes spaces).
+        {L"C:\\X\\Glimward", L"C:\\X\\Glimward"},
+        {L".exe", L"\"\""},
+        {L"", nullptr},
+        {nullptr, nullptr},
+    };
+    ExpectPaths(BuildImagePath, kCases, sizeof(kCases) / sizeof(kCases[0]));
+
     // The longest path that fits, and one character more.
+    wchar_t szOut[kPathChars];
     std::wstring longest(kPathChars - 5, L'a');
     longest += L".exe";
     ASSERT_EQ(static_cast<size_t>(kPathChars - 1), longest.size());
@@ -132,23 +150,18 @@ TEST(ImagePath, OtherShapesAreKeptOrRefused)
 
 TEST(SafePath, TrimsAndQuotesPathsWithSpaces)
 {
-    wchar_t szOut[kPathChars];
-    ASSERT_TRUE(GetSafePath(L" \t\r\nC:\\A B\\s.exe \v\f", szOut));
-    EXPECT_STREQ(L"\"C:\\A B\\s.exe\"", szOut);
-    ASSERT_TRUE(GetSafePath(L"C:\\AB\\s.exe", szOut));
-    EXPECT_STREQ(L"C:\\AB\\s.exe", szOut);
-    // Already quoted at either end: left alone.
-    ASSERT_TRUE(GetSafePath(L"  \"C:\\A B\\s\"  ", szOut));
-    EXPECT_STREQ(L"\"C:\\A B\\s\"", szOut);
-    ASSERT_TRUE(GetSafePath(L"\"C:\\A B\\s.exe -x", szOut));
-    EXPECT_STREQ(L"\"C:\\A B\\s.exe -x", szOut);
-    ASSERT_TRUE(GetSafePath(L"C:\\A B\\s.exe\"", szOut));
-    EXPECT_STREQ(L"C:\\A B\\s.exe\"", szOut);
-    // Shorter than two characters: never quoted.
-    ASSERT_TRUE(GetSafePath(L"   ", szOut));
-    EXPECT_STREQ(L"", szOut);
-    ASSERT_TRUE(GetSafePath(L"a", szOut));
-    EXPECT_STREQ(L"a", szOut);
+    const SPathCase kCases[] = {
+        {L" \t\r\nC:\\A B\\s.exe \v\f", L"\"C:\\A B\\s.exe\""},
+        {L"C:\\AB\\s.exe", L"C:\\AB\\s.exe"},
+        // Already quoted at either end: left alone.
+        {L"  \"C:\\A B\\s\"  ", L"\"C:\\A B\\s\""},
+        {L"\"C:\\A B\\s.exe -x", L"\"C:\\A B\\s.exe -x"},
+        {L"C:\\A B\\s.exe\"", L"C:\\A B\\s.exe\""},
+        // Shorter than two characters: never quoted.
+        {L"   ", L""},
+        {L"a", L"a"},
+    };
+    ExpectPaths(GetSafePath, kCases, sizeof(kCases) / sizeof(kCases[0]));
 }
 
 TEST(SafePath, ResultMustFit)
@@ -167,41 +180,40 @@ TEST(SafePath, ResultMustFit)
     EXPECT_FALSE(GetSafePath(nullptr, szOut));
 }
 
-namespace {
-
-WTSINFOEXW SessionRecord(DWORD dwLevel, DWORD dwFlags)
+TEST(SessionLock, LockedOnlyForASuccessfulLevelOneLockRecordReadWithinItsEnd)
 {
-    WTSINFOEXW info = {};
-    info.Level = dwLevel;
-    info.Data.WTSInfoExLevel1.SessionFlags = static_cast<LONG>(dwFlags);
-    return info;
-}
-
-}  // namespace
-
-TEST(SessionLock, LockedOnlyForASuccessfulLevelOneLockRecord)
-{
-    WTSINFOEXW locked = SessionRecord(1, WTS_SESSIONSTATE_LOCK);
-    EXPECT_TRUE(IsSessionInfoLocked(TRUE, &locked, sizeof(locked)));
-    EXPECT_FALSE(IsSessionInfoLocked(FALSE, &locked, sizeof(locked)));
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, &locked, 0));
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, nullptr, sizeof(locked)));
-    WTSINFOEXW levelTwo = SessionRecord(2, WTS_SESSIONSTATE_LOCK);
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, &levelTwo, sizeof(levelTwo)));
-    WTSINFOEXW unlocked = SessionRecord(1, WTS_SESSIONSTATE_UNLOCK);
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, &unlocked, sizeof(unlocked)));
-    WTSINFOEXW unknown = SessionRecord(1, WTS_SESSIONSTATE_UNKNOWN);
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, &unknown, sizeof(unknown)));
-}
-
-TEST(SessionLock, ShortAnswerIsNotReadBeyondItsEnd)
-{
-    // The flags lie 16 bytes into the record; an answer that stops before them does not
-    // count, whatever the memory after it holds.
-    WTSINFOEXW locked = SessionRecord(1, WTS_SESSIONSTATE_LOCK);
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, &locked, 4));
-    EXPECT_FALSE(IsSessionInfoLocked(TRUE, &locked, 19));
-    EXPECT_TRUE(IsSessionInfoLocked(TRUE, &locked, 20));
+    struct SAnswer {
+        BOOL bOk;
+        DWORD dwLevel;
+        DWORD dwFlags;
+        DWORD cb;  // 0xFFFFFFFF: the whole record
+        bool bNoRecord;
+        bool bLocked;
+    };
+    constexpr DWORD kWhole = 0xFFFFFFFF;
+    const SAnswer kAnswers[] = {
+        {TRUE, 1, WTS_SESSIONSTATE_LOCK, kWhole, false, true},
+        {FALSE, 1, WTS_SESSIONSTATE_LOCK, kWhole, false, false},
+        {TRUE, 1, WTS_SESSIONSTATE_LOCK, 0, false, false},
+        {TRUE, 1, WTS_SESSIONSTATE_LOCK, kWhole, true, false},
+        {TRUE, 2, WTS_SESSIONSTATE_LOCK, kWhole, false, false},
+        {TRUE, 1, WTS_SESSIONSTATE_UNLOCK, kWhole, false, false},
+        {TRUE, 1, static_cast<DWORD>(WTS_SESSIONSTATE_UNKNOWN), kWhole, false, false},
+        // The flags lie 16 bytes into the record; an answer that stops before them does not
+        // count, whatever the memory after it holds.
+        {TRUE, 1, WTS_SESSIONSTATE_LOCK, 4, false, false},
+        {TRUE, 1, WTS_SESSIONSTATE_LOCK, 19, false, false},
+        {TRUE, 1, WTS_SESSIONSTATE_LOCK, 20, false, true},
+    };
+    for (const SAnswer& row : kAnswers) {
+        WTSINFOEXW info = {};
+        info.Level = row.dwLevel;
+        info.Data.WTSInfoExLevel1.SessionFlags = static_cast<LONG>(row.dwFlags);
+        const DWORD cb = row.cb == kWhole ? static_cast<DWORD>(sizeof(info)) : row.cb;
+        EXPECT_EQ(row.bLocked, IsSessionInfoLocked(row.bOk, row.bNoRecord ? nullptr : &info, cb))
+            << "ok " << row.bOk << ", level " << row.dwLevel << ", flags " << static_cast<LONG>(row.dwFlags)
+            << ", bytes " << cb << (row.bNoRecord ? ", no record" : "");
+    }
 }
 
 TEST(ServiceLogFormat, TimeIsTwelveHourWithoutMarker)

@@ -19,6 +19,7 @@
 #include "GlimNames.h"
 #include "GlimwardSystemTest.h"
 #include "Scm.h"
+#include "ScopedHandle.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
 #include "SimSessionProtocol.h"
@@ -232,6 +233,33 @@ TEST_F(GlimwardSystem, ServiceEntryRunByHandFailsToDispatch)
     DWORD dwErr = 0;
     EXPECT_EQ(0u, scm::QueryState(kName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
+}
+
+TEST_F(GlimwardSystem, ReadLoopThatCannotStartStopsTheServiceWithItsError)
+{
+    // A mutex holding the hotkey event's name keeps the read thread from creating the event;
+    // the error it meets is the one this process meets.
+    glim::CScopedHandle hSquatter(CreateMutexW(nullptr, FALSE, glim::kEventHotkey));
+    ASSERT_TRUE(hSquatter);
+    SetLastError(0xdeadbeef);
+    ASSERT_EQ(nullptr, CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+    const DWORD dwExpected = GetLastError();
+    ASSERT_NE(0xdeadbeefu, dwExpected);
+
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
+    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_START | SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(hService);
+    // Windows reports the start itself as done; Wine answers 1053 for a service that stops
+    // before it runs. Either way the manager keeps the exit code the service stopped with.
+    StartServiceW(hService.Get(), 0, nullptr);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::WaitForState(kName, SERVICE_STOPPED, kWaitMs));
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(QueryServiceStatus(hService.Get(), &status));
+    EXPECT_EQ(dwExpected, status.dwWin32ExitCode);
+    const std::wstring error = L"dwErr=" + std::to_wstring(dwExpected);
+    EXPECT_TRUE(m_log.WaitForMessage(L"CreateEvent(event_hwap) failed, " + error, kWaitMs));
+    EXPECT_TRUE(m_log.WaitForMessage(L"EnterMainLoop failed, " + error, kWaitMs));
+    EXPECT_EQ(0, m_log.CountMessagePrefix(L"Set [RUNNING] status")) << "reported running without a read loop";
 }
 
 TEST_F(GlimwardSystem, StartRestoresTheRecordedLevel)

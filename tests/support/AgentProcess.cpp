@@ -7,6 +7,7 @@
 #include "ChildProcess.h"
 #include "GlimNames.h"
 #include "ProcessStart.h"
+#include "ScopedHandle.h"
 #include "SettingsFileTools.h"
 
 using namespace glim;
@@ -57,7 +58,7 @@ DWORD CAgentProcess::Start(const std::wstring& commandLine, const std::wstring& 
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     CloseHandle(pi.hThread);
-    m_hProcess = pi.hProcess;
+    m_hProcess.Reset(pi.hProcess);
     m_dwPid = pi.dwProcessId;
     return 0;
 }
@@ -66,16 +67,16 @@ bool CAgentProcess::WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode)
 {
     if (!m_hProcess)
         return false;
-    const bool bEnded = WaitUntil([this] { return WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0; },
+    const bool bEnded = WaitUntil([this] { return WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_OBJECT_0; },
                                   dwTimeoutMs);
     if (bEnded && pdwExitCode)
-        GetExitCodeProcess(m_hProcess, pdwExitCode);
+        GetExitCodeProcess(m_hProcess.Get(), pdwExitCode);
     return bEnded;
 }
 
 bool CAgentProcess::IsRunning() const
 {
-    return m_hProcess && WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT;
+    return m_hProcess && WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_TIMEOUT;
 }
 
 void CAgentProcess::Terminate()
@@ -83,42 +84,39 @@ void CAgentProcess::Terminate()
     if (!m_hProcess)
         return;
     if (IsRunning()) {
-        TerminateProcess(m_hProcess, 1);
-        WaitForSingleObject(m_hProcess, 5000);
+        TerminateProcess(m_hProcess.Get(), 1);
+        WaitForSingleObject(m_hProcess.Get(), 5000);
     }
-    CloseHandle(m_hProcess);
-    m_hProcess = nullptr;
+    m_hProcess.Reset();
     m_dwPid = 0;
 }
 
 namespace {
 bool MainMutexExists()
 {
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain);
-    if (!h)
-        return false;
-    CloseHandle(h);
-    return true;
+    return CScopedHandle(OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain)).IsValid();
+}
+
+// Ends a process by id and waits (bounded) until it has gone.
+void EndProcess(DWORD dwPid)
+{
+    const CScopedHandle hProcess(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid));
+    if (!hProcess)
+        return;
+    TerminateProcess(hProcess.Get(), 1);
+    WaitForSingleObject(hProcess.Get(), 5000);
 }
 }  // namespace
 
 bool EventExists(const wchar_t* pszName)
 {
-    HANDLE h = OpenEventW(SYNCHRONIZE, FALSE, pszName);
-    if (!h)
-        return false;
-    CloseHandle(h);
-    return true;
+    return CScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, pszName)).IsValid();
 }
 
 bool SignalExistingEvent(const wchar_t* pszName)
 {
-    HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, pszName);
-    if (!h)
-        return false;
-    const bool bOk = SetEvent(h) != FALSE;
-    CloseHandle(h);
-    return bOk;
+    const CScopedHandle hEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, pszName));
+    return hEvent && SetEvent(hEvent.Get()) != FALSE;
 }
 
 bool CMainAgent::Start(DWORD dwTimeoutMs, const std::wstring& program)
@@ -162,12 +160,7 @@ void EndStrayAgents()
             break;
         DWORD dwPid = 0;
         GetWindowThreadProcessId(hWnd, &dwPid);
-        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid);
-        if (hProcess) {
-            TerminateProcess(hProcess, 1);
-            WaitForSingleObject(hProcess, 5000);
-            CloseHandle(hProcess);
-        }
+        EndProcess(dwPid);
     }
     WaitUntil([] { return !MainMutexExists() && !FindAgentWindow(); }, 5000);
 }
@@ -175,43 +168,34 @@ void EndStrayAgents()
 namespace {
 bool IsProcessOf(DWORD dwPid, const std::wstring& program)
 {
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid);
-    if (!hProcess)
-        return false;
+    const CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid));
     wchar_t szImage[MAX_PATH] = {};
     DWORD cch = MAX_PATH;
-    const bool bMatch = QueryFullProcessImageNameW(hProcess, 0, szImage, &cch) && lstrcmpiW(szImage, program.c_str()) == 0;
-    CloseHandle(hProcess);
-    return bMatch;
+    return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch)
+        && lstrcmpiW(szImage, program.c_str()) == 0;
 }
 
 std::vector<DWORD> ProcessesOf(const std::wstring& program)
 {
     std::vector<DWORD> pids;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE)
+    const CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot)
         return pids;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry)) {
+    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore;
+         bMore = Process32NextW(hSnapshot.Get(), &entry)) {
         if (entry.th32ProcessID != GetCurrentProcessId() && IsProcessOf(entry.th32ProcessID, program))
             pids.push_back(entry.th32ProcessID);
     }
-    CloseHandle(hSnapshot);
     return pids;
 }
 }  // namespace
 
 void EndProcessesOf(const std::wstring& program)
 {
-    for (DWORD dwPid : ProcessesOf(program)) {
-        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid);
-        if (!hProcess)
-            continue;
-        TerminateProcess(hProcess, 1);
-        WaitForSingleObject(hProcess, 5000);
-        CloseHandle(hProcess);
-    }
+    for (DWORD dwPid : ProcessesOf(program))
+        EndProcess(dwPid);
     WaitUntil([&] { return ProcessesOf(program).empty(); }, 5000);
 }
 

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "ScopedHandle.h"
+
 namespace agenttest {
 
 // Glimagent.exe beside the running test program (build/bin).
@@ -37,11 +39,11 @@ public:
     bool WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr);
     bool IsRunning() const;
     void Terminate();
-    HANDLE Handle() const { return m_hProcess; }
+    HANDLE Handle() const { return m_hProcess.Get(); }
     DWORD Pid() const { return m_dwPid; }
 
 private:
-    HANDLE m_hProcess = nullptr;
+    glim::CScopedHandle m_hProcess;
     DWORD m_dwPid = 0;
 };
 

@@ -26,17 +26,17 @@ DWORD CChildProcess::Start(const std::wstring& strExe, const std::wstring& strAr
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     CloseHandle(pi.hThread);
-    m_hProcess = pi.hProcess;
+    m_hProcess.Reset(pi.hProcess);
     m_dwProcessId = pi.dwProcessId;
     return ERROR_SUCCESS;
 }
 
 bool CChildProcess::WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode) const
 {
-    if (!m_hProcess || WaitForSingleObject(m_hProcess, dwTimeoutMs) != WAIT_OBJECT_0)
+    if (!m_hProcess || WaitForSingleObject(m_hProcess.Get(), dwTimeoutMs) != WAIT_OBJECT_0)
         return false;
     DWORD dwExitCode = 0;
-    GetExitCodeProcess(m_hProcess, &dwExitCode);
+    GetExitCodeProcess(m_hProcess.Get(), &dwExitCode);
     if (pdwExitCode)
         *pdwExitCode = dwExitCode;
     return true;
@@ -46,17 +46,16 @@ void CChildProcess::Terminate()
 {
     if (!m_hProcess)
         return;
-    if (WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(m_hProcess, 1);
-        WaitForSingleObject(m_hProcess, 10000);
+    if (WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(m_hProcess.Get(), 1);
+        WaitForSingleObject(m_hProcess.Get(), 10000);
     }
     Close();
 }
 
 void CChildProcess::Close()
 {
-    CloseHandle(m_hProcess);
-    m_hProcess = nullptr;
+    m_hProcess.Reset();
     m_dwProcessId = 0;
 }
 

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "ScopedHandle.h"
+
 class CChildProcess {
 public:
     CChildProcess() = default;
@@ -27,7 +29,7 @@ public:
     // Ends the child (when it runs) and waits for it; idempotent.
     void Terminate();
 
-    HANDLE Handle() const { return m_hProcess; }
+    HANDLE Handle() const { return m_hProcess.Get(); }
     DWORD Id() const { return m_dwProcessId; }
 
     // The folder of the running executable, with a trailing backslash: the tests and the
@@ -40,6 +42,6 @@ public:
 private:
     void Close();
 
-    HANDLE m_hProcess = nullptr;
+    glim::CScopedHandle m_hProcess;
     DWORD m_dwProcessId = 0;
 };

@@ -35,22 +35,6 @@ DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
 
 }  // namespace
 
-CScHandle& CScHandle::operator=(CScHandle&& other) noexcept
-{
-    if (this != &other) {
-        Reset(other.m_h);
-        other.m_h = nullptr;
-    }
-    return *this;
-}
-
-void CScHandle::Reset(SC_HANDLE h)
-{
-    if (m_h)
-        CloseServiceHandle(m_h);
-    m_h = h;
-}
-
 CScHandle OpenManager(DWORD dwAccess)
 {
     return CScHandle(OpenSCManagerW(nullptr, nullptr, dwAccess));

@@ -14,28 +14,14 @@
 
 #include <string>
 
+#include "ScopedHandle.h"
+
 namespace scm {
 
 constexpr DWORD kDefaultTimeoutMs = 15000;
 
 // Owner of one SC_HANDLE (a manager or a service handle).
-class CScHandle {
-public:
-    CScHandle() = default;
-    explicit CScHandle(SC_HANDLE h) : m_h(h) {}
-    ~CScHandle() { Reset(); }
-    CScHandle(CScHandle&& other) noexcept : m_h(other.m_h) { other.m_h = nullptr; }
-    CScHandle& operator=(CScHandle&& other) noexcept;
-    CScHandle(const CScHandle&) = delete;
-    CScHandle& operator=(const CScHandle&) = delete;
-
-    SC_HANDLE Get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-    void Reset(SC_HANDLE h = nullptr);
-
-private:
-    SC_HANDLE m_h = nullptr;
-};
+using CScHandle = glim::CScopedScHandle;
 
 struct SServiceConfig {
     std::wstring name;

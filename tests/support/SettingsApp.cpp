@@ -8,6 +8,7 @@
 #include <string>
 
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 #include "settingsapp/SettingsAppProtocol.h"
 
 using namespace settingsapp;
@@ -23,17 +24,10 @@ public:
         wchar_t szName[64] = {};
         _snwprintf(szName, 63, L"ZentiaSimReady-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&s_nCounter));
         m_strName = szName;
-        m_hEvent = CreateEventW(nullptr, TRUE, FALSE, szName);
+        m_hEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, szName));
     }
-    virtual ~CReadyEvent()
-    {
-        if (m_hEvent)
-            CloseHandle(m_hEvent);
-    }
-    CReadyEvent(const CReadyEvent&) = delete;
-    CReadyEvent& operator=(const CReadyEvent&) = delete;
 
-    HANDLE m_hEvent = nullptr;
+    glim::CScopedHandle m_hEvent;
     std::wstring m_strName;
 };
 
@@ -180,7 +174,7 @@ DWORD CSettingsApp::StartAndWait(const std::wstring& strArgs, bool bWantWindow, 
     const DWORD dwError = m_process.Start(ExePath(), strArgs + Arg(kOptReady, ready.m_strName));
     if (dwError)
         return dwError;
-    const HANDLE handles[2] = {ready.m_hEvent, m_process.Handle()};
+    const HANDLE handles[2] = {ready.m_hEvent.Get(), m_process.Handle()};
     switch (WaitForMultipleObjects(2, handles, FALSE, dwTimeoutMs)) {
     case WAIT_OBJECT_0:
         break;

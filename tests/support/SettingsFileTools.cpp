@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 
 namespace settingsfile {
 
@@ -99,36 +100,34 @@ std::string ReadRawFile(bool* pbExists)
 {
     if (pbExists)
         *pbExists = false;
-    HANDLE hFile = CreateFileW(FilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    const glim::CScopedFile hFile(CreateFileW(FilePath().c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
         return std::string();
     if (pbExists)
         *pbExists = true;
     std::string strBytes;
     char buffer[4096];
     DWORD cbRead = 0;
-    while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead)
+    while (ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr) && cbRead)
         strBytes.append(buffer, cbRead);
-    CloseHandle(hFile);
     return strBytes;
 }
 
 DWORD CreateUnicodeFile()
 {
-    HANDLE hFile = CreateFileW(FilePath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    const glim::CScopedFile hFile(CreateFileW(FilePath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
         return GetLastError();
     std::wstring strText = L"\xFEFF[";
     strText += glim::kSettingsSection;
     strText += L"]\r\n";
     DWORD cbWritten = 0;
     const DWORD cb = static_cast<DWORD>(strText.size() * sizeof(wchar_t));
-    const BOOL bOk = WriteFile(hFile, strText.data(), cb, &cbWritten, nullptr);
-    const DWORD dwError = bOk && cbWritten == cb ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(hFile);
-    return dwError;
+    const BOOL bOk = WriteFile(hFile.Get(), strText.data(), cb, &cbWritten, nullptr);
+    return bOk && cbWritten == cb ? ERROR_SUCCESS : GetLastError();
 }
 
 CSettingsReset::CSettingsReset()

@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include "ScopedHandle.h"
+
 namespace simtest {
 
 std::wstring BesideProgram(const wchar_t* pszFileName)
@@ -22,30 +24,28 @@ CSimComRegistration::CSimComRegistration(const CLSID& clsid, const wchar_t* pszD
     m_strKey = std::wstring(L"Software\\Classes\\CLSID\\") + szClsid;
     const std::wstring strServerKey = m_strKey + L"\\InprocServer32";
     const std::wstring strDll = BesideProgram(pszDllName);
-    HKEY hKey = nullptr;
+    glim::CScopedKey hKey;
     m_lError = RegCreateKeyExW(HKEY_LOCAL_MACHINE, strServerKey.c_str(), 0, nullptr, 0,
-                               KEY_WRITE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr);
+                               KEY_WRITE | KEY_WOW64_64KEY, nullptr, hKey.Put(), nullptr);
     if (m_lError != ERROR_SUCCESS)
         return;
-    m_lError = RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(strDll.c_str()),
+    m_lError = RegSetValueExW(hKey.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(strDll.c_str()),
                               static_cast<DWORD>((strDll.size() + 1) * sizeof(wchar_t)));
     if (m_lError == ERROR_SUCCESS) {
         const wchar_t szModel[] = L"Both";
-        m_lError = RegSetValueExW(hKey, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(szModel),
+        m_lError = RegSetValueExW(hKey.Get(), L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(szModel),
                                   sizeof(szModel));
     }
-    RegCloseKey(hKey);
 }
 
 CSimComRegistration::~CSimComRegistration()
 {
-    HKEY hClasses = nullptr;
+    glim::CScopedKey hClasses;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                      &hClasses) != ERROR_SUCCESS)
+                      hClasses.Put()) != ERROR_SUCCESS)
         return;
     const std::wstring strLeaf = m_strKey.substr(m_strKey.rfind(L'\\') + 1);
-    RegDeleteTreeW(hClasses, strLeaf.c_str());
-    RegCloseKey(hClasses);
+    RegDeleteTreeW(hClasses.Get(), strLeaf.c_str());
 }
 
 }  // namespace simtest

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 
 namespace simkb {
 namespace {
@@ -13,26 +14,15 @@ constexpr bool SameText(const wchar_t* a, const wchar_t* b)
 }
 static_assert(SameText(kHotkeyEventName, glim::kEventHotkey), "the driver signals the service's hotkey event");
 
-class CDeviceHandle {
+// The device opened for reading and writing; not open when the driver is not loaded.
+class CDeviceHandle : public glim::CScopedFile {
 public:
     CDeviceHandle()
-        : m_h(CreateFileW(glim::kDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, 0, nullptr))
+        : glim::CScopedFile(CreateFileW(glim::kDevicePath, GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr))
     {
     }
-    ~CDeviceHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CDeviceHandle(const CDeviceHandle&) = delete;
-    CDeviceHandle& operator=(const CDeviceHandle&) = delete;
-
-    HANDLE Get() const { return m_h; }
-    bool IsOpen() const { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
+    bool IsOpen() const { return IsValid(); }
 };
 
 // Waits until the device opens, or (bOpens false) until it no longer does.

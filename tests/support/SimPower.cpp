@@ -1,18 +1,19 @@
 #include "SimPower.h"
 
+#include "ScopedHandle.h"
+
 namespace simtest {
 
 namespace {
 // Creates the key when missing and sets one value under HKEY_CURRENT_USER.
 LONG SetValue(const wchar_t* pszKey, const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData)
 {
-    HKEY hKey = nullptr;
-    LONG lError = RegCreateKeyExW(HKEY_CURRENT_USER, pszKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr);
+    glim::CScopedKey hKey;
+    const LONG lError =
+        RegCreateKeyExW(HKEY_CURRENT_USER, pszKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, hKey.Put(), nullptr);
     if (lError != ERROR_SUCCESS)
         return lError;
-    lError = RegSetValueExW(hKey, pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData);
-    RegCloseKey(hKey);
-    return lError;
+    return RegSetValueExW(hKey.Get(), pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData);
 }
 }  // namespace
 

@@ -40,7 +40,7 @@ CSimSensorDriver::CSimSensorDriver(bool bReset)
     , m_bReset(bReset)
 {
     if (m_hMapping)
-        m_pShared = static_cast<Shared*>(MapViewOfFile(m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
+        m_pShared = static_cast<Shared*>(MapViewOfFile(m_hMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
     if (m_pShared && m_bReset)
         Reset();
 }
@@ -51,10 +51,6 @@ CSimSensorDriver::~CSimSensorDriver()
         if (m_bReset)
             Reset();
         UnmapViewOfFile(m_pShared);
-    }
-    for (HANDLE h : {m_hMapping, m_hMutex, m_hCommand, m_hDone}) {
-        if (h)
-            CloseHandle(h);
     }
 }
 
@@ -84,15 +80,15 @@ HRESULT CSimSensorDriver::Send(LONG nOp, int nSlot, LONG nArg, LONG nArg2)
 {
     if (!m_pShared)
         return E_FAIL;
-    WaitForSingleObject(m_hMutex, INFINITE);
+    WaitForSingleObject(m_hMutex.Get(), INFINITE);
     m_pShared->nOp = nOp;
     m_pShared->nSlot = nSlot;
     m_pShared->nArg = nArg;
     m_pShared->nArg2 = nArg2;
-    ResetEvent(m_hDone);
-    SetEvent(m_hCommand);
-    const HRESULT hr = PumpingWait(m_hDone, 5000) ? m_pShared->hrResult : HRESULT_FROM_WIN32(WAIT_TIMEOUT);
-    ReleaseMutex(m_hMutex);
+    ResetEvent(m_hDone.Get());
+    SetEvent(m_hCommand.Get());
+    const HRESULT hr = PumpingWait(m_hDone.Get(), 5000) ? m_pShared->hrResult : HRESULT_FROM_WIN32(WAIT_TIMEOUT);
+    ReleaseMutex(m_hMutex.Get());
     return hr;
 }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "ScopedHandle.h"
 #include "sensorsim/SimSensorProtocol.h"
 
 namespace simtest {
@@ -53,11 +54,11 @@ public:
 private:
     HRESULT Send(LONG nOp, int nSlot, LONG nArg = 0, LONG nArg2 = 0);
 
-    HANDLE m_hMapping;
+    glim::CScopedHandle m_hMapping;
     simsensor::Shared* m_pShared;
-    HANDLE m_hMutex;
-    HANDLE m_hCommand;
-    HANDLE m_hDone;
+    glim::CScopedHandle m_hMutex;
+    glim::CScopedHandle m_hCommand;
+    glim::CScopedHandle m_hDone;
     bool m_bReset;
 };
 

@@ -9,7 +9,7 @@ CSimUIADriver::CSimUIADriver()
     , m_pShared(nullptr)
 {
     if (m_hMapping)
-        m_pShared = static_cast<Shared*>(MapViewOfFile(m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
+        m_pShared = static_cast<Shared*>(MapViewOfFile(m_hMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
     if (m_pShared)
         Reset();
 }
@@ -20,8 +20,6 @@ CSimUIADriver::~CSimUIADriver()
         Reset();
         UnmapViewOfFile(m_pShared);
     }
-    if (m_hMapping)
-        CloseHandle(m_hMapping);
 }
 
 void CSimUIADriver::Reset()

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "ScopedHandle.h"
 #include "uiasim/SimUIAProtocol.h"
 
 namespace simtest {
@@ -25,7 +26,7 @@ public:
     simuia::Shared& State() { return *m_pShared; }
 
 private:
-    HANDLE m_hMapping;
+    glim::CScopedHandle m_hMapping;
     simuia::Shared* m_pShared;
 };
 

@@ -1,0 +1,130 @@
+// Owners for the resources both programs (and their tests) open and close: one template for
+// handles, told apart by traits (what "no handle" is and how one is closed), and one owner
+// of a COM reference. Each closes or releases what it holds on every path out of its scope.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace glim {
+
+// Kernel handles whose failure value is NULL: events, mutexes, processes, threads, tokens.
+struct SKernelHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+
+// Handles whose failure value is INVALID_HANDLE_VALUE: CreateFileW, toolhelp snapshots.
+struct SFileHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+
+// Service control manager and service handles.
+struct SScHandleTraits {
+    using Type = SC_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseServiceHandle(h); }
+};
+
+// Registry keys opened or created by the caller (never the predefined roots).
+struct SRegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { RegCloseKey(h); }
+};
+
+template <typename Traits>
+class CScoped {
+public:
+    using Type = typename Traits::Type;
+
+    CScoped() : m_h(Traits::Invalid()) {}
+    explicit CScoped(Type h) : m_h(h) {}
+    virtual ~CScoped() { Reset(); }
+    CScoped(const CScoped&) = delete;
+    CScoped& operator=(const CScoped&) = delete;
+    CScoped(CScoped&& other) noexcept : m_h(other.Release()) {}
+    CScoped& operator=(CScoped&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+
+    Type Get() const { return m_h; }
+    // For functions that hand a new handle back through a pointer; closes the old one first.
+    Type* Put()
+    {
+        Reset();
+        return &m_h;
+    }
+    // A NULL held by a file owner counts as no handle too: no caller means it as one.
+    bool IsValid() const { return m_h != Traits::Invalid() && m_h != nullptr; }
+    explicit operator bool() const { return IsValid(); }
+    void Reset(Type h = Traits::Invalid())
+    {
+        if (IsValid())
+            Traits::Close(m_h);
+        m_h = h;
+    }
+    // Gives the handle up without closing it.
+    Type Release() { return std::exchange(m_h, Traits::Invalid()); }
+
+private:
+    Type m_h;
+};
+
+using CScopedHandle = CScoped<SKernelHandleTraits>;
+using CScopedFile = CScoped<SFileHandleTraits>;
+using CScopedScHandle = CScoped<SScHandleTraits>;
+using CScopedKey = CScoped<SRegKeyTraits>;
+
+// Owner of one COM reference. Attach takes over a reference the caller already holds;
+// Detach hands it back without releasing; Put gives the address for an out parameter.
+template <typename T>
+class CComRef {
+public:
+    CComRef() : m_p(nullptr) {}
+    explicit CComRef(T* p) : m_p(p) {}  // takes over the caller's reference
+    virtual ~CComRef() { Reset(); }
+    CComRef(const CComRef&) = delete;
+    CComRef& operator=(const CComRef&) = delete;
+    CComRef(CComRef&& other) noexcept : m_p(other.Detach()) {}
+    CComRef& operator=(CComRef&& other) noexcept
+    {
+        if (this != &other)
+            Attach(other.Detach());
+        return *this;
+    }
+
+    T* Get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    // Releases what is held, then gives the slot to a function that fills it with a reference.
+    T** Put()
+    {
+        Reset();
+        return &m_p;
+    }
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+    void Attach(T* p)
+    {
+        Reset();
+        m_p = p;
+    }
+    T* Detach() { return std::exchange(m_p, nullptr); }
+    void Reset()
+    {
+        if (m_p)
+            std::exchange(m_p, nullptr)->Release();
+    }
+
+private:
+    T* m_p;
+};
+
+}  // namespace glim
