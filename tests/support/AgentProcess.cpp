@@ -185,6 +185,8 @@ bool IsProcessOf(DWORD dwPid, const std::wstring& program)
     return bMatch;
 }
 
+}  // namespace
+
 std::vector<DWORD> ProcessesOf(const std::wstring& program)
 {
     std::vector<DWORD> pids;
@@ -200,7 +202,6 @@ std::vector<DWORD> ProcessesOf(const std::wstring& program)
     CloseHandle(hSnapshot);
     return pids;
 }
-}  // namespace
 
 void EndProcessesOf(const std::wstring& program)
 {
