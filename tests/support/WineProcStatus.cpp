@@ -27,6 +27,13 @@ bool ReadProcFile(const std::wstring& path, std::string* pText)
     return true;
 }
 
+std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& ch : text)
+        ch = static_cast<wchar_t>(towlower(ch));
+    return text;
+}
+
 // NUL-separated UTF-8 words as one wide string, words separated by blanks, lower case.
 std::wstring Words(std::string text)
 {
@@ -38,16 +45,18 @@ std::wstring Words(std::string text)
     const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                       static_cast<int>(wide.size()));
     wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    for (wchar_t& ch : wide)
-        ch = static_cast<wchar_t>(towlower(ch));
-    return wide;
+    return Lower(wide);
 }
 
-std::wstring Lower(std::wstring text)
+// A program's file name in lower case without its folder and without ".exe": Wine shows a
+// process's first command-line word as it was given (with or without folder or suffix).
+std::wstring BareName(const std::wstring& path)
 {
-    for (wchar_t& ch : text)
-        ch = static_cast<wchar_t>(towlower(ch));
-    return text;
+    const size_t slash = path.find_last_of(L"\\/");
+    std::wstring name = Lower(path.substr(slash == std::wstring::npos ? 0 : slash + 1));
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, L".exe") == 0)
+        name.resize(name.size() - 4);
+    return name;
 }
 
 // This prefix's WINEPREFIX as the Wine processes have it in their environment; empty when
@@ -77,10 +86,10 @@ bool LinuxProcReadable()
     return ReadProcFile(std::wstring(kProcRoot) + L"self\\status", &text) && text.find("Threads:") != std::string::npos;
 }
 
-std::vector<DWORD> LinuxPidsOf(const std::wstring& program, const std::vector<std::wstring>& excluding)
+std::vector<DWORD> LinuxPidsOf(const std::wstring& program)
 {
     std::vector<DWORD> pids;
-    const std::wstring wanted = Lower(program);
+    const std::wstring wanted = BareName(program);
     const std::wstring prefixEntry = OwnPrefixEntry();
     WIN32_FIND_DATAW data = {};
     HANDLE hFind = FindFirstFileW((std::wstring(kProcRoot) + L"*").c_str(), &data);
@@ -91,17 +100,12 @@ std::vector<DWORD> LinuxPidsOf(const std::wstring& program, const std::vector<st
             continue;
         const std::wstring dir = std::wstring(kProcRoot) + data.cFileName + L"\\";
         std::string text;
-        if (!ReadProcFile(dir + L"cmdline", &text))
+        // The first word only: the text up to its first NUL.
+        if (!ReadProcFile(dir + L"cmdline", &text) || BareName(Words(text.c_str())) != wanted)
             continue;
-        const std::wstring cmdline = Words(text);
-        bool bMatch = cmdline.find(wanted) != std::wstring::npos;
-        for (const std::wstring& word : excluding)
-            bMatch = bMatch && cmdline.find(Lower(word)) == std::wstring::npos;
-        if (bMatch && !prefixEntry.empty()) {
-            // Other build trees run the same programs in prefixes of their own.
-            bMatch = ReadProcFile(dir + L"environ", &text) && (L" " + Words(text) + L" ").find(prefixEntry) != std::wstring::npos;
-        }
-        if (bMatch)
+        // Other build trees run the same programs in prefixes of their own.
+        if (prefixEntry.empty()
+            || (ReadProcFile(dir + L"environ", &text) && (L" " + Words(text) + L" ").find(prefixEntry) != std::wstring::npos))
             pids.push_back(wcstoul(data.cFileName, nullptr, 10));
     } while (FindNextFileW(hFind, &data));
     FindClose(hFind);

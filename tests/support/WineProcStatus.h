@@ -20,9 +20,11 @@ struct SUsage {
 // True when the Linux /proc of the Wine processes is readable from here (Z:\proc).
 bool LinuxProcReadable();
 
-// The Linux pids of this Wine prefix's processes whose command line holds the Windows
-// program path (compared without case) and none of the words in `excluding`.
-std::vector<DWORD> LinuxPidsOf(const std::wstring& program, const std::vector<std::wstring>& excluding = {});
+// The Linux pids of this Wine prefix's processes started as the given program: the first
+// word of their command line names it, with or without folder and ".exe" (Wine shows the
+// command line a process was given, so a relay started by its command word alone is not
+// among them).
+std::vector<DWORD> LinuxPidsOf(const std::wstring& program);
 
 // The usage of one process: the handle count through its Windows pid (0 to skip) and
 // threads and memory through its Linux pid (0 to skip). False when a figure that was asked
