@@ -8,6 +8,7 @@
 #include "KBBackLight.h"
 #include "KBRules.h"
 #include "ScopedHandle.h"
+#include "SettingsFile.h"
 #include "Service.h"
 #include "UsermodeProcess.h"
 
@@ -69,13 +70,15 @@ void HandleHotkeyPress()
     const DWORD dwStatus = pBackLight->GetKBStatus();
     GLIM_LOG('D', kLabel, L"status is %d", static_cast<int>(dwStatus));
     const DWORD dwNewStatus = NextLockedKBStatus(dwStatus);
-    if (dwNewStatus == kStatusOff) {
-        pBackLight->SetKBBackLightBrightness(0);
-    } else {
-        const INT32 nBrightness = static_cast<INT32>(pBackLight->GetKBBrightness());
-        GLIM_LOG('D', kLabel, L"iBrightness is %d", nBrightness);
-        pBackLight->SetKBBackLightBrightness(nBrightness);
+    INT32 nLevel = 0;
+    if (dwNewStatus != kStatusOff) {
+        nLevel = static_cast<INT32>(pBackLight->GetKBBrightness());
+        GLIM_LOG('D', kLabel, L"iBrightness is %d", nLevel);
     }
+    // Recorded like the agent's own accepted sets, so that the next start or resume puts
+    // back this level and not an older one.
+    if (pBackLight->SetKBBackLightBrightness(nLevel))
+        CSettingsFile::GetInstance()->WriteInt(kKeyCurrentKBBrightness, nLevel);
     // Written whether or not the device took the level.
     pBackLight->SetKBStatus(dwNewStatus);
     StartAgent(kCmdOsd);

@@ -88,15 +88,23 @@ private:
     SRWLOCK* m_p;
 };
 
+// Releases the mutex only when the wait obtained it.
 class CMutexHold {
 public:
-    explicit CMutexHold(CLogFile::CMutexLock* p) : m_p(p) { m_p->Lock(); }
-    ~CMutexHold() { m_p->Unlock(); }
+    explicit CMutexHold(CLogFile::CMutexLock* p) : m_p(p), m_bOwned(p->Lock() == ERROR_SUCCESS) {}
+    CMutexHold(CLogFile::CMutexLock* p, DWORD dwTimeoutMs) : m_p(p), m_bOwned(p->Lock(dwTimeoutMs) == ERROR_SUCCESS) {}
+    ~CMutexHold()
+    {
+        if (m_bOwned)
+            m_p->Unlock();
+    }
     CMutexHold(const CMutexHold&) = delete;
     CMutexHold& operator=(const CMutexHold&) = delete;
+    bool Owned() const { return m_bOwned; }
 
 private:
     CLogFile::CMutexLock* m_p;
+    bool m_bOwned;
 };
 
 bool WriteAll(HANDLE hFile, const void* pData, DWORD cb)
@@ -217,16 +225,21 @@ bool CLogFile::CMutexLock::Create(const wchar_t* pszName)
     if (!hMutex)
         return false;
     m_hMutex = hMutex;
-    m_dwTimeout = INFINITE;
+    m_dwTimeout = kLockWaitMs;
     m_bValid = TRUE;
     return true;
 }
 
 DWORD CLogFile::CMutexLock::Lock()
 {
+    return Lock(m_dwTimeout);
+}
+
+DWORD CLogFile::CMutexLock::Lock(DWORD dwTimeoutMs)
+{
     if (!m_bValid)
         return ERROR_NOT_READY;
-    switch (WaitForSingleObject(m_hMutex, m_dwTimeout)) {
+    switch (WaitForSingleObject(m_hMutex, dwTimeoutMs)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // the previous owner ended while writing: the mutex is ours now
         return ERROR_SUCCESS;
@@ -256,7 +269,7 @@ void CLogFile::CMutexLock::Close()
 // ---------------------------------------------------------------------------------------
 
 CLogFile::CLogFile()
-    : m_dwEnabled(0), m_szLogPath{}, m_dwAppend(0), m_dwLogLevel(0), m_hFile(nullptr), m_adwLevel{}
+    : m_dwEnabled(0), m_szLogPath{}, m_dwAppend(0), m_dwLogLevel(0), m_hFile(nullptr), m_adwLevel{}, m_lDropped(0)
 {
     InitializeSRWLock(&m_srwHandles);
     m_adwLevel['V'] = 0;
@@ -385,8 +398,30 @@ bool CLogFile::WriteLine(char chLevel, const wchar_t* pszFunction, int nLine, co
     CSharedHold handlesHold(&m_srwHandles);
     if (!m_hFile || m_hFile == INVALID_HANDLE_VALUE)
         return false;
-    CMutexHold mutexHold(&m_lock);
+    CMutexHold mutexHold(&m_lock, InterlockedCompareExchange(&m_lDropped, 0, 0) ? 0 : kLockWaitMs);
+    if (!mutexHold.Owned()) {
+        InterlockedIncrement(&m_lDropped);
+        return false;
+    }
+    WriteDroppedNote();
+    return WriteAt(chLevel, pszFunction, nLine, pszMessage, nChars);
+}
 
+// With the mutex and the file handle held: says how many lines were dropped, if any. A note
+// that cannot be written keeps its count for the next line.
+void CLogFile::WriteDroppedNote()
+{
+    const LONG lDropped = InterlockedExchange(&m_lDropped, 0);
+    if (lDropped == 0)
+        return;
+    wchar_t szNote[96] = {};
+    const int n = _snwprintf(szNote, 95, L"%ld log lines dropped: the log mutex stayed taken", lDropped);
+    if (!WriteAt('W', L"logfilesync::CLogFile::WriteLine", __LINE__, szNote, static_cast<size_t>(n)))
+        InterlockedExchangeAdd(&m_lDropped, lDropped);
+}
+
+bool CLogFile::WriteAt(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszMessage, size_t nChars)
+{
     // Every line goes to the current end, whatever other processes wrote meanwhile.
     LARGE_INTEGER liSize = {};
     if (!GetFileSizeEx(m_hFile, &liSize) || !SetFilePointerEx(m_hFile, liSize, nullptr, FILE_BEGIN))

@@ -12,6 +12,10 @@ constexpr int kPathChars = 260;             // paths, mutex names and the line p
 constexpr int kPrefixChars = 260;           // the line prefix buffer, terminator included
 constexpr size_t kFirstMessageChars = 1024; // the message buffer starts here and doubles
 constexpr size_t kMaxMessageChars = size_t(1) << 29;
+// How long a line waits for the cross-process mutex. Any local process may take it, and
+// the listener threads log before they hand a press on: a holder that never lets go may
+// cost a line, never the hotkey.
+constexpr DWORD kLockWaitMs = 1000;
 
 // Registry configuration, read in the 64-bit view of HKEY_LOCAL_MACHINE.
 constexpr const wchar_t* kValueEnabled = L"enabled";
@@ -53,7 +57,10 @@ public:
         // Creates the named mutex (or opens an existing one) with access for everyone.
         // Fails when a mutex is already held or none can be had.
         bool Create(const wchar_t* pszName);
-        DWORD Lock();    // 0 when owned (also after an abandoned wait), 21 without a mutex
+        // 0 when owned (also after an abandoned wait), 170 after kLockWaitMs (or
+        // dwTimeoutMs) without it, 21 without a mutex.
+        DWORD Lock();
+        DWORD Lock(DWORD dwTimeoutMs);
         DWORD Unlock();  // 0 when released, 21 without a mutex
         void Close();
         bool IsValid() const { return m_bValid != FALSE; }
@@ -75,7 +82,9 @@ public:
     // Creates the mutex and opens or creates the file (emptied, with a byte-order mark,
     // when append is 0).
     bool Open();
-    // Writes one line. True when the whole line was written.
+    // Writes one line. True when the whole line was written. A line that cannot have the
+    // mutex in time is dropped and counted; the next written line is preceded by a 'W' line
+    // that tells how many were lost.
     bool Log(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszFormat, ...);
     bool LogV(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszFormat, va_list args);
     // Closes the file and the mutex. A line being written by another thread finishes first.
@@ -94,11 +103,17 @@ public:
 private:
     bool OpenLocked();
     bool WriteLine(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszMessage, size_t nChars);
+    bool WriteAt(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszMessage, size_t nChars);
+    void WriteDroppedNote();
     void CloseFile();
 
     HANDLE m_hFile;
     DWORD m_adwLevel[128];
     CMutexLock m_lock;
+    // Lines dropped since the last written one because the mutex stayed taken. While any
+    // are pending a line only tries the mutex, so a stuck holder costs one wait, not one
+    // per line.
+    volatile LONG m_lDropped;
     // Guards m_hFile and the mutex handle within the process: a line holds it shared while
     // it writes, Open and Close hold it exclusively, so a Close never pulls a handle from
     // under a write (a closed handle value may be reused by an unrelated object).

@@ -175,6 +175,8 @@ bool IsProcessOf(DWORD dwPid, const std::wstring& program)
         && lstrcmpiW(szImage, program.c_str()) == 0;
 }
 
+}  // namespace
+
 std::vector<DWORD> ProcessesOf(const std::wstring& program)
 {
     std::vector<DWORD> pids;
@@ -190,7 +192,6 @@ std::vector<DWORD> ProcessesOf(const std::wstring& program)
     }
     return pids;
 }
-}  // namespace
 
 void EndProcessesOf(const std::wstring& program)
 {

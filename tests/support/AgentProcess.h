@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ScopedHandle.h"
 
@@ -71,6 +72,9 @@ private:
 // Ends every agent main instance left by an earlier test (by its window) and waits until
 // the single-instance mutex is gone.
 void EndStrayAgents();
+
+// The ids of the processes whose image is the given program (this process excluded).
+std::vector<DWORD> ProcessesOf(const std::wstring& program);
 
 // Ends every process whose image is the given program (for example the relays a service
 // started from the installed agent) and waits until they are gone.
