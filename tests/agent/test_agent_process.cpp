@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "AgentE2eTest.h"
 #include "AgentProcess.h"
 #include "SettingsApp.h"
 #include "GlimNames.h"
@@ -22,22 +23,9 @@ namespace {
 constexpr DWORD kRelayExitMs = 10000;
 
 // Runs a relay to its end; its exit code, or a failure when it did not end in time.
-::testing::AssertionResult RunRelay(const std::wstring& commandLine, DWORD* pdwElapsedMs = nullptr)
+::testing::AssertionResult RunRelay(const std::wstring& commandLine)
 {
-    CAgentProcess relay;
-    const ULONGLONG ullStart = GetTickCount64();
-    const DWORD dwErr = relay.Start(commandLine);
-    if (dwErr != 0)
-        return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
-    DWORD dwCode = 0xdeadbeef;
-    if (!relay.WaitExit(kRelayExitMs, &dwCode))
-        return ::testing::AssertionFailure() << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
-                                             << "\" did not end within " << kRelayExitMs << " ms";
-    if (pdwElapsedMs)
-        *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
-    if (dwCode != 0)
-        return ::testing::AssertionFailure() << "exit code " << dwCode;
-    return ::testing::AssertionSuccess();
+    return RunAgent(commandLine, kRelayExitMs);
 }
 
 class AgentProcessTest : public ::testing::Test {
@@ -68,23 +56,20 @@ protected:
 TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
 {
     // Our own handles on the events: a signal from a relay would stay on them.
-    HANDLE hOsd = CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd);
-    HANDLE hStatus = CreateEventW(nullptr, FALSE, FALSE, kEventHostStatusChange);
-    ASSERT_NE(nullptr, hOsd);
-    ASSERT_NE(nullptr, hStatus);
+    const CScopedHandle hOsd(CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd));
+    const CScopedHandle hStatus(CreateEventW(nullptr, FALSE, FALSE, kEventHostStatusChange));
+    ASSERT_TRUE(hOsd && hStatus);
     CSettingsApp settingsApp;
     ASSERT_EQ(0u, settingsApp.StartWindow());
 
     EXPECT_TRUE(RunRelay(L"cmd_service-2-osd"));
     EXPECT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
 
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hOsd, 0));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hOsd.Get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus.Get(), 0));
     EXPECT_TRUE(settingsApp.ReadRecord().empty()) << "a relay without a main instance notified the settings app";
     EXPECT_EQ(nullptr, FindAgentWindow()) << "a relay became a main instance";
     EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
-    CloseHandle(hOsd);
-    CloseHandle(hStatus);
 }
 
 TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
@@ -121,15 +106,8 @@ TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
     // Other text around the command word: still a substring match.
     ASSERT_TRUE(RunRelay(L"x cmd_service-2-osd y"));
     ASSERT_TRUE(OsdShows(main, 1));
-    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
-    RECT rc = {};
-    ASSERT_TRUE(GetWindowRect(hOsd, &rc));
-    const RECT expected = screenprobe::ExpectedOsdRect();
-    EXPECT_EQ(expected.left, rc.left);
-    EXPECT_EQ(expected.top, rc.top);
-    EXPECT_EQ(288, rc.right - rc.left);
-    EXPECT_EQ(96, rc.bottom - rc.top);
-    EXPECT_NE(0, GetWindowLongPtrW(hOsd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(screenprobe::OsdAtItsPlace(main.Process().Pid()));
+    EXPECT_NE(0, GetWindowLongPtrW(screenprobe::FindOsd(main.Process().Pid()), GWL_EXSTYLE) & WS_EX_TOPMOST);
 
     EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "the OSD relay must not change the status";
     EXPECT_TRUE(main.Process().IsRunning());
