@@ -38,10 +38,11 @@ protected:
     }
     void TearDown() override { EndStrayAgents(); }
 
-    // Starts the main instance; the test fails when it does not come up.
-    void StartMain(CMainAgent& main)
+    // Starts the test's main instance; the test fails when it does not come up.
+    CMainAgent& StartMain()
     {
-        ASSERT_TRUE(main.Start()) << "the main instance did not create its window and listeners";
+        EXPECT_TRUE(m_main.Start()) << "the main instance did not create its window and listeners";
+        return m_main;
     }
 
     // Waits until the OSD of the main instance shows exactly the given cell.
@@ -49,6 +50,8 @@ protected:
     {
         return screenprobe::OsdShows(main.Process().Pid(), nCell, dwTimeoutMs);
     }
+
+    CMainAgent m_main;
 };
 
 }  // namespace
@@ -75,8 +78,7 @@ TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
 TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     HWND hWnd = main.Window();
     EXPECT_FALSE(IsWindowVisible(hWnd));
     wchar_t szClass[64] = {};
@@ -100,8 +102,7 @@ TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
 TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
 
     // Other text around the command word: still a substring match.
     ASSERT_TRUE(RunRelay(L"x cmd_service-2-osd y"));
@@ -115,8 +116,7 @@ TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
 
 TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     HWND hWnd = main.Window();
     const DWORD dwPid = main.Process().Pid();
 
@@ -133,8 +133,7 @@ TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
 
 TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     for (DWORD dwNext : {1u, 2u, 0u}) {
         ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
         EXPECT_TRUE(WaitUntil([&] { return ReadSetting(kKeyKBStatus, 99) == dwNext; }, 5000))
@@ -145,8 +144,7 @@ TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
 
 TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
@@ -179,8 +177,7 @@ TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
 TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
     // No kind stored: the notice carries -1 and does nothing.
@@ -198,8 +195,7 @@ TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
 TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
 {
     {
-        CMainAgent main;
-        StartMain(main);
+        CMainAgent& main = StartMain();
         const DWORD dwPid = main.Process().Pid();
         ASSERT_TRUE(main.Exit()) << "IDM_EXIT did not end the main instance";
         DWORD dwCode = 0xdeadbeef;
@@ -213,7 +209,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
     }
     // A new agent can become the main instance and works.
     CMainAgent second;
-    StartMain(second);
+    ASSERT_TRUE(second.Start()) << "the main instance did not create its window and listeners";
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
     EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
 }
@@ -222,8 +218,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
 // and no OSD shows, until the period ends. Repeated verdicts change nothing.
 TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
     HWND hWnd = main.Window();
 
@@ -247,8 +242,7 @@ TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
 
 TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     HWND hDialog = nullptr;
     ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
     ASSERT_TRUE(WaitUntil([&] {
@@ -270,8 +264,7 @@ TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
 TEST_F(AgentProcessTest, UnknownStatusShowsNothingUntilAValidOne)
 {
     ResetSettings({{kKeyKBStatus, L"3"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));

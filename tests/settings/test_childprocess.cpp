@@ -70,8 +70,8 @@ TEST(ChildProcess, EndsWithItsOwnerAndReportsExitCodes)
         // The hung stand-in never ends by itself: still running when the owner goes.
         ASSERT_EQ(0u, child.Start(CSettingsApp::ExePath(), settingsapp::kModeHung));
         EXPECT_TRUE(child.IsRunning());
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.Handle(), GetCurrentProcess(), hProcess.Put(), SYNCHRONIZE, FALSE,
-                                    0));
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.Handle(), GetCurrentProcess(), hProcess.Put(), SYNCHRONIZE,
+                                    FALSE, 0));
     }
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hProcess.Get(), 0)) << "the child outlived its owner";
 
@@ -79,4 +79,5 @@ TEST(ChildProcess, EndsWithItsOwnerAndReportsExitCodes)
     SetLastError(0xdeadbeef);
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.Start(strCmd + L".missing.exe", L""));
     EXPECT_FALSE(missing.WaitExit(0));
+    EXPECT_FALSE(missing.IsRunning()) << "nothing was started";
 }
