@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "AgentE2eTest.h"
 #include "AgentProcess.h"
 #include "SettingsApp.h"
 #include "GlimNames.h"
@@ -22,22 +23,9 @@ namespace {
 constexpr DWORD kRelayExitMs = 10000;
 
 // Runs a relay to its end; its exit code, or a failure when it did not end in time.
-::testing::AssertionResult RunRelay(const std::wstring& commandLine, DWORD* pdwElapsedMs = nullptr)
+::testing::AssertionResult RunRelay(const std::wstring& commandLine)
 {
-    CAgentProcess relay;
-    const ULONGLONG ullStart = GetTickCount64();
-    const DWORD dwErr = relay.Start(commandLine);
-    if (dwErr != 0)
-        return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
-    DWORD dwCode = 0xdeadbeef;
-    if (!relay.WaitExit(kRelayExitMs, &dwCode))
-        return ::testing::AssertionFailure() << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
-                                             << "\" did not end within " << kRelayExitMs << " ms";
-    if (pdwElapsedMs)
-        *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
-    if (dwCode != 0)
-        return ::testing::AssertionFailure() << "exit code " << dwCode;
-    return ::testing::AssertionSuccess();
+    return RunAgent(commandLine, kRelayExitMs);
 }
 
 class AgentProcessTest : public ::testing::Test {
@@ -50,10 +38,11 @@ protected:
     }
     void TearDown() override { EndStrayAgents(); }
 
-    // Starts the main instance; the test fails when it does not come up.
-    void StartMain(CMainAgent& main)
+    // Starts the test's main instance; the test fails when it does not come up.
+    CMainAgent& StartMain()
     {
-        ASSERT_TRUE(main.Start()) << "the main instance did not create its window and listeners";
+        EXPECT_TRUE(m_main.Start()) << "the main instance did not create its window and listeners";
+        return m_main;
     }
 
     // Waits until the OSD of the main instance shows exactly the given cell.
@@ -61,6 +50,8 @@ protected:
     {
         return screenprobe::OsdShows(main.Process().Pid(), nCell, dwTimeoutMs);
     }
+
+    CMainAgent m_main;
 };
 
 }  // namespace
@@ -68,30 +59,26 @@ protected:
 TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
 {
     // Our own handles on the events: a signal from a relay would stay on them.
-    HANDLE hOsd = CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd);
-    HANDLE hStatus = CreateEventW(nullptr, FALSE, FALSE, kEventHostStatusChange);
-    ASSERT_NE(nullptr, hOsd);
-    ASSERT_NE(nullptr, hStatus);
+    const CScopedHandle hOsd(CreateEventW(nullptr, FALSE, FALSE, kEventHostOsd));
+    const CScopedHandle hStatus(CreateEventW(nullptr, FALSE, FALSE, kEventHostStatusChange));
+    ASSERT_TRUE(hOsd && hStatus);
     CSettingsApp settingsApp;
     ASSERT_EQ(0u, settingsApp.StartWindow());
 
     EXPECT_TRUE(RunRelay(L"cmd_service-2-osd"));
     EXPECT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
 
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hOsd, 0));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hOsd.Get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus.Get(), 0));
     EXPECT_TRUE(settingsApp.ReadRecord().empty()) << "a relay without a main instance notified the settings app";
     EXPECT_EQ(nullptr, FindAgentWindow()) << "a relay became a main instance";
     EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
-    CloseHandle(hOsd);
-    CloseHandle(hStatus);
 }
 
 TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     HWND hWnd = main.Window();
     EXPECT_FALSE(IsWindowVisible(hWnd));
     wchar_t szClass[64] = {};
@@ -115,21 +102,13 @@ TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
 TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
 
     // Other text around the command word: still a substring match.
     ASSERT_TRUE(RunRelay(L"x cmd_service-2-osd y"));
     ASSERT_TRUE(OsdShows(main, 1));
-    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
-    RECT rc = {};
-    ASSERT_TRUE(GetWindowRect(hOsd, &rc));
-    const RECT expected = screenprobe::ExpectedOsdRect();
-    EXPECT_EQ(expected.left, rc.left);
-    EXPECT_EQ(expected.top, rc.top);
-    EXPECT_EQ(288, rc.right - rc.left);
-    EXPECT_EQ(96, rc.bottom - rc.top);
-    EXPECT_NE(0, GetWindowLongPtrW(hOsd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(screenprobe::OsdAtItsPlace(main.Process().Pid()));
+    EXPECT_NE(0, GetWindowLongPtrW(screenprobe::FindOsd(main.Process().Pid()), GWL_EXSTYLE) & WS_EX_TOPMOST);
 
     EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "the OSD relay must not change the status";
     EXPECT_TRUE(main.Process().IsRunning());
@@ -137,8 +116,7 @@ TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
 
 TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     HWND hWnd = main.Window();
     const DWORD dwPid = main.Process().Pid();
 
@@ -155,8 +133,7 @@ TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
 
 TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     for (DWORD dwNext : {1u, 2u, 0u}) {
         ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
         EXPECT_TRUE(WaitUntil([&] { return ReadSetting(kKeyKBStatus, 99) == dwNext; }, 5000))
@@ -167,8 +144,7 @@ TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
 
 TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
@@ -201,8 +177,7 @@ TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
 TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
     // No kind stored: the notice carries -1 and does nothing.
@@ -220,8 +195,7 @@ TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
 TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
 {
     {
-        CMainAgent main;
-        StartMain(main);
+        CMainAgent& main = StartMain();
         const DWORD dwPid = main.Process().Pid();
         ASSERT_TRUE(main.Exit()) << "IDM_EXIT did not end the main instance";
         DWORD dwCode = 0xdeadbeef;
@@ -235,7 +209,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
     }
     // A new agent can become the main instance and works.
     CMainAgent second;
-    StartMain(second);
+    ASSERT_TRUE(second.Start()) << "the main instance did not create its window and listeners";
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
     EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
 }
@@ -244,8 +218,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
 // and no OSD shows, until the period ends. Repeated verdicts change nothing.
 TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
     HWND hWnd = main.Window();
 
@@ -269,8 +242,7 @@ TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
 
 TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
 {
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     HWND hDialog = nullptr;
     ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
     ASSERT_TRUE(WaitUntil([&] {
@@ -292,8 +264,7 @@ TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
 TEST_F(AgentProcessTest, UnknownStatusShowsNothingUntilAValidOne)
 {
     ResetSettings({{kKeyKBStatus, L"3"}});
-    CMainAgent main;
-    StartMain(main);
+    CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));

@@ -177,4 +177,25 @@ bool ParseLine(const std::wstring& text, ParsedLine* pOut)
     return pOut->message.find_first_of(L"\r\n") == std::wstring::npos;
 }
 
+std::vector<std::wstring> ReadMessages(const std::wstring& path)
+{
+    std::vector<std::wstring> messages;
+    for (const std::wstring& text : ReadLines(path)) {
+        ParsedLine line;
+        messages.push_back(ParseLine(text, &line) ? line.message : L"<unparsed> " + text);
+    }
+    return messages;
+}
+
+size_t CountLines(const std::wstring& path, const std::wstring& message, const std::wstring& function)
+{
+    size_t n = 0;
+    for (const std::wstring& text : ReadLines(path)) {
+        ParsedLine line;
+        if (ParseLine(text, &line) && line.message == message && (function.empty() || line.function == function))
+            ++n;
+    }
+    return n;
+}
+
 }  // namespace logtest

@@ -64,5 +64,10 @@ struct ParsedLine {
 };
 // Parses one line of the log format; false when it does not match.
 bool ParseLine(const std::wstring& text, ParsedLine* pOut);
+// The messages of the file's lines, oldest first; a line that does not parse gives
+// "<unparsed> " and its text.
+std::vector<std::wstring> ReadMessages(const std::wstring& path);
+// The file's lines with this message (and, unless empty, this function label).
+size_t CountLines(const std::wstring& path, const std::wstring& message, const std::wstring& function = L"");
 
 }  // namespace logtest

@@ -134,11 +134,7 @@ TEST_F(LogFileTest, AppendOneKeepsContentAndAddsNoSecondMark)
     ASSERT_GT(after.size(), before.size());
     EXPECT_EQ(before, after.substr(0, before.size()));
     EXPECT_EQ(std::string::npos, after.find(kBom, 2));
-    std::vector<std::wstring> lines = ReadLines(m_path);
-    ASSERT_EQ(2u, lines.size());
-    ParsedLine parsed;
-    ASSERT_TRUE(ParseLine(lines[1], &parsed));
-    EXPECT_EQ(L"second run", parsed.message);
+    EXPECT_EQ((std::vector<std::wstring>{L"first run", L"second run"}), ReadMessages(m_path));
 }
 
 TEST_F(LogFileTest, CreatesMissingFoldersTwoLevelsDeep)
@@ -202,11 +198,7 @@ TEST_F(LogFileTest, LongMessageIsWrittenWhole)
     for (int i = 0; i < 5000; ++i)
         body += static_cast<wchar_t>(L'A' + i % 26);
     EXPECT_TRUE(logFile.Log('D', L"M::N", 1, L"<%s>", body.c_str()));
-    std::vector<std::wstring> lines = ReadLines(m_path);
-    ASSERT_EQ(1u, lines.size());
-    ParsedLine parsed;
-    ASSERT_TRUE(ParseLine(lines[0], &parsed));
-    EXPECT_EQ(L"<" + body + L">", parsed.message);
+    EXPECT_EQ(std::vector<std::wstring>{L"<" + body + L">"}, ReadMessages(m_path));
 }
 
 TEST_F(LogFileTest, OverlongFunctionNameDropsThatLineOnly)
@@ -217,13 +209,7 @@ TEST_F(LogFileTest, OverlongFunctionNameDropsThatLineOnly)
     EXPECT_TRUE(logFile.Log('D', L"A::B", 1, L"before"));
     EXPECT_FALSE(logFile.Log('D', std::wstring(240, L'f').c_str(), 2, L"dropped"));
     EXPECT_TRUE(logFile.Log('D', L"A::B", 3, L"after"));
-    std::vector<std::wstring> lines = ReadLines(m_path);
-    ASSERT_EQ(2u, lines.size());
-    ParsedLine parsed;
-    ASSERT_TRUE(ParseLine(lines[0], &parsed));
-    EXPECT_EQ(L"before", parsed.message);
-    ASSERT_TRUE(ParseLine(lines[1], &parsed));
-    EXPECT_EQ(L"after", parsed.message);
+    EXPECT_EQ((std::vector<std::wstring>{L"before", L"after"}), ReadMessages(m_path));
 }
 
 TEST_F(LogFileTest, EmptyMessageWritesNothing)
@@ -256,22 +242,19 @@ TEST_F(LogFileTest, MutexAbandonedByAnotherThreadStillCountsAsOwned)
     ASSERT_TRUE(logFile.LoadConfig());
     wchar_t szName[kPathChars];
     ASSERT_TRUE(BuildMutexName(m_path.c_str(), szName));
-    HANDLE hThread = CreateThread(
+    const glim::CScopedHandle hThread(CreateThread(
         nullptr, 0,
         [](void* pName) -> DWORD {
-            HANDLE hMutex = OpenMutexW(SYNCHRONIZE, FALSE, static_cast<const wchar_t*>(pName));
+            const glim::CScopedHandle hMutex(OpenMutexW(SYNCHRONIZE, FALSE, static_cast<const wchar_t*>(pName)));
             if (!hMutex)
                 return 1;
-            DWORD dw = WaitForSingleObject(hMutex, 5000);
-            CloseHandle(hMutex);
-            return dw == WAIT_OBJECT_0 ? 0 : 2;  // ends still owning it
+            return WaitForSingleObject(hMutex.Get(), 5000) == WAIT_OBJECT_0 ? 0 : 2;  // ends still owning it
         },
-        szName, 0, nullptr);
-    ASSERT_NE(nullptr, hThread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 10000));
+        szName, 0, nullptr));
+    ASSERT_TRUE(hThread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), 10000));
     DWORD dwExit = 99;
-    GetExitCodeThread(hThread, &dwExit);
-    CloseHandle(hThread);
+    GetExitCodeThread(hThread.Get(), &dwExit);
     ASSERT_EQ(0u, dwExit);
     EXPECT_TRUE(logFile.Log('W', L"A::B", 1, L"after abandon"));
     EXPECT_EQ(1u, ReadLines(m_path).size());

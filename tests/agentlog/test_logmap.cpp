@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "LogFileMap.h"
 #include "LogTestUtil.h"
 
@@ -28,14 +29,6 @@ protected:
 bool FileIsClosedByAll(const std::wstring& path)
 {
     return glim::CScopedFile(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)).IsValid();
-}
-
-std::wstring ProgramDir()
-{
-    wchar_t szPath[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    std::wstring path(szPath);
-    return path.substr(0, path.find_last_of(L'\\'));
 }
 
 }  // namespace
@@ -176,7 +169,7 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
 {
     // append 1: with 0, a writer that starts late would empty the file under the other.
     ASSERT_TRUE(m_config.Write(m_path, 1, 0));
-    const std::wstring program = ProgramDir() + L"\\logwriter.exe";
+    const std::wstring program = CChildProcess::ModuleDir() + L"logwriter.exe";
     if (!FileExists(program))
         GTEST_SKIP() << "logwriter.exe is not beside the test program";
     constexpr int kLines = 1500;
@@ -187,25 +180,15 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
     glim::CScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, kGo));
     ASSERT_NE(nullptr, ready.Get());
     ASSERT_NE(nullptr, go.Get());
-    glim::CScopedHandle processes[2];
-    for (int i = 0; i < 2; ++i) {
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        std::wstring cmd = L"\"" + program + L"\" " + std::to_wstring(kLines) + L" " + kReady + L" " + kGo;
-        SetLastError(0xdeadbeef);
-        PROCESS_INFORMATION pi = {};
-        ASSERT_TRUE(CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            << GetLastError();
-        CloseHandle(pi.hThread);
-        processes[i].Reset(pi.hProcess);
-    }
+    CChildProcess processes[2];
+    for (CChildProcess& process : processes)
+        ASSERT_EQ(0u, process.Start(program, std::to_wstring(kLines) + L" " + kReady + L" " + kGo));
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 30000));
     SetEvent(go.Get());
-    for (glim::CScopedHandle& process : processes) {
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 120000));
+    for (CChildProcess& process : processes) {
         DWORD dwExit = 99;
-        GetExitCodeProcess(process.Get(), &dwExit);
+        EXPECT_TRUE(process.WaitExit(120000, &dwExit));
         EXPECT_EQ(0u, dwExit);
     }
 
@@ -244,7 +227,7 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
 // process.
 TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
 {
-    const std::wstring program = ProgramDir() + L"\\logwriter.exe";
+    const std::wstring program = CChildProcess::ModuleDir() + L"logwriter.exe";
     if (!FileExists(program))
         GTEST_SKIP() << "logwriter.exe is not beside the test program";
     CScratchDir dir;

@@ -34,13 +34,6 @@ simkb::SimRecord CDriverTest::LastRecord()
     return history.records.empty() ? simkb::SimRecord{} : history.records.back();
 }
 
-LONG CDriverTest::DriverLevel()
-{
-    LONG lLevel = -12345;
-    EXPECT_TRUE(simkb::Level(&lLevel));
-    return lLevel;
-}
-
 void CNoDriverTest::SetUp()
 {
     ASSERT_TRUE(m_settings.Ready()) << "cannot prepare the settings folder";

@@ -11,6 +11,9 @@
 #include "ScopedHandle.h"
 #include "SettingsFileTools.h"
 #include "SimDriver.h"
+#include "SimDriverChecks.h"
+
+using simkb::DriverLevel;
 
 // The settings file the programs use, read and written directly, not through the code
 // under test: the folder exists and the file does not when a test starts, and the file is
@@ -36,7 +39,6 @@ protected:
 
     // The last backlight request the driver recorded; fails the test when there is none.
     simkb::SimRecord LastRecord();
-    LONG DriverLevel();
 
     simkb::CSimDriverInstall m_driver;
     CSettingsSandbox m_settings;

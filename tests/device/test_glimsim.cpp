@@ -64,58 +64,46 @@ bool Has(const SRun& run, const char* pszText)
     return run.output.find(pszText) != std::string::npos;
 }
 
+// Runs glimsim and checks its exit code and, when given, a text in its output.
+SRun ExpectRun(const wchar_t* pszArgs, DWORD dwExit, const char* pszSays = nullptr)
+{
+    SRun run = RunGlimsim(pszArgs);
+    const std::string args(pszArgs, pszArgs + wcslen(pszArgs));
+    EXPECT_EQ(dwExit, run.dwExit) << "glimsim " << args << ": " << run.output;
+    EXPECT_TRUE(!pszSays || Has(run, pszSays)) << "glimsim " << args << ": " << run.output;
+    return run;
+}
+
 using Glimsim = CDriverTest;
 
 TEST_F(Glimsim, SetLevelFailAndHistory)
 {
-    SRun run = RunGlimsim(L"set 12");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "Backlight level set to 12.")) << run.output;
+    ExpectRun(L"set 12", 0, "Backlight level set to 12.");
     EXPECT_EQ(12, DriverLevel());
-
-    run = RunGlimsim(L"level");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "Backlight level is 12.")) << run.output;
-
-    run = RunGlimsim(L"fail 1 zero");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
-    run = RunGlimsim(L"set 3");
-    EXPECT_EQ(1u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "0 bytes")) << run.output;
+    ExpectRun(L"level", 0, "Backlight level is 12.");
+    ExpectRun(L"fail 1 zero", 0);
+    ExpectRun(L"set 3", 1, "0 bytes");
     EXPECT_EQ(12, DriverLevel());
-
-    run = RunGlimsim(L"history");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "3 backlight request(s)")) << run.output;
+    const SRun run = ExpectRun(L"history", 0, "3 backlight request(s)");
     EXPECT_TRUE(Has(run, "set level 3")) << run.output;
-
-    run = RunGlimsim(L"reset");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
+    ExpectRun(L"reset", 0);
     EXPECT_EQ(0, DriverLevel());
 }
 
 TEST_F(Glimsim, PressReportsWhetherAnyoneListens)
 {
-    SRun run = RunGlimsim(L"press");
-    EXPECT_EQ(1u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "nobody listens")) << run.output;
-
+    ExpectRun(L"press", 1, "nobody listens");
     glim::CScopedHandle event(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
     ASSERT_NE(nullptr, event.Get());
-    run = RunGlimsim(L"press");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "Hotkey pressed:")) << run.output;
+    ExpectRun(L"press", 0, "Hotkey pressed:");
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), 5000));
 }
 
 TEST_F(Glimsim, RefusesBadArguments)
 {
-    for (const char* pszArgs : {"", "set", "set x", "set 99999999999", "fail 2 maybe", "fail -1 zero", "driver", "press now"}) {
-        const std::string narrow(pszArgs);
-        const SRun run = RunGlimsim(std::wstring(narrow.begin(), narrow.end()));
-        EXPECT_EQ(2u, run.dwExit) << "args '" << narrow << "': " << run.output;
-        EXPECT_TRUE(Has(run, "usage:")) << run.output;
-    }
+    for (const wchar_t* pszArgs : {L"", L"set", L"set x", L"set 99999999999", L"fail 2 maybe", L"fail -1 zero", L"driver",
+                                   L"press now"})
+        ExpectRun(pszArgs, 2, "usage:");
 }
 
 // Removes the driver glimsim installed, whatever the test did.
@@ -127,18 +115,13 @@ TEST(GlimsimDriver, InstallOutlivesToolAndRemoveTakesItAway)
 {
     SDriverCleanup cleanup;
     ASSERT_EQ(ERROR_SUCCESS, simkb::RemoveInstalledDriver());
-    SRun run = RunGlimsim(L"level");
-    EXPECT_EQ(1u, run.dwExit) << run.output;
-    EXPECT_TRUE(Has(run, "glimsim driver install")) << run.output;
-
-    run = RunGlimsim(L"driver install");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
-    EXPECT_TRUE(simkb::DeviceOpens()) << run.output;
-    run = RunGlimsim(L"driver status");
+    ExpectRun(L"level", 1, "glimsim driver install");
+    ExpectRun(L"driver install", 0);
+    EXPECT_TRUE(simkb::DeviceOpens());
+    SRun run = RunGlimsim(L"driver status");
     EXPECT_TRUE(Has(run, "installed and running")) << run.output;
 
-    run = RunGlimsim(L"driver remove");
-    EXPECT_EQ(0u, run.dwExit) << run.output;
+    ExpectRun(L"driver remove", 0);
     EXPECT_FALSE(simkb::DeviceOpens());
     run = RunGlimsim(L"driver status");
     EXPECT_TRUE(Has(run, "not installed")) << run.output;

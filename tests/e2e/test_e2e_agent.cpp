@@ -5,14 +5,12 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "AgentProcess.h"
+#include "AgentE2eTest.h"
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
-#include "LogTestUtil.h"
 #include "SettingsApp.h"
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
@@ -21,9 +19,6 @@ using namespace agenttest;
 using namespace glim;
 
 namespace {
-
-std::unique_ptr<simkb::CSimDriverInstall> g_pDriver;
-DWORD g_dwInstallError = 0;
 
 using simkb::LevelsAre;
 using simkb::SetLevels;
@@ -36,42 +31,15 @@ long long Qpc()
     return li.QuadPart;
 }
 
-::testing::AssertionResult RunAgent(const std::wstring& commandLine, DWORD* pdwElapsedMs = nullptr)
-{
-    CAgentProcess relay;
-    const ULONGLONG ullStart = GetTickCount64();
-    if (const DWORD dwErr = relay.Start(commandLine))
-        return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
-    DWORD dwCode = 0xdeadbeef;
-    if (!relay.WaitExit(15000, &dwCode))
-        return ::testing::AssertionFailure() << "the relay did not end within 15 s";
-    if (pdwElapsedMs)
-        *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
-    if (dwCode != 0)
-        return ::testing::AssertionFailure() << "exit code " << dwCode;
-    return ::testing::AssertionSuccess();
-}
-
-class AgentE2eTest : public ::testing::Test {
+class AgentE2eTest : public CAgentE2eTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        g_pDriver = std::make_unique<simkb::CSimDriverInstall>();
-        g_dwInstallError = g_pDriver->Install();
-    }
-    static void TearDownTestSuite() { g_pDriver.reset(); }
-
     void SetUp() override
     {
-        if (g_dwInstallError != 0)
-            GTEST_SKIP() << "the simulated filter driver could not be installed, error " << g_dwInstallError;
-        EndStrayAgents();
+        CAgentE2eTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ResetSettings({{kKeyKBStatus, L"0"}, {kKeyKBBrightness, L"5"}});
-        ASSERT_EQ(0u, simkb::Reset());
-        m_logPath = m_scratch.File(L"Glimagent.log");
-        ASSERT_TRUE(m_logConfig.Write(m_logPath, 0, 0));
     }
-    void TearDown() override { EndStrayAgents(); }
 
     void StartMain()
     {
@@ -80,36 +48,6 @@ protected:
         ASSERT_TRUE(WaitUntil([] { return !SetRequests().empty(); }, 5000));
         ASSERT_EQ(0u, simkb::ClearHistory());
     }
-
-    // Lines of the agent's log with this message (and label).
-    size_t LogCount(const std::wstring& message, const std::wstring& function = L"")
-    {
-        size_t n = 0;
-        for (const std::wstring& text : logtest::ReadLines(m_logPath)) {
-            logtest::ParsedLine line;
-            if (logtest::ParseLine(text, &line) && line.message == message &&
-                (function.empty() || line.function == function))
-                ++n;
-        }
-        return n;
-    }
-    bool WaitForLog(const std::wstring& message, const std::wstring& function, size_t nCount = 1,
-                    DWORD dwTimeoutMs = 5000)
-    {
-        return WaitUntil([&] { return LogCount(message, function) >= nCount; }, dwTimeoutMs);
-    }
-
-    static void Notify(const CNotifyRequest& request)
-    {
-        DWORD dwCode = 0xdeadbeef;
-        ASSERT_EQ(0u, CSettingsApp::RunNotify(request, &dwCode));
-        ASSERT_EQ(0u, dwCode) << "the stand-in could not signal event_uwp";
-    }
-
-    logtest::CScratchDir m_scratch;
-    logtest::CAgentLogConfig m_logConfig;
-    std::wstring m_logPath;
-    CMainAgent m_main;
 };
 
 }  // namespace
@@ -221,7 +159,7 @@ TEST_F(AgentE2eTest, HungSettingsAppStillGetsThePressThrough)
     ASSERT_EQ(0u, app.StartHung(0));
     for (int i = 0; i < 2; ++i) {
         DWORD dwElapsed = 0;
-        ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange", &dwElapsed));
+        ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange", 15000, &dwElapsed));
         EXPECT_LT(dwElapsed, 6000u) << "press " << i;
     }
     // Off -> On (level 5) -> Auto (no level).

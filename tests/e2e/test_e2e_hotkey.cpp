@@ -13,21 +13,21 @@
 
 #include "AgentProcess.h"
 #include "GlimNames.h"
-#include "GlimwardSystemTest.h"
-#include "LogTestUtil.h"
+#include "InstalledSystemTest.h"
 #include "ScreenProbe.h"
 #include "ServiceHarness.h"
 #include "SettingsApp.h"
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
-#include "SimSessionProtocol.h"
 
 using agenttest::WaitUntil;
 using simkb::LevelsAre;
 
 namespace {
 
-constexpr DWORD kWaitMs = 15000;
+using systemtest::kBrightness;
+using systemtest::kWaitMs;
+
 // How long the stand-in takes over each notice in the order checks: long enough that a
 // main instance reacting before the notice was handled shows up clearly.
 constexpr DWORD kNoticeDelayMs = 600;
@@ -63,80 +63,13 @@ void WaitTill(ULONGLONG ullWhen)
     WaitUntil([&] { return GetTickCount64() >= ullWhen; }, static_cast<DWORD>(kWaitMs));
 }
 
-// Ends the relays the service started from the installed agent, on every path.
-class CRelayReaper {
-public:
-    CRelayReaper() = default;
-    virtual ~CRelayReaper() { agenttest::EndProcessesOf(glim::kAgentProgramPath); }
-    CRelayReaper(const CRelayReaper&) = delete;
-    CRelayReaper& operator=(const CRelayReaper&) = delete;
-};
-
-class HotkeyRoad : public CGlimwardSystemTest {
+class HotkeyRoad : public systemtest::CInstalledSystemTest {
 protected:
-    void SetUp() override
-    {
-        agenttest::EndStrayAgents();
-        CGlimwardSystemTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_agentFile.Install(svctest::BuildBinPath(L"Glimagent.exe"), glim::kAgentProgramPath));
-        m_agentLogPath = m_scratch.File(L"Glimagent.log");
-        ASSERT_TRUE(m_agentLogConfig.Write(m_agentLogPath, 0, 0));
-    }
-
-    // Brings the simulated laptop up: settings, session lock state, the service, the
-    // agent's main instance and the stand-in. Returns with an empty driver history once the
-    // start-up levels (the service's restore, the agent's level for the status) are in.
-    void StartSystem(int nStatus, bool bLocked, DWORD dwNoticeDelayMs)
-    {
-        m_settings.Set(glim::kKeyKBStatus, nStatus);
-        m_settings.Set(glim::kKeyKBBrightness, kBrightness);
-        m_settings.Set(glim::kKeyCurrentKBBrightness, 3);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_session.SetFlags(bLocked ? simsession::kFlagsLocked : simsession::kFlagsUnlocked));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs));
-        ASSERT_TRUE(WaitUntil([] { return !simkb::SetRequests().empty(); }, kWaitMs))
-            << "the service did not restore the recorded level";
-        ASSERT_TRUE(m_main.Start(kWaitMs, glim::kAgentProgramPath)) << "the agent's main instance did not come up";
-        const size_t nStartLevels = nStatus == 2 ? 1 : 2;  // Auto waits for the ambient light
-        ASSERT_TRUE(WaitUntil([&] { return simkb::SetRequests().size() >= nStartLevels; }, kWaitMs));
-        ASSERT_EQ(0u, m_app.StartWindow(dwNoticeDelayMs));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
-    }
-
-    static void Press() { ASSERT_EQ(simkb::kStatusSuccess, simkb::Press()); }
-
-    int Status() const { return m_settings.Get(glim::kKeyKBStatus); }
-    bool WaitForStatus(int nStatus) const
-    {
-        return WaitUntil([&] { return Status() == nStatus; }, kWaitMs);
-    }
-    DWORD MainPid() { return m_main.Process().Pid(); }
-
-    size_t AgentLogCount(const std::wstring& message, const std::wstring& function)
-    {
-        size_t n = 0;
-        for (const std::wstring& text : logtest::ReadLines(m_agentLogPath)) {
-            logtest::ParsedLine line;
-            if (logtest::ParseLine(text, &line) && line.message == message && line.function == function)
-                ++n;
-        }
-        return n;
-    }
-
     // The OSD of the main instance comes up with the cell at the stated place.
     void ExpectOsdAtItsPlace(int nCell)
     {
         ASSERT_TRUE(screenprobe::OsdShows(MainPid(), nCell));
-        RECT rc = {};
-        ASSERT_TRUE(GetWindowRect(screenprobe::FindOsd(MainPid()), &rc));
-        const RECT expected = screenprobe::ExpectedOsdRect();
-        EXPECT_EQ(expected.left, rc.left);
-        EXPECT_EQ(expected.top, rc.top);
-        EXPECT_EQ(288, rc.right - rc.left);
-        EXPECT_EQ(96, rc.bottom - rc.top);
+        EXPECT_TRUE(screenprobe::OsdAtItsPlace(MainPid()));
     }
 
     // Milliseconds from the moment given until the OSD hides (or the wait ends).
@@ -145,18 +78,6 @@ protected:
         EXPECT_TRUE(WaitUntil([&] { return !screenprobe::OsdVisible(MainPid()); }, 8000)) << "the OSD did not hide";
         return GetTickCount64() - ullShown;
     }
-
-    static constexpr int kBrightness = 6;
-
-    // Destroyed in reverse order after the base's TearDown has removed the service: the
-    // main instance ends first, then the stand-in, the service's relays and the files.
-    logtest::CScratchDir m_scratch;
-    logtest::CAgentLogConfig m_agentLogConfig;
-    std::wstring m_agentLogPath;
-    svctest::CInstalledFile m_agentFile;
-    CRelayReaper m_relays;
-    CSettingsApp m_app;
-    agenttest::CMainAgent m_main;
 };
 
 }  // namespace
@@ -166,7 +87,7 @@ protected:
 // each notice for 600 ms, during which neither the status nor the level may move.
 TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
 {
-    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, kNoticeDelayMs));
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, true, kNoticeDelayMs));
     struct Step {
         int nStatus;
         std::vector<long> levels;  // every set request since the start
@@ -218,7 +139,7 @@ TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
 // three seconds after the second show.
 TEST_F(HotkeyRoad, SecondPressWithinThreeSecondsKeepsTheOsdUp)
 {
-    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, 0));
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false));
     ASSERT_NO_FATAL_FAILURE(Press());
     ASSERT_TRUE(screenprobe::OsdShows(MainPid(), 1));
     const ULONGLONG ullFirst = GetTickCount64();
@@ -241,7 +162,7 @@ TEST_F(HotkeyRoad, SecondPressWithinThreeSecondsKeepsTheOsdUp)
 // relay notifies with wParam 1, and the main instance only shows the OSD.
 TEST_F(HotkeyRoad, LockedPressesAreToggledByTheServiceAndOnlyShownByTheAgent)
 {
-    ASSERT_NO_FATAL_FAILURE(StartSystem(2, true, 0));
+    ASSERT_NO_FATAL_FAILURE(StartSystem(2, true));
 
     ASSERT_NO_FATAL_FAILURE(Press());
     const ULONGLONG ullFirst = GetTickCount64();
@@ -273,7 +194,7 @@ TEST_F(HotkeyRoad, LockedPressesAreToggledByTheServiceAndOnlyShownByTheAgent)
 // 300 ms give one status change, one at 900 ms (600 ms after the second) another.
 TEST_F(HotkeyRoad, PressesWithinHalfASecondGiveOneStatusChange)
 {
-    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false, 0));
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false));
     const ULONGLONG ullStart = GetTickCount64();
     ASSERT_NO_FATAL_FAILURE(Press());
     WaitTill(ullStart + 300);

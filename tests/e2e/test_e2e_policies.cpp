@@ -7,25 +7,25 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "AgentProcess.h"
-#include "DeviceProtocol.h"
+#include "AgentE2eTest.h"
 #include "GlimNames.h"
-#include "LogTestUtil.h"
 #include "ScreenProbe.h"
 #include "SettingsApp.h"
 #include "SettingsFileTools.h"
 #include "SimComServer.h"
 #include "SimDriver.h"
+#include "SimDriverChecks.h"
 #include "SimPower.h"
 #include "SimSensorDriver.h"
 #include "SimUIADriver.h"
 
 using namespace agenttest;
 using namespace glim;
+using simkb::LevelsAre;
+using simkb::SetLevels;
 
 namespace {
 
@@ -34,9 +34,6 @@ const CLSID kClsidSensorManager = {0x77a1c827, 0xfcd2, 0x4689, {0x89, 0x15, 0x9d
 const CLSID kClsidPortableDeviceValues = {0x0c15d503, 0xd017, 0x47ce, {0x90, 0x16, 0x7b, 0x3f, 0x97, 0x87, 0x21, 0xcc}};
 // CLSID_CUIAutomation.
 const CLSID kClsidUIAutomation = {0xff48dba4, 0x60ef, 0x4201, {0xaa, 0x87, 0x54, 0x10, 0x3e, 0xef, 0x59, 0x4e}};
-
-std::unique_ptr<simkb::CSimDriverInstall> g_pDriver;
-DWORD g_dwInstallError = 0;
 
 // The stand-in powrprof.dll beside Glimagent.exe for one test, and Wine told to load it
 // for that program only.
@@ -95,79 +92,30 @@ UINT MoveMouse()
     return SendInput(1, &input, sizeof(input));
 }
 
-std::vector<long> SetLevels()
-{
-    std::vector<long> levels;
-    simkb::SHistory history;
-    if (!simkb::History(&history))
-        return levels;
-    for (const auto& record : history.records) {
-        if (record.ulCode == static_cast<unsigned long>(IOCTL_KBBL_SET_BRIGHTNESS))
-            levels.push_back(record.lLevel);
-    }
-    return levels;
-}
-
-std::string Levels(const std::vector<long>& levels)
-{
-    std::string text;
-    for (long l : levels)
-        text += std::to_string(l) + " ";
-    return text;
-}
-
-class PoliciesE2eTest : public ::testing::Test {
+class PoliciesE2eTest : public CAgentE2eTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        g_pDriver = std::make_unique<simkb::CSimDriverInstall>();
-        g_dwInstallError = g_pDriver->Install();
-    }
-    static void TearDownTestSuite() { g_pDriver.reset(); }
-
     void SetUp() override
     {
-        if (g_dwInstallError != 0)
-            GTEST_SKIP() << "the simulated filter driver could not be installed, error " << g_dwInstallError;
+        CAgentE2eTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_TRUE(m_managerReg.Ok());
         ASSERT_TRUE(m_valuesReg.Ok());
         ASSERT_TRUE(m_sensors.Ok());
-        EndStrayAgents();
         ResetSettings();
         // InActiveTime carries a non-ANSI unit: the file must be UTF-16.
         ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
-        ASSERT_EQ(0u, simkb::Reset());
-        m_logPath = m_scratch.File(L"Glimagent.log");
-        ASSERT_TRUE(m_logConfig.Write(m_logPath, 0, 0));
-    }
-    void TearDown() override { EndStrayAgents(); }
-
-    size_t LogCount(const std::wstring& message)
-    {
-        size_t n = 0;
-        for (const std::wstring& text : logtest::ReadLines(m_logPath)) {
-            logtest::ParsedLine line;
-            if (logtest::ParseLine(text, &line) && line.message == message)
-                ++n;
-        }
-        return n;
     }
 
-    ::testing::AssertionResult LevelsBecome(const std::vector<long>& expected, DWORD dwTimeoutMs = 5000)
+    // Auto with the user's level given and one sensor at fLux: starts the agent and waits
+    // until it has attached the sensor.
+    void StartAuto(const wchar_t* pszBrightness, float fLux)
     {
-        WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);
-        WaitUntil([] { return false; }, 300);
-        const std::vector<long> actual = SetLevels();
-        if (actual == expected)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "set requests: " << Levels(actual);
-    }
-
-    // Starts the agent and waits until it has attached the simulated sensor of the slot.
-    void StartWithSensor(int nSlot)
-    {
+        WriteSetting(kKeyKBStatus, L"2");
+        WriteSetting(kKeyKBBrightness, pszBrightness);
+        m_sensors.Describe(0, fLux);
         ASSERT_TRUE(m_main.Start());
-        ASSERT_TRUE(WaitUntil([&] { return m_sensors.SlotState(nSlot).bSinkSet != 0; }, 5000))
+        ASSERT_TRUE(WaitUntil([&] { return m_sensors.SlotState(0).bSinkSet != 0; }, 5000))
             << "the agent did not attach the simulated sensor";
     }
 
@@ -181,7 +129,7 @@ protected:
         WriteSetting(kKeyFullScreen5sClose, L"1");
         WriteSetting(kKeyFullScreenScope, pszScope);
         ASSERT_TRUE(m_main.Start());
-        ASSERT_TRUE(LevelsBecome({7}));
+        ASSERT_TRUE(LevelsAre({7}));
     }
 
     ::testing::AssertionResult EntersFullScreen(DWORD dwTimeoutMs = 5000)
@@ -194,53 +142,27 @@ protected:
                << ", covering " << LogCount(L"IsForegroundWindowFullScreen");
     }
 
-    // Relays a hotkey press to the main instance as the service does.
-    void RelayPress()
-    {
-        CAgentProcess relay;
-        ASSERT_EQ(0u, relay.Start(L"Glimagent.exe cmd_service-3-statuschange"));
-        DWORD dwCode = 0xdeadbeef;
-        ASSERT_TRUE(relay.WaitExit(15000, &dwCode));
-        EXPECT_EQ(0u, dwCode);
-    }
-
-    static void Notify(const CNotifyRequest& request)
-    {
-        DWORD dwCode = 0xdeadbeef;
-        ASSERT_EQ(0u, CSettingsApp::RunNotify(request, &dwCode));
-        ASSERT_EQ(0u, dwCode) << "the stand-in could not signal event_uwp";
-    }
-
     simtest::CSimComRegistration m_managerReg{kClsidSensorManager, simsensor::kDllName};
     simtest::CSimComRegistration m_valuesReg{kClsidPortableDeviceValues, simsensor::kDllName};
     simtest::CSimSensorDriver m_sensors;
-    logtest::CScratchDir m_scratch;
-    logtest::CAgentLogConfig m_logConfig;
-    std::wstring m_logPath;
     CPowrProfBesideAgent m_powrprof;
     simtest::CSimExecutionState m_displayState{ES_DISPLAY_REQUIRED | ES_USER_PRESENT};
-    CMainAgent m_main;
 };
 
 }  // namespace
 
 TEST_F(PoliciesE2eTest, AmbientBandsSetTheLevelInAutoAfterSettling)
 {
-    WriteSetting(kKeyKBStatus, L"2");
-    WriteSetting(kKeyKBBrightness, L"7");
-    m_sensors.Describe(0, 2.0f);
-    ASSERT_TRUE(m_main.Start());
-    ASSERT_TRUE(WaitUntil([this] { return m_sensors.SlotState(0).bSinkSet != 0; }, 5000))
-        << "the agent did not attach the simulated sensor";
+    ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 2.0f));
     EXPECT_EQ(500u, m_sensors.SlotState(0).ulInterval) << "AmbientStautsChangeTime's default";
     EXPECT_TRUE(SetLevels().empty()) << "Auto sets nothing before the first reading";
 
     EXPECT_EQ(S_OK, m_sensors.Report(0, 2.0f));  // darkness: the user's level
-    EXPECT_TRUE(LevelsBecome({7}));
+    EXPECT_TRUE(LevelsAre({7}));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));  // dim indoors: 10
-    EXPECT_TRUE(LevelsBecome({7, 10}));
+    EXPECT_TRUE(LevelsAre({7, 10}));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 900.0f));  // bright: 0
-    EXPECT_TRUE(LevelsBecome({7, 10, 0}));
+    EXPECT_TRUE(LevelsAre({7, 10, 0}));
     EXPECT_EQ(1u, LogCount(L"enter Darkness "));
     EXPECT_EQ(1u, LogCount(L"enter DimIndoors"));
     EXPECT_EQ(1u, LogCount(L"enter bright"));
@@ -250,15 +172,15 @@ TEST_F(PoliciesE2eTest, AmbientBandsSetTheLevelInAutoAfterSettling)
     m_sensors.Report(0, 30.0f);
     m_sensors.Report(0, 900.0f);
     m_sensors.Report(0, 30.0f);
-    EXPECT_TRUE(LevelsBecome({10}));
+    EXPECT_TRUE(LevelsAre({10}));
     EXPECT_GE(LogCount(L"lux timer exist"), 2u);
     // The same band again changes nothing.
     m_sensors.Report(0, 40.0f);
-    EXPECT_TRUE(LevelsBecome({10}, 1000));
+    EXPECT_TRUE(LevelsAre({10}, 1000));
 
     // The sensor leaving gives 0 lux: darkness.
     EXPECT_EQ(S_OK, m_sensors.Leave(0));
-    EXPECT_TRUE(LevelsBecome({10, 7}));
+    EXPECT_TRUE(LevelsAre({10, 7}));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -268,12 +190,12 @@ TEST_F(PoliciesE2eTest, IdleSwitchesOffAndInputBringsTheLightBack)
     WriteSetting(kKeyKBBrightness, L"7");
     WriteSetting(kKeyInActiveTime, L"2\x79D2");
     ASSERT_TRUE(m_main.Start());
-    EXPECT_TRUE(LevelsBecome({7}));
+    EXPECT_TRUE(LevelsAre({7}));
     // No input for two seconds: off.
-    EXPECT_TRUE(LevelsBecome({7, 0}, 8000));
+    EXPECT_TRUE(LevelsAre({7, 0}, 8000));
     EXPECT_EQ(1u, LogCount(L"InActive"));
     ASSERT_EQ(1u, MoveMouse());
-    EXPECT_TRUE(LevelsBecome({7, 0, 7}));
+    EXPECT_TRUE(LevelsAre({7, 0, 7}));
     EXPECT_EQ(1u, LogCount(L"active-- not full"));
     ASSERT_TRUE(m_main.Exit());
 }
@@ -286,12 +208,12 @@ TEST_F(PoliciesE2eTest, FullScreenVideoSwitchesOffAfterFiveSecondsAndBackWhenItE
         GTEST_SKIP() << "this display does not let the test's window into the foreground";
     // Seen within one 2-second check, switched off 5 seconds later.
     EXPECT_TRUE(EntersFullScreen());
-    EXPECT_TRUE(LevelsBecome({7}, 3000)) << "not before the 5 seconds";
-    EXPECT_TRUE(LevelsBecome({7, 0}, 6000));
+    EXPECT_TRUE(LevelsAre({7}, 3000)) << "not before the 5 seconds";
+    EXPECT_TRUE(LevelsAre({7, 0}, 6000));
     EXPECT_EQ(1u, LogCount(L"timer_enterfullproc"));
     // The video ends: the user's level again.
     video.Destroy();
-    EXPECT_TRUE(LevelsBecome({7, 0, 7}, 6000));
+    EXPECT_TRUE(LevelsAre({7, 0, 7}, 6000));
     EXPECT_EQ(1u, LogCount(L"exit full"));
     ASSERT_TRUE(m_main.Exit());
 }
@@ -302,19 +224,16 @@ TEST_F(PoliciesE2eTest, FullScreenVideoSwitchesOffAfterFiveSecondsAndBackWhenItE
 // gives 0 lux (Darkness, the user's level).
 TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
 {
-    WriteSetting(kKeyKBStatus, L"2");
-    WriteSetting(kKeyKBBrightness, L"7");
     WriteSetting(kKeyDarknessLux, L"150");
     WriteSetting(kKeyDimIndoorsLux, L"250");
-    m_sensors.Describe(0, 100.0f);
-    StartWithSensor(0);
+    ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 100.0f));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 100.0f));
-    EXPECT_TRUE(LevelsBecome({7}));
+    EXPECT_TRUE(LevelsAre({7}));
 
     LARGE_INTEGER liNow;
     QueryPerformanceCounter(&liNow);
     EXPECT_EQ(S_OK, m_sensors.Enter(1, 300.0f));
-    EXPECT_TRUE(LevelsBecome({7, 10}));
+    EXPECT_TRUE(LevelsAre({7, 10}));
     const std::vector<simkb::SimRecord> requests = simkb::SetRequests();
     ASSERT_EQ(2u, requests.size());
     const double dMs = simkb::CounterToMicroseconds(liNow.QuadPart, requests[1].llTime) / 1000.0;
@@ -323,13 +242,13 @@ TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
     EXPECT_EQ(1u, LogCount(L"enter DimIndoors"));
 
     EXPECT_EQ(S_OK, m_sensors.ChangeState(1, simsensor::kStateNotAvailable));  // 100 alone
-    EXPECT_TRUE(LevelsBecome({7, 10, 7}));
+    EXPECT_TRUE(LevelsAre({7, 10, 7}));
     EXPECT_EQ(S_OK, m_sensors.ChangeState(1, simsensor::kStateReady));  // read again: 200
-    EXPECT_TRUE(LevelsBecome({7, 10, 7, 10}));
+    EXPECT_TRUE(LevelsAre({7, 10, 7, 10}));
     EXPECT_EQ(S_OK, m_sensors.Leave(0));  // 300 alone: bright
-    EXPECT_TRUE(LevelsBecome({7, 10, 7, 10, 0}));
+    EXPECT_TRUE(LevelsAre({7, 10, 7, 10, 0}));
     EXPECT_EQ(S_OK, m_sensors.Leave(1));  // none left: 0 lux
-    EXPECT_TRUE(LevelsBecome({7, 10, 7, 10, 0, 7}));
+    EXPECT_TRUE(LevelsAre({7, 10, 7, 10, 0, 7}));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -337,22 +256,19 @@ TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
 // the band again even though it is the band from before.
 TEST_F(PoliciesE2eTest, IdleInAutoReappliesTheBandAtTheNextReportAfterInput)
 {
-    WriteSetting(kKeyKBStatus, L"2");
-    WriteSetting(kKeyKBBrightness, L"7");
     WriteSetting(kKeyInActiveTime, L"3\x79D2");
-    m_sensors.Describe(0, 30.0f);
-    StartWithSensor(0);
+    ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 30.0f));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
-    EXPECT_TRUE(LevelsBecome({10}));
-    EXPECT_TRUE(LevelsBecome({10, 0}, 8000));
+    EXPECT_TRUE(LevelsAre({10}));
+    EXPECT_TRUE(LevelsAre({10, 0}, 8000));
     EXPECT_EQ(1u, LogCount(L"InActive"));
 
     ASSERT_EQ(1u, MoveMouse());
     ASSERT_TRUE(WaitUntil([this] { return LogCount(L"Active") == 1; }, 2000));
-    EXPECT_TRUE(LevelsBecome({10, 0}, 300)) << "Auto sets nothing at the input itself";
+    EXPECT_TRUE(LevelsAre({10, 0}, 300)) << "Auto sets nothing at the input itself";
     EXPECT_EQ(0u, LogCount(L"active-- not full"));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
-    EXPECT_TRUE(LevelsBecome({10, 0, 10}, 1500));
+    EXPECT_TRUE(LevelsAre({10, 0, 10}, 1500));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -365,15 +281,15 @@ TEST_F(PoliciesE2eTest, FullScreenPeriodIgnoresTheHotkeyAndEndsWhenTheWindowShri
     if (!video.InForeground())
         GTEST_SKIP() << "this display does not let the test's window into the foreground";
     ASSERT_TRUE(EntersFullScreen());
-    RelayPress();
+    ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));  // a press relayed as the service does
     EXPECT_TRUE(WaitUntil([this] { return LogCount(L"WM_F12") == 1; }, 5000)) << "the press did not arrive";
     EXPECT_FALSE(WaitUntil([] { return screenprobe::OsdVisible(0); }, 1000))
         << "an OSD came up during the full-screen period";
     EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
-    EXPECT_TRUE(LevelsBecome({7, 0}, 6000));
+    EXPECT_TRUE(LevelsAre({7, 0}, 6000));
 
     video.Shrink();
-    EXPECT_TRUE(LevelsBecome({7, 0, 7}, 6000));
+    EXPECT_TRUE(LevelsAre({7, 0, 7}, 6000));
     EXPECT_EQ(1u, LogCount(L"exit full"));
     EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
     ASSERT_TRUE(m_main.Exit());
@@ -390,7 +306,7 @@ TEST_F(PoliciesE2eTest, FullScreenLeftWithinFiveSecondsNeverSwitchesOff)
     ASSERT_TRUE(EntersFullScreen());
     video.Destroy();
     ASSERT_TRUE(WaitUntil([this] { return LogCount(L"exit full") == 1; }, 5000));
-    EXPECT_TRUE(LevelsBecome({7, 7}, 7000));
+    EXPECT_TRUE(LevelsAre({7, 7}, 7000));
     EXPECT_EQ(0u, LogCount(L"timer_enterfullproc"));
 }
 
@@ -415,7 +331,7 @@ TEST_F(PoliciesE2eTest, YouTubeCountsOnlyWhenItsPlayerCoversTheMonitor)
     uia.SetMovie(rcMonitor);
     EXPECT_TRUE(EntersFullScreen());
     EXPECT_GE(LogCount(L"YouTubeFullScreen"), 1u);
-    EXPECT_TRUE(LevelsBecome({7, 0}, 8000));
+    EXPECT_TRUE(LevelsAre({7, 0}, 8000));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -423,17 +339,14 @@ TEST_F(PoliciesE2eTest, YouTubeCountsOnlyWhenItsPlayerCoversTheMonitor)
 // three seconds later the agent subscribes again and the next report re-applies the band.
 TEST_F(PoliciesE2eTest, PreviewInAutoRestartsTheSensorsAfterThreeSeconds)
 {
-    WriteSetting(kKeyKBStatus, L"2");
-    WriteSetting(kKeyKBBrightness, L"5");
-    m_sensors.Describe(0, 30.0f);
-    StartWithSensor(0);
+    ASSERT_NO_FATAL_FAILURE(StartAuto(L"5", 30.0f));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
-    EXPECT_TRUE(LevelsBecome({10}));
+    EXPECT_TRUE(LevelsAre({10}));
     ASSERT_EQ(1, m_sensors.State().nManagers);
 
     Notify(CNotifyRequest().Set(kKeyKBBrightness, L"8").Params(1, 0));
     const ULONGLONG ullNotice = GetTickCount64();
-    EXPECT_TRUE(LevelsBecome({10, 8}));
+    EXPECT_TRUE(LevelsAre({10, 8}));
     EXPECT_TRUE(WaitUntil([this] { return m_sensors.State().nManagers == 0; }, 2000)) << "the sensor side kept running";
     ASSERT_TRUE(WaitUntil([this] { return m_sensors.State().nManagers == 1 && m_sensors.SlotState(0).bSinkSet; }, 8000))
         << "the sensor side did not restart";
@@ -441,6 +354,6 @@ TEST_F(PoliciesE2eTest, PreviewInAutoRestartsTheSensorsAfterThreeSeconds)
     EXPECT_GE(ullElapsed, 2500u);
     EXPECT_LE(ullElapsed, 5000u);
     EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));  // the band before the preview, applied again
-    EXPECT_TRUE(LevelsBecome({10, 8, 10}));
+    EXPECT_TRUE(LevelsAre({10, 8, 10}));
     ASSERT_TRUE(m_main.Exit());
 }

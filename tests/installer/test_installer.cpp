@@ -16,7 +16,9 @@
 
 #include "AgentProcess.h"
 #include "GlimNames.h"
+#include "LogTestUtil.h"
 #include "Scm.h"
+#include "ScopedHandle.h"
 #include "ServiceHarness.h"
 #include "SettingsFileTools.h"
 #include "SimDriver.h"
@@ -57,45 +59,29 @@ std::wstring MachineString(const wchar_t* pszKey, const wchar_t* pszValue)
 
 bool MachineKeyExists(const wchar_t* pszKey)
 {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(hKey);
-    return true;
+    glim::CScopedKey hKey;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, hKey.Put()) == ERROR_SUCCESS;
 }
 
 // Processes whose image file is named Glimagent.exe, wherever they run from.
 int CountAgentProcesses()
 {
     int nCount = 0;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE)
+    const glim::CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot)
         return -1;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore; bMore = Process32NextW(hSnapshot, &entry))
+    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore; bMore = Process32NextW(hSnapshot.Get(), &entry))
         nCount += lstrcmpiW(entry.szExeFile, L"Glimagent.exe") == 0 ? 1 : 0;
-    CloseHandle(hSnapshot);
     return nCount;
 }
 
 // A process that a test watches end: the handle keeps its identity when Wine reuses the id.
-class CWatchedProcess {
-public:
-    explicit CWatchedProcess(DWORD dwPid) : m_hProcess(OpenProcess(SYNCHRONIZE, FALSE, dwPid)) {}
-    virtual ~CWatchedProcess()
-    {
-        if (m_hProcess)
-            CloseHandle(m_hProcess);
-    }
-    CWatchedProcess(const CWatchedProcess&) = delete;
-    CWatchedProcess& operator=(const CWatchedProcess&) = delete;
-    bool Opened() const { return m_hProcess != nullptr; }
-    bool Ended() const { return m_hProcess && WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0; }
-
-private:
-    HANDLE m_hProcess;
-};
+bool Ended(const glim::CScopedHandle& hProcess)
+{
+    return hProcess && WaitForSingleObject(hProcess.Get(), 0) == WAIT_OBJECT_0;
+}
 
 DWORD AgentWindowPid()
 {
@@ -109,14 +95,10 @@ DWORD AgentWindowPid()
 // The image of the process that owns the agent's main window; empty when there is none.
 std::wstring AgentWindowImage()
 {
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AgentWindowPid());
-    if (!hProcess)
-        return std::wstring();
+    const glim::CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AgentWindowPid()));
     wchar_t szImage[MAX_PATH] = {};
     DWORD cch = MAX_PATH;
-    const BOOL bOk = QueryFullProcessImageNameW(hProcess, 0, szImage, &cch);
-    CloseHandle(hProcess);
-    return bOk ? szImage : L"";
+    return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch) ? szImage : L"";
 }
 
 // True when the folder's access list allows the Users group (S-1-5-32-545) to modify it and,
@@ -224,13 +206,7 @@ private:
 
     void RestoreSettings() const
     {
-        HANDLE hFile = CreateFileW(settingsfile::FilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile == INVALID_HANDLE_VALUE)
-            return;
-        DWORD cbWritten = 0;
-        WriteFile(hFile, m_settings.data(), static_cast<DWORD>(m_settings.size()), &cbWritten, nullptr);
-        CloseHandle(hFile);
+        logtest::WriteBytes(settingsfile::FilePath(), m_settings);
     }
 
     bool m_bHadInstallDir = false;
@@ -277,17 +253,9 @@ protected:
 
     static std::wstring Log(const wchar_t* pszName)
     {
-        std::wstring text;
-        HANDLE hFile = CreateFileW(CProductCleanup::TempFile(pszName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile == INVALID_HANDLE_VALUE)
-            return text;
-        wchar_t buffer[2048];
-        DWORD cbRead = 0;
-        while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
-            text.append(buffer, cbRead / sizeof(wchar_t));
-        CloseHandle(hFile);
-        return text;
+        // The installer writes its logs in UTF-16.
+        const std::string bytes = logtest::ReadBytes(CProductCleanup::TempFile(pszName));
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     }
 
     static void ExpectServiceAsInstalled()
@@ -373,15 +341,15 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
         << "the press did not reach the agent: KBStatus " << agenttest::ReadSetting(glim::kKeyKBStatus, 99);
 
     // Upgrade in place, over the running service and main instance.
-    CWatchedProcess oldService(svctest::ServiceProcessId(glim::kServiceName));
-    CWatchedProcess oldAgent(AgentWindowPid());
-    ASSERT_TRUE(oldService.Opened() && oldAgent.Opened());
+    const glim::CScopedHandle oldService(OpenProcess(SYNCHRONIZE, FALSE, svctest::ServiceProcessId(glim::kServiceName)));
+    const glim::CScopedHandle oldAgent(OpenProcess(SYNCHRONIZE, FALSE, AgentWindowPid()));
+    ASSERT_TRUE(oldService && oldAgent);
     // Status On: the agent records the level it set (KBBrightness, 10 by default) once.
     ASSERT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyCurrentKBBrightness, 0) == 10; },
                                      kWaitMs));
     const std::string before = settingsfile::ReadRawFile();
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
-    EXPECT_TRUE(oldService.Ended() && oldAgent.Ended()) << "the upgrade left an old process running";
+    EXPECT_TRUE(Ended(oldService) && Ended(oldAgent)) << "the upgrade left an old process running";
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
     EXPECT_NE(0u, AgentWindowPid()) << "no main instance after the upgrade";
     EXPECT_TRUE(agenttest::WaitUntil([&] { return settingsfile::ReadRawFile() == before; }, 2000))
@@ -405,12 +373,7 @@ TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
     // Values the agent's own start writes again unchanged: status Off records level 0.
     const std::string ansi = "[Glimkit]\r\nKBStatus=0\r\nKBBrightness=7\r\nCurrentKBBrightness=0\r\nUndefine=\r\n";
     ASSERT_EQ(0u, settingsfile::EnsureFolder());
-    HANDLE hFile = CreateFileW(settingsfile::FilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
-    DWORD cbWritten = 0;
-    WriteFile(hFile, ansi.data(), static_cast<DWORD>(ansi.size()), &cbWritten, nullptr);
-    CloseHandle(hFile);
+    ASSERT_TRUE(logtest::WriteBytes(settingsfile::FilePath(), ansi));
 
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
     EXPECT_NE(0u, AgentWindowPid());
@@ -427,11 +390,10 @@ TEST_F(Installer, AProgramFileInUseFailsTheInstallWithALoggedError)
 {
     const std::wstring locked = InstalledFile(L"Glimagent.exe");
     ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, svctest::InstallDir().c_str(), nullptr));
-    HANDLE hFile = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+    glim::CScopedFile hFile(CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(hFile);
     const DWORD dwExit = RunSetup();
-    CloseHandle(hFile);
+    hFile.Reset();
     EXPECT_EQ(2u, dwExit);
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitSetup.log").find(L"ERROR: " + locked + L" is in use"))
         << Log(L"GlimkitSetup.log");

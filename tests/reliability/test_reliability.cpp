@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "GlimNames.h"
+#include "InstalledSystemTest.h"
 #include "LogFile.h"
-#include "ReliabilityTest.h"
 #include "Scm.h"
 #include "ServiceHarness.h"
 #include "SettingsFile.h"
@@ -24,7 +24,7 @@
 
 using agenttest::WaitUntil;
 using simkb::LevelsAre;
-using namespace reliability;
+using namespace systemtest;
 
 namespace {
 
@@ -62,30 +62,25 @@ class CHeldMutex {
 public:
     explicit CHeldMutex(const wchar_t* pszName) : m_hMutex(CreateMutexW(nullptr, FALSE, pszName))
     {
-        m_bHeld = m_hMutex && WaitForSingleObject(m_hMutex, 5000) == WAIT_OBJECT_0;
+        m_bHeld = m_hMutex && WaitForSingleObject(m_hMutex.Get(), 5000) == WAIT_OBJECT_0;
     }
-    virtual ~CHeldMutex()
-    {
-        Release();
-        if (m_hMutex)
-            CloseHandle(m_hMutex);
-    }
+    virtual ~CHeldMutex() { Release(); }
     CHeldMutex(const CHeldMutex&) = delete;
     CHeldMutex& operator=(const CHeldMutex&) = delete;
     bool Held() const { return m_bHeld; }
     void Release()
     {
         if (m_bHeld)
-            ReleaseMutex(m_hMutex);
+            ReleaseMutex(m_hMutex.Get());
         m_bHeld = false;
     }
 
 private:
-    HANDLE m_hMutex;
+    glim::CScopedHandle m_hMutex;
     bool m_bHeld = false;
 };
 
-class Reliability : public CReliabilityTest {
+class Reliability : public CInstalledSystemTest {
 protected:
     // A press and the milliseconds until KBStatus shows nStatus (or the wait ends).
     ULONGLONG PressAndTime(int nStatus, DWORD dwTimeoutMs = kWaitMs)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "LogTestUtil.h"
 #include "resource.h"
 
 namespace {
@@ -38,19 +39,8 @@ std::wstring ResourcePath(const wchar_t* pszFile)
 
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
 {
-    std::vector<uint8_t> bytes;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    LARGE_INTEGER size = {};
-    if (GetFileSizeEx(h, &size) && size.QuadPart < (1 << 24)) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD cb = 0;
-        if (!ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr) || cb != bytes.size())
-            bytes.clear();
-    }
-    CloseHandle(h);
-    return bytes;
+    const std::string bytes = logtest::ReadBytes(path);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 template <typename T>

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "AmbientLightAware.h"
 #include "GlimNames.h"
 #include "SensingRules.h"
+#include "ScopedHandle.h"
 #include "SensingTestEnv.h"
 #include "SimComServer.h"
 #include "SimSensorDriver.h"
@@ -43,7 +45,7 @@ public:
     explicit CWatchdog(DWORD dwTimeoutMs)
         : m_hDone(CreateEventW(nullptr, TRUE, FALSE, nullptr))
         , m_thread([this, dwTimeoutMs] {
-            if (WaitForSingleObject(m_hDone, dwTimeoutMs) != WAIT_OBJECT_0) {
+            if (WaitForSingleObject(m_hDone.Get(), dwTimeoutMs) != WAIT_OBJECT_0) {
                 // No heap or runtime lock here: a corrupted heap may hold them forever.
                 static const char szMessage[] = "watchdog: the sensor side hung (corrupted map or deadlock)\n";
                 DWORD dwWritten = 0;
@@ -55,13 +57,12 @@ public:
     }
     virtual ~CWatchdog()
     {
-        SetEvent(m_hDone);
+        SetEvent(m_hDone.Get());
         m_thread.join();
-        CloseHandle(m_hDone);
     }
 
 private:
-    HANDLE m_hDone;
+    glim::CScopedHandle m_hDone;
     std::thread m_thread;
 };
 
@@ -140,6 +141,15 @@ protected:
         g_hLuxWindow = nullptr;
     }
 
+    // Sensors in slots 0, 1, ... with these values, then the sensor side started.
+    void Start(std::initializer_list<float> values)
+    {
+        int nSlot = 0;
+        for (float fLux : values)
+            m_driver.Describe(nSlot++, fLux);
+        ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    }
+
     Delivery Last()
     {
         const std::vector<Delivery> all = Deliveries();
@@ -155,9 +165,7 @@ protected:
 
 TEST_F(AmbientLight, TwoSensorsGiveTheirMeanToTheManagerWindow)
 {
-    m_driver.Describe(0, 100.0f);
-    m_driver.Describe(1, 300.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f, 300.0f}));
     EXPECT_TRUE(m_pAware->IsRunning());
     EXPECT_EQ(1, m_driver.SlotState(0).bSinkSet);
     EXPECT_EQ(1, m_driver.SlotState(1).bSinkSet);
@@ -208,9 +216,7 @@ TEST_F(AmbientLight, RefusedIntervalIsLoggedAndTheSensorStillAttached)
 
 TEST_F(AmbientLight, SensorNotReadyDropsOutOfTheMean)
 {
-    m_driver.Describe(0, 100.0f);
-    m_driver.Describe(1, 300.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f, 300.0f}));
     m_driver.Report(0, 100.0f);
     m_driver.Report(1, 300.0f);
     EXPECT_EQ(S_OK, m_driver.ChangeState(1, kStateNotAvailable));
@@ -230,9 +236,7 @@ TEST_F(AmbientLight, SensorNotReadyDropsOutOfTheMean)
 
 TEST_F(AmbientLight, LeavingSensorsDropOutAndTheLastGoneGivesZero)
 {
-    m_driver.Describe(0, 100.0f);
-    m_driver.Describe(1, 300.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f, 300.0f}));
     m_driver.Report(0, 100.0f);
     m_driver.Report(1, 300.0f);
     EXPECT_EQ(S_OK, m_driver.Leave(0));
@@ -247,12 +251,9 @@ TEST_F(AmbientLight, LeavingSensorsDropOutAndTheLastGoneGivesZero)
 
 TEST_F(AmbientLight, UnknownSensorLeavingIsNotFoundAndDeliversNothing)
 {
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     m_driver.Report(0, 100.0f);
     const size_t nBefore = Deliveries().size();
-    IUnknown* pUnused = nullptr;
-    (void)pUnused;
     CAmbientLightAwareSensorEvents* pEvents = m_pAware->m_pSensorManagerEvents->m_pSensorEvents.Get();
     const GUID unknownId = SimSensorId(7);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), pEvents->OnLeave(unknownId));
@@ -261,17 +262,14 @@ TEST_F(AmbientLight, UnknownSensorLeavingIsNotFoundAndDeliversNothing)
 
 TEST_F(AmbientLight, SensorWithoutReadingLeavingDeliversNothing)
 {
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     EXPECT_EQ(S_OK, m_driver.Leave(0));
     EXPECT_TRUE(Deliveries().empty());
 }
 
 TEST_F(AmbientLight, ZeroIsAValidReadingNegativeIsNone)
 {
-    m_driver.Describe(0, 50.0f);
-    m_driver.Describe(1, 50.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({50.0f, 50.0f}));
     m_driver.Report(0, 0.0f);
     m_driver.Report(1, 50.0f);
     EXPECT_FLOAT_EQ(25.0f, Last().fLux);
@@ -282,8 +280,7 @@ TEST_F(AmbientLight, ZeroIsAValidReadingNegativeIsNone)
 
 TEST_F(AmbientLight, FractionsAreTruncatedOnTheWayToTheWindow)
 {
-    m_driver.Describe(0, 99.9f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({99.9f}));
     m_driver.Report(0, 99.9f);
     EXPECT_NEAR(99.9f, Last().fLux, 0.001f);
     EXPECT_EQ(99u, m_sink.Lux().back());
@@ -302,8 +299,7 @@ TEST_F(AmbientLight, ArrivingSensorReadyIsReadAtOnceWithoutAnInterval)
 
 TEST_F(AmbientLight, ArrivingSensorNotReadyContributesNothingUntilItReports)
 {
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     EXPECT_EQ(S_OK, m_driver.Enter(1, 500.0f, simsensor::kStateInitializing));
     EXPECT_TRUE(Deliveries().empty());
     EXPECT_EQ(1, m_driver.SlotState(1).bSinkSet);
@@ -314,8 +310,7 @@ TEST_F(AmbientLight, ArrivingSensorNotReadyContributesNothingUntilItReports)
 TEST_F(AmbientLight, ArrivingSensorOfAnotherTypeIsIgnored)
 {
     const GUID otherType = {0x97f115c8, 0x599a, 0x4153, {0x88, 0x94, 0xd2, 0xd1, 0x28, 0x99, 0x91, 0x8b}};
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     EXPECT_EQ(S_OK, m_driver.Enter(1, 500.0f, kStateReady, otherType));
     EXPECT_EQ(0, m_driver.SlotState(1).bSinkSet);
     EXPECT_TRUE(Deliveries().empty());
@@ -323,8 +318,7 @@ TEST_F(AmbientLight, ArrivingSensorOfAnotherTypeIsIgnored)
 
 TEST_F(AmbientLight, FailedReadCountsAsNoReading)
 {
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     m_driver.Report(0, 100.0f);
     m_driver.FailReads(1, E_FAIL);
     EXPECT_EQ(S_OK, m_driver.Enter(1, 900.0f, kStateReady));
@@ -337,9 +331,7 @@ TEST_F(AmbientLight, FailedReadCountsAsNoReading)
 
 TEST_F(AmbientLight, StoppingDetachesEverySensorAndTheManager)
 {
-    m_driver.Describe(0, 100.0f);
-    m_driver.Describe(1, 300.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f, 300.0f}));
     EXPECT_EQ(3, m_driver.State().nSinkRefs);
     EXPECT_EQ(S_OK, m_pAware->UninitAmbientLightAware());
     EXPECT_FALSE(m_pAware->IsRunning());
@@ -366,8 +358,7 @@ TEST_F(AmbientLight, OnlyTheAutoStatusStartsTheSensorSide)
 
 TEST_F(AmbientLight, SecondStartOnlyResetsTheBand)
 {
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     CAmbientLightAwareSensorManagerEvents* pFirst = m_pAware->m_pSensorManagerEvents.Get();
     m_pAware->m_nAmbientStatus = 3;
     EXPECT_EQ(S_OK, m_pAware->InitAmbientLightAware());
@@ -378,8 +369,7 @@ TEST_F(AmbientLight, SecondStartOnlyResetsTheBand)
 
 TEST_F(AmbientLight, SinksAnswerOnlyTheirOwnInterfaces)
 {
-    m_driver.Describe(0, 100.0f);
-    ASSERT_EQ(S_OK, m_pAware->InitAmbientLightAware());
+    ASSERT_NO_FATAL_FAILURE(Start({100.0f}));
     CAmbientLightAwareSensorManagerEvents* pManagerEvents = m_pAware->m_pSensorManagerEvents.Get();
     void* pv = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, pManagerEvents->QueryInterface(kIID_ISensorEvents, &pv));

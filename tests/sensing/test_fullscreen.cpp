@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "ChildProcess.h"
 #include "GlimNames.h"
-#include "ProcessStart.h"
 #include "SensingTestEnv.h"
 #include "SimComServer.h"
 #include "SimPower.h"
@@ -90,23 +90,18 @@ protected:
         ProbeRun run;
         const std::wstring strLog = BesideProgram(L"simpower\\fullscreen_probe.log");
         DeleteFileW(strLog.c_str());
-        std::wstring strCommand = L"\"" + BesideProgram(L"simpower\\fullscreen_probe.exe") + L"\" " + pszMode + L" \"" +
-                                  strLog + L"\"";
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        const DWORD dwError = testproc::CreateProcessRetrying(nullptr, &strCommand[0], FALSE, 0, &si, &pi);
+        CChildProcess probe;
+        const DWORD dwError = probe.Start(BesideProgram(L"simpower\\fullscreen_probe.exe"),
+                                          std::wstring(pszMode) + L" " + CChildProcess::QuoteArg(strLog));
         if (dwError != ERROR_SUCCESS) {
             ADD_FAILURE() << "starting the probe failed: " << dwError;
             return run;
         }
         // The probe may send to no window of ours, but keep serving messages meanwhile.
-        PumpUntil([&pi] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
-        GetExitCodeProcess(pi.hProcess, &run.dwExitCode);
-        if (run.dwExitCode == STILL_ACTIVE)
-            TerminateProcess(pi.hProcess, 99);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        PumpUntil([&probe] { return !probe.IsRunning(); }, 20000);
+        if (!probe.WaitExit(0, &run.dwExitCode))
+            run.dwExitCode = STILL_ACTIVE;
+        probe.Terminate();
         run.strLog = ReadWide(strLog);
         return run;
     }

@@ -14,8 +14,12 @@
 #include "Service.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
+#include "SimDriverChecks.h"
 #include "TestLog.h"
 #include "UsermodeProcess.h"
+
+using simkb::DriverLevel;
+using simkb::RequestTotal;
 
 namespace {
 
@@ -52,20 +56,6 @@ protected:
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
     }
 
-    static LONG DeviceLevel()
-    {
-        LONG lLevel = -1;
-        EXPECT_TRUE(simkb::Level(&lLevel));
-        return lLevel;
-    }
-
-    static ULONG RequestCount()
-    {
-        simkb::SHistory history;
-        EXPECT_TRUE(simkb::History(&history));
-        return history.header.ulTotal;
-    }
-
     DWORD PowerEvent(DWORD dwEventType)
     {
         return CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, dwEventType, nullptr, &m_service);
@@ -83,8 +73,8 @@ TEST_F(ServicePowerEvents, ResumeRestoresTheRecordedLevel)
     m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
     SetDeviceLevel(2);
     EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
-    EXPECT_EQ(7, DeviceLevel());
-    EXPECT_EQ(1u, RequestCount());
+    EXPECT_EQ(7, DriverLevel());
+    EXPECT_EQ(1u, RequestTotal());
     EXPECT_TRUE(testlog::Contains(L"tovin PBT_APMRESUMESUSPEND", L"CService::OnPowerEvent"));
     EXPECT_TRUE(testlog::Contains(L"iBrightness is 7"));
 }
@@ -94,7 +84,7 @@ TEST_F(ServicePowerEvents, ResumeWithoutRecordedLevelSetsZero)
     m_settings.Remove(glim::kKeyCurrentKBBrightness);
     SetDeviceLevel(5);
     EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
-    EXPECT_EQ(0, DeviceLevel());
+    EXPECT_EQ(0, DriverLevel());
     EXPECT_TRUE(testlog::Contains(L"iBrightness is 0"));
 }
 
@@ -104,7 +94,7 @@ TEST_F(ServicePowerEvents, ResumeWithFailingDeviceStillReturnsZero)
     SetDeviceLevel(3);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, simkb::SimFailError));
     EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
-    EXPECT_EQ(3, DeviceLevel());
+    EXPECT_EQ(3, DriverLevel());
 }
 
 TEST_F(ServicePowerEvents, SuspendOnlyLogs)
@@ -113,8 +103,8 @@ TEST_F(ServicePowerEvents, SuspendOnlyLogs)
     SetDeviceLevel(4);
     EXPECT_EQ(0u, PowerEvent(kPbtSuspend));
     EXPECT_TRUE(testlog::Contains(L"tovin PBT_APMSUSPEND", L"CService::OnPowerEvent"));
-    EXPECT_EQ(4, DeviceLevel());
-    EXPECT_EQ(0u, RequestCount());
+    EXPECT_EQ(4, DriverLevel());
+    EXPECT_EQ(0u, RequestTotal());
 }
 
 TEST_F(ServicePowerEvents, OtherEventsDoNothing)
@@ -124,8 +114,8 @@ TEST_F(ServicePowerEvents, OtherEventsDoNothing)
     for (DWORD dwEvent : {kPbtResumeAutomatic, kPbtPowerSettingChange, DWORD{0}, DWORD{6}, DWORD{8}, DWORD{10}}) {
         EXPECT_EQ(0u, PowerEvent(dwEvent)) << dwEvent;
     }
-    EXPECT_EQ(4, DeviceLevel());
-    EXPECT_EQ(0u, RequestCount());
+    EXPECT_EQ(4, DriverLevel());
+    EXPECT_EQ(0u, RequestTotal());
     EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
     // The handler's own lines still appear.
     EXPECT_TRUE(testlog::Contains(L"dwControl: 13, dwErr=0", L"CService::ServiceHandler"));
@@ -275,12 +265,11 @@ TEST_F(Launcher, StartsTheAgentWithTheCommandWordAlone)
 {
     DWORD dwExplorer = 0;
     wchar_t szCommand[] = L"cmd_service-3-statuschange";
-    HANDLE hProcess = nullptr;
-    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, &hProcess));
-    ASSERT_NE(nullptr, hProcess);
+    glim::CScopedHandle hProcess;
+    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, hProcess.Put()));
+    ASSERT_TRUE(hProcess);
     EXPECT_NE(0u, dwExplorer);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 15000));
-    CloseHandle(hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), 15000));
     const std::vector<std::wstring> starts = m_probe.Starts();
     ASSERT_EQ(1u, starts.size());
     EXPECT_EQ(L"cmd_service-3-statuschange", starts[0]);
@@ -298,12 +287,11 @@ TEST_F(Launcher, GivenExplorerIdIsUsedWithoutSearch)
     ASSERT_NE(0u, dwExplorer);
     const DWORD dwGiven = dwExplorer;
     wchar_t szCommand[] = L"cmd_service-2-osd";
-    HANDLE hProcess = nullptr;
-    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, &hProcess));
+    glim::CScopedHandle hProcess;
+    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, hProcess.Put()));
     EXPECT_EQ(dwGiven, dwExplorer);
     EXPECT_FALSE(testlog::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwGiven)));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 15000));
-    CloseHandle(hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), 15000));
     ASSERT_EQ(1u, m_probe.Starts().size());
     EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
 }
@@ -321,21 +309,16 @@ TEST_F(Launcher, ExplorerThatCannotBeOpenedFails)
 TEST(LauncherToken, NoTokenWhenNeitherLinkedNorDuplicateIsObtained)
 {
     // A handle without query or duplicate rights yields neither token.
-    HANDLE hWeak = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &hWeak));
+    glim::CScopedHandle hWeak;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, hWeak.Put()));
     SetLastError(0xdeadbeef);
-    HANDLE hChosen = glim::ChooseAgentToken(hWeak);
-    EXPECT_EQ(nullptr, hChosen);
+    glim::CScopedHandle hChosen(glim::ChooseAgentToken(hWeak.Get()));
+    EXPECT_FALSE(hChosen);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    if (hChosen)
-        CloseHandle(hChosen);
-    CloseHandle(hWeak);
 
     // A handle with the launcher's rights yields a token (the linked one where it exists).
-    HANDLE hFull = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, &hFull));
-    hChosen = glim::ChooseAgentToken(hFull);
-    ASSERT_NE(nullptr, hChosen);
-    CloseHandle(hChosen);
-    CloseHandle(hFull);
+    glim::CScopedHandle hFull;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, hFull.Put()));
+    hChosen.Reset(glim::ChooseAgentToken(hFull.Get()));
+    ASSERT_TRUE(hChosen);
 }

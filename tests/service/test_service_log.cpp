@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "LogTestUtil.h"
+#include "ScopedHandle.h"
 #include "ServiceLog.h"
 
 using glim::CServiceLog;
@@ -27,30 +29,8 @@ protected:
     }
     void TearDown() override { DeleteFileW(m_path.c_str()); }
 
-    void CreateFileWith(const std::string& bytes) const
-    {
-        HANDLE hFile = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
-        DWORD cb = 0;
-        if (!bytes.empty())
-            WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr);
-        CloseHandle(hFile);
-    }
-
-    std::string Bytes() const
-    {
-        std::string bytes;
-        HANDLE hFile = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-        if (hFile == INVALID_HANDLE_VALUE)
-            return bytes;
-        char buffer[4096];
-        DWORD cb = 0;
-        while (ReadFile(hFile, buffer, sizeof(buffer), &cb, nullptr) && cb > 0)
-            bytes.append(buffer, cb);
-        CloseHandle(hFile);
-        return bytes;
-    }
+    void CreateFileWith(const std::string& bytes) const { ASSERT_TRUE(logtest::WriteBytes(m_path, bytes)); }
+    std::string Bytes() const { return logtest::ReadBytes(m_path); }
 
     std::wstring Text(size_t skipBytes = 0) const
     {
@@ -137,11 +117,11 @@ TEST_F(ServiceLogWriter, LineIsDroppedWhileAnotherWriterHoldsTheFile)
 {
     CreateFileWith("");
     CServiceLog log(m_path.c_str());
-    HANDLE hOther = CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hOther);
+    glim::CScopedFile hOther(CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hOther);
     log.Write(L"lost");
-    CloseHandle(hOther);
+    hOther.Reset();
     EXPECT_TRUE(Text().empty());
     log.Write(L"kept");
     ExpectLine(Text(), L"kept");

@@ -22,8 +22,11 @@
 #include "ScopedHandle.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
+#include "SimDriverChecks.h"
 #include "SimSessionProtocol.h"
 
+using simkb::DriverLevel;
+using simkb::RequestTotal;
 using svctest::WaitUntil;
 
 namespace {
@@ -93,20 +96,6 @@ protected:
         const std::wstring prefix = std::wstring(L"[") + pszVerb + L"]: dwErr=";
         EXPECT_EQ(m_log.CountMessagePrefix(prefix), m_log.CountMessage(prefix + std::to_wstring(nResult)))
             << "a " << testing::PrintToString(std::wstring(pszVerb)) << " result other than " << nResult;
-    }
-
-    static LONG Level()
-    {
-        LONG lLevel = -1;
-        EXPECT_TRUE(simkb::Level(&lLevel));
-        return lLevel;
-    }
-
-    static ULONG RequestCount()
-    {
-        simkb::SHistory history;
-        EXPECT_TRUE(simkb::History(&history));
-        return history.header.ulTotal;
     }
 
     bool WaitForStarts(size_t nCount) const
@@ -265,9 +254,9 @@ TEST_F(GlimwardSystem, ReadLoopThatCannotStartStopsTheServiceWithItsError)
 TEST_F(GlimwardSystem, StartRestoresTheRecordedLevel)
 {
     m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
-    ASSERT_EQ(0, Level());
+    ASSERT_EQ(0, DriverLevel());
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
-    EXPECT_TRUE(WaitUntil([] { return Level() == 7; }, kWaitMs)) << "level " << Level();
+    EXPECT_TRUE(WaitUntil([] { return DriverLevel() == 7; }, kWaitMs)) << "level " << DriverLevel();
     EXPECT_TRUE(m_log.WaitForMessage(L"tovin EnterMainLoop", kWaitMs));
     EXPECT_TRUE(m_log.WaitForMessage(L"iBrightness is 7", kWaitMs));
 
@@ -284,8 +273,8 @@ TEST_F(GlimwardSystem, UnlockedPressStartsTheAgentForAStatusChange)
     m_settings.Set(glim::kKeyCurrentKBBrightness, 4);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
-    ASSERT_TRUE(WaitUntil([] { return Level() == 4; }, kWaitMs));
-    const ULONG ulRequests = RequestCount();
+    ASSERT_TRUE(WaitUntil([] { return DriverLevel() == 4; }, kWaitMs));
+    const ULONG ulRequests = RequestTotal();
 
     ASSERT_NO_FATAL_FAILURE(Press());
     ASSERT_TRUE(WaitForStarts(1)) << "the agent was not started";
@@ -295,8 +284,8 @@ TEST_F(GlimwardSystem, UnlockedPressStartsTheAgentForAStatusChange)
     // Exactly one start, and neither the status nor the device touched.
     EXPECT_FALSE(WaitUntil([&] { return m_probe.Starts().size() > 1; }, 1000)) << "more than one agent start";
     EXPECT_EQ(1, m_settings.Get(glim::kKeyKBStatus));
-    EXPECT_EQ(4, Level());
-    EXPECT_EQ(ulRequests, RequestCount());
+    EXPECT_EQ(4, DriverLevel());
+    EXPECT_EQ(ulRequests, RequestTotal());
 }
 
 TEST_F(GlimwardSystem, LockedPressTogglesOffAndOn)
@@ -306,11 +295,11 @@ TEST_F(GlimwardSystem, LockedPressTogglesOffAndOn)
     m_settings.Set(glim::kKeyCurrentKBBrightness, 3);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsLocked));
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
-    ASSERT_TRUE(WaitUntil([] { return Level() == 3; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([] { return DriverLevel() == 3; }, kWaitMs));
 
     ASSERT_NO_FATAL_FAILURE(Press());
     ASSERT_TRUE(WaitForStatus(0)) << "KBStatus " << m_settings.Get(glim::kKeyKBStatus);
-    EXPECT_EQ(0, Level());
+    EXPECT_EQ(0, DriverLevel());
     ASSERT_TRUE(WaitForStarts(1));
     EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
     EXPECT_TRUE(m_log.WaitForMessage(L"SessionLocked", kWaitMs));
@@ -319,7 +308,7 @@ TEST_F(GlimwardSystem, LockedPressTogglesOffAndOn)
     Sleep(600);  // past the hotkey interval
     ASSERT_NO_FATAL_FAILURE(Press());
     ASSERT_TRUE(WaitForStatus(1)) << "KBStatus " << m_settings.Get(glim::kKeyKBStatus);
-    EXPECT_EQ(6, Level());
+    EXPECT_EQ(6, DriverLevel());
     ASSERT_TRUE(WaitForStarts(2));
     EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[1]);
     EXPECT_TRUE(m_log.WaitForMessage(L"iBrightness is 6", kWaitMs));
@@ -331,14 +320,14 @@ TEST_F(GlimwardSystem, LockedPressWritesTheStatusEvenWhenTheDeviceFails)
     m_settings.Set(glim::kKeyCurrentKBBrightness, 5);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsLocked));
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
-    ASSERT_TRUE(WaitUntil([] { return Level() == 5; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([] { return DriverLevel() == 5; }, kWaitMs));
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, simkb::SimFailError));
 
     ASSERT_NO_FATAL_FAILURE(Press());
     ASSERT_TRUE(WaitForStatus(0));
     ASSERT_TRUE(WaitForStarts(1));
     EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
-    EXPECT_EQ(5, Level());
+    EXPECT_EQ(5, DriverLevel());
     simkb::SHistory history;
     ASSERT_TRUE(simkb::History(&history));
     ASSERT_FALSE(history.records.empty());
@@ -391,12 +380,11 @@ TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
     EXPECT_EQ(L"  ", line.substr(pidField.size() + 8, 2));
     EXPECT_EQ(L" \r\n", line.substr(line.size() - 3));
 
-    HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, dwPid);
-    ASSERT_NE(nullptr, hProcess);
+    const glim::CScopedHandle hProcess(OpenProcess(SYNCHRONIZE, FALSE, dwPid));
+    ASSERT_TRUE(hProcess);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Stop(kName));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), scm::QueryState(kName));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, kWaitMs)) << "the service process did not end";
-    CloseHandle(hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), kWaitMs)) << "the service process did not end";
     for (const wchar_t* pszMessage : {L"dwControl: 1, dwErr=0", L"TerminateMainLoop", L"MainLoop: nRet=0",
                                       L"Set [STOP PENDING] status, dwErr=0", L"AfterMainLoop: "}) {
         EXPECT_EQ(1, m_log.CountMessage(pszMessage)) << testing::PrintToString(std::wstring(pszMessage));

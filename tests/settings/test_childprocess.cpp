@@ -64,20 +64,20 @@ TEST(ChildProcess, EndsWithItsOwnerAndReportsExitCodes)
         ASSERT_TRUE(child.WaitExit(10000, &dwExitCode));
         EXPECT_EQ(7u, dwExitCode);
     }
-    HANDLE hProcess = nullptr;
+    glim::CScopedHandle hProcess;
     {
         CChildProcess child;
         // The hung stand-in never ends by itself: still running when the owner goes.
         ASSERT_EQ(0u, child.Start(CSettingsApp::ExePath(), settingsapp::kModeHung));
         EXPECT_TRUE(child.IsRunning());
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.Handle(), GetCurrentProcess(), &hProcess, SYNCHRONIZE, FALSE,
-                                    0));
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.Handle(), GetCurrentProcess(), hProcess.Put(), SYNCHRONIZE,
+                                    FALSE, 0));
     }
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hProcess, 0)) << "the child outlived its owner";
-    CloseHandle(hProcess);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hProcess.Get(), 0)) << "the child outlived its owner";
 
     CChildProcess missing;
     SetLastError(0xdeadbeef);
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.Start(strCmd + L".missing.exe", L""));
     EXPECT_FALSE(missing.WaitExit(0));
+    EXPECT_FALSE(missing.IsRunning()) << "nothing was started";
 }

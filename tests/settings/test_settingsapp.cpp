@@ -9,30 +9,12 @@
 #include <thread>
 
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 #include "SettingsApp.h"
 #include "SettingsTestCommon.h"
 #include "settingsapp/SettingsAppProtocol.h"
 
 using namespace glim;
-
-namespace {
-
-// An event the test owns for its scope, created as the agent's listener creates it.
-class CEvent {
-public:
-    explicit CEvent(const wchar_t* pszName) : m_hEvent(CreateEventW(nullptr, FALSE, FALSE, pszName)) {}
-    virtual ~CEvent()
-    {
-        if (m_hEvent)
-            CloseHandle(m_hEvent);
-    }
-    CEvent(const CEvent&) = delete;
-    CEvent& operator=(const CEvent&) = delete;
-
-    HANDLE m_hEvent;
-};
-
-}  // namespace
 
 TEST(SettingsAppWindow, RecordsEachNoticeBeforeSendReturns)
 {
@@ -138,8 +120,9 @@ using SettingsAppNotify = CFreshSettingsTest;
 TEST_F(SettingsAppNotify, KeysAreInTheFileWhenEventUwpIsSignalled)
 {
     ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
-    CEvent eventUwp(kEventUwp);
-    ASSERT_NE(nullptr, eventUwp.m_hEvent);
+    // The event as the agent's listener creates it.
+    const CScopedHandle eventUwp(CreateEventW(nullptr, FALSE, FALSE, kEventUwp));
+    ASSERT_TRUE(eventUwp);
 
     DWORD dwRun = ERROR_GEN_FAILURE;
     DWORD dwExitCode = 0xdeadbeef;
@@ -148,7 +131,7 @@ TEST_F(SettingsAppNotify, KeysAreInTheFileWhenEventUwpIsSignalled)
     std::thread runner([&] { dwRun = CSettingsApp::RunNotify(request, &dwExitCode); });
 
     // Read at once on waking, as the agent's listener does.
-    const DWORD dwWait = WaitForSingleObject(eventUwp.m_hEvent, 10000);
+    const DWORD dwWait = WaitForSingleObject(eventUwp.Get(), 10000);
     const DWORD dwWParam = Settings()->ReadInt(kKeyUwpwParam, kDefUwpwParam);
     const DWORD dwLParam = Settings()->ReadInt(kKeyUwplParam, kDefUwplParam);
     const DWORD dwBrightness = Settings()->ReadInt(kKeyKBBrightness, kDefKBBrightness);
@@ -179,8 +162,9 @@ TEST_F(SettingsAppNotify, WritesWithoutTheLockWhenAsked)
 {
     CSettingsApp holder;
     ASSERT_EQ(0u, holder.StartHoldLock(20000));
-    CEvent eventUwp(kEventUwp);
-    ASSERT_NE(nullptr, eventUwp.m_hEvent);
+    // The event as the agent's listener creates it.
+    const CScopedHandle eventUwp(CreateEventW(nullptr, FALSE, FALSE, kEventUwp));
+    ASSERT_TRUE(eventUwp);
 
     DWORD dwExitCode = 0xdeadbeef;
     CNotifyRequest request;
@@ -190,7 +174,7 @@ TEST_F(SettingsAppNotify, WritesWithoutTheLockWhenAsked)
     EXPECT_LT(ElapsedMs(ullStart), 2500u) << "--no-lock still waited for mut_conf";
     EXPECT_EQ(settingsapp::kExitOk, dwExitCode);
     EXPECT_EQ(L"2", settingsfile::ReadKey(kKeyKBStatus));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(eventUwp.m_hEvent, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(eventUwp.Get(), 0));
 }
 
 TEST_F(SettingsAppNotify, ValuesWithSpacesQuotesAndBackslashesArriveUnchanged)

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "GlimNames.h"
+#include "ScopedHandle.h"
 #include "SettingsApp.h"
 #include "SettingsTestCommon.h"
 
@@ -106,18 +107,17 @@ TEST_F(SettingsLock, ScopedLockExcludesOtherThreadsForItsScope)
     CMyMutex mutex(kMutexConf);
     ASSERT_NE(nullptr, mutex.m_hMutex);
     ULONGLONG ullStart = 0;
-    HANDLE hThread = nullptr;
+    glim::CScopedHandle hThread;
     {
         CAutoLock lock(&mutex);
         ullStart = GetTickCount64();
-        hThread = CreateThread(nullptr, 0, WriteStatusOne, nullptr, 0, nullptr);
-        ASSERT_NE(nullptr, hThread);
-        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hThread, 1000))
+        hThread.Reset(CreateThread(nullptr, 0, WriteStatusOne, nullptr, 0, nullptr));
+        ASSERT_TRUE(hThread);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hThread.Get(), 1000))
             << "the other thread's write did not wait for the lock";
     }
     // Released at about 1 s: the waiting write follows at once, not at its 3 s limit.
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
-    CloseHandle(hThread);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread.Get(), 5000));
     EXPECT_LT(ElapsedMs(ullStart), 2500u) << "the waiting access did not follow the release";
     EXPECT_EQ(L"1", settingsfile::ReadKey(kKeyKBStatus));
     ExpectLockFree("after the scoped lock");

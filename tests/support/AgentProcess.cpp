@@ -41,54 +41,11 @@ HWND FindAgentWindow()
     return FindWindowW(nullptr, kAgentWindowTitle);
 }
 
-CAgentProcess::~CAgentProcess()
-{
-    Terminate();
-}
-
-DWORD CAgentProcess::Start(const std::wstring& commandLine, const std::wstring& program)
-{
-    Terminate();
-    std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back(L'\0');
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    const DWORD dwErr = testproc::CreateProcessRetrying(program.c_str(), cmd.data(), FALSE, 0, &si, &pi);
-    if (dwErr != ERROR_SUCCESS)
-        return dwErr;
-    CloseHandle(pi.hThread);
-    m_hProcess.Reset(pi.hProcess);
-    m_dwPid = pi.dwProcessId;
-    return 0;
-}
-
 bool CAgentProcess::WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode)
 {
-    if (!m_hProcess)
+    if (!Handle())
         return false;
-    const bool bEnded = WaitUntil([this] { return WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_OBJECT_0; },
-                                  dwTimeoutMs);
-    if (bEnded && pdwExitCode)
-        GetExitCodeProcess(m_hProcess.Get(), pdwExitCode);
-    return bEnded;
-}
-
-bool CAgentProcess::IsRunning() const
-{
-    return m_hProcess && WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_TIMEOUT;
-}
-
-void CAgentProcess::Terminate()
-{
-    if (!m_hProcess)
-        return;
-    if (IsRunning()) {
-        TerminateProcess(m_hProcess.Get(), 1);
-        WaitForSingleObject(m_hProcess.Get(), 5000);
-    }
-    m_hProcess.Reset();
-    m_dwPid = 0;
+    return WaitUntil([this] { return !IsRunning(); }, dwTimeoutMs) && CChildProcess::WaitExit(0, pdwExitCode);
 }
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ScopedHandle.h"
+#include "ChildProcess.h"
 
 namespace agenttest {
 
@@ -23,29 +23,19 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs);
 // The agent's main window, or NULL.
 HWND FindAgentWindow();
 
-// One agent process. Unlike CChildProcess it passes the command line as given, with no
-// program name in front, as the service starts a relay. The destructor terminates it when
-// it still runs.
-class CAgentProcess {
+// One agent process. Unlike CChildProcess::Start, Start passes the command line as given,
+// with no program name in front, as the service starts a relay. Ends with the object.
+class CAgentProcess : public CChildProcess {
 public:
-    CAgentProcess() = default;
-    ~CAgentProcess();
-    CAgentProcess(const CAgentProcess&) = delete;
-    CAgentProcess& operator=(const CAgentProcess&) = delete;
-
-    // Starts the program; commandLine is the whole command line (no program name is added, as
-    // the service does). Returns the CreateProcessW error code, 0 on success.
-    DWORD Start(const std::wstring& commandLine, const std::wstring& program = AgentPath());
-    // Waits for the process to end; true with its exit code when it did.
+    // commandLine is the whole command line. Returns the CreateProcessW error code, 0 on success.
+    DWORD Start(const std::wstring& commandLine, const std::wstring& program = AgentPath())
+    {
+        return StartCommandLine(program, commandLine);
+    }
+    // Waits for the process to end, pumping this thread's messages meanwhile; true with its
+    // exit code when it did.
     bool WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr);
-    bool IsRunning() const;
-    void Terminate();
-    HANDLE Handle() const { return m_hProcess.Get(); }
-    DWORD Pid() const { return m_dwPid; }
-
-private:
-    glim::CScopedHandle m_hProcess;
-    DWORD m_dwPid = 0;
+    DWORD Pid() const { return Id(); }
 };
 
 // A main instance: started without a command word, ready once its window exists and its

@@ -11,10 +11,12 @@ CChildProcess::~CChildProcess()
 
 DWORD CChildProcess::Start(const std::wstring& strExe, const std::wstring& strArgs)
 {
+    return StartCommandLine(strExe, strArgs.empty() ? QuoteArg(strExe) : QuoteArg(strExe) + L" " + strArgs);
+}
+
+DWORD CChildProcess::StartCommandLine(const std::wstring& strExe, const std::wstring& strCommandLine)
+{
     Terminate();
-    std::wstring strCommandLine = QuoteArg(strExe);
-    if (!strArgs.empty())
-        strCommandLine += L" " + strArgs;
     // CreateProcessW may write into the command line buffer.
     std::vector<wchar_t> vecCommandLine(strCommandLine.begin(), strCommandLine.end());
     vecCommandLine.push_back(L'\0');
@@ -50,11 +52,6 @@ void CChildProcess::Terminate()
         TerminateProcess(m_hProcess.Get(), 1);
         WaitForSingleObject(m_hProcess.Get(), 10000);
     }
-    Close();
-}
-
-void CChildProcess::Close()
-{
     m_hProcess.Reset();
     m_dwProcessId = 0;
 }

@@ -20,11 +20,13 @@ public:
     // front). Returns 0 or the Win32 error of CreateProcessW. The child inherits this
     // process's environment and current directory. A running child is killed first.
     DWORD Start(const std::wstring& strExe, const std::wstring& strArgs);
+    // Starts strExe with the whole command line given: no program name is put in front.
+    DWORD StartCommandLine(const std::wstring& strExe, const std::wstring& strCommandLine);
 
     // True and the exit code (when pdwExitCode is given) once the child has ended within
     // dwTimeoutMs; false while it still runs or when none was started.
     bool WaitExit(DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr) const;
-    bool IsRunning() const { return !WaitExit(0); }
+    bool IsRunning() const { return m_hProcess && WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_TIMEOUT; }
 
     // Ends the child (when it runs) and waits for it; idempotent.
     void Terminate();
@@ -40,8 +42,6 @@ public:
     static std::wstring QuoteArg(const std::wstring& strArg);
 
 private:
-    void Close();
-
     glim::CScopedHandle m_hProcess;
     DWORD m_dwProcessId = 0;
 };

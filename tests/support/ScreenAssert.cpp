@@ -13,4 +13,17 @@ namespace screenprobe {
                                          << HighlightedCell() << ", wanted " << nCell;
 }
 
+::testing::AssertionResult OsdAtItsPlace(DWORD dwPid)
+{
+    RECT rc = {};
+    if (!GetWindowRect(FindOsd(dwPid), &rc))
+        return ::testing::AssertionFailure() << "no OSD window, error " << GetLastError();
+    const RECT expected = ExpectedOsdRect();
+    if (rc.left == expected.left && rc.top == expected.top && rc.right - rc.left == 288 && rc.bottom - rc.top == 96)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "OSD at (" << rc.left << ", " << rc.top << ") sized " << rc.right - rc.left
+                                         << " x " << rc.bottom - rc.top << ", wanted (" << expected.left << ", "
+                                         << expected.top << ") sized 288 x 96";
+}
+
 }  // namespace screenprobe

@@ -2,33 +2,32 @@
 
 namespace screenprobe {
 
-namespace {
-struct FindData {
-    DWORD dwPid;
-    const wchar_t* pszClass;
-    HWND hFound;
-};
-
-BOOL CALLBACK FindWindowProc(HWND hWnd, LPARAM lParam)
+HWND FindWindowWhere(DWORD dwPid, const std::function<bool(HWND)>& match)
 {
-    auto* pData = reinterpret_cast<FindData*>(lParam);
-    wchar_t szClass[64] = {};
-    GetClassNameW(hWnd, szClass, 64);
-    DWORD dwPid = 0;
-    GetWindowThreadProcessId(hWnd, &dwPid);
-    if (lstrcmpW(szClass, pData->pszClass) == 0 && (pData->dwPid == 0 || dwPid == pData->dwPid)) {
-        pData->hFound = hWnd;
+    struct SFind {
+        DWORD dwPid;
+        const std::function<bool(HWND)>& match;
+        HWND hFound;
+    } find = {dwPid, match, nullptr};
+    EnumWindows([](HWND hWnd, LPARAM lParam) -> BOOL {
+        auto* pFind = reinterpret_cast<SFind*>(lParam);
+        DWORD dwPid = 0;
+        GetWindowThreadProcessId(hWnd, &dwPid);
+        if ((pFind->dwPid != 0 && dwPid != pFind->dwPid) || !pFind->match(hWnd))
+            return TRUE;
+        pFind->hFound = hWnd;
         return FALSE;
-    }
-    return TRUE;
+    }, reinterpret_cast<LPARAM>(&find));
+    return find.hFound;
 }
-}  // namespace
 
 HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass)
 {
-    FindData data = {dwPid, pszClass, nullptr};
-    EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&data));
-    return data.hFound;
+    return FindWindowWhere(dwPid, [&](HWND hWnd) {
+        wchar_t szClass[64] = {};
+        GetClassNameW(hWnd, szClass, 64);
+        return lstrcmpW(szClass, pszClass) == 0;
+    });
 }
 
 HWND FindOsd(DWORD dwPid)

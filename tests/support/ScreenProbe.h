@@ -4,12 +4,17 @@
 
 #include <windows.h>
 
+#include <functional>
+
 namespace testing {
 class AssertionResult;
 }
 
 namespace screenprobe {
 
+// The first top-level window of the given process (any process for 0) that match accepts,
+// or NULL.
+HWND FindWindowWhere(DWORD dwPid, const std::function<bool(HWND)>& match);
 // The first top-level window of the class in the given process (any process for 0), or
 // NULL.
 HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass);
@@ -31,6 +36,8 @@ bool OsdVisible(DWORD dwPid);
 // For tests (ScreenAssert.cpp, GoogleTest): waits until the process's OSD is visible and
 // exactly the given cell is highlighted on screen at the OSD's expected place.
 ::testing::AssertionResult OsdShows(DWORD dwPid, int nCell, DWORD dwTimeoutMs = 5000);
+// The process's OSD window is 288 x 96 at its expected place.
+::testing::AssertionResult OsdAtItsPlace(DWORD dwPid);
 
 constexpr COLORREF kHighlight = RGB(0, 118, 215);
 constexpr COLORREF kPlainCell = RGB(22, 22, 22);

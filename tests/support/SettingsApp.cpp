@@ -9,6 +9,7 @@
 
 #include "GlimNames.h"
 #include "ScopedHandle.h"
+#include "ScreenProbe.h"
 #include "settingsapp/SettingsAppProtocol.h"
 
 using namespace settingsapp;
@@ -39,27 +40,6 @@ std::wstring Arg(const wchar_t* pszOption, const std::wstring& strValue)
 std::wstring Arg(const wchar_t* pszOption, long long nValue)
 {
     return Arg(pszOption, std::to_wstring(nValue));
-}
-
-struct CFindWindow {
-    DWORD dwProcessId;
-    const wchar_t* pszTitle;
-    HWND hWnd;
-};
-
-BOOL CALLBACK FindWindowProc(HWND hWnd, LPARAM lParam)
-{
-    CFindWindow* pFind = reinterpret_cast<CFindWindow*>(lParam);
-    DWORD dwProcessId = 0;
-    GetWindowThreadProcessId(hWnd, &dwProcessId);
-    if (dwProcessId != pFind->dwProcessId)
-        return TRUE;
-    wchar_t szTitle[256] = {};
-    GetWindowTextW(hWnd, szTitle, 256);
-    if (wcscmp(szTitle, pFind->pszTitle) != 0)
-        return TRUE;
-    pFind->hWnd = hWnd;
-    return FALSE;
 }
 
 // Reads "name=value" fields separated by spaces (the format of kRecordFormat). A line
@@ -108,9 +88,13 @@ bool ParseRecordLine(const char* pszLine, CNotifyRecord* pRec)
 
 HWND FindProcessWindow(DWORD dwProcessId, const wchar_t* pszTitle)
 {
-    CFindWindow find = {dwProcessId, pszTitle, nullptr};
-    EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&find));
-    return find.hWnd;
+    if (dwProcessId == 0)
+        return nullptr;
+    return screenprobe::FindWindowWhere(dwProcessId, [&](HWND hWnd) {
+        wchar_t szTitle[256] = {};
+        GetWindowTextW(hWnd, szTitle, 256);
+        return wcscmp(szTitle, pszTitle) == 0;
+    });
 }
 
 CNotifyRequest& CNotifyRequest::Set(const std::wstring& strKey, const std::wstring& strValue)

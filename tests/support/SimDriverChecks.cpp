@@ -13,6 +13,20 @@ std::vector<long> SetLevels()
     return levels;
 }
 
+LONG DriverLevel()
+{
+    LONG lLevel = -1;
+    EXPECT_TRUE(Level(&lLevel)) << "the driver's level could not be read";
+    return lLevel;
+}
+
+ULONG RequestTotal()
+{
+    SHistory history;
+    EXPECT_TRUE(History(&history)) << "the driver's history could not be read";
+    return history.header.ulTotal;
+}
+
 ::testing::AssertionResult LevelsAre(const std::vector<long>& expected, DWORD dwTimeoutMs)
 {
     agenttest::WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);

@@ -9,6 +9,10 @@
 
 namespace simkb {
 
+// The level the driver holds now (a failed read fails the test and gives -1).
+LONG DriverLevel();
+// How many requests the driver has answered since its history was last emptied.
+ULONG RequestTotal();
 // The levels of the history's set requests, oldest first.
 std::vector<long> SetLevels();
 // Waits (up to dwTimeoutMs) until as many set requests as expected are on record, then a

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "ScopedHandle.h"
+
 namespace procstatus {
 
 namespace {
@@ -14,16 +16,15 @@ const wchar_t kProcRoot[] = L"Z:\\proc\\";
 // The whole content of a /proc file (its size reads as 0, so read to the end).
 bool ReadProcFile(const std::wstring& path, std::string* pText)
 {
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    const glim::CScopedFile hFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    if (!hFile)
         return false;
     pText->clear();
     char buffer[4096];
     DWORD cbRead = 0;
-    while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0 && pText->size() < (1u << 20))
+    while (ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0 && pText->size() < (1u << 20))
         pText->append(buffer, cbRead);
-    CloseHandle(hFile);
     return true;
 }
 
@@ -117,10 +118,8 @@ bool ReadUsage(DWORD dwWindowsPid, DWORD dwLinuxPid, SUsage* pUsage)
     *pUsage = SUsage();
     bool bOk = true;
     if (dwWindowsPid) {
-        HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, dwWindowsPid);
-        bOk = hProcess && GetProcessHandleCount(hProcess, &pUsage->dwHandles);
-        if (hProcess)
-            CloseHandle(hProcess);
+        const glim::CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, dwWindowsPid));
+        bOk = hProcess && GetProcessHandleCount(hProcess.Get(), &pUsage->dwHandles);
     }
     if (dwLinuxPid) {
         std::string text;

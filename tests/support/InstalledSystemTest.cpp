@@ -1,4 +1,4 @@
-#include "ReliabilityTest.h"
+#include "InstalledSystemTest.h"
 
 #include "GlimNames.h"
 #include "Scm.h"
@@ -6,7 +6,7 @@
 #include "SimDriver.h"
 #include "SimSessionProtocol.h"
 
-namespace reliability {
+namespace systemtest {
 
 using agenttest::WaitUntil;
 
@@ -15,7 +15,7 @@ CRelayReaper::~CRelayReaper()
     agenttest::EndProcessesOf(glim::kAgentProgramPath);
 }
 
-void CReliabilityTest::SetUp()
+void CInstalledSystemTest::SetUp()
 {
     agenttest::EndStrayAgents();
     CGlimwardSystemTest::SetUp();
@@ -27,40 +27,44 @@ void CReliabilityTest::SetUp()
     ASSERT_TRUE(m_agentLogConfig.Write(m_agentLogPath, 0, 0));
 }
 
-void CReliabilityTest::StartSystem(int nStatus, bool bLocked, bool bAgent)
+void CInstalledSystemTest::StartSystem(int nStatus, bool bLocked, bool bAgent, DWORD dwNoticeDelayMs)
 {
     m_settings.Set(glim::kKeyKBStatus, nStatus);
     m_settings.Set(glim::kKeyKBBrightness, kBrightness);
     m_settings.Set(glim::kKeyCurrentKBBrightness, 3);
     ASSERT_NO_FATAL_FAILURE(SetLocked(bLocked));
-    if (!bAgent) {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs));
-        ASSERT_TRUE(WaitUntil([] { return !simkb::SetRequests().empty(); }, kWaitMs))
-            << "the service did not restore the recorded level";
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs));
+    ASSERT_TRUE(WaitUntil([] { return !simkb::SetRequests().empty(); }, kWaitMs))
+        << "the service did not restore the recorded level";
+    if (bAgent)
+        StartAgent(nStatus == 2 ? 1 : 2, dwNoticeDelayMs);  // Auto waits for the ambient light
+    else
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
-        return;
-    }
-    StartPrograms(nStatus == 2 ? 1 : 2);  // Auto waits for the ambient light
 }
 
-void CReliabilityTest::StartPrograms(size_t nStartLevels)
+void CInstalledSystemTest::StartPrograms(size_t nStartLevels, DWORD dwNoticeDelayMs)
 {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs));
+    StartAgent(nStartLevels, dwNoticeDelayMs);
+}
+
+void CInstalledSystemTest::StartAgent(size_t nStartLevels, DWORD dwNoticeDelayMs)
+{
     ASSERT_TRUE(m_main.Start(kWaitMs, glim::kAgentProgramPath)) << "the agent's main instance did not come up";
     ASSERT_TRUE(WaitUntil([&] { return simkb::SetRequests().size() >= nStartLevels; }, kWaitMs))
         << "the start-up levels did not come";
-    ASSERT_EQ(0u, m_app.StartWindow());
+    ASSERT_EQ(0u, m_app.StartWindow(dwNoticeDelayMs));
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
 }
 
-void CReliabilityTest::RestartMain()
+void CInstalledSystemTest::RestartMain()
 {
     m_main.Process().Terminate();
     agenttest::EndStrayAgents();
     ASSERT_TRUE(m_main.Start(kWaitMs, glim::kAgentProgramPath)) << "the agent's main instance did not come up";
 }
 
-void CReliabilityTest::RestartService(ULONGLONG* pullStopMs, ULONGLONG* pullStartMs)
+void CInstalledSystemTest::RestartService(ULONGLONG* pullStopMs, ULONGLONG* pullStartMs)
 {
     ULONGLONG ullStart = GetTickCount64();
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Stop(glim::kServiceName, kWaitMs));
@@ -76,44 +80,33 @@ void CReliabilityTest::RestartService(ULONGLONG* pullStopMs, ULONGLONG* pullStar
         << "the restarted service does not listen for the hotkey";
 }
 
-void CReliabilityTest::Press()
+void CInstalledSystemTest::Press()
 {
     ASSERT_EQ(simkb::kStatusSuccess, simkb::Press());
 }
 
-void CReliabilityTest::PressEvent()
+void CInstalledSystemTest::PressEvent()
 {
     ASSERT_TRUE(agenttest::SignalExistingEvent(glim::kEventHotkey)) << "the service's hotkey event is gone";
 }
 
-void CReliabilityTest::SetLocked(bool bLocked)
+void CInstalledSystemTest::SetLocked(bool bLocked)
 {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
               m_session.SetFlags(bLocked ? simsession::kFlagsLocked : simsession::kFlagsUnlocked));
 }
 
-bool CReliabilityTest::WaitForStatus(int nStatus, DWORD dwTimeoutMs) const
+bool CInstalledSystemTest::WaitForStatus(int nStatus, DWORD dwTimeoutMs) const
 {
     return WaitUntil([&] { return Status() == nStatus; }, dwTimeoutMs);
 }
 
-size_t CReliabilityTest::AgentLogCount(const std::wstring& message, const std::wstring& function) const
-{
-    size_t n = 0;
-    for (const std::wstring& text : logtest::ReadLines(m_agentLogPath)) {
-        logtest::ParsedLine line;
-        if (logtest::ParseLine(text, &line) && line.message == message && (function.empty() || line.function == function))
-            ++n;
-    }
-    return n;
-}
-
-bool CReliabilityTest::WaitForAgentLog(const std::wstring& message, const std::wstring& function, size_t nCount) const
+bool CInstalledSystemTest::WaitForAgentLog(const std::wstring& message, const std::wstring& function, size_t nCount) const
 {
     return WaitUntil([&] { return AgentLogCount(message, function) >= nCount; }, kWaitMs);
 }
 
-size_t CReliabilityTest::RelaysRunning()
+size_t CInstalledSystemTest::RelaysRunning()
 {
     size_t n = 0;
     for (DWORD dwPid : agenttest::ProcessesOf(glim::kAgentProgramPath))
@@ -121,12 +114,12 @@ size_t CReliabilityTest::RelaysRunning()
     return n;
 }
 
-bool CReliabilityTest::ServiceRuns() const
+bool CInstalledSystemTest::ServiceRuns() const
 {
     return scm::QueryState(glim::kServiceName) == SERVICE_RUNNING;
 }
 
-bool CReliabilityTest::Watch(SWatched* pService, SWatched* pMain)
+bool CInstalledSystemTest::Watch(SWatched* pService, SWatched* pMain)
 {
     const std::vector<DWORD> services = procstatus::LinuxPidsOf(svctest::InstalledServicePath());
     const std::vector<DWORD> mains = procstatus::LinuxPidsOf(glim::kAgentProgramPath);
@@ -137,4 +130,4 @@ bool CReliabilityTest::Watch(SWatched* pService, SWatched* pMain)
     return true;
 }
 
-}  // namespace reliability
+}  // namespace systemtest

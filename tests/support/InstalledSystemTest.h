@@ -1,4 +1,4 @@
-// The simulated laptop for the reliability tests: the whole-system base (driver, installed
+// The simulated laptop with both programs installed: the whole-system base (driver, installed
 // service program, session stand-in, service log) plus the installed agent with its own
 // diagnostics log, its main instance and the settings-application stand-in. Presses come
 // from the simulated driver, or straight through the hotkey event while the driver is gone;
@@ -15,7 +15,7 @@
 #include "SettingsApp.h"
 #include "WineProcStatus.h"
 
-namespace reliability {
+namespace systemtest {
 
 constexpr DWORD kWaitMs = 15000;
 constexpr int kBrightness = 6;
@@ -36,17 +36,20 @@ struct SWatched {
     DWORD dwLinuxPid;
 };
 
-class CReliabilityTest : public CGlimwardSystemTest {
+class CInstalledSystemTest : public CGlimwardSystemTest {
 protected:
     void SetUp() override;
 
-    // Settings, lock state, the service, then (bAgent) the main instance and the stand-in.
-    // Returns with an empty driver history once the start-up levels are in.
-    void StartSystem(int nStatus, bool bLocked, bool bAgent = true);
+    // Settings, lock state, the service and its restore of the level, then (bAgent) the main
+    // instance and the stand-in, which holds each notice for dwNoticeDelayMs. Returns with an
+    // empty driver history once the start-up levels are in.
+    void StartSystem(int nStatus, bool bLocked, bool bAgent = true, DWORD dwNoticeDelayMs = 0);
     // The programs alone, on whatever settings there are: the service, the main instance
     // and the stand-in; waits for nStartLevels set requests (the service's restore and the
     // agent's level), then empties the driver history.
-    void StartPrograms(size_t nStartLevels);
+    void StartPrograms(size_t nStartLevels, DWORD dwNoticeDelayMs = 0);
+    // The main instance and the stand-in on a running service (the part the two share).
+    void StartAgent(size_t nStartLevels, DWORD dwNoticeDelayMs);
     // A fresh main instance in place of the running one (it reads its log configuration anew).
     void RestartMain();
     // Stops and starts the service; the times each took, in ms.
@@ -62,8 +65,12 @@ protected:
     bool WaitForStatus(int nStatus, DWORD dwTimeoutMs = kWaitMs) const;
     // Accepted presses so far, by the service's own log.
     int Accepted() const { return m_log.CountMessage(L"f12 span meets"); }
-    size_t AgentLogCount(const std::wstring& message, const std::wstring& function = L"") const;
+    size_t AgentLogCount(const std::wstring& message, const std::wstring& function = L"") const
+    {
+        return logtest::CountLines(m_agentLogPath, message, function);
+    }
     bool WaitForAgentLog(const std::wstring& message, const std::wstring& function, size_t nCount) const;
+    DWORD MainPid() { return m_main.Process().Pid(); }
     // Agent processes other than the main instance (the relays still running).
     size_t RelaysRunning();
     bool ServiceRuns() const;
@@ -82,4 +89,4 @@ protected:
     agenttest::CMainAgent m_main;
 };
 
-}  // namespace reliability
+}  // namespace systemtest

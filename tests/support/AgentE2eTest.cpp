@@ -1,0 +1,59 @@
+#include "AgentE2eTest.h"
+
+namespace agenttest {
+
+std::unique_ptr<simkb::CSimDriverInstall> CAgentE2eTest::s_pDriver;
+DWORD CAgentE2eTest::s_dwInstallError = 0;
+
+::testing::AssertionResult RunAgent(const std::wstring& commandLine, DWORD dwTimeoutMs, DWORD* pdwElapsedMs)
+{
+    CAgentProcess relay;
+    const ULONGLONG ullStart = GetTickCount64();
+    if (const DWORD dwErr = relay.Start(commandLine))
+        return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
+    DWORD dwCode = 0xdeadbeef;
+    if (!relay.WaitExit(dwTimeoutMs, &dwCode))
+        return ::testing::AssertionFailure() << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
+                                             << "\" did not end within " << dwTimeoutMs << " ms";
+    if (pdwElapsedMs)
+        *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
+    if (dwCode != 0)
+        return ::testing::AssertionFailure() << "exit code " << dwCode;
+    return ::testing::AssertionSuccess();
+}
+
+void CAgentE2eTest::SetUpTestSuite()
+{
+    s_pDriver = std::make_unique<simkb::CSimDriverInstall>();
+    s_dwInstallError = s_pDriver->Install();
+}
+
+void CAgentE2eTest::TearDownTestSuite()
+{
+    s_pDriver.reset();
+}
+
+void CAgentE2eTest::SetUp()
+{
+    if (s_dwInstallError != 0)
+        GTEST_SKIP() << "the simulated filter driver could not be installed, error " << s_dwInstallError;
+    EndStrayAgents();
+    ASSERT_EQ(0u, simkb::Reset());
+    m_logPath = m_scratch.File(L"Glimagent.log");
+    ASSERT_TRUE(m_logConfig.Write(m_logPath, 0, 0));
+}
+
+bool CAgentE2eTest::WaitForLog(const std::wstring& message, const std::wstring& function, size_t nCount,
+                               DWORD dwTimeoutMs) const
+{
+    return WaitUntil([&] { return LogCount(message, function) >= nCount; }, dwTimeoutMs);
+}
+
+void CAgentE2eTest::Notify(const CNotifyRequest& request)
+{
+    DWORD dwCode = 0xdeadbeef;
+    ASSERT_EQ(0u, CSettingsApp::RunNotify(request, &dwCode));
+    ASSERT_EQ(0u, dwCode) << "the stand-in could not signal event_uwp";
+}
+
+}  // namespace agenttest
