@@ -109,7 +109,10 @@ DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs)
         dwErr = StartServiceW(hService.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
         if (dwErr == ERROR_SERVICE_ALREADY_RUNNING)
             dwErr = ERROR_SUCCESS;
-        return dwErr != ERROR_SERVICE_REQUEST_TIMEOUT && dwErr != ERROR_SERVICE_DATABASE_LOCKED;
+        // Wine's service manager now and then fails the process start with 1359, as
+        // CreateProcess does (see ProcessStart.h): a retry gets through.
+        return dwErr != ERROR_SERVICE_REQUEST_TIMEOUT && dwErr != ERROR_SERVICE_DATABASE_LOCKED &&
+               dwErr != ERROR_INTERNAL_ERROR;
     });
     if (dwErr)
         return dwErr;
