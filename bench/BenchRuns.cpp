@@ -5,27 +5,34 @@
 
 namespace bench {
 
-bool TimeRuns(const std::wstring& program, const std::wstring& arguments, int nRuns, std::vector<double>* pSamples)
+bool TimeRuns(std::vector<SProgram>* pPrograms, int nRuns)
 {
-    for (int i = -1; i < nRuns; ++i) {  // run -1 warms the file cache and the server up
-        DWORD dwExit = 0xdeadbeef;
-        const long long llStart = Qpc();
-        const DWORD dwErr = svctest::RunProgram(program, arguments, &dwExit, 30000);
-        const long long llEnd = Qpc();
-        if (dwErr != ERROR_SUCCESS || dwExit != 0) {
-            PrintNote(L"%ls: run %d failed, error %lu, exit code %lu", program.c_str(), i, dwErr, dwExit);
-            return false;
+    for (int i = -1; i < nRuns; ++i) {  // round -1 warms the file cache and the server up
+        for (SProgram& program : *pPrograms) {
+            DWORD dwExit = 0xdeadbeef;
+            const long long llStart = Qpc();
+            const DWORD dwErr = svctest::RunProgram(program.path, program.arguments, &dwExit, 30000);
+            const long long llEnd = Qpc();
+            if (dwErr != ERROR_SUCCESS || dwExit != 0) {
+                PrintNote(L"%ls: run %d failed, error %lu, exit code %lu", program.path.c_str(), i, dwErr, dwExit);
+                return false;
+            }
+            if (i >= 0)
+                program.samples.push_back(CounterToMs(llStart, llEnd));
         }
-        if (i >= 0)
-            pSamples->push_back(CounterToMs(llStart, llEnd));
     }
     return true;
 }
 
 bool TimeFloors(int nRuns, SFloors* pFloors)
 {
-    return TimeRuns(svctest::BuildBinPath(L"bench_trivial.exe"), L"", nRuns, &pFloors->console) &&
-           TimeRuns(svctest::BuildBinPath(L"bench_trivial_gui.exe"), L"", nRuns, &pFloors->gui);
+    std::vector<SProgram> programs = {{svctest::BuildBinPath(L"bench_trivial.exe"), L"", {}},
+                                      {svctest::BuildBinPath(L"bench_trivial_gui.exe"), L"", {}}};
+    if (!TimeRuns(&programs, nRuns))
+        return false;
+    pFloors->console = programs[0].samples;
+    pFloors->gui = programs[1].samples;
+    return true;
 }
 
 }  // namespace bench

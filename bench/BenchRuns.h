@@ -9,9 +9,16 @@
 
 namespace bench {
 
-// Runs the program nRuns times after one warm-up run and appends the times in ms. False
-// (with a note) when a run fails or exits with a code other than 0.
-bool TimeRuns(const std::wstring& program, const std::wstring& arguments, int nRuns, std::vector<double>* pSamples);
+struct SProgram {
+    std::wstring path;
+    std::wstring arguments;
+    std::vector<double> samples;  // ms, one per run
+};
+
+// Runs each program nRuns times after one warm-up round, taking turns (one run of each per
+// round), so that a change of load on the machine falls on all of them alike. False (with
+// a note) when a run fails or exits with a code other than 0.
+bool TimeRuns(std::vector<SProgram>* pPrograms, int nRuns);
 
 // The two floors of the build's bin folder: the trivial console and windows programs.
 struct SFloors {
