@@ -50,7 +50,7 @@ def idle_picture(rows, path):
     ax.invert_yaxis()
     ax.set_xlabel("% of one core")
     ax.set_title("Idle CPU per configuration")
-    ax.legend(loc="lower right", fontsize="small")
+    ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.1), ncol=2, fontsize="small")
     ax.grid(axis="x", alpha=0.3)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
