@@ -47,10 +47,10 @@ void PrintSection(const wchar_t* pszTitle)
     fflush(stdout);
 }
 
-void PrintSummaryRow(const wchar_t* pszWhat, const SSummary& summary, const wchar_t* pszUnit)
+void PrintSummaryRow(const wchar_t* pszWhat, const SSummary& summary, const wchar_t* pszUnit, const wchar_t* pszNote)
 {
-    wprintf(L"%-56ls %5u %10.2f %10.2f %10.2f %10.2f  %ls\n", pszWhat, static_cast<unsigned>(summary.nCount),
-            summary.dMedian, summary.dP95, summary.dMin, summary.dMax, pszUnit);
+    wprintf(L"%-56ls %5u %10.2f %10.2f %10.2f %10.2f  %ls  %ls\n", pszWhat, static_cast<unsigned>(summary.nCount),
+            summary.dMedian, summary.dP95, summary.dMin, summary.dMax, pszUnit, pszNote);
     fflush(stdout);
 }
 

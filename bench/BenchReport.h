@@ -22,8 +22,9 @@ struct SSummary {
 // Summary of the samples; all zero when there are none.
 SSummary Summarise(std::vector<double> samples);
 
-// One row: what was measured, its summary and unit ("ms", "ns/call", ...).
-void PrintSummaryRow(const wchar_t* pszWhat, const SSummary& summary, const wchar_t* pszUnit);
+// One row: what was measured, its summary, unit ("ms", "ns/call", ...) and a note.
+void PrintSummaryRow(const wchar_t* pszWhat, const SSummary& summary, const wchar_t* pszUnit,
+                     const wchar_t* pszNote = L"");
 // One row with a single figure and a note.
 void PrintValueRow(const wchar_t* pszWhat, double dValue, const wchar_t* pszUnit, const wchar_t* pszNote);
 // A section title and the column heads.

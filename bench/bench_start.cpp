@@ -1,59 +1,50 @@
 // Start and end of a trivial program in this prefix, CreateProcessW to the end of the
-// wait: the cost a design pays when it starts a relay process for every key press.
-//   bench_start [RUNS]   (default 20 runs of each program, after one warm-up run)
+// wait: the cost a design pays when it starts a relay process for every key press; beside
+// it, the agent started as a relay with no main instance to relay to (it looks for the
+// main window and ends), which is what its own start costs over the floor.
+//   bench_start [RUNS [AGENT]]   (default 40 runs of each program, after one warm-up round;
+//                                AGENT: another build of Glimagent.exe timed alongside)
 #include <windows.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "AgentProcess.h"
 #include "BenchReport.h"
+#include "BenchRuns.h"
+#include "GlimNames.h"
 #include "ServiceHarness.h"
-
-namespace {
-
-// Runs the program once per sample; false (with a note) when a run fails.
-bool TimeRuns(const std::wstring& program, int nRuns, std::vector<double>* pSamples)
-{
-    for (int i = -1; i < nRuns; ++i) {  // run -1 warms the file cache and the server up
-        DWORD dwExit = 0xdeadbeef;
-        const long long llStart = bench::Qpc();
-        const DWORD dwErr = svctest::RunProgram(program, L"", &dwExit, 30000);
-        const long long llEnd = bench::Qpc();
-        if (dwErr != ERROR_SUCCESS || dwExit != 0) {
-            bench::PrintNote(L"%ls: run %d failed, error %lu, exit code %lu", program.c_str(), i, dwErr, dwExit);
-            return false;
-        }
-        if (i >= 0)
-            pSamples->push_back(bench::CounterToMs(llStart, llEnd));
-    }
-    return true;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    const int nRuns = argc > 1 ? _wtoi(argv[1]) : 20;
+    const int nRuns = argc > 1 ? _wtoi(argv[1]) : 40;
     if (nRuns < 1)
         return 2;
-    bench::PrintSection(L"Process start and end (CreateProcessW + wait)");
-    int nFailed = 0;
-    const struct {
-        const wchar_t* pszFile;
-        const wchar_t* pszLabel;
-    } programs[] = {
-        {L"bench_trivial.exe", L"trivial console program"},
-        {L"bench_trivial_gui.exe", L"trivial windows program (user32, FindWindowW)"},
+    agenttest::EndStrayAgents();  // a relay that finds a main instance would relay to it
+    bench::PrintSection(L"Process start and end (CreateProcessW + wait), the programs taking turns");
+    std::vector<bench::SProgram> programs = {
+        {svctest::BuildBinPath(L"bench_trivial.exe"), L"", {}},
+        {svctest::BuildBinPath(L"bench_trivial_gui.exe"), L"", {}},
+        {svctest::BuildBinPath(L"Glimagent.exe"), glim::kCmdStatusChange, {}},
     };
-    for (const auto& program : programs) {
-        std::vector<double> samples;
-        if (!TimeRuns(svctest::BuildBinPath(program.pszFile), nRuns, &samples)) {
-            ++nFailed;
-            continue;
-        }
-        bench::PrintSummaryRow(program.pszLabel, bench::Summarise(samples), L"ms");
+    if (argc > 2)
+        programs.push_back({argv[2], glim::kCmdStatusChange, {}});
+    if (!bench::TimeRuns(&programs, nRuns))
+        return 1;
+    const bench::SSummary gui = bench::Summarise(programs[1].samples);
+    bench::PrintSummaryRow(L"trivial console program", bench::Summarise(programs[0].samples), L"ms");
+    bench::PrintSummaryRow(L"trivial windows program (user32, FindWindowW)", gui, L"ms");
+    const bench::SSummary agent = bench::Summarise(programs[2].samples);
+    wchar_t szRatio[64];
+    _snwprintf(szRatio, 63, L"x%.2f the windows program", gui.dMedian > 0 ? agent.dMedian / gui.dMedian : 0.0);
+    bench::PrintSummaryRow(L"Glimagent.exe as a relay, no main instance", agent, L"ms", szRatio);
+    if (programs.size() > 3) {
+        const bench::SSummary other = bench::Summarise(programs[3].samples);
+        _snwprintf(szRatio, 63, L"x%.2f the windows program", gui.dMedian > 0 ? other.dMedian / gui.dMedian : 0.0);
+        bench::PrintSummaryRow(L"the other agent build as a relay", other, L"ms", szRatio);
+        bench::PrintNote(L"other agent build: %ls", argv[2]);
     }
-    return nFailed ? 1 : 0;
+    return 0;
 }

@@ -3,24 +3,31 @@
 // Glimagent main instance runs from its installed path, and the simulated driver signals
 // the hotkey. For each press it measures, from the moment of the press:
 //   - the driver's time stamp of the backlight set request (same clock as ours),
-//   - the OSD window becoming visible, and its pixels showing the new status.
-// Then, in On, the CPU time of the main instance (and of the service) over an idle spell.
-//   bench_system [PRESSES] [IDLE_SECONDS]   (defaults 31 and 60)
+//   - the OSD window becoming visible, and its pixels showing the new status;
+// each median beside the trivial programs' start and end, timed in the same run.
+// Then a second series of presses is broken down into stages on the same clock:
+//   press -> the service wakes (its session query to the session stand-in),
+//   -> the relay process is created (its creation time),
+//   -> the relay notifies the settings application (a window of ours titled as it), which
+//      it does just before it signals its event,
+//   -> the main instance has woken and its set request reaches the driver.
+//   bench_system [PRESSES]   (default 31)
 // The status cycles Off -> On -> Auto -> Off; Auto sends no level, so the level figures
-// come from the other two steps. The press count is rounded up so the run ends in On.
+// come from the other two steps.
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "AgentProcess.h"
 #include "BenchReport.h"
+#include "BenchRuns.h"
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
 #include "LogTestUtil.h"
-#include "Scm.h"
 #include "ScreenProbe.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
@@ -33,85 +40,7 @@ constexpr DWORD kPressTimeoutMs = 5000;
 // The service ignores a press within 500 ms of the previous one.
 constexpr DWORD kMinPressSpacingMs = 600;
 constexpr int kUserLevel = 5;
-constexpr DWORD kInteractiveType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
-
-// Removes any Glimward service at the start and again at the end, on every path.
-class CServiceGuard {
-public:
-    CServiceGuard() { scm::Remove(glim::kServiceName); }
-    virtual ~CServiceGuard() { scm::Remove(glim::kServiceName); }
-};
-
-double FileTimeMs(const FILETIME& ft)
-{
-    return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000.0;
-}
-
-struct SCpu {
-    double dUserMs = 0;
-    double dKernelMs = 0;
-};
-
-bool RunsUnderWine()
-{
-    const HMODULE hNtdll = GetModuleHandleW(L"ntdll.dll");
-    return hNtdll && GetProcAddress(hNtdll, "wine_get_version");
-}
-
-// The times of every thread the process has now. Wine's GetProcessTimes does not report
-// another process's times (it gives one and the same figure for every handle), while its
-// GetThreadTimes reads each thread's own; threads that have already ended are not counted.
-bool ThreadsCpu(DWORD dwPid, SCpu* pCpu)
-{
-    logtest::CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (snapshot.Get() == INVALID_HANDLE_VALUE)
-        return false;
-    *pCpu = SCpu();
-    int nThreads = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Thread32First(snapshot.Get(), &entry); bMore; bMore = Thread32Next(snapshot.Get(), &entry)) {
-        if (entry.th32OwnerProcessID != dwPid)
-            continue;
-        logtest::CHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
-        FILETIME ftCreate, ftExit, ftKernel, ftUser;
-        if (!thread.Get() || !GetThreadTimes(thread.Get(), &ftCreate, &ftExit, &ftKernel, &ftUser))
-            continue;
-        pCpu->dUserMs += FileTimeMs(ftUser);
-        pCpu->dKernelMs += FileTimeMs(ftKernel);
-        ++nThreads;
-    }
-    return nThreads > 0;
-}
-
-// The process's CPU time so far: GetProcessTimes, or under Wine the sum over its threads.
-bool ProcessCpu(HANDLE hProcess, SCpu* pCpu)
-{
-    if (!hProcess)
-        return false;
-    if (RunsUnderWine())
-        return ThreadsCpu(GetProcessId(hProcess), pCpu);
-    FILETIME ftCreate, ftExit, ftKernel, ftUser;
-    if (!GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser))
-        return false;
-    pCpu->dUserMs = FileTimeMs(ftUser);
-    pCpu->dKernelMs = FileTimeMs(ftKernel);
-    return true;
-}
-
-void PrintCpuRow(const wchar_t* pszWhat, bool bRead, const SCpu& before, const SCpu& after)
-{
-    if (!bRead) {
-        bench::PrintNote(L"%ls: the process times could not be read (or the process ended)", pszWhat);
-        return;
-    }
-    const double dUser = after.dUserMs - before.dUserMs;
-    const double dKernel = after.dKernelMs - before.dKernelMs;
-    wchar_t szNote[128];
-    _snwprintf(szNote, 127, L"user %.1f + kernel %.1f; %.1f ms before", dUser, dKernel,
-               before.dUserMs + before.dKernelMs);
-    bench::PrintValueRow(pszWhat, dUser + dKernel, L"ms", szNote);
-}
+constexpr int kFloorRuns = 20;
 
 // The first backlight set request since the history was cleared.
 bool FirstSetRequest(simkb::SimRecord* pRecord)
@@ -128,10 +57,153 @@ bool FirstSetRequest(simkb::SimRecord* pRecord)
     return false;
 }
 
+// A system time (FILETIME units) on the performance counter's scale, from one pair of
+// readings taken together; both clocks run at the same rate for the length of a run.
+class CClockMap {
+public:
+    CClockMap()
+    {
+        LARGE_INTEGER li;
+        QueryPerformanceFrequency(&li);
+        m_dCountsPerTick = static_cast<double>(li.QuadPart) / 1e7;
+        FILETIME ft;
+        GetSystemTimePreciseAsFileTime(&ft);
+        m_llCounter = bench::Qpc();
+        m_llFileTime = ToLL(ft);
+    }
+    long long ToCounter(const FILETIME& ft) const
+    {
+        return m_llCounter + static_cast<long long>(static_cast<double>(ToLL(ft) - m_llFileTime) * m_dCountsPerTick);
+    }
+
+private:
+    static long long ToLL(const FILETIME& ft)
+    {
+        return static_cast<long long>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+    }
+    double m_dCountsPerTick = 0;
+    long long m_llCounter = 0;
+    long long m_llFileTime = 0;
+};
+
+// The creation time of the newest Glimagent.exe process other than the main instance.
+bool RelayCreation(DWORD dwMainPid, FILETIME* pftCreate)
+{
+    logtest::CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE)
+        return false;
+    bool bFound = false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Process32FirstW(snapshot.Get(), &entry); bMore; bMore = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ProcessID == dwMainPid || lstrcmpiW(entry.szExeFile, L"Glimagent.exe") != 0)
+            continue;
+        logtest::CHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        FILETIME ftCreate, ftExit, ftKernel, ftUser;
+        if (process.Get() && GetProcessTimes(process.Get(), &ftCreate, &ftExit, &ftKernel, &ftUser) &&
+            (!bFound || CompareFileTime(&ftCreate, pftCreate) > 0)) {
+            *pftCreate = ftCreate;
+            bFound = true;
+        }
+    }
+    return bFound;
+}
+
+// A window titled as the settings application, on its own thread: it stamps the first
+// notification of each press and, while the relay still waits for the answer, the relay's
+// creation time.
+class CSettingsAppWindow {
+public:
+    explicit CSettingsAppWindow(DWORD dwMainPid) : m_dwMainPid(dwMainPid)
+    {
+        m_hReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_hThread = CreateThread(nullptr, 0, &CSettingsAppWindow::ThreadProc, this, 0, &m_dwThreadId);
+        if (m_hThread)
+            WaitForSingleObject(m_hReady, kWaitMs);
+    }
+    virtual ~CSettingsAppWindow()
+    {
+        if (m_hThread) {
+            PostThreadMessageW(m_dwThreadId, WM_QUIT, 0, 0);
+            WaitForSingleObject(m_hThread, kWaitMs);
+            CloseHandle(m_hThread);
+        }
+        CloseHandle(m_hReady);
+    }
+    CSettingsAppWindow(const CSettingsAppWindow&) = delete;
+    CSettingsAppWindow& operator=(const CSettingsAppWindow&) = delete;
+
+    bool Ok() const { return m_hWnd != nullptr; }
+    void Arm() { m_llNotified = 0; m_bRelayFound = false; }
+    long long Notified() const { return m_llNotified; }
+    bool RelayCreated(FILETIME* pft) const
+    {
+        *pft = m_ftRelay;
+        return m_bRelayFound;
+    }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID pArg)
+    {
+        auto* pThis = static_cast<CSettingsAppWindow*>(pArg);
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &CSettingsAppWindow::WndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"GlimBenchSettingsApp";
+        RegisterClassExW(&wc);
+        pThis->m_hWnd = CreateWindowExW(0, wc.lpszClassName, glim::kSettingsAppWindowTitle, WS_POPUP, 0, 0, 1, 1,
+                                        nullptr, nullptr, wc.hInstance, nullptr);
+        if (pThis->m_hWnd)
+            SetWindowLongPtrW(pThis->m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pThis));
+        SetEvent(pThis->m_hReady);
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageW(&msg);
+        if (pThis->m_hWnd)
+            DestroyWindow(pThis->m_hWnd);
+        return 0;
+    }
+    static LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+    {
+        auto* pThis = reinterpret_cast<CSettingsAppWindow*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+        if (uMsg == glim::WM_UWP_NOTIFY && pThis && !pThis->m_llNotified) {
+            pThis->m_llNotified = bench::Qpc();
+            pThis->m_bRelayFound = RelayCreation(pThis->m_dwMainPid, &pThis->m_ftRelay);
+            return 0;
+        }
+        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    }
+
+    DWORD m_dwMainPid;
+    HANDLE m_hReady = nullptr;
+    HANDLE m_hThread = nullptr;
+    DWORD m_dwThreadId = 0;
+    HWND m_hWnd = nullptr;
+    std::atomic<long long> m_llNotified{0};
+    bool m_bRelayFound = false;
+    FILETIME m_ftRelay = {};
+};
+
+// The counter reading the session stand-in stamped at the service's last query; 0 when none.
+long long LastSessionQuery()
+{
+    ULONGLONG ullValue = 0;
+    DWORD cb = sizeof(ullValue);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, simsession::kRegKey, simsession::kValueLastQueryCounter, RRF_RT_REG_QWORD,
+                     nullptr, &ullValue, &cb) != ERROR_SUCCESS)
+        return 0;
+    return static_cast<long long>(ullValue);
+}
+
 struct SPressTimes {
     double dLevelMs = -1;    // -1: no level expected or none seen
     double dVisibleMs = -1;  // -1: the OSD did not show
     double dPixelsMs = -1;   // -1: the screen never showed the new status
+};
+
+struct SStages {
+    std::vector<double> wake, relayCreated, relayNotified, level, total;
 };
 
 class CSystemBench {
@@ -140,14 +212,17 @@ public:
     bool SetUp();
     // One press; dwStatus is the status it should lead to. False when the press got lost.
     bool Press(DWORD dwStatus, SPressTimes* pTimes);
+    // One press broken into stages (only presses that set a level give figures).
+    bool PressInStages(DWORD dwStatus, CSettingsAppWindow* pApp, const CClockMap& clocks, SStages* pStages);
     // Waits until the OSD has hidden again (it hides three seconds after showing).
     bool WaitOsdHidden();
-    void MeasureIdle(DWORD dwSeconds);
     DWORD Status() const { return static_cast<DWORD>(m_settings.Get(glim::kKeyKBStatus)); }
+    DWORD MainPid() { return m_main.Process().Pid(); }
 
 private:
-    bool InstallAndStartService();
     HWND Osd();
+    long long StartPress();
+    bool WaitStatus(DWORD dwStatus);
 
     // Declared in set-up order; destroyed in reverse, so the agent and the service go first.
     simkb::CSimDriverInstall m_driver;
@@ -158,7 +233,7 @@ private:
     svctest::CInstalledFile m_agentProgram;
     svctest::CWtsOverride m_override;
     svctest::CSimSession m_session;
-    CServiceGuard m_serviceGuard;
+    svctest::CServiceGuard m_serviceGuard{glim::kServiceName};
     agenttest::CMainAgent m_main;
     HWND m_hOsd = nullptr;
     ULONGLONG m_ullLastPress = 0;
@@ -192,26 +267,12 @@ bool CSystemBench::SetUp()
         bench::PrintNote(L"the installed Glimagent main instance did not come up");
         return false;
     }
-    return InstallAndStartService();
-}
-
-bool CSystemBench::InstallAndStartService()
-{
-    DWORD dwExit = 0xdeadbeef;
-    DWORD dwErr = svctest::RunProgram(svctest::InstalledServicePath(), L"x -I", &dwExit);
-    // Under Wine the service reaches the user's desktop only when marked interactive.
-    if (!dwErr)
-        dwErr = scm::ChangeType(glim::kServiceName, kInteractiveType);
-    if (!dwErr)
-        dwErr = scm::Start(glim::kServiceName);
-    if (dwErr) {
+    // Marked interactive by the harness: under Wine the service reaches the user's desktop
+    // only then.
+    dwErr = svctest::InstallAndStartService(kWaitMs);
+    if (dwErr)
         bench::PrintNote(L"installing or starting the Glimward service failed, error %lu", dwErr);
-        return false;
-    }
-    const bool bListening = svctest::WaitUntil([] { return agenttest::EventExists(glim::kEventHotkey); }, kWaitMs);
-    if (!bListening)
-        bench::PrintNote(L"the service never created its hotkey event");
-    return bListening;
+    return dwErr == ERROR_SUCCESS;
 }
 
 HWND CSystemBench::Osd()
@@ -226,7 +287,8 @@ bool CSystemBench::WaitOsdHidden()
     return agenttest::WaitUntil([this] { return !Osd() || !IsWindowVisible(Osd()); }, kPressTimeoutMs);
 }
 
-bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
+// Spaces the press from the previous one and presses; 0 when the driver could not signal.
+long long CSystemBench::StartPress()
 {
     const ULONGLONG ullSince = GetTickCount64() - m_ullLastPress;
     if (ullSince < kMinPressSpacingMs)
@@ -237,8 +299,24 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
     const LONG lStatus = simkb::Press();
     if (lStatus != simkb::kStatusSuccess) {
         bench::PrintNote(L"the driver could not signal the hotkey, status 0x%08lx", static_cast<unsigned long>(lStatus));
-        return false;
+        return 0;
     }
+    return llPress;
+}
+
+bool CSystemBench::WaitStatus(DWORD dwStatus)
+{
+    const bool bStatus = svctest::WaitUntil([&] { return Status() == dwStatus; }, kPressTimeoutMs);
+    if (!bStatus)
+        bench::PrintNote(L"the status is %lu, not %lu, after the press", Status(), dwStatus);
+    return bStatus;
+}
+
+bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
+{
+    const long long llPress = StartPress();
+    if (!llPress)
+        return false;
     // Poll every millisecond or so: a busy loop would take a core from the programs measured.
     long long llVisible = 0;
     long long llPixels = 0;
@@ -264,65 +342,68 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
         else
             bench::PrintNote(L"no set request for level %ld after the press", lExpected);
     }
-    const bool bStatus = svctest::WaitUntil([&] { return Status() == dwStatus; }, kPressTimeoutMs);
-    if (!bStatus)
-        bench::PrintNote(L"the status is %lu, not %lu, after the press", Status(), dwStatus);
+    const bool bStatus = WaitStatus(dwStatus);
     return bStatus && llPixels && (dwStatus == glim::kStatusAuto || pTimes->dLevelMs >= 0);
 }
 
-void CSystemBench::MeasureIdle(DWORD dwSeconds)
+bool CSystemBench::PressInStages(DWORD dwStatus, CSettingsAppWindow* pApp, const CClockMap& clocks, SStages* pStages)
 {
-    const DWORD dwServicePid = svctest::ServiceProcessId(glim::kServiceName);
-    logtest::CHandle service(dwServicePid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, dwServicePid) : nullptr);
-    const HANDLE hAgent = m_main.Process().Handle();
-    simkb::ClearHistory();
-    SCpu agentBefore, agentAfter, serviceBefore, serviceAfter;
-    const bool bAgent = ProcessCpu(hAgent, &agentBefore);
-    const bool bService = ProcessCpu(service.Get(), &serviceBefore);
-    const long long llStart = bench::Qpc();
-    Sleep(dwSeconds * 1000);
-    const double dElapsedMs = bench::CounterToMs(llStart, bench::Qpc());
-    const bool bAgentAfter = bAgent && ProcessCpu(hAgent, &agentAfter) && m_main.Process().IsRunning();
-    const bool bServiceAfter = bService && ProcessCpu(service.Get(), &serviceAfter);
-
-    wchar_t szTitle[256];
-    _snwprintf(szTitle, 255, L"Idle CPU time over %.1f s in On (%ls)", dElapsedMs / 1000.0,
-               RunsUnderWine() ? L"sum of GetThreadTimes; Wine's GetProcessTimes misses other processes" : L"GetProcessTimes");
-    bench::PrintSection(szTitle);
-    PrintCpuRow(L"Glimagent main instance, user+kernel", bAgentAfter, agentBefore, agentAfter);
-    PrintCpuRow(L"Glimward service, user+kernel", bServiceAfter, serviceBefore, serviceAfter);
-    simkb::SHistory history;
-    if (simkb::History(&history))
-        bench::PrintNote(L"backlight requests while idle: %lu", history.header.ulTotal);
+    pApp->Arm();
+    const long long llPress = StartPress();
+    if (!llPress)
+        return false;
+    simkb::SimRecord record = {};
+    const bool bLevel = dwStatus != glim::kStatusAuto &&
+                        agenttest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs);
+    const bool bStatus = WaitStatus(dwStatus);
+    const long long llWake = LastSessionQuery();
+    FILETIME ftRelay = {};
+    const bool bRelay = pApp->RelayCreated(&ftRelay);
+    const long long llNotified = pApp->Notified();
+    if (!bLevel || !bRelay || !llNotified || llWake < llPress)
+        return bStatus && dwStatus == glim::kStatusAuto;
+    const long long llRelay = clocks.ToCounter(ftRelay);
+    pStages->wake.push_back(bench::CounterToMs(llPress, llWake));
+    pStages->relayCreated.push_back(bench::CounterToMs(llWake, llRelay));
+    pStages->relayNotified.push_back(bench::CounterToMs(llRelay, llNotified));
+    pStages->level.push_back(bench::CounterToMs(llNotified, record.llTime));
+    pStages->total.push_back(bench::CounterToMs(llPress, record.llTime));
+    return bStatus;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv)
+void PrintSamples(const wchar_t* pszSeries, const std::vector<double>& samples)
 {
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    int nPresses = argc > 1 ? _wtoi(argv[1]) : 31;
-    const int nIdleSeconds = argc > 2 ? _wtoi(argv[2]) : 60;
-    if (nPresses < 1 || nIdleSeconds < 0)
-        return 2;
-    nPresses += (3 + 1 - nPresses % 3) % 3;  // from Off, press 3k+1 ends in On
+    // Lines for the picture, taken out of the table by scripts/bench.
+    for (double d : samples)
+        wprintf(L"@latency\t%ls\t%.3f\n", pszSeries, d);
+    fflush(stdout);
+}
 
-    CSystemBench system;
-    if (!system.SetUp())
-        return 1;
+// A latency row with its median's ratio to both floors.
+void PrintLatencyRow(const wchar_t* pszWhat, const std::vector<double>& samples, const bench::SFloors& floors)
+{
+    const bench::SSummary summary = bench::Summarise(samples);
+    const double dConsole = bench::Summarise(floors.console).dMedian;
+    const double dGui = bench::Summarise(floors.gui).dMedian;
+    wchar_t szNote[96];
+    _snwprintf(szNote, 95, L"x%.2f console, x%.2f GUI floor", dConsole > 0 ? summary.dMedian / dConsole : 0.0,
+               dGui > 0 ? summary.dMedian / dGui : 0.0);
+    bench::PrintSummaryRow(pszWhat, summary, L"ms", szNote);
+}
 
+void RunLatency(CSystemBench* pSystem, int nPresses, const bench::SFloors& floors, int* pnLost)
+{
     std::vector<double> levelMs, visibleMs, pixelsMs;
-    int nLost = 0;
-    DWORD dwStatus = glim::kStatusOff;
+    DWORD dwStatus = pSystem->Status();
     for (int i = 0; i < nPresses; ++i) {
-        if (!system.WaitOsdHidden())
+        if (!pSystem->WaitOsdHidden())
             bench::PrintNote(L"press %d: the OSD was still visible", i + 1);
         dwStatus = (dwStatus + 1) % 3;  // Off -> On -> Auto -> Off
         SPressTimes times;
-        if (!system.Press(dwStatus, &times)) {
+        if (!pSystem->Press(dwStatus, &times)) {
             bench::PrintNote(L"press %d (to status %lu) did not complete", i + 1, dwStatus);
-            ++nLost;
-            dwStatus = system.Status();  // carry on from where the system is
+            ++*pnLost;
+            dwStatus = pSystem->Status();  // carry on from where the system is
         }
         if (times.dLevelMs >= 0)
             levelMs.push_back(times.dLevelMs);
@@ -331,18 +412,64 @@ int wmain(int argc, wchar_t** argv)
         if (times.dPixelsMs >= 0)
             pixelsMs.push_back(times.dPixelsMs);
     }
-
     bench::PrintSection(L"Key press (simulated driver) -> Glimward -> relay -> Glimagent main instance");
-    bench::PrintSummaryRow(L"press -> level set at the driver (Off->On, Auto->Off)", bench::Summarise(levelMs), L"ms");
-    bench::PrintSummaryRow(L"press -> OSD window visible", bench::Summarise(visibleMs), L"ms");
-    bench::PrintSummaryRow(L"press -> OSD pixels show the new status", bench::Summarise(pixelsMs), L"ms");
-    bench::PrintNote(L"%d presses, %d incomplete; OSD polled about every millisecond", nPresses, nLost);
+    bench::PrintSummaryRow(L"floor: trivial console program start and end", bench::Summarise(floors.console), L"ms");
+    bench::PrintSummaryRow(L"floor: trivial windows program start and end", bench::Summarise(floors.gui), L"ms");
+    PrintLatencyRow(L"press -> level set at the driver (Off->On, Auto->Off)", levelMs, floors);
+    PrintLatencyRow(L"press -> OSD window visible", visibleMs, floors);
+    PrintLatencyRow(L"press -> OSD pixels show the new status", pixelsMs, floors);
+    bench::PrintNote(L"%d presses, %d incomplete; OSD polled about every millisecond", nPresses, *pnLost);
+    PrintSamples(L"console floor", floors.console);
+    PrintSamples(L"GUI floor", floors.gui);
+    PrintSamples(L"press -> level", levelMs);
+    PrintSamples(L"press -> OSD visible", visibleMs);
+}
 
-    if (system.Status() != glim::kStatusOn) {
-        bench::PrintNote(L"the status is %lu, not On: no idle measurement", system.Status());
-        return 1;
+void RunStages(CSystemBench* pSystem, int nPresses, int* pnLost)
+{
+    CSettingsAppWindow app(pSystem->MainPid());
+    if (!app.Ok()) {
+        bench::PrintNote(L"no stand-in settings-application window: no stage breakdown");
+        return;
     }
-    system.WaitOsdHidden();
-    system.MeasureIdle(static_cast<DWORD>(nIdleSeconds));
+    const CClockMap clocks;
+    SStages stages;
+    DWORD dwStatus = pSystem->Status();
+    for (int i = 0; i < nPresses; ++i) {
+        dwStatus = (dwStatus + 1) % 3;
+        if (!pSystem->PressInStages(dwStatus, &app, clocks, &stages)) {
+            bench::PrintNote(L"stage press %d (to status %lu) did not complete", i + 1, dwStatus);
+            ++*pnLost;
+            dwStatus = pSystem->Status();
+        }
+    }
+    bench::PrintSection(L"Where a press spends its time (presses that set a level; one counter)");
+    bench::PrintSummaryRow(L"press -> Glimward wakes (its session query)", bench::Summarise(stages.wake), L"ms");
+    bench::PrintSummaryRow(L"Glimward wakes -> relay process created", bench::Summarise(stages.relayCreated), L"ms");
+    bench::PrintSummaryRow(L"relay created -> relay notifies, signals its event", bench::Summarise(stages.relayNotified), L"ms");
+    bench::PrintSummaryRow(L"event -> main instance's set request at the driver", bench::Summarise(stages.level), L"ms");
+    bench::PrintSummaryRow(L"press -> level (these presses)", bench::Summarise(stages.total), L"ms");
+    bench::PrintNote(L"the relay's creation time is the system clock mapped onto the counter; with a window titled "
+                     L"as the settings application, which the relay notifies just before it signals");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    const int nPresses = argc > 1 ? _wtoi(argv[1]) : 31;
+    if (nPresses < 1)
+        return 2;
+
+    CSystemBench system;
+    if (!system.SetUp())
+        return 1;
+    bench::SFloors floors;
+    if (!bench::TimeFloors(kFloorRuns, &floors))
+        return 1;
+    int nLost = 0;
+    RunLatency(&system, nPresses, floors, &nLost);
+    RunStages(&system, nPresses, &nLost);
     return nLost ? 1 : 0;
 }

@@ -16,6 +16,9 @@ constexpr const wchar_t* kValueLevel = L"Level";
 constexpr const wchar_t* kValueFailWith = L"FailWith";
 // Counts the WTSSessionInfoEx queries answered, so a test can see the stand-in was used.
 constexpr const wchar_t* kValueQueries = L"Queries";
+// REG_QWORD: QueryPerformanceCounter at the last query, so a benchmark can see when the
+// service woke on a press (the simulated driver stamps its requests with the same counter).
+constexpr const wchar_t* kValueLastQueryCounter = L"LastQueryCounter";
 
 constexpr DWORD kFlagsLocked = 0;
 constexpr DWORD kFlagsUnlocked = 1;

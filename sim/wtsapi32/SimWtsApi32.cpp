@@ -24,6 +24,10 @@ DWORD ReadDword(HKEY hKey, const wchar_t* pszName, DWORD dwDefault)
 
 void CountQuery(HKEY hKey)
 {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    RegSetValueExW(hKey, simsession::kValueLastQueryCounter, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&now.QuadPart),
+                   sizeof(now.QuadPart));
     const DWORD dwCount = ReadDword(hKey, simsession::kValueQueries, 0) + 1;
     RegSetValueExW(hKey, simsession::kValueQueries, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwCount),
                    sizeof(dwCount));

@@ -6,7 +6,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "AgentE2eTest.h"
 #include "AgentProcess.h"
@@ -54,7 +58,57 @@ protected:
     CMainAgent m_main;
 };
 
+// The DLL names of a program's import table (the libraries loaded at its start), lower
+// case, read from the file.
+bool ReadStartImports(const std::wstring& path, std::vector<std::string>* pNames)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    const std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    if (image.size() < sizeof(IMAGE_DOS_HEADER) || static_cast<size_t>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > image.size())
+        return false;
+    const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + pDos->e_lfanew);
+    if (pNt->Signature != IMAGE_NT_SIGNATURE || pNt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        return false;
+    const IMAGE_SECTION_HEADER* pSections = IMAGE_FIRST_SECTION(pNt);
+    // A relative address as a pointer into the file; nullptr when no section holds it.
+    auto at = [&](DWORD dwRva) -> const char* {
+        for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER& section = pSections[i];
+            if (dwRva >= section.VirtualAddress && dwRva < section.VirtualAddress + section.SizeOfRawData &&
+                section.PointerToRawData + (dwRva - section.VirtualAddress) < image.size())
+                return image.data() + section.PointerToRawData + (dwRva - section.VirtualAddress);
+        }
+        return nullptr;
+    };
+    const DWORD dwImports = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* p = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(dwImports)); p && p->Name; ++p) {
+        std::string name(at(p->Name) ? at(p->Name) : "");
+        for (char& c : name)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        pNames->push_back(name);
+    }
+    return !pNames->empty();
+}
+
+bool Contains(const std::vector<std::string>& names, const char* pszName)
+{
+    return std::find(names.begin(), names.end(), pszName) != names.end();
+}
+
 }  // namespace
+
+// A relay only finds windows, notifies one and signals an event: the libraries that only
+// the main instance uses must not be loaded by every relay's start (the main instance's
+// tests show they load when it first uses them).
+TEST(AgentImageTest, MainInstanceLibrariesAreNotLoadedAtStart)
+{
+    std::vector<std::string> imports;
+    ASSERT_TRUE(ReadStartImports(AgentPath(), &imports)) << "Glimagent.exe could not be read as a 64-bit image";
+    EXPECT_TRUE(Contains(imports, "user32.dll")) << "the relay's own library";
+    for (const char* pszDll : {"ole32.dll", "oleaut32.dll", "powrprof.dll", "shell32.dll", "shlwapi.dll"})
+        EXPECT_FALSE(Contains(imports, pszDll)) << pszDll << " is loaded at every start";
+}
 
 TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
 {

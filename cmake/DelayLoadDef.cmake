@@ -1,0 +1,22 @@
+# cmake -DNM=... -DIMPLIB=lib<dll>.a -DDLL=<dll>.dll -DDEF=out.def -P DelayLoadDef.cmake
+# Writes a module-definition file with every function the import library exports (its
+# "T" symbols); data exports cannot be delay-loaded and are left out.
+execute_process(COMMAND ${NM} -g --defined-only ${IMPLIB} OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${NM} could not read ${IMPLIB}")
+endif()
+string(REGEX MATCHALL "[0-9a-fA-F]+ T [^\n]+" lines "${symbols}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]+ T " "" name "${line}")
+  list(APPEND names "${name}")
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names)
+if(NOT names)
+  message(FATAL_ERROR "no functions found in ${IMPLIB}")
+endif()
+list(JOIN names "\n" body)
+get_filename_component(folder ${DEF} DIRECTORY)
+file(MAKE_DIRECTORY ${folder})
+file(WRITE ${DEF} "LIBRARY \"${DLL}\"\nEXPORTS\n${body}\n")
