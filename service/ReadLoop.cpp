@@ -155,7 +155,11 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
         GLIM_LOG('E', kLabel, L"CreateThread failed, dwErr=%d", dwErr);
         return dwErr;
     }
-    return glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), glim::kReadThreadStartLimitMs);
+    const DWORD dwErr = glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), glim::kReadThreadStartLimitMs);
+    // A thread that is late may still signal the event: it stays open for the process's life.
+    if (dwErr == ERROR_TIMEOUT)
+        hStarted.Release();
+    return dwErr;
 }
 
 DWORD CService::OnPowerEvent(DWORD dwEventType, LPVOID)
