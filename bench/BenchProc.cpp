@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "LogTestUtil.h"
+
 namespace bench {
 
 namespace {
@@ -36,16 +38,7 @@ using PFN_NtQuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 // A whole file of /proc (their sizes read 0, so read until the end).
 bool ReadProcFile(const std::wstring& path, std::string* pText)
 {
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return false;
-    pText->clear();
-    char buffer[4096];
-    DWORD cbRead = 0;
-    while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
-        pText->append(buffer, cbRead);
-    CloseHandle(hFile);
+    *pText = logtest::ReadBytes(path);
     return !pText->empty();
 }
 

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "LogTestUtil.h"
 #include "ScopedHandle.h"
 
 namespace procstatus {
@@ -16,16 +17,8 @@ const wchar_t kProcRoot[] = L"Z:\\proc\\";
 // The whole content of a /proc file (its size reads as 0, so read to the end).
 bool ReadProcFile(const std::wstring& path, std::string* pText)
 {
-    const glim::CScopedFile hFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
-    if (!hFile)
-        return false;
-    pText->clear();
-    char buffer[4096];
-    DWORD cbRead = 0;
-    while (ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0 && pText->size() < (1u << 20))
-        pText->append(buffer, cbRead);
-    return true;
+    *pText = logtest::ReadBytes(path);
+    return !pText->empty();
 }
 
 std::wstring Lower(std::wstring text)
