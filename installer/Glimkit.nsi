@@ -30,6 +30,12 @@ AllowSkipFiles off
 !ifndef VERSION
   !define VERSION "1.0.0"
 !endif
+; A signed build (installer/pack defines the command; it takes the file as its last argument):
+; the uninstaller is signed before it is packed, the installer once it is written.
+!ifdef SIGN_COMMAND
+  !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+  !finalize '${SIGN_COMMAND} "%1"' = 0
+!endif
 
 !define PRODUCT "Glimkit"
 !define PUBLISHER "Vessik"
