@@ -84,7 +84,8 @@ HWND MainWindow()
 }  // namespace
 
 CKBBackLightMgr::CKBBackLightMgr()
-    : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bEnterInActive(0),
+    : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bFullScreenRuled(0),
+      m_bEnterInActive(0),
       m_nEnterFullTimer(0), m_nLuxTimer(0), m_nRecoveryTimer(0)
 {
 }
@@ -227,6 +228,7 @@ void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
             pFullScreen->StartFullScreenMonitor(m_hWnd);
         else
             pFullScreen->StopFullScreenMonitor();
+        EndUncheckedFullScreenPeriod();
         break;
     }
     case ConfigNotice::Ignored:
@@ -256,6 +258,7 @@ void CKBBackLightMgr::ApplyStatus()
         pTracking->StartTracking();
         CFullScreen::GetInstance()->StartFullScreenMonitor(m_hWnd);
     }
+    EndUncheckedFullScreenPeriod();
 }
 
 // Shows the user's new level in Auto for three seconds after the latest notice, then

@@ -25,9 +25,9 @@
 //   CFullScreen is created, before its first timer);
 // - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
 //   g_pAutomation, g_dwLastActiveTick and every GetInstance pointer;
-// - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bEnterInActive, the timer ids,
-//   g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer, g_pfnInActiveHandler, and
-//   CambientLightAware's thresholds, band and sink pointer.
+// - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bFullScreenRuled, m_bEnterInActive,
+//   the timer ids, g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer,
+//   g_pfnInActiveHandler, and CambientLightAware's thresholds, band and sink pointer.
 #pragma once
 
 #include <windows.h>
@@ -70,6 +70,7 @@ public:
 
     // Main-thread state.
     int m_bFullScreen;
+    int m_bFullScreenRuled;  // the current period began with the rule on: idle off, switch-off timer
     int m_bEnterInActive;
     UINT_PTR m_nEnterFullTimer;
     UINT_PTR m_nLuxTimer;
@@ -81,4 +82,5 @@ private:
 
     void ApplyStatus();
     void PreviewBrightness();
+    void EndUncheckedFullScreenPeriod();
 };
