@@ -3,7 +3,9 @@
 // thread through the hidden main window.
 //
 // Threading contract of the agent. Only the main thread acts on the manager; every other
-// thread hands its result to the main window with SendMessageW and waits until it is handled.
+// thread hands its result to the main window with SendMessageW and waits until it is
+// handled, except the Sensor API's callbacks: the main thread may be detaching a sensor,
+// which waits for that sensor's callbacks in flight, so they post and never wait.
 //
 // | thread                          | reads                           | writes          | reaches the manager by     |
 // |---------------------------------|---------------------------------|-----------------|----------------------------|
@@ -15,7 +17,7 @@
 // | GetUWPMessageThread             |                                 |                 | WM_UWP_MESSAGE             |
 // | full-screen check, one per      | g_hNotifyWnd, g_pAutomation,    | nothing shared  | SendMessageW(g_hNotifyWnd, |
 // | 2-second tick                   | g_strScopeWindowName            |                 | WM_FULLSCREEN)             |
-// | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: SendMessageW   |
+// | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: PostMessageW   |
 // |                                 | sensor maps (g_csSensorMaps)    | under that lock | (m_hWnd, WM_LUX)           |
 //
 // Every thread may log and read settings: the log and the settings lock serialise themselves.

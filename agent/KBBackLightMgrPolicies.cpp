@@ -45,10 +45,13 @@ void KillKept(UINT_PTR* pnKeptId)
 }  // namespace
 
 // Sensor side -> manager: the mean lux reaches the main window, which calls
-// UpdateBrightnessByLux on the main thread. The calling sensor thread waits meanwhile.
+// UpdateBrightnessByLux on the main thread. Posted, not sent: the main thread may be
+// detaching this very sensor, and a detach waits for the sensor's callbacks in flight, so
+// a callback waiting for the main thread would hang both. The value fits in wParam, the
+// result is unused, and posted messages keep their order.
 int DeliverLux(float fLux, int /*nCount*/)
 {
-    SendMessageW(CKBBackLightMgr::GetInstance()->m_hWnd, WM_LUX, LuxToWParam(fLux), 0);
+    PostMessageW(CKBBackLightMgr::GetInstance()->m_hWnd, WM_LUX, LuxToWParam(fLux), 0);
     return 0;
 }
 

@@ -346,6 +346,35 @@ TEST_F(PoliciesE2eTest, StatusOffEndsTheFullScreenPeriod)
     ASSERT_TRUE(m_main.Exit());
 }
 
+// A lux report arriving while the press that leaves Auto is being handled: the main thread
+// detaches the sensor, and a detach waits for the sensor's callbacks in flight, so the
+// callback must not wait for the main thread. The test holds the settings lock to keep the
+// main thread busy in the press until the report is in flight.
+TEST_F(PoliciesE2eTest, LuxReportDuringTheDetachDoesNotHangTheAgent)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 30.0f));
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
+    ASSERT_TRUE(LevelsAre({10}));
+
+    glim::CScopedHandle hConf(CreateMutexW(nullptr, FALSE, kMutexConf));
+    ASSERT_TRUE(hConf);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hConf.Get(), 5000));
+    ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
+    const bool bPressArrived = WaitForLog(L"WM_F12", L"WndProc");
+    const bool bReported = m_sensors.Burst(0, 1, 1) == S_OK;
+    // In flight until the main thread takes it, unless it was handed over without waiting.
+    const bool bInFlight = WaitUntil([this] {
+        return m_sensors.State().nCallbacksInFlight > 0 || m_sensors.State().nBurstThreads == 0;
+    }, 2000);
+    ReleaseMutex(hConf.Get());
+    ASSERT_TRUE(bPressArrived && bReported && bInFlight);
+
+    EXPECT_TRUE(LevelsAre({10, 0})) << "the press from Auto to Off did not complete";
+    EXPECT_TRUE(WaitUntil([this] { return m_sensors.State().nManagers == 0; }, 5000)) << "the sensor side kept running";
+    EXPECT_EQ(0, m_sensors.State().nDetachTimeouts);
+    ASSERT_TRUE(m_main.Exit());
+}
+
 // Leaving full screen before the 5 seconds are up never switches the light off; in On the
 // user's level is set again.
 TEST_F(PoliciesE2eTest, FullScreenLeftWithinFiveSecondsNeverSwitchesOff)
