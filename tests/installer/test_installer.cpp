@@ -415,8 +415,9 @@ TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
     const std::wstring link = settingsfile::FolderPath() + L"\\linked";
     CPlantedLinks links;
     ASSERT_TRUE(links.Make(link, target.Path()));
-    ASSERT_EQ(0u, RunUninstall(L"/PURGE")) << Log(L"GlimkitUninstall.log");
+    const DWORD dwExit = RunUninstall(L"/PURGE");
     EXPECT_EQ("keep", logtest::ReadBytes(target.Path() + L"\\keep.txt")) << "/PURGE deleted through a link";
+    ASSERT_EQ(0u, dwExit) << Log(L"GlimkitUninstall.log");
     EXPECT_FALSE(Exists(settingsfile::FilePath())) << "/PURGE left the settings file";
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitUninstall.log").find(L"  kept: linked")) << Log(L"GlimkitUninstall.log");
     EXPECT_FALSE(Exists(svctest::InstallDir()));
