@@ -247,11 +247,13 @@ FunctionEnd
 Function CopyPrograms
   !insertmacro ExpectReplaceable "Glimward.exe"
   !insertmacro ExpectReplaceable "Glimagent.exe"
+  !insertmacro ExpectReplaceable "glimctl.exe"
   ${Log} "Copying the programs to $INSTDIR"
   SetOutPath "$INSTDIR"
   ClearErrors
   File "${BINDIR}\Glimward.exe"
   File "${BINDIR}\Glimagent.exe"
+  File "${BINDIR}\glimctl.exe"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ${If} ${Errors}
     ${Fail} "The programs could not be written to $INSTDIR."
@@ -536,6 +538,7 @@ Section "Uninstall"
   ${Log} "Removing the programs from $INSTDIR"
   !insertmacro RemoveFile "$INSTDIR\Glimagent.exe"
   !insertmacro RemoveFile "$INSTDIR\Glimward.exe"
+  !insertmacro RemoveFile "$INSTDIR\glimctl.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   RMDir "${VENDORDIR}"
