@@ -30,6 +30,12 @@ AllowSkipFiles off
 !ifndef VERSION
   !define VERSION "1.0.0"
 !endif
+; A signed build (installer/pack defines the command; it takes the file as its last argument):
+; the uninstaller is signed before it is packed, the installer once it is written.
+!ifdef SIGN_COMMAND
+  !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+  !finalize '${SIGN_COMMAND} "%1"' = 0
+!endif
 
 !define PRODUCT "Glimkit"
 !define PUBLISHER "Vessik"
@@ -49,6 +55,7 @@ AllowSkipFiles off
 !define VERB_TIMEOUT_MS 60000
 !define AGENT_EXIT_MS 10000
 !define AGENT_START_MS 15000
+!define SHELL_ANSWER_MS 5000
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -361,8 +368,6 @@ Function RegisterProduct
   ${EndIf}
 FunctionEnd
 
-; Starts the agent's main instance for the installing user without this installer's elevation:
-; with a copy of the token of the user's shell (the desktop's process), as the logon would.
 ; The process id of the user's shell in $1, 0 when none runs: the owner of the shell window,
 ; else an explorer.exe of this installer's session (a desktop without a registered shell
 ; window, as Wine's).
@@ -399,48 +404,131 @@ Function FindShellProcess
   System::Call 'kernel32::CloseHandle(p r0)'
 FunctionEnd
 
+; Releases the COM interface pointer in the register named by the argument, when it is set.
+!macro ReleaseCom reg
+  ${If} ${reg} P<> 0
+    System::Call '${reg}->2()'
+    StrCpy ${reg} 0
+  ${EndIf}
+!macroend
+
+; Hands "$INSTDIR\Glimagent.exe" to the shell's IShellDispatch2::ShellExecute. $0 is the HRESULT
+; of the first step that failed (0 when the shell took the program) and $9 names that step.
+; Interfaces: $1 ShellWindows, $2 the desktop's dispatch, $3 its service provider, $4 the
+; shell browser, $5 the active view, $6 the view's dispatch, $7 IShellFolderViewDual, $8
+; Shell.Application, $R0 IShellDispatch2.
+Function ShellExecuteAgent
+  StrCpy $1 0
+  StrCpy $2 0
+  StrCpy $3 0
+  StrCpy $4 0
+  StrCpy $5 0
+  StrCpy $6 0
+  StrCpy $7 0
+  StrCpy $8 0
+  StrCpy $R0 0
+  ; Two VARIANTs, VT_EMPTY (24 bytes each in a 64-bit process): FindWindowSW's locations.
+  System::Call '*(l 0, l 0, l 0) p .R1'
+  ${Do}
+    StrCpy $9 "CoCreateInstance(ShellWindows)"
+    ; CLSCTX_LOCAL_SERVER: the running shell's object.
+    System::Call 'ole32::CoCreateInstance(g "{9BA05972-F6A8-11CF-A442-00A0C90A8F39}", p 0, i 4, g "{85CB6900-4D95-11CF-960C-0080C7F4EE85}", *p 0 r1) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    ; FindWindowSW(SWC_DESKTOP 8, SWFO_NEEDDISPATCH 1); S_FALSE when there is no desktop.
+    StrCpy $9 "IShellWindows::FindWindowSW"
+    System::Call '$1->15(p R1, p R1, i 8, *i 0, i 1, *p 0 r2) i .r0'
+    ${If} $0 == 0
+    ${AndIf} $2 P= 0
+      StrCpy $0 1
+    ${EndIf}
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    StrCpy $9 "QueryInterface(IServiceProvider)"
+    System::Call '$2->0(g "{6D5140C1-7436-11CE-8034-00AA006009FA}", *p 0 r3) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    ; SID_STopLevelBrowser, IID_IShellBrowser
+    StrCpy $9 "IServiceProvider::QueryService(IShellBrowser)"
+    System::Call '$3->3(g "{4C96BE40-915C-11CF-99D3-00AA004AE837}", g "{000214E2-0000-0000-C000-000000000046}", *p 0 r4) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    StrCpy $9 "IShellBrowser::QueryActiveShellView"
+    System::Call '$4->15(*p 0 r5) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    ; GetItemObject(SVGIO_BACKGROUND, IID_IDispatch)
+    StrCpy $9 "IShellView::GetItemObject"
+    System::Call '$5->15(i 0, g "{00020400-0000-0000-C000-000000000046}", *p 0 r6) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    StrCpy $9 "QueryInterface(IShellFolderViewDual)"
+    System::Call '$6->0(g "{E7A1AF80-4D96-11CF-960C-0080C7F4EE85}", *p 0 r7) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    StrCpy $9 "IShellFolderViewDual::get_Application"
+    System::Call '$7->7(*p 0 r8) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    StrCpy $9 "QueryInterface(IShellDispatch2)"
+    System::Call '$8->0(g "{A4C6892C-3BA9-11D2-9DEA-00C04FB16162}", *p 0 R0) i .r0'
+    ${IfThen} $0 != 0 ${|} ${Break} ${|}
+    ; ShellExecute(file, args, dir, operation, show): the VARIANTs go by value, which in the
+    ; 64-bit calling convention is the address of a copy. VT_BSTR 8, VT_I4 3, SW_SHOWNORMAL 1.
+    StrCpy $9 "IShellDispatch2::ShellExecute"
+    System::Call 'oleaut32::SysAllocString(w "$INSTDIR\Glimagent.exe") p .R2'
+    System::Call 'oleaut32::SysAllocString(w "$INSTDIR") p .R3'
+    System::Call 'oleaut32::SysAllocString(w "open") p .R4'
+    System::Call '*(l 0, l 0, l 0) p .R5'
+    System::Call '*(i 8, i 0, p R3, p 0) p .R6'
+    System::Call '*(i 8, i 0, p R4, p 0) p .R7'
+    System::Call '*(i 3, i 0, i 1, i 0, p 0) p .R8'
+    System::Call '$R0->31(p R2, p R5, p R6, p R7, p R8) i .r0'
+    System::Free $R5
+    System::Free $R6
+    System::Free $R7
+    System::Free $R8
+    System::Call 'oleaut32::SysFreeString(p R2)'
+    System::Call 'oleaut32::SysFreeString(p R3)'
+    System::Call 'oleaut32::SysFreeString(p R4)'
+  ${LoopUntil} 1 = 1
+  System::Free $R1
+  !insertmacro ReleaseCom $R0
+  !insertmacro ReleaseCom $8
+  !insertmacro ReleaseCom $7
+  !insertmacro ReleaseCom $6
+  !insertmacro ReleaseCom $5
+  !insertmacro ReleaseCom $4
+  !insertmacro ReleaseCom $3
+  !insertmacro ReleaseCom $2
+  !insertmacro ReleaseCom $1
+FunctionEnd
+
+; Starts the agent's main instance for the user of this desktop, unelevated and as that user,
+; the way the logon starts it: the user's shell (explorer.exe) runs the program through its own
+; ShellExecute. Only a start through the shell passes the system's UI-access check, which the
+; agent's manifest asks for; the CreateProcess family refuses such a program with
+; ERROR_ELEVATION_REQUIRED. The shell is reached through its desktop automation object:
+; ShellWindows -> the desktop's browser -> its active view -> the view's Shell.Application.
 Function StartAgent
   Call FindShellProcess
   ${If} $1 == 0
     ${Log} "No user shell runs here: Glimagent starts at the next logon"
     Return
   ${EndIf}
-  ; PROCESS_QUERY_INFORMATION
-  System::Call 'kernel32::OpenProcess(i 0x400, i 0, i r1) p .r2'
-  ${If} $2 == 0
-    ${Fail} "The shell's process $1 cannot be opened to start Glimagent as its user."
+  ; The calls into the shell cannot be bounded one by one: a shell whose desktop window does
+  ; not answer is not asked at all. (Wine's desktop registers no shell window.)
+  System::Call 'user32::GetShellWindow() p .r0'
+  ${If} $0 P<> 0
+    ; WM_NULL, SMTO_ABORTIFHUNG
+    System::Call 'user32::SendMessageTimeoutW(p r0, i 0, p 0, p 0, i 2, i ${SHELL_ANSWER_MS}, *p 0) p .r2'
+    ${If} $2 P= 0
+      ${Fail} "The user's shell did not answer within ${SHELL_ANSWER_MS} ms, so Glimagent cannot be started."
+    ${EndIf}
   ${EndIf}
-  ; TOKEN_DUPLICATE, then a primary token with query, assign, duplicate, adjust default and
-  ; adjust session id rights.
-  System::Call 'advapi32::OpenProcessToken(p r2, i 2, *p 0 r3) i .r4'
-  System::Call 'kernel32::CloseHandle(p r2)'
-  ${If} $4 == 0
-    ${Fail} "The shell's token cannot be opened to start Glimagent as its user."
-  ${EndIf}
-  System::Call 'advapi32::DuplicateTokenEx(p r3, i 0x18B, p 0, i 2, i 1, *p 0 r5) i .r4'
-  System::Call 'kernel32::CloseHandle(p r3)'
-  ${If} $4 == 0
-    ${Fail} "The shell's token cannot be copied to start Glimagent as its user."
-  ${EndIf}
-  ; STARTUPINFOW is 104 bytes and PROCESS_INFORMATION 24 bytes in a 64-bit process.
-  System::Alloc 104
-  Pop $6
-  System::Call '*$6(i 104)'
-  System::Alloc 24
-  Pop $7
   ${Log} "Starting Glimagent for the installing user"
-  System::Call 'advapi32::CreateProcessWithTokenW(p r5, i 0, w "$INSTDIR\Glimagent.exe", w `"$INSTDIR\Glimagent.exe"`, i 0, p 0, w "$INSTDIR", p r6, p r7) i .r4 ?e'
-  Pop $8
-  System::Call 'kernel32::CloseHandle(p r5)'
-  ${If} $4 != 0
-    System::Call '*$7(p .r2, p .r3)'
-    System::Call 'kernel32::CloseHandle(p r2)'
-    System::Call 'kernel32::CloseHandle(p r3)'
+  ; COINIT_APARTMENTTHREADED; S_FALSE when this thread has COM already. Either counts once.
+  System::Call 'ole32::CoInitializeEx(p 0, i 2) i .R9'
+  Call ShellExecuteAgent
+  ${If} $R9 = 0
+  ${OrIf} $R9 = 1
+    System::Call 'ole32::CoUninitialize()'
   ${EndIf}
-  System::Free $6
-  System::Free $7
-  ${If} $4 == 0
-    ${Fail} "Glimagent could not be started (error $8)."
+  ${If} $0 != 0
+    IntFmt $0 "0x%08X" $0
+    ${Fail} "Glimagent could not be started through the user's shell ($9 failed, $0)."
   ${EndIf}
   ; Ready once its main window exists.
   StrCpy $3 0

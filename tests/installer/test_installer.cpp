@@ -63,18 +63,48 @@ bool MachineKeyExists(const wchar_t* pszKey)
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, hKey.Put()) == ERROR_SUCCESS;
 }
 
+// Calls visit(entry) for each running process until it returns false; false when the
+// processes cannot be listed.
+template <typename Visit>
+bool ForEachProcess(Visit visit)
+{
+    const glim::CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot)
+        return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore && visit(entry);
+         bMore = Process32NextW(hSnapshot.Get(), &entry)) {
+    }
+    return true;
+}
+
 // Processes whose image file is named Glimagent.exe, wherever they run from.
 int CountAgentProcesses()
 {
     int nCount = 0;
-    const glim::CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!hSnapshot)
-        return -1;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore; bMore = Process32NextW(hSnapshot.Get(), &entry))
+    const bool bListed = ForEachProcess([&](const PROCESSENTRY32W& entry) {
         nCount += lstrcmpiW(entry.szExeFile, L"Glimagent.exe") == 0 ? 1 : 0;
-    return nCount;
+        return true;
+    });
+    return bListed ? nCount : -1;
+}
+
+// The image file name of the process that started the given one; empty when unknown.
+std::wstring ParentImageName(DWORD dwPid)
+{
+    DWORD dwParent = 0;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        dwParent = entry.th32ProcessID == dwPid ? entry.th32ParentProcessID : 0;
+        return dwParent == 0;
+    });
+    std::wstring name;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if (dwParent != 0 && entry.th32ProcessID == dwParent)
+            name = entry.szExeFile;
+        return name.empty();
+    });
+    return name;
 }
 
 // A process that a test watches end: the handle keeps its identity when Wine reuses the id.
@@ -335,6 +365,9 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     ASSERT_TRUE(settingsfile::WriteKey(glim::kKeyInActiveTime, L""));
 
     EXPECT_EQ(std::wstring(glim::kAgentProgramPath), AgentWindowImage()) << "no main instance of the installed agent";
+    // Started by the user's shell, the one start that passes the system's UI-access check.
+    const std::wstring parent = ParentImageName(AgentWindowPid());
+    EXPECT_EQ(0, lstrcmpiW(L"explorer.exe", parent.c_str())) << "the agent was started by " << parent;
     ASSERT_NO_FATAL_FAILURE(ConnectServiceToDesktop());
     ASSERT_EQ(simkb::kStatusSuccess, simkb::Press());
     EXPECT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyKBStatus, 99) == 1; }, kWaitMs))
