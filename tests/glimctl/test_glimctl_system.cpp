@@ -4,6 +4,10 @@
 // set, status and report through the running agent.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -42,6 +46,44 @@ public:
     }
     static void Delete() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue); }
 };
+
+// The throwaway root of the signed copies, trusted in the prefix's machine root store while
+// the object lives.
+class CTrustedRoot {
+public:
+    explicit CTrustedRoot(const std::wstring& strCerPath)
+        : m_hStore(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"))
+    {
+        const std::string strDer = logtest::ReadBytes(strCerPath);
+        if (m_hStore && !strDer.empty())
+            CertAddEncodedCertificateToStore(m_hStore, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(strDer.data()),
+                                             static_cast<DWORD>(strDer.size()), CERT_STORE_ADD_NEW, &m_pCert);
+    }
+    virtual ~CTrustedRoot()
+    {
+        if (m_pCert)
+            CertDeleteCertificateFromStore(m_pCert);
+        if (m_hStore)
+            CertCloseStore(m_hStore, 0);
+    }
+    CTrustedRoot(const CTrustedRoot&) = delete;
+    CTrustedRoot& operator=(const CTrustedRoot&) = delete;
+    bool Added() const { return m_pCert != nullptr; }
+
+private:
+    HCERTSTORE m_hStore;
+    PCCERT_CONTEXT m_pCert = nullptr;
+};
+
+// Changes the byte in the middle of a file.
+bool ChangeMiddleByte(const std::wstring& strPath)
+{
+    std::string strBytes = logtest::ReadBytes(strPath);
+    if (strBytes.empty())
+        return false;
+    strBytes[strBytes.size() / 2] = static_cast<char>(strBytes[strBytes.size() / 2] + 1);
+    return logtest::WriteBytes(strPath, strBytes);
+}
 
 struct SDoctorLine {
     std::wstring strVerdict;
@@ -305,4 +347,37 @@ TEST_F(GlimctlSystem, ReportHoldsEverySection)
     }
     if (HasFailure())
         ADD_FAILURE() << strReport;
+}
+
+// Signed programs verify against a root the machine trusts, not against one it does not
+// trust; a program changed after signing is named.
+TEST_F(GlimctlSystem, DoctorVerifiesEachSignatureAndNamesAChangedProgram)
+{
+    const std::wstring strSigned = svctest::BuildBinPath(L"doctor-signed\\");
+    if (GetFileAttributesW((strSigned + L"glimctl.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no signed copies: osslsigncode or openssl was missing when the tests were built";
+    for (const wchar_t* pszProgram : kPrograms) {
+        ASSERT_TRUE(CopyFileW((strSigned + pszProgram).c_str(), (svctest::InstallDir() + L"\\" + pszProgram).c_str(),
+                              FALSE))
+            << pszProgram;
+    }
+    // Signed by a root the machine does not trust: not good enough on Windows. Wine 8's
+    // WinVerifyTrust does not check the root (measured: it answers 0), so there it is a figure.
+    const std::wstring strUntrusted = Doctor()[L"programs.signature.glimctl.exe"];
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        printf("[ figure   ] under Wine a signature from an untrusted root reads %ls\n", strUntrusted.c_str());
+    else
+        EXPECT_EQ(L"FAIL", strUntrusted);
+    const CTrustedRoot root(strSigned + L"cert\\root.cer");
+    ASSERT_TRUE(root.Added()) << GetLastError();
+    std::map<std::wstring, std::wstring> verdicts = Doctor();
+    for (const wchar_t* pszProgram : kPrograms)
+        EXPECT_EQ(L"PASS", verdicts[std::wstring(L"programs.signature.") + pszProgram]) << pszProgram;
+
+    ASSERT_TRUE(ChangeMiddleByte(svctest::InstallDir() + L"\\Glimagent.exe"));
+    verdicts = Doctor();
+    EXPECT_EQ(L"FAIL", verdicts[L"programs.signature.Glimagent.exe"]);
+    EXPECT_EQ(L"PASS", verdicts[L"programs.signature.Glimward.exe"]);
+    EXPECT_NE(std::wstring::npos,
+              Run(L"doctor").strOut.find(L"FAIL  Glimagent.exe signed and the signature verifies: changed after it was signed"));
 }
