@@ -247,6 +247,9 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
         {L"set level 8 --preview", {8}, glim::kKeyKBBrightness, L"8", L"\"level\": 8"},
         {L"set level 3", {}, glim::kKeyKBBrightness, L"3", L"\"level\": 3"},
         {L"set idle 5m", {}, glim::kKeyInActiveTime, L"5分", L"\"idle\": \"5分\""},
+        {L"set status on", {3}, glim::kKeyKBStatus, L"1", L"\"deviceLevel\": 3"},
+        // No input comes in the test prefix: a second later the idle rule switches the light off.
+        {L"set idle 1s", {0}, glim::kKeyInActiveTime, L"1秒", L"\"idle\": \"1秒\""},
         {L"set idle off", {}, glim::kKeyInActiveTime, L"なし", L"\"idle\": \"なし\""},
     };
     for (const auto& step : steps) {
@@ -262,7 +265,7 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
     }
     // Every notice reached the agent as the kind and argument the settings application sends.
     EXPECT_TRUE(WaitForAgentLog(L"wparam is 3, lparam is 0", L"CKBBackLightMgr::GetUWPMessageThread", 1));
-    EXPECT_TRUE(WaitForAgentLog(L"wparam is 2, lparam is 0", L"CKBBackLightMgr::GetUWPMessageThread", 2));
+    EXPECT_TRUE(WaitForAgentLog(L"wparam is 2, lparam is 0", L"CKBBackLightMgr::GetUWPMessageThread", 3));
     EXPECT_EQ("\xFF\xFE", settingsfile::ReadRawFile().substr(0, 2)) << "the file stays UTF-16";
     const testproc::SCapturedRun status = Run(L"status");
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"service runs: yes")) << status.strOut;
