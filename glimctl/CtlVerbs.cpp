@@ -78,7 +78,7 @@ std::wstring FormatStatus(const SStatus& s)
            L"on level: " + Signed(s.dwBrightness) + L"\n" +
            L"last level the device accepted: " + Signed(s.dwCurrentBrightness) + L"\n" +
            L"device reports: " + (s.bDeviceAnswers ? std::to_wstring(s.nDeviceLevel) : L"no answer") + L"\n" +
-           L"idle time: " + (s.strIdle.empty() ? L"off" : s.strIdle) + L"\n" +
+           L"idle time: " + (s.strIdle.empty() ? L"off" : s.strIdle == L"なし" ? L"off (なし)" : s.strIdle) + L"\n" +
            L"full-screen rule: " + (s.dwFullScreen ? L"on" : L"off") + L"\n" +
            L"full-screen windows: " + s.strTitles + L"\n" +
            L"ambient thresholds: dark below " + Signed(s.dwDarknessLux) + L" lux, dim up to " +

@@ -270,6 +270,7 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
     const testproc::SCapturedRun status = Run(L"status");
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"service runs: yes")) << status.strOut;
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"agent main instance runs: yes")) << status.strOut;
+    EXPECT_NE(std::wstring::npos, status.strOut.find(L"idle time: off (なし)")) << status.strOut;
 }
 
 // Bad values get the usage line and exit code 2; a held configuration lock, and a value an
