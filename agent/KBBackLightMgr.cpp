@@ -29,18 +29,44 @@ void InActiveHandler(bool bInActive)
     CKBBackLightMgr::GetInstance()->InActiveTimerHandler(bInActive);
 }
 
+constexpr int kListenerEventAttempts = 20;
+constexpr DWORD kListenerEventRetryMs = 250;
+
+// A relay may create the listener's event a moment before this instance does, and one
+// started with the user's full token makes it with rights this process lacks. The relay
+// ends soon and takes the event with it, so creating (or opening it just to wait on it)
+// is tried for about five seconds before the listener gives up. Each different error is
+// logged once, not once per attempt.
+HANDLE CreateListenerEvent(const wchar_t* pszLabel, const wchar_t* pszEvent)
+{
+    DWORD dwLoggedErr = ERROR_SUCCESS;
+    for (int nAttempt = 1;; ++nAttempt) {
+        HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, pszEvent);
+        DWORD dwErr = hEvent ? ERROR_SUCCESS : GetLastError();
+        if (!hEvent)
+            hEvent = OpenEventW(SYNCHRONIZE, FALSE, pszEvent);
+        if (hEvent)
+            return hEvent;
+        if (dwErr != dwLoggedErr) {
+            GLIM_LOG('E', pszLabel, L"CreateEvent(%s) failed, dwErr=%d", pszEvent, static_cast<int>(dwErr));
+            dwLoggedErr = dwErr;
+        }
+        if (nAttempt == kListenerEventAttempts)
+            return nullptr;
+        Sleep(kListenerEventRetryMs);
+    }
+}
+
 // The listeners' common loop: the event is created here (a relay may also create it, so
 // whoever comes first makes it), and each wake-up hands one message to the main window.
 // SendMessageW waits for the main thread, so all reactions run there one at a time.
-// A failure ends the listener with one 'E' line under the listener's label.
+// A failure ends the listener with an 'E' line under the listener's label.
 template <typename Step>
 void ServeEvent(const wchar_t* pszLabel, const wchar_t* pszEvent, Step step)
 {
-    const CScopedHandle hEvent(CreateEventW(nullptr, FALSE, FALSE, pszEvent));
-    if (!hEvent) {
-        GLIM_LOG('E', pszLabel, L"CreateEvent(%s) failed, dwErr=%d", pszEvent, static_cast<int>(GetLastError()));
+    const CScopedHandle hEvent(CreateListenerEvent(pszLabel, pszEvent));
+    if (!hEvent)
         return;
-    }
     for (;;) {
         if (WaitForSingleObject(hEvent.Get(), INFINITE) != WAIT_OBJECT_0) {
             GLIM_LOG('E', pszLabel, L"WaitForSingleObject(%s) failed, dwErr=%d", pszEvent,
@@ -58,7 +84,8 @@ HWND MainWindow()
 }  // namespace
 
 CKBBackLightMgr::CKBBackLightMgr()
-    : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bEnterInActive(0),
+    : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bFullScreenRuled(0),
+      m_bEnterInActive(0),
       m_nEnterFullTimer(0), m_nLuxTimer(0), m_nRecoveryTimer(0)
 {
 }
@@ -201,6 +228,7 @@ void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
             pFullScreen->StartFullScreenMonitor(m_hWnd);
         else
             pFullScreen->StopFullScreenMonitor();
+        EndUncheckedFullScreenPeriod();
         break;
     }
     case ConfigNotice::Ignored:
@@ -230,6 +258,7 @@ void CKBBackLightMgr::ApplyStatus()
         pTracking->StartTracking();
         CFullScreen::GetInstance()->StartFullScreenMonitor(m_hWnd);
     }
+    EndUncheckedFullScreenPeriod();
 }
 
 // Shows the user's new level in Auto for three seconds after the latest notice, then

@@ -3,7 +3,9 @@
 // thread through the hidden main window.
 //
 // Threading contract of the agent. Only the main thread acts on the manager; every other
-// thread hands its result to the main window with SendMessageW and waits until it is handled.
+// thread hands its result to the main window with SendMessageW and waits until it is
+// handled, except the Sensor API's callbacks: the main thread may be detaching a sensor,
+// which waits for that sensor's callbacks in flight, so they post and never wait.
 //
 // | thread                          | reads                           | writes          | reaches the manager by     |
 // |---------------------------------|---------------------------------|-----------------|----------------------------|
@@ -15,7 +17,7 @@
 // | GetUWPMessageThread             |                                 |                 | WM_UWP_MESSAGE             |
 // | full-screen check, one per      | g_hNotifyWnd, g_pAutomation,    | nothing shared  | SendMessageW(g_hNotifyWnd, |
 // | 2-second tick                   | g_strScopeWindowName            |                 | WM_FULLSCREEN)             |
-// | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: SendMessageW   |
+// | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: PostMessageW   |
 // |                                 | sensor maps (g_csSensorMaps)    | under that lock | (m_hWnd, WM_LUX)           |
 //
 // Every thread may log and read settings: the log and the settings lock serialise themselves.
@@ -25,9 +27,9 @@
 //   CFullScreen is created, before its first timer);
 // - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
 //   g_pAutomation, g_dwLastActiveTick and every GetInstance pointer;
-// - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bEnterInActive, the timer ids,
-//   g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer, g_pfnInActiveHandler, and
-//   CambientLightAware's thresholds, band and sink pointer.
+// - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bFullScreenRuled, m_bEnterInActive,
+//   the timer ids, g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer,
+//   g_pfnInActiveHandler, and CambientLightAware's thresholds, band and sink pointer.
 #pragma once
 
 #include <windows.h>
@@ -70,6 +72,7 @@ public:
 
     // Main-thread state.
     int m_bFullScreen;
+    int m_bFullScreenRuled;  // the current period began with the rule on: idle off, switch-off timer
     int m_bEnterInActive;
     UINT_PTR m_nEnterFullTimer;
     UINT_PTR m_nLuxTimer;
@@ -81,4 +84,5 @@ private:
 
     void ApplyStatus();
     void PreviewBrightness();
+    void EndUncheckedFullScreenPeriod();
 };

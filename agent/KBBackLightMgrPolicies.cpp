@@ -9,6 +9,7 @@
 #include "KBBackLight.h"
 #include "SettingsFile.h"
 #include "sensing/AmbientLightAware.h"
+#include "sensing/FullScreen.h"
 #include "sensing/InputTracking.h"
 #include "sensing/SensingRules.h"
 
@@ -44,10 +45,13 @@ void KillKept(UINT_PTR* pnKeptId)
 }  // namespace
 
 // Sensor side -> manager: the mean lux reaches the main window, which calls
-// UpdateBrightnessByLux on the main thread. The calling sensor thread waits meanwhile.
+// UpdateBrightnessByLux on the main thread. Posted, not sent: the main thread may be
+// detaching this very sensor, and a detach waits for the sensor's callbacks in flight, so
+// a callback waiting for the main thread would hang both. The value fits in wParam, the
+// result is unused, and posted messages keep their order.
 int DeliverLux(float fLux, int /*nCount*/)
 {
-    SendMessageW(CKBBackLightMgr::GetInstance()->m_hWnd, WM_LUX, LuxToWParam(fLux), 0);
+    PostMessageW(CKBBackLightMgr::GetInstance()->m_hWnd, WM_LUX, LuxToWParam(fLux), 0);
     return 0;
 }
 
@@ -56,8 +60,11 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
     m_bFullScreen = bEnter ? 1 : 0;
     const bool bRuleOn = FullScreenRuleOn();
     GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"FullScreenHandler");
-    if (!bRuleOn)
+    // A period that began with the rule on is undone on leaving even when the rule has been
+    // switched off since: otherwise the light would stay off and idle tracking stopped.
+    if (!bRuleOn && (bEnter || !m_bFullScreenRuled))
         return;
+    m_bFullScreenRuled = bEnter ? 1 : 0;
     if (bEnter) {
         GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"enter full");
         CInputTracking::GetInstance()->StopTracking();
@@ -73,6 +80,20 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (pBackLight->GetKBStatus() == kStatusOn)
         pBackLight->RecoverySlValueBrightness();
+}
+
+// Only the check's verdict ends a full-screen period. Once the check is stopped (the rule
+// switched off, or the status set to Off) no verdict comes any more, and the period would
+// hold the hotkey and keep the light off until the agent restarts. So it ends here, once,
+// as a verdict of 0 would, with idle tracking as the status asks.
+void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
+{
+    if (!m_bFullScreen || CFullScreen::GetInstance()->IsMonitoring())
+        return;
+    FullScreenHandler(false);
+    m_bFullScreen = 0;
+    if (CKBBackLight::GetInstance()->GetKBStatus() == kStatusOff)
+        CInputTracking::GetInstance()->StopTracking();
 }
 
 void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent, DWORD)

@@ -1,5 +1,6 @@
 #include "ReadLoop.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cwchar>
 
@@ -18,16 +19,37 @@ namespace {
 
 HANDLE g_hHotkeyEvent = nullptr;  // created by the read thread, kept for the process's life
 
+// A process that ends inside CreateProcessAsUserW may leave the new agent suspended for
+// good, so a stop lets an agent start under way finish and no start begins after it. The
+// read thread holds the lock for each start; LeaveMainLoop sets the flag and then takes
+// the lock. The lock is unnamed, created by EnterMainLoop before the read thread starts.
+HANDLE g_hAgentStartLock = nullptr;
+std::atomic<bool> g_bAgentStartsStopped{false};
+
 constexpr DWORD kPowerSuspend = 4;  // PBT_APMSUSPEND
 constexpr DWORD kPowerResume = 7;   // PBT_APMRESUMESUSPEND
 
+bool Acquired(DWORD dwWait)
+{
+    return dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+}
+
 void StartAgent(const wchar_t* pszCommandWord)
 {
+    // Only a stop holds the lock for longer than one start, and it keeps it (or leaves it
+    // abandoned as its thread ends): either way the flag is set by then.
+    if (!g_hAgentStartLock || !Acquired(WaitForSingleObject(g_hAgentStartLock, kAgentStartStopLimitMs)))
+        return;
+    if (g_bAgentStartsStopped) {
+        ReleaseMutex(g_hAgentStartLock);
+        return;
+    }
     // The launcher wants a writable command line.
     wchar_t szCommand[kNameChars] = {};
     wcsncpy(szCommand, pszCommandWord, kNameChars - 1);
     DWORD dwExplorerPid = 0;  // search afresh on every press
     CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorerPid, szCommand, nullptr);
+    ReleaseMutex(g_hAgentStartLock);
 }
 
 }  // namespace
@@ -143,6 +165,13 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
     // The thread ends with the process. It signals hStarted once it listens, or ends with
     // the error that kept it from listening.
     static const wchar_t kLabel[] = L"CService::EnterMainLoop";
+    glim::g_bAgentStartsStopped = false;
+    glim::g_hAgentStartLock = CreateMutexW(nullptr, FALSE, nullptr);
+    if (!glim::g_hAgentStartLock) {
+        const DWORD dwErr = GetLastError();
+        GLIM_LOG('E', kLabel, L"CreateMutex failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
     glim::CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!hStarted) {
         const DWORD dwErr = GetLastError();
@@ -160,6 +189,20 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
     if (dwErr == ERROR_TIMEOUT)
         hStarted.Release();
     return dwErr;
+}
+
+DWORD CService::LeaveMainLoop()
+{
+    // The read thread itself runs on until the process ends; only its agent starts stop.
+    // The lock is kept: a press after this point starts nothing.
+    glim::g_bAgentStartsStopped = true;
+    if (!glim::g_hAgentStartLock)
+        return ERROR_SUCCESS;
+    if (!glim::Acquired(WaitForSingleObject(glim::g_hAgentStartLock, glim::kAgentStartStopLimitMs))) {
+        GLIM_LOG('E', L"CService::LeaveMainLoop", L"agent start still under way, dwErr=%d", ERROR_TIMEOUT);
+        return ERROR_TIMEOUT;
+    }
+    return ERROR_SUCCESS;
 }
 
 DWORD CService::OnPowerEvent(DWORD dwEventType, LPVOID)

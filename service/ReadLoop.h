@@ -28,6 +28,9 @@ DWORD WINAPI ReadThread(LPVOID pvStarted);
 // How long EnterMainLoop waits for the read thread to listen.
 constexpr DWORD kReadThreadStartLimitMs = 5000;
 
+// How long LeaveMainLoop waits for an agent start under way to finish.
+constexpr DWORD kAgentStartStopLimitMs = 3000;
+
 // Waits until the read thread signals hStarted (ERROR_SUCCESS) or ends (its exit code, or
 // ERROR_SERVICE_NO_THREAD when that is 0); ERROR_TIMEOUT when neither happens in time.
 // Every failure is logged.

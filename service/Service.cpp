@@ -199,6 +199,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     if (!hStopEvent) {
         const DWORD dwEventErr = GetLastError();
         GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", dwEventErr);
+        pService->LeaveMainLoop();
         pService->SetServiceStatus(SERVICE_STOPPED, 0, dwEventErr);
         return;
     }
@@ -208,6 +209,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     if (!g_hServiceStatus) {
         const DWORD dwRegisterErr = GetLastError();
         GLIM_LOG('E', kLabel, L"RegisterServiceCtrlHandlerEx failed, dwErr=%d", dwRegisterErr);
+        pService->LeaveMainLoop();
         pService->SetServiceStatus(SERVICE_STOPPED, 0, dwRegisterErr);
         g_hStopEvent = nullptr;
         return;
@@ -215,6 +217,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     DWORD dwErr = ERROR_SUCCESS;
     if (dwStartErr != ERROR_SUCCESS) {
         GLIM_LOG('E', kLabel, L"EnterMainLoop failed, dwErr=%d", dwStartErr);
+        pService->LeaveMainLoop();
         dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwStartErr);
         GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
         g_hStopEvent = nullptr;
@@ -235,6 +238,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     GLIM_LOG('D', kLabel, L"Set [STOP PENDING] status, dwErr=%d", dwErr);
     pService->AfterMainLoop(g_hServiceStatus);
     GLIM_LOG('D', kLabel, L"AfterMainLoop: ");
+    pService->LeaveMainLoop();
     g_hStopEvent = nullptr;
     hStopEvent.Reset();
     dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwBeforeErr);

@@ -50,6 +50,9 @@ public:
     virtual DWORD AfterDeleteService();
     // Returning ERROR_CONTINUE tells the handler that the control was dealt with.
     virtual DWORD BeforeServiceControl(DWORD dwControl, DWORD dwEventType, LPVOID lpEventData, LPVOID lpContext);
+    // The counterpart of EnterMainLoop, called before the service reports itself stopped:
+    // the work started there must leave nothing half done when the process ends.
+    virtual DWORD LeaveMainLoop();
 
     // Fills in the names and start mode of this service and marks the object usable.
     DWORD Initialize();

@@ -57,7 +57,7 @@ void CALLBACK CInputTracking::InputTimerProc(HWND, UINT, UINT_PTR, DWORD)
         return;
     const DWORD dwNow = GetTickCount();
     const IdleVerdict verdict =
-        JudgeIdle(dwNow, LaterTick(g_dwLastActiveTick, info.dwTime), InActiveThresholdMs(g_nInActiveSeconds));
+        JudgeIdle(dwNow, LaterTick(dwNow, g_dwLastActiveTick, info.dwTime), InActiveThresholdMs(g_nInActiveSeconds));
     if (!g_pfnInActiveHandler || verdict == IdleVerdict::None)
         return;
     g_pfnInActiveHandler(verdict == IdleVerdict::Inactive);

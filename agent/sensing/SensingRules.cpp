@@ -63,9 +63,9 @@ DWORD InActiveThresholdMs(int nSeconds)
     return ullMs > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(ullMs);
 }
 
-DWORD LaterTick(DWORD dwA, DWORD dwB)
+DWORD LaterTick(DWORD dwNow, DWORD dwA, DWORD dwB)
 {
-    return dwA > dwB ? dwA : dwB;
+    return (dwNow - dwA) <= (dwNow - dwB) ? dwA : dwB;
 }
 
 IdleVerdict JudgeIdle(DWORD dwNow, DWORD dwLastActive, DWORD dwThresholdMs)

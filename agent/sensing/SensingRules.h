@@ -25,8 +25,10 @@ constexpr DWORD kActiveWindowMs = 1500;
 // Inactive when now - last (unsigned, so the counter's wrap is harmless) reaches the
 // threshold, Active when it is at most 1500 ms, otherwise nothing.
 IdleVerdict JudgeIdle(DWORD dwNow, DWORD dwLastActive, DWORD dwThresholdMs);
-// The later of two ticks as unsigned values.
-DWORD LaterTick(DWORD dwA, DWORD dwB);
+// The later of two ticks: the one nearer to dwNow (now - a <= now - b, unsigned). Comparing
+// the ticks themselves would, once the counter wraps, keep a tick from before the wrap
+// over every later one.
+DWORD LaterTick(DWORD dwNow, DWORD dwA, DWORD dwB);
 
 // The tail of a window title that the scope list is searched for: from the last hyphen
 // (included) when it is not the first character, else the whole title.

@@ -23,6 +23,7 @@ namespace {
 
 HMODULE g_hModule = nullptr;
 CRITICAL_SECTION g_cs;
+CONDITION_VARIABLE g_cvCallbackEnded = CONDITION_VARIABLE_INIT;  // with g_cs
 HANDLE g_hMapping = nullptr;
 Shared* g_pShared = nullptr;
 HANDLE g_hCommand = nullptr;
@@ -382,28 +383,64 @@ public:
             m_pSink = pEvents;
             SinkRefChange(pOld, pEvents);
             SlotOf(m_nSlot).bSinkSet = pEvents ? 1 : 0;
+            if (!pEvents)
+                WaitForCallbacksInFlight();
         }
         if (pOld)
             pOld->Release();
         return S_OK;
     }
 
-    // A reference to the current sink for one callback, so that a concurrent
-    // SetEventSink(NULL) cannot free it mid-call.
-    ISensorEvents* SinkRef()
+    // The current sink for one callback, or NULL. The sink is referenced and the callback
+    // counted as in flight until EndCallback, so that a concurrent SetEventSink(NULL)
+    // neither frees the sink mid-call nor returns before the call has.
+    ISensorEvents* BeginCallback()
     {
         CLock lock;
-        if (m_pSink)
-            m_pSink->AddRef();
+        if (!m_pSink)
+            return nullptr;
+        m_pSink->AddRef();
+        ++m_nInFlight;
+        ++t_anInCallback[m_nSlot];
+        InterlockedIncrement(&g_pShared->nCallbacksInFlight);
         return m_pSink;
+    }
+    void EndCallback(ISensorEvents* pSink)
+    {
+        {
+            CLock lock;
+            --m_nInFlight;
+            --t_anInCallback[m_nSlot];
+            InterlockedDecrement(&g_pShared->nCallbacksInFlight);
+        }
+        WakeAllConditionVariable(&g_cvCallbackEnded);
+        pSink->Release();
     }
 
 private:
+    // Under g_cs. A callback of this sensor on the detaching thread itself is not waited for.
+    void WaitForCallbacksInFlight()
+    {
+        const ULONGLONG ullDeadline = GetTickCount64() + kDetachWaitLimitMs;
+        while (m_nInFlight > t_anInCallback[m_nSlot]) {
+            const ULONGLONG ullNow = GetTickCount64();
+            if (ullNow >= ullDeadline ||
+                (!SleepConditionVariableCS(&g_cvCallbackEnded, &g_cs, static_cast<DWORD>(ullDeadline - ullNow)) &&
+                 GetLastError() != ERROR_TIMEOUT)) {
+                InterlockedIncrement(&g_pShared->nDetachTimeouts);
+                return;
+            }
+        }
+    }
+
+    static thread_local int t_anInCallback[kMaxSensors];
+    int m_nInFlight = 0;
     volatile LONG m_cRef;
     int m_nSlot;
     ISensorEvents* m_pSink;
 };
 
+thread_local int CSimSensor::t_anInCallback[kMaxSensors] = {};
 CSimSensor* g_apSensors[kMaxSensors] = {};
 
 CSimSensor* SensorOf(int nSlot)
@@ -587,16 +624,17 @@ private:
 
 HRESULT DeliverData(int nSlot)
 {
-    ISensorEvents* pSink = SensorOf(nSlot)->SinkRef();
+    CSimSensor* pSensor = SensorOf(nSlot);
+    ISensorEvents* pSink = pSensor->BeginCallback();
     if (!pSink)
         return S_FALSE;
     CSimReport* pReport = new (std::nothrow) CSimReport(SlotOf(nSlot).fLux);
     HRESULT hr = E_OUTOFMEMORY;
     if (pReport) {
-        hr = pSink->OnDataUpdated(SensorOf(nSlot), pReport);
+        hr = pSink->OnDataUpdated(pSensor, pReport);
         pReport->Release();
     }
-    pSink->Release();
+    pSensor->EndCallback(pSink);
     return hr;
 }
 
@@ -631,9 +669,9 @@ void FlapOnce(int nSlot)
         p->OnSensorEnter(pSensor, SENSOR_STATE_READY);
         p->Release();
     }
-    if (ISensorEvents* pSink = pSensor->SinkRef()) {
+    if (ISensorEvents* pSink = pSensor->BeginCallback()) {
         pSink->OnLeave(SlotOf(nSlot).id);
-        pSink->Release();
+        pSensor->EndCallback(pSink);
     }
     pSensor->SetEventSink(nullptr);
 }
@@ -687,22 +725,22 @@ HRESULT RunCommand(LONG nOp, int nSlot, LONG nArg, LONG nArg2)
     }
     case OpLeave: {
         slot.bPresent = 0;
-        ISensorEvents* pSink = pSensor->SinkRef();
+        ISensorEvents* pSink = pSensor->BeginCallback();
         HRESULT hr = S_FALSE;
         if (pSink) {
             hr = pSink->OnLeave(slot.id);
-            pSink->Release();
+            pSensor->EndCallback(pSink);
         }
         // The platform forgets a departed sensor's sink.
         pSensor->SetEventSink(nullptr);
         return hr;
     }
     case OpStateChanged: {
-        ISensorEvents* pSink = pSensor->SinkRef();
+        ISensorEvents* pSink = pSensor->BeginCallback();
         if (!pSink)
             return S_FALSE;
         const HRESULT hr = pSink->OnStateChanged(pSensor, static_cast<SensorState>(slot.nState));
-        pSink->Release();
+        pSensor->EndCallback(pSink);
         return hr;
     }
     case OpDataUpdated:

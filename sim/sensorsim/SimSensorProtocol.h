@@ -56,6 +56,13 @@ struct Shared {
     LONG nManagers;       // live sensor manager objects
     LONG nBurstThreads;   // burst threads still running
     Slot slots[kMaxSensors];
+    LONG nCallbacksInFlight;  // sensor-sink callbacks running now, all slots
+    LONG nDetachTimeouts;     // detaches that gave up waiting for callbacks in flight
 };
+
+// A detach (a sensor's SetEventSink(NULL)) waits, as the platform's does, until that
+// sensor's callbacks in flight on other threads have returned. The stand-in gives up
+// after this long and counts it in nDetachTimeouts, so that a hang ends in a test failure.
+constexpr DWORD kDetachWaitLimitMs = 30000;
 
 }  // namespace simsensor

@@ -142,6 +142,36 @@ TEST_F(ManagerTest, HotkeyDuringFullScreenChangesNothing)
     EXPECT_TRUE(testlog::Contains(L"ShowOSD"));
 }
 
+// Stopping the full-screen check during a period (the rule switched off, or the status set
+// to Off) ends the period, since no verdict will: idle tracking as the status asks, the
+// switch-off timer gone, and the next press cycles the status.
+TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
+{
+    struct { const char* pszWhat; const wchar_t* pszKey; WPARAM wKind; bool bTracking; DWORD dwNext; } cases[] = {
+        {"rule switched off", kKeyFullScreen5sClose, 3, true, 2},
+        {"status set to Off", kKeyKBStatus, 0, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteSetting(kKeyFullScreen5sClose, L"1");
+        WriteSetting(kKeyKBStatus, L"1");
+        m_pMgr->OnConfigChange(0, 0);
+        ASSERT_TRUE(Monitoring());
+        m_pMgr->FullScreenHandler(true);
+        ASSERT_FALSE(Tracking());
+        ASSERT_NE(0u, m_pMgr->m_nEnterFullTimer);
+
+        WriteSetting(c.pszKey, L"0");
+        m_pMgr->OnConfigChange(c.wKind, 0);
+        EXPECT_FALSE(Monitoring());
+        EXPECT_EQ(0, m_pMgr->m_bFullScreen);
+        EXPECT_EQ(0u, m_pMgr->m_nEnterFullTimer);
+        EXPECT_EQ(c.bTracking, Tracking());
+        m_pMgr->SwitchToNextStatus();
+        EXPECT_EQ(c.dwNext, ReadSetting(kKeyKBStatus, 99));
+    }
+}
+
 // A thread already in a single-threaded apartment cannot join the multithreaded one: Init
 // gives up and says why, with the HRESULT.
 TEST(ManagerInit, FailedComInitialisationIsLogged)

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AgentE2eTest.h"
@@ -253,4 +254,28 @@ TEST_F(AgentE2eTest, ListenerThatCannotCreateItsEventLogsTheError)
                                std::to_wstring(dwExpected),
                            L"CKBBackLightMgr::GetHostOsdThread", 1, 10000));
     EXPECT_TRUE(EventExists(kEventHostStatusChange) && EventExists(kEventUwp));
+}
+
+// The name is taken only for a moment, as by a relay that made the event first with rights
+// the main instance lacks: the listener tries again, logs the failure once, and serves
+// presses once the name is free.
+TEST_F(AgentE2eTest, ListenerGetsItsEventOnceTheNameIsFree)
+{
+    glim::CScopedHandle hSquatter(CreateMutexW(nullptr, FALSE, kEventHostStatusChange));
+    ASSERT_TRUE(hSquatter);
+    const std::wstring failure = L"CreateEvent(" + std::wstring(kEventHostStatusChange) + L") failed, dwErr=" +
+                                 std::to_wstring(ERROR_INVALID_HANDLE);
+    const wchar_t* kLabel = L"CKBBackLightMgr::GetHostStatusChangeThread";
+    bool bStarted = false;
+    std::thread starter([this, &bStarted] { bStarted = m_main.Start(15000); });
+    const bool bFailed = WaitForLog(failure, kLabel, 1, 10000);
+    WaitUntil([] { return false; }, 1000);  // several more attempts fail meanwhile
+    hSquatter.Reset();
+    starter.join();
+    ASSERT_TRUE(bFailed);
+    ASSERT_TRUE(bStarted) << "the status-change listener never got its event";
+    EXPECT_EQ(1u, LogCount(failure, kLabel));
+    ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(m_main.Exit());
 }

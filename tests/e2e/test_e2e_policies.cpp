@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,19 @@ protected:
         WriteSetting(kKeyFullScreenScope, pszScope);
         ASSERT_TRUE(m_main.Start());
         ASSERT_TRUE(LevelsAre({7}));
+    }
+
+    // The rule on in On at level 7 and a "Movie - Player" window covering the screen, kept
+    // until its full-screen period has switched the light off. Skips the test where the
+    // display keeps the window out of the foreground.
+    void PlayVideoUntilDark(std::unique_ptr<CCoveringWindow>* pVideo)
+    {
+        StartFullScreenRule(L"- Player");
+        pVideo->reset(new CCoveringWindow(L"Movie - Player"));
+        if (!(*pVideo)->InForeground())
+            GTEST_SKIP() << "this display does not let the test's window into the foreground";
+        ASSERT_TRUE(EntersFullScreen());
+        ASSERT_TRUE(LevelsAre({7, 0}, 8000));
     }
 
     ::testing::AssertionResult EntersFullScreen(DWORD dwTimeoutMs = 5000)
@@ -292,6 +306,72 @@ TEST_F(PoliciesE2eTest, FullScreenPeriodIgnoresTheHotkeyAndEndsWhenTheWindowShri
     EXPECT_TRUE(LevelsAre({7, 0, 7}, 6000));
     EXPECT_EQ(1u, LogCount(L"exit full"));
     EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// The rule switched off in the settings application while a video holds the light off:
+// the check stops, so no verdict will end the period; it ends there and then. The light
+// comes back at the On level, and the next press cycles the status and shows the OSD.
+TEST_F(PoliciesE2eTest, FullScreenRuleSwitchedOffEndsThePeriod)
+{
+    std::unique_ptr<CCoveringWindow> video;
+    ASSERT_NO_FATAL_FAILURE(PlayVideoUntilDark(&video));
+    if (IsSkipped())
+        return;
+
+    Notify(CNotifyRequest().Set(kKeyFullScreen5sClose, L"0").Params(3, 0));
+    EXPECT_TRUE(LevelsAre({7, 0, 7}));
+    ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 2; }, 5000)) << "the press was ignored";
+    EXPECT_TRUE(WaitUntil([this] { return screenprobe::OsdVisible(m_main.Process().Pid()); }, 5000));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// The status set to Off while a video holds the light off stops the check with it: the
+// video ends unobserved, and the next press gives On and its level.
+TEST_F(PoliciesE2eTest, StatusOffEndsTheFullScreenPeriod)
+{
+    std::unique_ptr<CCoveringWindow> video;
+    ASSERT_NO_FATAL_FAILURE(PlayVideoUntilDark(&video));
+    if (IsSkipped())
+        return;
+
+    Notify(CNotifyRequest().Set(kKeyKBStatus, L"0").Params(0, 0));
+    EXPECT_TRUE(LevelsAre({7, 0, 0}));
+    video->Destroy();
+    ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
+    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000)) << "the press was ignored";
+    EXPECT_TRUE(LevelsAre({7, 0, 0, 7}));
+    EXPECT_TRUE(screenprobe::OsdShows(m_main.Process().Pid(), 1));
+    ASSERT_TRUE(m_main.Exit());
+}
+
+// A lux report arriving while the press that leaves Auto is being handled: the main thread
+// detaches the sensor, and a detach waits for the sensor's callbacks in flight, so the
+// callback must not wait for the main thread. The test holds the settings lock to keep the
+// main thread busy in the press until the report is in flight.
+TEST_F(PoliciesE2eTest, LuxReportDuringTheDetachDoesNotHangTheAgent)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 30.0f));
+    EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
+    ASSERT_TRUE(LevelsAre({10}));
+
+    glim::CScopedHandle hConf(CreateMutexW(nullptr, FALSE, kMutexConf));
+    ASSERT_TRUE(hConf);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hConf.Get(), 5000));
+    ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
+    const bool bPressArrived = WaitForLog(L"WM_F12", L"WndProc");
+    const bool bReported = m_sensors.Burst(0, 1, 1) == S_OK;
+    // In flight until the main thread takes it, unless it was handed over without waiting.
+    const bool bInFlight = WaitUntil([this] {
+        return m_sensors.State().nCallbacksInFlight > 0 || m_sensors.State().nBurstThreads == 0;
+    }, 2000);
+    ReleaseMutex(hConf.Get());
+    ASSERT_TRUE(bPressArrived && bReported && bInFlight);
+
+    EXPECT_TRUE(LevelsAre({10, 0})) << "the press from Auto to Off did not complete";
+    EXPECT_TRUE(WaitUntil([this] { return m_sensors.State().nManagers == 0; }, 5000)) << "the sensor side kept running";
+    EXPECT_EQ(0, m_sensors.State().nDetachTimeouts);
     ASSERT_TRUE(m_main.Exit());
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The signed build, made the way scripts/build makes it (installer/pack) from copies of the
-# built programs with a throwaway certificate: every program, the installer and the
-# uninstaller the installer writes verify against the throwaway root, and fail to verify
-# after one byte is changed or against another root. The uninstaller is taken from an install
+# The signing settings a build accepts, and the signed build, made the way scripts/build makes
+# it (installer/pack) from copies of the built programs with a throwaway certificate: every
+# program, the installer and the uninstaller the installer writes verify against the throwaway
+# root, and fail to verify after one byte is changed or against another root. The uninstaller is taken from an install
 # in the test prefix, which is then uninstalled; the settings folder is put back as it was.
 #   test_signing.sh BUILD_DIR SOURCE_DIR MAKENSIS VERSION
 set -euo pipefail
@@ -46,6 +46,14 @@ bash "$src/scripts/make-test-cert" "$work/other" >/dev/null
 for name in Glimward.exe Glimagent.exe glimctl.exe; do
   [ -f "$build/bin/$name" ] && cp "$build/bin/$name" "$work/bin/"
 done
+
+# The signing settings a build accepts.
+policy() { env -u GLIMKIT_SIGN_PFX -u GLIMKIT_SIGN_PASSWORD_FILE -u GLIMKIT_RELEASE -u GLIMKIT_UNSIGNED \
+  "$@" bash "$src/installer/pack" --check; }
+refuse "a release build without a certificate is refused" policy GLIMKIT_RELEASE=1
+check "a release build with GLIMKIT_UNSIGNED=1 is allowed" policy GLIMKIT_RELEASE=1 GLIMKIT_UNSIGNED=1
+refuse "a certificate without its password file is refused" policy GLIMKIT_SIGN_PFX="$work/cert/signer.pfx"
+check "a development build needs no certificate" policy
 
 GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/signer.pass" \
   bash "$src/installer/pack" "$work/bin" "$work/GlimkitSetup.exe" "$makensis" -V2 \

@@ -7,9 +7,11 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GlimNames.h"
@@ -435,6 +437,59 @@ TEST_F(Reliability, ServiceStopStartCycles)
     PressAndTime(1);
     EXPECT_TRUE(LevelsAre({kBrightness}));
     EXPECT_TRUE(m_main.Process().IsRunning());
+}
+
+// Stops landing among presses (a storm every 100 ms, and a press just before each stop at a
+// spread of delays, so that some stops fall inside an agent start): each stop ends within a
+// few seconds and leaves no agent process but the main instance, running or suspended.
+TEST_F(Reliability, StopsDuringAPressStormLeaveNoRelay)
+{
+    constexpr int kStops = 30;
+    constexpr ULONGLONG kBudgetMs = 80000;
+    constexpr DWORD kRelayEndMs = 4000;
+    ASSERT_NO_FATAL_FAILURE(StartSystem(0, false));
+    std::atomic<bool> bStorm{true};
+    std::thread storm([&bStorm] {
+        while (bStorm) {
+            simkb::Press();  // fails while the service is stopped
+            Sleep(100);
+        }
+    });
+    const ULONGLONG ullStart = GetTickCount64();
+    int nStops = 0, nLeft = 0;
+    ULONGLONG ullLongestStopMs = 0;
+    for (; nStops < kStops && GetTickCount64() - ullStart < kBudgetMs; ++nStops) {
+        if (!WaitUntil([] { return agenttest::EventExists(glim::kEventHotkey); }, kWaitMs))
+            break;
+        simkb::Press();
+        Sleep(static_cast<DWORD>((nStops * 7) % 64));
+        const ULONGLONG ullStop = GetTickCount64();
+        if (scm::Stop(glim::kServiceName, kWaitMs) != ERROR_SUCCESS ||
+            !WaitUntil([] { return !agenttest::EventExists(glim::kEventHotkey); }, kWaitMs))
+            break;
+        ullLongestStopMs = std::max(ullLongestStopMs, GetTickCount64() - ullStop);
+        if (!WaitUntil([this] { return RelaysRunning() == 0; }, kRelayEndMs)) {
+            ++nLeft;
+            for (DWORD dwPid : agenttest::ProcessesOf(glim::kAgentProgramPath)) {
+                if (dwPid == MainPid())
+                    continue;
+                glim::CScopedHandle hRelay(OpenProcess(PROCESS_TERMINATE, FALSE, dwPid));
+                if (hRelay)
+                    TerminateProcess(hRelay.Get(), 1);
+            }
+        }
+        if (scm::Start(glim::kServiceName, kWaitMs) != ERROR_SUCCESS)
+            break;
+    }
+    bStorm = false;
+    storm.join();
+    Figure("stops", nStops);
+    Figure("relays_left", nLeft);
+    Figure("longest_stop_ms", static_cast<long long>(ullLongestStopMs));
+    EXPECT_GE(nStops, 15) << "the service stopped cycling";
+    EXPECT_EQ(0, nLeft) << "stops left agent processes behind";
+    EXPECT_LT(ullLongestStopMs, 5000u);
+    EXPECT_GE(m_log.CountMessage(L"Step6: CreateProcessAsUser successfully."), nStops / 2) << "too few agent starts";
 }
 
 // The main instance killed: the relays of the next presses find no window and end at once,

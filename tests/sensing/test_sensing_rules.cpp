@@ -126,11 +126,33 @@ TEST(JudgeIdle, TickWrapGivesTheTrueIdleTime)
     EXPECT_EQ(IdleVerdict::None, JudgeIdle(0x00007510u, 0xFFFFFFF0u, 30000)) << "29984 ms across the wrap";
 }
 
-TEST(LaterTick, UnsignedComparison)
+// The later tick is the one nearer to now, on either side of the counter's wrap.
+TEST(LaterTick, KeepsTheTickNearerToNowAcrossTheWrap)
 {
-    EXPECT_EQ(0x80000000u, LaterTick(0x80000000u, 5));
-    EXPECT_EQ(7u, LaterTick(0, 7));
-    EXPECT_EQ(7u, LaterTick(7, 0));
+    struct { DWORD dwNow, dwA, dwB, dwLater; const char* pszWhy; } cases[] = {
+        {1000, 5, 7, 7, "no wrap"},
+        {0x80000010u, 0x80000000u, 5, 0x80000000u, "no wrap, high bit set"},
+        {900, 0, 700, 700, "the newer of two small ticks"},
+        {0x000000C8u, 0xF0000000u, 0x00000000u, 0x00000000u, "input just after the wrap beats a press before it"},
+        {0x000000C8u, 0x00000000u, 0xF0000000u, 0x00000000u, "the same, arguments swapped"},
+        {0x00000100u, 0xFFFFFF00u, 0xFFFFFFF0u, 0xFFFFFFF0u, "both before the wrap, now after it"},
+        {0xFFFFFFF0u, 0xFFFFFF00u, 0x7FFFFFFFu, 0xFFFFFF00u, "both before the wrap, now before it"},
+        {0x10000000u, 0x0FFFFF38u, 0x0FFFFF38u, 0x0FFFFF38u, "the same tick"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.dwLater, LaterTick(c.dwNow, c.dwA, c.dwB)) << c.pszWhy;
+}
+
+// A press noted before the wrap must not outweigh typing after it: the user who typed
+// 200 ms ago is active, not idle for the next 46 days.
+TEST(LaterTick, TypingAfterTheWrapIsActivityWhateverThePressBeforeIt)
+{
+    const DWORD dwPress = 0xF0000000u;
+    for (DWORD dwNow : {0x00000000u + 200, 0x00100000u, 0x60000000u, 0xE0000000u}) {
+        const DWORD dwInput = dwNow - 200;
+        EXPECT_EQ(IdleVerdict::Active, JudgeIdle(dwNow, LaterTick(dwNow, dwPress, dwInput), 30000))
+            << "now " << std::hex << dwNow;
+    }
 }
 
 TEST(ScopeTitleTail, FromTheLastHyphenUnlessItLeads)

@@ -64,6 +64,7 @@ void CSimSensorDriver::Reset()
         slot.ulInterval = 0;
         slot.nIntervalRequests = 0;
     }
+    m_pShared->nDetachTimeouts = 0;
 }
 
 void CSimSensorDriver::Describe(int nSlot, float fLux, LONG nState, const GUID& type)
