@@ -431,6 +431,7 @@ Function CopyPrograms
   StrCpy $1 ""
   !insertmacro FindFileInUse "Glimward.exe"
   !insertmacro FindFileInUse "Glimagent.exe"
+  !insertmacro FindFileInUse "glimctl.exe"
   ${If} $1 != ""
     Push $1
     Call RestoreRunning
@@ -442,6 +443,7 @@ Function CopyPrograms
   ClearErrors
   File "${BINDIR}\Glimward.exe"
   File "${BINDIR}\Glimagent.exe"
+  File "${BINDIR}\glimctl.exe"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ${If} ${Errors}
     ${Fail} "The programs could not be written to $INSTDIR."
@@ -862,6 +864,7 @@ Function un.StopUntilRemovable
   StrCpy $1 ""
   !insertmacro FindFileInUse "Glimagent.exe"
   !insertmacro FindFileInUse "Glimward.exe"
+  !insertmacro FindFileInUse "glimctl.exe"
   ${If} $1 != ""
     ${If} $ServiceWasRunning = 1
       ${Log} "Starting the service again"
@@ -995,6 +998,7 @@ Section "Uninstall"
   ${Log} "Removing the programs from $INSTDIR"
   !insertmacro RemoveFile "$INSTDIR\Glimagent.exe"
   !insertmacro RemoveFile "$INSTDIR\Glimward.exe"
+  !insertmacro RemoveFile "$INSTDIR\glimctl.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   RMDir "${VENDORDIR}"
