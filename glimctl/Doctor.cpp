@@ -8,7 +8,7 @@
 #include "CtlSettings.h"
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
-#include "InstalledRights.h"
+#include "DataFolderRights.h"
 #include "ScopedHandle.h"
 
 namespace glimctl {
@@ -278,7 +278,7 @@ void CheckSettings(CChecks& checks)
                  L"remove the link, then " + std::wstring(kReinstall));
 
     std::wstring strDetail;
-    const Verdict folderRights = CompareRights(strFolder, kDataFolderSddl, &strDetail);
+    const Verdict folderRights = CompareRights(strFolder, glim::kDataFolderSddl, &strDetail);
     checks.Add(L"settings.folder_rights", L"settings folder rights are the installed ones", folderRights, strDetail,
                kReinstall);
 
@@ -296,7 +296,7 @@ void CheckSettings(CChecks& checks)
                      (form.bSection ? L", [Glimkit] present" : L", no [Glimkit] section"),
                  L"values such as \"5分\" need UTF-16: " + std::wstring(kReinstall) +
                      L" after saving the file elsewhere, then set the options again");
-    const Verdict fileRights = CompareRights(strFile, kSettingsFileSddl, &strDetail);
+    const Verdict fileRights = CompareRights(strFile, glim::kSettingsFileSddl, &strDetail);
     checks.Add(L"settings.file_rights", L"settings file rights are the installed ones", fileRights, strDetail,
                kReinstall);
 }
