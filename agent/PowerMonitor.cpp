@@ -24,7 +24,7 @@ int power::ConsoleDisplayState(const POWERBROADCAST_SETTING* pSetting)
     return pSetting->Data[0];
 }
 
-CPowerMonitor::CPowerMonitor() : m_hPowerNotify(nullptr) {}
+CPowerMonitor::CPowerMonitor() = default;
 
 CPowerMonitor::~CPowerMonitor() = default;
 
@@ -35,7 +35,7 @@ CPowerMonitor* CPowerMonitor::GetInstance()
 
 void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 {
-    m_hPowerNotify = RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
+    m_hPowerNotify.Reset(RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE));
     if (!m_hPowerNotify)
         GLIM_LOG('E', L"CPowerMonitor::InitPowerMonitor",
                  L"Failed to register for notification of console display source changes!");
@@ -43,10 +43,7 @@ void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 
 void CPowerMonitor::UninitPowerMonitor()
 {
-    if (m_hPowerNotify) {
-        UnregisterPowerSettingNotification(m_hPowerNotify);
-        m_hPowerNotify = nullptr;
-    }
+    m_hPowerNotify.Reset();
 }
 
 void CPowerMonitor::OnPowerBroadcast(WPARAM wParam, LPARAM lParam)
