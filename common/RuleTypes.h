@@ -1,7 +1,7 @@
-// The types the pure rules use. On Windows they come from <windows.h>; elsewhere (the
-// native property tests and fuzzers) they are defined here with the Windows sizes, so the
-// rules compile unchanged with a host compiler. One difference stays: wchar_t is 32 bits
-// there, and each element of a wide string stands for one UTF-16 code unit.
+// The types the pure rules use. On Windows they come from <windows.h>; elsewhere they are
+// defined here with the Windows sizes, so the rules also build alone with a host compiler.
+// One difference stays: wchar_t is 32 bits there, and each element of a wide string then
+// stands for one UTF-16 code unit.
 #pragma once
 
 #ifdef _WIN32
