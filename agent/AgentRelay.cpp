@@ -13,6 +13,8 @@ bool RunRelay(AgentRole role)
     RelayTarget target;
     if (!GetRelayTarget(role, &target))
         return false;
+    // Not idle: a relay creates the manager object as the main instance does (it takes no
+    // resources), so both roles share one start.
     CKBBackLightMgr::GetInstance();
 
     HWND hSettingsApp = FindWindowW(nullptr, kSettingsAppWindowTitle);

@@ -104,6 +104,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         CKBBackLightMgr::GetInstance()->OnConfigChange(wParam, lParam);
         return 0;
     case WM_POWERBROADCAST:
+        // Not idle: the power monitor hands display changes to the manager, which must exist.
         CKBBackLightMgr::GetInstance();
         CPowerMonitor::GetInstance()->OnPowerBroadcast(wParam, lParam);
         return 0;

@@ -113,6 +113,7 @@ bool CKBBackLightMgr::Init(HINSTANCE hInstance, HWND hWnd)
 
     CSettingsFile* pSettings = CSettingsFile::GetInstance();
     pSettings->BuildPath();
+    // Looks unused, but on a first start this write creates the settings file and its section.
     pSettings->WriteString(kKeyUndefine, L"");
 
     CambientLightAware* pAmbient = CambientLightAware::GetInstance();

@@ -267,8 +267,6 @@ bool CSystemBench::SetUp()
         bench::PrintNote(L"the installed Glimagent main instance did not come up");
         return false;
     }
-    // Marked interactive by the harness: under Wine the service reaches the user's desktop
-    // only then.
     dwErr = svctest::InstallAndStartService(kWaitMs);
     if (dwErr)
         bench::PrintNote(L"installing or starting the Glimward service failed, error %lu", dwErr);

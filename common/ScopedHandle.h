@@ -37,6 +37,21 @@ struct SRegKeyTraits {
     static void Close(Type h) { RegCloseKey(h); }
 };
 
+// SIDs built by AllocateAndInitializeSid.
+struct SSidTraits {
+    using Type = PSID;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type p) { FreeSid(p); }
+};
+
+// Memory the system hands out from LocalAlloc: security descriptors built from SDDL, SIDs
+// from ConvertStringSidToSidW, GetSecurityInfo's descriptors.
+struct SLocalMemoryTraits {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type p) { LocalFree(p); }
+};
+
 template <typename Traits>
 class CScoped {
 public:
@@ -82,6 +97,8 @@ using CScopedHandle = CScoped<SKernelHandleTraits>;
 using CScopedFile = CScoped<SFileHandleTraits>;
 using CScopedScHandle = CScoped<SScHandleTraits>;
 using CScopedKey = CScoped<SRegKeyTraits>;
+using CScopedSid = CScoped<SSidTraits>;
+using CScopedLocalMemory = CScoped<SLocalMemoryTraits>;
 
 // Owner of one COM reference. Attach takes over a reference the caller already holds;
 // Detach hands it back without releasing; Put gives the address for an out parameter.

@@ -49,8 +49,15 @@ AllowSkipFiles off
 !define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimkit"
 !define RUNKEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUNVALUE "Glimagent"
-; Built-in Users group, by SID so that the grant works in every language.
-!define USERS_SID "S-1-5-32-545"
+; Rights of the data folders (Vessik and Vessik\Glimkit) and of the settings file; the
+; reference copy is common/DataFolderRights.h (kDataFolderSddl, kSettingsFileSddl). SYSTEM and
+; Administrators full control; Users read the folders and read and write the settings file's
+; data, and can create, delete or re-grant nothing. The owner becomes Administrators.
+!define DATA_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+!define SETTINGS_SDDL "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)"
+; CreateFileW flags that open a link itself instead of what it leads to (and open folders):
+; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT.
+!define OPEN_NOFOLLOW 0x02200000
 ; Bounds of the waits on processes this installer does not control.
 !define VERB_TIMEOUT_MS 60000
 !define AGENT_EXIT_MS 10000
@@ -74,6 +81,8 @@ BrandingText "${PRODUCT} ${VERSION}"
 
 Var LogHandle
 Var DataDir
+Var ServiceWasRunning
+Var AgentWasRunning
 
 ; ---------------------------------------------------------------- helpers for both sides
 
@@ -183,6 +192,150 @@ Var DataDir
     Pop $0
   FunctionEnd
 
+  ; The final path of the folder holding $R1, joined with $R1's name, in $R3 (empty when the
+  ; folder cannot be opened): where a path that no link redirects ends.
+  Function ${un}ExpectedFinalPath
+    Push $0
+    Push $1
+    Push $2
+    ${GetParent} "$R1" $0
+    ${GetFileName} "$R1" $1
+    StrCpy $R3 ""
+    ; FILE_READ_ATTRIBUTES, share all, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS
+    System::Call 'kernel32::CreateFileW(w r0, i 0x80, i 7, p 0, i 3, i 0x02000000, p 0) p .r2'
+    ${If} $2 != -1
+      System::Call 'kernel32::GetFinalPathNameByHandleW(p r2, w .r0, i ${NSIS_MAX_STRLEN}, i 0) i'
+      ${If} $0 != ""
+        StrCpy $R3 "$0\$1"
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p r2)'
+    ${EndIf}
+    Pop $2
+    Pop $1
+    Pop $0
+  FunctionEnd
+
+  ; What stands at the path in $R1, looked at without following a link at its last element,
+  ; in $R2: "missing"; "link" (a reparse point, or a file with a second name, a hard link),
+  ; which can be removed itself; "redirected" (the open reached another place than the path
+  ; names: a link that was followed, as Wine follows a host link, which no call here removes
+  ; without following); "foreign" (owned by neither SYSTEM, Administrators nor the user running
+  ; this setup, who is an administrator); "ok".
+  Function ${un}InspectPath
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    StrCpy $R2 "ok"
+    System::Call 'kernel32::GetFileAttributesW(w R1) i .r0'
+    ${If} $0 = -1
+      StrCpy $R2 "missing"
+    ${Else}
+      IntOp $1 $0 & 0x400
+      ${If} $1 != 0
+        StrCpy $R2 "link"
+      ${EndIf}
+      ; READ_CONTROL | FILE_READ_ATTRIBUTES, share all, OPEN_EXISTING
+      System::Call 'kernel32::CreateFileW(w R1, i 0x20080, i 7, p 0, i 3, i ${OPEN_NOFOLLOW}, p 0) p .r2'
+      ${If} $2 == -1
+        StrCpy $R2 "foreign"
+      ${Else}
+        Call ${un}ExpectedFinalPath
+        System::Call 'kernel32::GetFinalPathNameByHandleW(p r2, w .r3, i ${NSIS_MAX_STRLEN}, i 0) i'
+        ${If} $3 != $R3
+          StrCpy $R2 "redirected"
+        ${EndIf}
+        ; BY_HANDLE_FILE_INFORMATION (52 bytes): attributes at 0, number of links at 40.
+        System::Alloc 52
+        Pop $3
+        System::Call 'kernel32::GetFileInformationByHandle(p r2, p r3) i .r4'
+        System::Call '*$3(i .r0, i, i, i, i, i, i, i, i, i, i .r5)'
+        System::Free $3
+        IntOp $1 $0 & 0x400
+        IntOp $0 $0 & 0x10
+        ${If} $R2 == "redirected"
+        ${ElseIf} $4 = 0
+          StrCpy $R2 "foreign"
+        ${ElseIf} $1 != 0
+          StrCpy $R2 "link"
+        ${ElseIf} $5 > 1
+        ${AndIf} $0 = 0
+          StrCpy $R2 "link"
+        ${EndIf}
+        ${If} $R2 == "ok"
+          ; SE_FILE_OBJECT 1, OWNER_SECURITY_INFORMATION 1
+          System::Call 'advapi32::GetSecurityInfo(p r2, i 1, i 1, *p 0 r3, p 0, p 0, p 0, *p 0 r4) i .r0'
+          ${If} $0 != 0
+            StrCpy $R2 "foreign"
+          ${Else}
+            Call ${un}IsTrustedOwner
+            ${If} $0 = 0
+              StrCpy $R2 "foreign"
+            ${EndIf}
+            System::Call 'kernel32::LocalFree(p r4)'
+          ${EndIf}
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r2)'
+      ${EndIf}
+    ${EndIf}
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+  FunctionEnd
+
+  ; $0 = 1 when the SID in $3 is SYSTEM, Administrators or this process's user, else 0.
+  Function ${un}IsTrustedOwner
+    Push $1
+    Push $2
+    Push $4
+    ; WinLocalSystemSid 22, WinBuiltinAdministratorsSid 26
+    System::Call 'advapi32::IsWellKnownSid(p r3, i 22) i .r0'
+    ${If} $0 = 0
+      System::Call 'advapi32::IsWellKnownSid(p r3, i 26) i .r0'
+    ${EndIf}
+    ${If} $0 = 0
+      ; TOKEN_QUERY; TOKEN_USER begins with the user's SID.
+      System::Call 'kernel32::GetCurrentProcess() p .r1'
+      System::Call 'advapi32::OpenProcessToken(p r1, i 8, *p 0 r2) i .r0'
+      ${If} $0 != 0
+        System::Alloc 256
+        Pop $4
+        System::Call 'advapi32::GetTokenInformation(p r2, i 1, p r4, i 256, *i 0) i .r0'
+        ${If} $0 != 0
+          System::Call '*$4(p .r1)'
+          System::Call 'advapi32::EqualSid(p r3, p r1) i .r0'
+        ${EndIf}
+        System::Free $4
+        System::Call 'kernel32::CloseHandle(p r2)'
+      ${EndIf}
+    ${EndIf}
+    Pop $4
+    Pop $2
+    Pop $1
+  FunctionEnd
+
+  ; Removes the link, file or empty folder at $R1 without following it. $R2 = 1 when nothing
+  ; is left there.
+  Function ${un}RemoveItself
+    Push $0
+    System::Call 'kernel32::RemoveDirectoryW(w R1) i'
+    System::Call 'kernel32::GetFileAttributesW(w R1) i .r0'
+    ${If} $0 != -1
+      System::Call 'kernel32::DeleteFileW(w R1) i'
+      System::Call 'kernel32::GetFileAttributesW(w R1) i .r0'
+    ${EndIf}
+    StrCpy $R2 0
+    ${If} $0 = -1
+      StrCpy $R2 1
+    ${EndIf}
+    Pop $0
+  FunctionEnd
+
   ; The all-users data folder the programs use (ALLUSERSPROFILE\Vessik\Glimkit) in $DataDir.
   Function ${un}FindDataDir
     ReadEnvStr $DataDir ALLUSERSPROFILE
@@ -227,86 +380,172 @@ Function .onInit
   StrCpy $INSTDIR "${INSTDIR_FIXED}"
 FunctionEnd
 
-; Stops what runs of an earlier install so that its files can be replaced.
+; Stops what runs of an earlier install so that its files can be replaced, noting what ran.
 Function StopRunning
+  StrCpy $ServiceWasRunning 0
   Call ServiceState
   ${If} $R0 != 0
   ${AndIf} ${FileExists} "$INSTDIR\Glimward.exe"
+    ${If} $R0 = 4
+      StrCpy $ServiceWasRunning 1
+    ${EndIf}
     ${Log} "Upgrading: stopping the service"
     !insertmacro ServiceVerb "-K"
     !insertmacro ExpectServiceState 1 "The running service did not stop"
   ${EndIf}
+  StrCpy $AgentWasRunning 0
+  System::Call 'user32::FindWindowW(p 0, w "${AGENT_TITLE}") p .r0'
+  ${If} $0 != 0
+    StrCpy $AgentWasRunning 1
+  ${EndIf}
   Call EndAgents
 FunctionEnd
 
-; Fails the run when a program file is in use and so cannot be replaced.
-!macro ExpectReplaceable file
-  ${If} ${FileExists} "$INSTDIR\${file}"
+; Starts again what StopRunning stopped, before a failed upgrade ends: the old programs are
+; still in place.
+Function RestoreRunning
+  ${If} $ServiceWasRunning = 1
+    ${Log} "Starting the service again"
+    !insertmacro ServiceVerb "-S"
+  ${EndIf}
+  ${If} $AgentWasRunning = 1
+    Call StartAgent
+  ${EndIf}
+FunctionEnd
+
+; $1 = the first program file that is in use and so cannot be replaced, or "" when none is.
+!macro FindFileInUse file
+  ${If} $1 == ""
+  ${AndIf} ${FileExists} "$INSTDIR\${file}"
     ClearErrors
     FileOpen $0 "$INSTDIR\${file}" a
     ${If} ${Errors}
-      ${Fail} "$INSTDIR\${file} is in use and cannot be replaced."
+      StrCpy $1 "$INSTDIR\${file}"
+    ${Else}
+      FileClose $0
     ${EndIf}
-    FileClose $0
   ${EndIf}
 !macroend
 
 Function CopyPrograms
-  !insertmacro ExpectReplaceable "Glimward.exe"
-  !insertmacro ExpectReplaceable "Glimagent.exe"
+  StrCpy $1 ""
+  !insertmacro FindFileInUse "Glimward.exe"
+  !insertmacro FindFileInUse "Glimagent.exe"
+  !insertmacro FindFileInUse "glimctl.exe"
+  ${If} $1 != ""
+    Push $1
+    Call RestoreRunning
+    Pop $1
+    ${Fail} "$1 is in use and cannot be replaced."
+  ${EndIf}
   ${Log} "Copying the programs to $INSTDIR"
   SetOutPath "$INSTDIR"
   ClearErrors
   File "${BINDIR}\Glimward.exe"
   File "${BINDIR}\Glimagent.exe"
+  File "${BINDIR}\glimctl.exe"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ${If} ${Errors}
     ${Fail} "The programs could not be written to $INSTDIR."
   ${EndIf}
 FunctionEnd
 
-; The agent runs with the user's ordinary token and writes its status and level into the
-; settings file, which a folder made by an elevated installer does not allow by default. Adds
-; "modify, inherited by subfolders and files" for the Users group to the folder's own access
-; list, as icacls "<folder>" /grant *S-1-5-32-545:(OI)(CI)M does; the system passes it on to
-; what the folder already contains.
-Function GrantUsersModify
-  ${Log} "Granting the Users group (${USERS_SID}) modify rights on $DataDir"
-  System::Call 'advapi32::ConvertStringSidToSidW(w "${USERS_SID}", *p 0 r1) i .r0'
-  ${If} $0 == 0
-    ${Fail} "The Users group's SID could not be built."
+; Sets the owner (Administrators) and the protected access list in SDDL $R2 on what stands
+; at $R1, through a handle that does not follow a link. Fails the run when it cannot.
+Function SetRights
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  ${Log} "Rights of $R1: O:BA$R2"
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BA$R2", i 1, *p 0 r0, p 0) i .r1'
+  ${If} $1 = 0
+    ${Fail} "The rights for $R1 could not be built."
   ${EndIf}
-  ; SE_FILE_OBJECT 1, DACL_SECURITY_INFORMATION 4
-  System::Call 'advapi32::GetNamedSecurityInfoW(w "$DataDir", i 1, i 4, p 0, p 0, *p 0 r2, p 0, *p 0 r3) i .r0'
-  ${If} $0 != 0
-    System::Call 'kernel32::LocalFree(p r1)'
-    ${Fail} "The access list of $DataDir could not be read (error $0)."
+  System::Call 'advapi32::GetSecurityDescriptorOwner(p r0, *p 0 r1, *i 0) i'
+  System::Call 'advapi32::GetSecurityDescriptorDacl(p r0, *i 0, *p 0 r2, *i 0) i'
+  ; READ_CONTROL | WRITE_DAC | WRITE_OWNER, share all, OPEN_EXISTING
+  System::Call 'kernel32::CreateFileW(w R1, i 0xE0000, i 7, p 0, i 3, i ${OPEN_NOFOLLOW}, p 0) p .r3 ?e'
+  Pop $4
+  ${If} $3 == -1
+    System::Call 'kernel32::LocalFree(p r0)'
+    ${Fail} "$R1 could not be opened to set its rights (error $4)."
   ${EndIf}
-  ; EXPLICIT_ACCESS_W (48 bytes): FILE_GENERIC_READ|WRITE|EXECUTE|DELETE, GRANT_ACCESS,
-  ; SUB_CONTAINERS_AND_OBJECTS_INHERIT, and a TRUSTEE_W naming the SID (TRUSTEE_IS_SID,
-  ; TRUSTEE_IS_WELL_KNOWN_GROUP). The zero words are the structures' padding.
-  System::Call '*(i 0x1301bf, i 1, i 3, i 0, p 0, i 0, i 0, i 5, i 0, p r1) p .r4'
-  System::Call 'advapi32::SetEntriesInAclW(i 1, p r4, p r2, *p 0 r5) i .r0'
-  ${If} $0 == 0
-    System::Call 'advapi32::SetNamedSecurityInfoW(w "$DataDir", i 1, i 4, p 0, p 0, p r5, p 0) i .r0'
-    System::Call 'kernel32::LocalFree(p r5)'
+  ; SE_FILE_OBJECT; OWNER | DACL | PROTECTED_DACL_SECURITY_INFORMATION
+  System::Call 'advapi32::SetSecurityInfo(p r3, i 1, i 0x80000005, p r1, p 0, p r2, p 0) i .r4'
+  System::Call 'kernel32::CloseHandle(p r3)'
+  System::Call 'kernel32::LocalFree(p r0)'
+  ${If} $4 != 0
+    ${Fail} "The rights of $R1 could not be set (error $4)."
   ${EndIf}
-  System::Free $4
-  System::Call 'kernel32::LocalFree(p r3)'
-  System::Call 'kernel32::LocalFree(p r1)'
-  ${If} $0 != 0
-    ${Fail} "Modify rights for the Users group on $DataDir could not be granted (error $0)."
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Makes $R1 a folder of this setup's own: a link, or a folder that an earlier owner other than
+; SYSTEM or an administrator made, is removed without following it (such a folder that holds
+; something is moved aside; a link that cannot be removed fails the run) and the folder is made
+; afresh; then it gets the data folder's rights, so that no user can create anything in it.
+Function PrepareFolder
+  Push $0
+  Push $1
+  Call InspectPath
+  ${If} $R2 == "redirected"
+    ${Fail} "$R1 leads to another place; remove it and run the setup again."
+  ${ElseIf} $R2 == "link"
+  ${OrIf} $R2 == "foreign"
+    StrCpy $1 $R2
+    ${Log} "$R1 is a $1 folder: removing it without following it"
+    Call RemoveItself
+    ${If} $R2 != 1
+    ${AndIf} $1 == "link"
+      ${Fail} "The link $R1 could not be removed."
+    ${ElseIf} $R2 != 1
+      System::Call 'kernel32::GetTickCount() i .r0'
+      ${Log} "Moving $R1 aside to $R1.untrusted-$0"
+      System::Call 'kernel32::MoveFileW(w R1, w "$R1.untrusted-$0") i'
+    ${EndIf}
+  ${EndIf}
+  CreateDirectory "$R1"
+  Call InspectPath
+  ${If} $R2 != "ok"
+    ${Fail} "The data folder $R1 could not be made safe ($R2)."
+  ${EndIf}
+  StrCpy $R2 "${DATA_SDDL}"
+  Call SetRights
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; A known file of the data folder that is a link (or a second name of another file) is removed
+; itself, never followed; the caller then writes a fresh one.
+Function RemoveLinkedFile
+  Call InspectPath
+  ${If} $R2 == "redirected"
+    ${Fail} "$R1 leads to another place; remove it and run the setup again."
+  ${ElseIf} $R2 == "link"
+    ${Log} "$R1 is a link: removing it without following it"
+    Call RemoveItself
+    ${If} $R2 != 1
+      ${Fail} "The link $R1 could not be removed."
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
-; The data folder, the settings file when there is none, and modify rights for every user.
+; The data folders, made safe and protected; the settings file when there is none, which every
+; user may read and write but not delete or re-grant. An upgrade replaces older rights.
 Function PrepareData
   Call FindDataDir
-  CreateDirectory "$DataDir"
-  ${IfNot} ${FileExists} "$DataDir\*.*"
-    ${Fail} "The data folder $DataDir could not be created."
-  ${EndIf}
-  Call GrantUsersModify
+  ${GetParent} "$DataDir" $R1
+  Call PrepareFolder
+  StrCpy $R1 "$DataDir"
+  Call PrepareFolder
+  StrCpy $R1 "$DataDir\Glimkit.ini"
+  Call RemoveLinkedFile
   ${If} ${FileExists} "$DataDir\Glimkit.ini"
     ${Log} "Keeping the existing settings file $DataDir\Glimkit.ini"
   ${Else}
@@ -322,6 +561,37 @@ Function PrepareData
     FileWriteWord $0 0xFEFF
     FileWriteUTF16LE $0 "[Glimkit]$\r$\n"
     FileClose $0
+  ${EndIf}
+  StrCpy $R2 "${SETTINGS_SDDL}"
+  Call SetRights
+  StrCpy $R1 "$DataDir\Service.log"
+  Call RemoveLinkedFile
+FunctionEnd
+
+; The recovery the install verb sets, for a registration of an earlier install that is kept:
+; restart after 5 s, 30 s and 60 s, failures counted afresh after a day.
+Function SetServiceRecovery
+  ${Log} "Setting the service's recovery: restart after 5 s, 30 s, 60 s; reset after 86400 s"
+  ; SC_ACTION_RESTART 1 with its delay, three times; SERVICE_FAILURE_ACTIONSW (40 bytes) with
+  ; the reset period, no reboot message or command, and the zero words of its padding.
+  System::Call '*(i 1, i 5000, i 1, i 30000, i 1, i 60000) p .r3'
+  System::Call '*(i 86400, i 0, p 0, p 0, i 3, i 0, p r3) p .r4'
+  StrCpy $0 0
+  System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i 1) p .r1'
+  ${If} $1 != 0
+    ; SERVICE_CHANGE_CONFIG | SERVICE_START (restart actions need both)
+    System::Call 'advapi32::OpenServiceW(p r1, w "${SERVICE}", i 0x12) p .r2'
+    ${If} $2 != 0
+      ; SERVICE_CONFIG_FAILURE_ACTIONS 2
+      System::Call 'advapi32::ChangeServiceConfig2W(p r2, i 2, p r4) i .r0'
+      System::Call 'advapi32::CloseServiceHandle(p r2)'
+    ${EndIf}
+    System::Call 'advapi32::CloseServiceHandle(p r1)'
+  ${EndIf}
+  System::Free $4
+  System::Free $3
+  ${If} $0 = 0
+    ${Fail} "The service's recovery could not be set."
   ${EndIf}
 FunctionEnd
 
@@ -340,6 +610,8 @@ Function InstallService
     ${Log} "Installing the service"
     !insertmacro ServiceVerb "-I"
     !insertmacro ExpectServiceState 1 "The service could not be installed"
+  ${Else}
+    Call SetServiceRecovery
   ${EndIf}
   ${Log} "Starting the service"
   !insertmacro ServiceVerb "-S"
@@ -569,6 +841,104 @@ Function un.onInit
   StrCpy $INSTDIR "${INSTDIR_FIXED}"
 FunctionEnd
 
+; Stops the service and ends the agents, then makes sure that every program file can be
+; removed before anything is: when one is in use (another user's agent, say), the service
+; is started again and the run fails with nothing removed. The installing user's agent then
+; starts again at the next logon.
+Function un.StopUntilRemovable
+  StrCpy $ServiceWasRunning 0
+  Call un.ServiceState
+  ${If} $R0 != 0
+    ${If} $R0 = 4
+      StrCpy $ServiceWasRunning 1
+    ${EndIf}
+    ${Log} "Stopping the service"
+    Push "-K"
+    Call un.ServiceVerb
+    Call un.ServiceState
+    ${If} $R0 != 1
+      ${Fail} "The service did not stop (service state $R0)."
+    ${EndIf}
+  ${EndIf}
+  Call un.EndAgents
+  StrCpy $1 ""
+  !insertmacro FindFileInUse "Glimagent.exe"
+  !insertmacro FindFileInUse "Glimward.exe"
+  !insertmacro FindFileInUse "glimctl.exe"
+  ${If} $1 != ""
+    ${If} $ServiceWasRunning = 1
+      ${Log} "Starting the service again"
+      Push "-S"
+      Call un.ServiceVerb
+    ${EndIf}
+    ${Fail} "$1 is in use and could not be removed."
+  ${EndIf}
+FunctionEnd
+
+; Deletes a known file of the data folder: a link there goes itself, never what it leads to;
+; one that leads elsewhere without showing as a link stays.
+!macro PurgeKnownFile name
+  StrCpy $R1 "$DataDir\${name}"
+  Call un.InspectPath
+  ${If} $R2 != "redirected"
+    System::Call 'kernel32::DeleteFileW(w R1) i'
+  ${EndIf}
+!macroend
+
+; Removes the link at $R1 alone, logging when it stays. A path that leads elsewhere without
+; showing as a link ($R2 "redirected") is left alone: removing it would follow it.
+Function un.RemoveLinkAlone
+  ${If} $R2 == "redirected"
+    ${Log} "$R1 leads to another place: left alone"
+  ${Else}
+    ${Log} "$R1 is a link: removing the link alone"
+    Call un.RemoveItself
+    ${If} $R2 != 1
+      ${Log} "$R1 stays"
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; Removes only the data folder's known files, never following a link: a folder that is a link
+; loses the link alone, nothing below the folder is searched, and the folder goes only when it
+; is empty; what stays is logged.
+Function un.PurgeData
+  Push $0
+  Push $1
+  ${Log} "Removing the data folder $DataDir (/PURGE)"
+  ${GetParent} "$DataDir" $R1
+  Call un.InspectPath
+  ${If} $R2 == "link"
+  ${OrIf} $R2 == "redirected"
+    Call un.RemoveLinkAlone
+  ${Else}
+    StrCpy $R1 "$DataDir"
+    Call un.InspectPath
+    ${If} $R2 == "link"
+    ${OrIf} $R2 == "redirected"
+      Call un.RemoveLinkAlone
+    ${ElseIf} $R2 != "missing"
+      !insertmacro PurgeKnownFile "Glimkit.ini"
+      !insertmacro PurgeKnownFile "Service.log"
+      RMDir "$DataDir"
+      ${If} ${FileExists} "$DataDir\*.*"
+        ${Log} "The data folder $DataDir stays, holding what the product did not make:"
+        FindFirst $0 $1 "$DataDir\*"
+        ${DoWhile} $1 != ""
+          ${If} $1 != "."
+          ${AndIf} $1 != ".."
+            ${Log} "  kept: $1"
+          ${EndIf}
+          FindNext $0 $1
+        ${Loop}
+        FindClose $0
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
 ; Deletes a program file; fails the run when it stays (for example a process still uses it).
 !macro RemoveFile file
   Delete "${file}"
@@ -588,6 +958,11 @@ Section "Uninstall"
     ${IfNot} ${FileExists} "$INSTDIR\Glimward.exe"
       ${Fail} "The service is registered but $INSTDIR\Glimward.exe is missing."
     ${EndIf}
+  ${EndIf}
+  Call un.StopUntilRemovable
+
+  Call un.ServiceState
+  ${If} $R0 != 0
     ${Log} "Stopping and removing the service"
     Push "-U"
     Call un.ServiceVerb
@@ -611,7 +986,6 @@ Section "Uninstall"
       ${Fail} "The service could not be removed (service state $R0)."
     ${EndIf}
   ${EndIf}
-  Call un.EndAgents
 
   ClearErrors
   DeleteRegValue HKLM "${RUNKEY}" "${RUNVALUE}"
@@ -624,6 +998,7 @@ Section "Uninstall"
   ${Log} "Removing the programs from $INSTDIR"
   !insertmacro RemoveFile "$INSTDIR\Glimagent.exe"
   !insertmacro RemoveFile "$INSTDIR\Glimward.exe"
+  !insertmacro RemoveFile "$INSTDIR\glimctl.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   RMDir "${VENDORDIR}"
@@ -633,11 +1008,7 @@ Section "Uninstall"
   ClearErrors
   ${GetOptions} $0 "/PURGE" $1
   ${IfNot} ${Errors}
-    ${Log} "Removing the data folder $DataDir (/PURGE)"
-    RMDir /r "$DataDir"
-    ${If} ${FileExists} "$DataDir\*.*"
-      ${Fail} "The data folder $DataDir could not be removed."
-    ${EndIf}
+    Call un.PurgeData
   ${Else}
     ${Log} "Keeping the settings in $DataDir"
   ${EndIf}

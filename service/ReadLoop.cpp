@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cwchar>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBBackLight.h"
@@ -52,7 +55,37 @@ void StartAgent(const wchar_t* pszCommandWord)
     ReleaseMutex(g_hAgentStartLock);
 }
 
+// Logs who created the press event when it existed before the service made it.
+void LogHotkeyEventOwner(HANDLE hEvent, const wchar_t* pszLabel)
+{
+    PSID pOwner = nullptr;
+    CScopedLocalMemory pSd;
+    wchar_t* pszOwner = nullptr;
+    if (GetSecurityInfo(hEvent, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr, nullptr, nullptr,
+                        pSd.Put()) != ERROR_SUCCESS ||
+        !pOwner || !ConvertSidToStringSidW(pOwner, &pszOwner))
+        pszOwner = nullptr;
+    CScopedLocalMemory ownerText(pszOwner);
+    GLIM_LOG('W', pszLabel, L"Event %s existed already, owner %s", kEventHotkey, pszOwner ? pszOwner : L"unknown");
+}
+
 }  // namespace
+
+HANDLE CreateHotkeyEvent(const wchar_t* pszLabel)
+{
+    CScopedLocalMemory pSd;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kHotkeyEventSddl, SDDL_REVISION_1, pSd.Put(), nullptr))
+        attributes.lpSecurityDescriptor = pSd.Get();
+    else  // the service's default security still keeps other users out
+        GLIM_LOG('W', pszLabel, L"ConvertStringSecurityDescriptor failed, dwErr=%d", static_cast<int>(GetLastError()));
+    HANDLE hEvent = CreateEventW(&attributes, FALSE, FALSE, kEventHotkey);
+    if (hEvent && GetLastError() == ERROR_ALREADY_EXISTS) {
+        LogHotkeyEventOwner(hEvent, pszLabel);
+        SetLastError(ERROR_ALREADY_EXISTS);
+    }
+    return hEvent;
+}
 
 bool IsSessionInfoLocked(BOOL bQueryOk, const WTSINFOEXW* pInfo, DWORD cbReturned)
 {
@@ -109,7 +142,7 @@ void HandleHotkeyPress()
 DWORD WINAPI ReadThread(LPVOID pvStarted)
 {
     static const wchar_t kLabel[] = L"ReadThread";
-    g_hHotkeyEvent = CreateEventW(nullptr, FALSE, FALSE, kEventHotkey);
+    g_hHotkeyEvent = CreateHotkeyEvent(kLabel);
     if (!g_hHotkeyEvent) {
         // The thread's exit code tells EnterMainLoop why the service cannot serve presses.
         const DWORD dwErr = GetLastError();

@@ -21,6 +21,15 @@ bool IsConsoleSessionLocked();
 // the agent with the matching command word.
 void HandleHotkeyPress();
 
+// Security of the press event: SYSTEM and Administrators may signal and wait on it, nobody
+// else may open it (the filter driver signals it from the kernel, where no check applies).
+constexpr const wchar_t* kHotkeyEventSddl = L"D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)";
+
+// Creates "event_hwap" (auto-reset, not signalled) with that security. An event that existed
+// already keeps its creator's security; its owner is logged. The last error is as
+// CreateEventW left it.
+HANDLE CreateHotkeyEvent(const wchar_t* pszLabel);
+
 // Creates the hotkey event, signals the event passed as its argument (if any) and serves
 // presses until a wait fails. Returns the error that ended it.
 DWORD WINAPI ReadThread(LPVOID pvStarted);

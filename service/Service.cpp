@@ -165,15 +165,19 @@ DWORD CService::ServiceEntry()
     GLIM_LOG('D', kLabel, L"ServiceMutex: %s", g_szServiceName);
     const CScopedHandle hMutex(CreateMutexW(nullptr, TRUE, g_szServiceName));
     const DWORD dwMutexErr = GetLastError();
-    if (!hMutex) {
+    if (!hMutex)
         GLIM_LOG('E', kLabel, L"CreateMutex failed, dwErr=%d", dwMutexErr);
-        g_pService = nullptr;
-        return ERROR_SUCCESS;
-    }
-    if (dwMutexErr == ERROR_ALREADY_EXISTS) {
-        GLIM_LOG('E', kLabel, L"Service already running.");
-        g_pService = nullptr;
-        return ERROR_SUCCESS;
+    if (!hMutex || dwMutexErr == ERROR_ALREADY_EXISTS) {
+        // Any process can take the name first; only a service that runs keeps this copy out.
+        const DWORD dwState = QueryServiceState(g_szServiceName);
+        if (IsServiceProcessRunning(dwState)) {
+            if (hMutex)
+                GLIM_LOG('E', kLabel, L"Service already running.");
+            g_pService = nullptr;
+            return ERROR_SUCCESS;
+        }
+        GLIM_LOG('W', kLabel, L"Mutex %s is taken but the service is not running (state %d), dispatching.",
+                 g_szServiceName, static_cast<int>(dwState));
     }
     // Returns only once the service has stopped; run by hand it fails with 1063.
     if (!StartServiceCtrlDispatcherW(table))

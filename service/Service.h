@@ -16,6 +16,10 @@ public:
     static constexpr int kPowerNotifyCount = 4;
     // Start and Stop give up waiting for the wanted state after this long (ERROR_TIMEOUT).
     static constexpr DWORD kStateWaitLimitMs = 30000;
+    // Recovery that Install configures: restart after each delay in turn (the last one
+    // repeats), counting failures afresh after a day without one.
+    static constexpr DWORD kRecoveryDelaysMs[3] = {5000, 30000, 60000};
+    static constexpr DWORD kRecoveryResetSeconds = 86400;
 
     CService();
     virtual ~CService();
@@ -89,4 +93,7 @@ private:
 namespace glim {
 // The service name the framework registers, dispatches and locks under.
 const wchar_t* ServiceName();
+// The state of the named service as its control manager reports it; 0 when it cannot be
+// asked (not registered, no access).
+DWORD QueryServiceState(const wchar_t* pszName);
 }  // namespace glim

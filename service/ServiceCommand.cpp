@@ -117,4 +117,9 @@ bool GetSafePath(const wchar_t* pszPath, wchar_t (&szOut)[kPathChars])
     return true;
 }
 
+bool IsServiceProcessRunning(DWORD dwState)
+{
+    return dwState != 0 && dwState != SERVICE_STOPPED && dwState != SERVICE_START_PENDING;
+}
+
 }  // namespace glim

@@ -42,4 +42,9 @@ bool BuildImagePath(const wchar_t* pszModulePath, wchar_t (&szOut)[kPathChars]);
 // fit in kPathChars.
 bool GetSafePath(const wchar_t* pszPath, wchar_t (&szOut)[kPathChars]);
 
+// Whether a service in dwState (as QueryServiceStatus reports it; 0 when unknown) has a
+// process of its own running. A service that is still starting has not: that is the copy
+// the service control manager has just started.
+bool IsServiceProcessRunning(DWORD dwState);
+
 }  // namespace glim

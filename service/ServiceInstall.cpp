@@ -59,7 +59,29 @@ DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, cons
     return ERROR_SUCCESS;
 }
 
+// A crashed service is restarted by its control manager instead of leaving the hotkey dead
+// until the next boot. The handle needs SERVICE_START as well as SERVICE_CHANGE_CONFIG.
+DWORD ConfigureRecovery(SC_HANDLE hService)
+{
+    SC_ACTION actions[3] = {};
+    for (size_t i = 0; i < 3; ++i)
+        actions[i] = {SC_ACTION_RESTART, CService::kRecoveryDelaysMs[i]};
+    SERVICE_FAILURE_ACTIONSW failure = {};
+    failure.dwResetPeriod = CService::kRecoveryResetSeconds;
+    failure.cActions = 3;
+    failure.lpsaActions = actions;
+    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? ERROR_SUCCESS : GetLastError();
+}
+
 }  // namespace
+
+DWORD glim::QueryServiceState(const wchar_t* pszName)
+{
+    CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    CScopedScHandle hService(hManager ? OpenServiceW(hManager.Get(), pszName, SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status = {};
+    return hService && QueryServiceStatus(hService.Get(), &status) ? status.dwCurrentState : 0;
+}
 
 DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
 {
@@ -86,10 +108,20 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
         return dwErr;
     }
     DWORD dwLastErr = ERROR_SUCCESS;
+    DWORD dwErr = ERROR_SUCCESS;
     SERVICE_DESCRIPTIONW description = {m_szDescription};
     if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DESCRIPTION, &description)) {
         dwLastErr = GetLastError();
         GLIM_LOG('E', kLabel, L"ChangeServiceConfig2(description) failed, dwErr=%d", dwLastErr);
+    }
+    dwErr = ConfigureRecovery(hService.Get());
+    if (dwErr != ERROR_SUCCESS) {
+        dwLastErr = dwErr;
+        GLIM_LOG('E', kLabel, L"ChangeServiceConfig2(failure actions) failed, dwErr=%d", dwLastErr);
+    } else {
+        GLIM_LOG('D', kLabel, L"Failure actions: restart after %d, %d, %d ms; reset after %d s.",
+                 static_cast<int>(kRecoveryDelaysMs[0]), static_cast<int>(kRecoveryDelaysMs[1]),
+                 static_cast<int>(kRecoveryDelaysMs[2]), static_cast<int>(kRecoveryResetSeconds));
     }
     if (m_bAutoStart && bDelayedStart) {
         SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};

@@ -31,6 +31,17 @@ void EnableDebugPrivilege(HANDLE hToken)
     AdjustTokenPrivileges(hToken, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
 }
 
+// A program with UI access at the user's own integrity level could be driven by any other
+// program of that user, which would gain UI access through it; Windows raises the level of a
+// UI-access program it starts itself in the same way. A failure costs no press: the agent
+// starts as before.
+void RaiseIntegrityForUIAccess(HANDLE hToken)
+{
+    const DWORD dwErr = RaiseTokenIntegrityLevel(hToken, kUIAccessIntegrityStep);
+    if (dwErr != ERROR_SUCCESS)
+        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwErr));
+}
+
 class CEnvironmentBlock {
 public:
     explicit CEnvironmentBlock(HANDLE hToken) : m_pBlock(nullptr)
@@ -53,6 +64,29 @@ private:
 };
 
 }  // namespace
+
+DWORD glim::RaiseTokenIntegrityLevel(HANDLE hToken, DWORD dwStep)
+{
+    BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD cbReturned = 0;
+    if (!GetTokenInformation(hToken, TokenIntegrityLevel, buffer, sizeof(buffer), &cbReturned))
+        return GetLastError();
+    const PSID pCurrent = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+    if (!IsValidSid(pCurrent) || *GetSidSubAuthorityCount(pCurrent) == 0)
+        return ERROR_INVALID_SID;
+    const DWORD dwLevel = *GetSidSubAuthority(pCurrent, *GetSidSubAuthorityCount(pCurrent) - 1);
+    // S-1-16-<level>: the mandatory label authority with one sub-authority.
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
+    CScopedSid pRaised;
+    if (!AllocateAndInitializeSid(&authority, 1, dwLevel + dwStep, 0, 0, 0, 0, 0, 0, 0, pRaised.Put()))
+        return GetLastError();
+    TOKEN_MANDATORY_LABEL label = {};
+    label.Label.Sid = pRaised.Get();
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    if (!SetTokenInformation(hToken, TokenIntegrityLevel, &label, sizeof(label) + GetLengthSid(pRaised.Get())))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
 
 HANDLE glim::ChooseAgentToken(HANDLE hExplorerToken)
 {
@@ -127,6 +161,7 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     }
     DWORD dwUIAccess = 1;
     SetTokenInformation(hToken.Get(), TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess));
+    RaiseIntegrityForUIAccess(hToken.Get());
     EnableDebugPrivilege(hToken.Get());
 
     CEnvironmentBlock environment(hToken.Get());
@@ -139,6 +174,9 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;
     startup.wShowWindow = SW_HIDE;
+    // Without a desktop name the agent would inherit the service's window station, where it
+    // cannot see the user's windows.
+    startup.lpDesktop = const_cast<wchar_t*>(kUserDesktop);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessAsUserW(hToken.Get(), kAgentProgramPath, pszCommandLine, nullptr, nullptr, TRUE, dwFlags,
                               environment.Get(), nullptr, &startup, &process))

@@ -32,4 +32,13 @@ DWORD FindExplorerProcessId(DWORD dwConsoleSession);
 // one, otherwise a primary duplicate of explorer's token. NULL when neither is obtained;
 // the caller owns the result.
 HANDLE ChooseAgentToken(HANDLE hExplorerToken);
+
+// The interactive user's desktop, where the agent must land to find the main instance.
+constexpr const wchar_t* kUserDesktop = L"winsta0\\default";
+// How far a UI-access program's integrity level stands above its user's (medium 0x2000
+// becomes 0x2010).
+constexpr DWORD kUIAccessIntegrityStep = 0x10;
+// Sets the token's integrity level to its current level plus dwStep. Returns the Windows
+// error of the failing call, or 0.
+DWORD RaiseTokenIntegrityLevel(HANDLE hToken, DWORD dwStep);
 }  // namespace glim

@@ -69,7 +69,6 @@ glim_install() {
 # Installs and starts the service, then the agent's main instance with no command word.
 glim_start() {
   glim_run "$dir/Glimward.exe" x -I
-  glim_run "$bin/glimsession.exe" interactive Glimward   # Wine only: let the agent reach the desktop
   glim_run "$dir/Glimward.exe" x -S
   glim_run "$dir/Glimagent.exe" >/dev/null 2>&1 &
   main=$!

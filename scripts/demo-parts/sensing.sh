@@ -2,9 +2,10 @@
 # Demo part: the automatic rules through both real programs. Installs and starts the
 # service and the agent's main instance as the agent part does, with the simulated ambient
 # light sensor, the power stand-in (a program keeps the display on) and a UTF-16 settings
-# file. In Auto walks the light from dark to daylight and shows lux -> band -> level; in On
-# lets the user go idle for 3 seconds (off) and touches the mouse (back); then shows a
-# "Movie - Player" window covering the monitor (off 5 s later, back when it closes).
+# file. In Auto walks the light from dark to daylight and shows lux -> band -> level; switches
+# to On with glimctl and shows glimctl's status; in On lets the user go idle for 3 seconds
+# (off) and touches the mouse (back); then shows a "Movie - Player" window covering the
+# monitor (off 5 s later, back when it closes).
 # Removes everything at the end.
 #   sensing.sh BUILD_DIR        (the Wine environment must be up: scripts/wine-env up)
 
@@ -93,9 +94,13 @@ demo_sensing() (
   iconv -f UTF-16 -t UTF-8 "$alog" | tr -d '\r' | grep -E 'AmbientLightStatusChanged|auto set brightness' | sed 's/^/     /' || true
 
   step "On, idle time 3秒: no input for 3 seconds switches the light off, the next input brings it back"
-  notify --set KBStatus=1 --wparam 0
+  # glimctl speaks the settings application's contract: the key under the lock, the notice, the event.
+  echo "   glimctl set status on"
+  glim_run "$bin/glimctl.exe" set status on | indent
   wait_level 6 || true
-  echo "   KBStatus=1 (On) from the settings application: level $(level)"
+  echo "   KBStatus=1 (On) set with glimctl, applied by the agent: level $(level)"
+  echo "   glimctl status"
+  glim_run "$bin/glimctl.exe" status | indent
   set_ini InActiveTime '3秒'
   notify --wparam 2
   echo "   InActiveTime=3秒 written (UTF-16) and announced"

@@ -70,7 +70,6 @@ demo_service() (
 
   step "Glimward.exe x -I, then x -S (the service restores CurrentKBBrightness=4 when it starts)"
   glimward x -I
-  run "$bin/glimsession.exe" interactive Glimward   # Wine only: let the agent reach the desktop
   glimward x -S
   sleep 1
   show

@@ -1,6 +1,6 @@
 // glimsession: the parts of the simulated user session that Wine lacks, for the demo and
-// scripts: the console session's lock state (answered by the wtsapi32 stand-in), marking
-// an installed service interactive, and starting Wine's desktop process (explorer.exe).
+// scripts: the console session's lock state (answered by the wtsapi32 stand-in) and
+// starting Wine's desktop process (explorer.exe).
 // Exit code 0 when the command did what it says, 1 when it failed, 2 for a usage error.
 #include <windows.h>
 
@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "Scm.h"
 #include "ServiceHarness.h"
 #include "SimSessionProtocol.h"
 
@@ -19,7 +18,6 @@ int Usage()
     wprintf(L"usage: glimsession COMMAND\n"
             L"  lock | unlock | unknown  set the console session's lock state the stand-in reports\n"
             L"  clear                    forget the lock state (reads as unlocked)\n"
-            L"  interactive NAME         mark an installed service interactive (Wine: reach the desktop)\n"
             L"  explorer                 make sure Wine's desktop process explorer.exe runs\n"
             L"  desktop [SECONDS]        keep using the display (so explorer.exe stays) until 'desktop-end'\n"
             L"                           or SECONDS (default 600) pass\n"
@@ -92,15 +90,6 @@ int wmain(int argc, wchar_t** argv)
     if (argc == 2 && wcscmp(pszCmd, L"clear") == 0) {
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, simsession::kRegKey);
         wprintf(L"Session state cleared.\n");
-        return 0;
-    }
-    if (argc == 3 && wcscmp(pszCmd, L"interactive") == 0) {
-        const DWORD dwErr = scm::ChangeType(argv[2], SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS);
-        if (dwErr != ERROR_SUCCESS) {
-            wprintf(L"Could not mark service %ls interactive (error %lu).\n", argv[2], dwErr);
-            return 1;
-        }
-        wprintf(L"Service %ls marked interactive.\n", argv[2]);
         return 0;
     }
     if (argc == 2 && wcscmp(pszCmd, L"explorer") == 0) {

@@ -13,9 +13,13 @@
 #include <tlhelp32.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "AgentProcess.h"
+#include "DataFolderRights.h"
 #include "GlimNames.h"
+#include "HostLink.h"
 #include "LogTestUtil.h"
 #include "Scm.h"
 #include "ScopedHandle.h"
@@ -30,7 +34,7 @@ constexpr DWORD kWaitMs = 15000;
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Glimagent";
 constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
-const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"Uninstall.exe"};
+const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe", L"Uninstall.exe"};
 
 std::wstring InstalledFile(const wchar_t* pszName)
 {
@@ -131,37 +135,65 @@ std::wstring AgentWindowImage()
     return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch) ? szImage : L"";
 }
 
-// True when the folder's access list allows the Users group (S-1-5-32-545) to modify it and,
-// by inheritance, what it contains.
-bool UsersMayModify(const std::wstring& folder)
+// The owner and the access list of a file or folder in SDDL, the protected flag included;
+// empty when they cannot be read.
+std::wstring OwnerAndDacl(const std::wstring& path)
 {
-    PACL pDacl = nullptr;
-    PSECURITY_DESCRIPTOR pSd = nullptr;
-    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl,
-                              nullptr, &pSd) != ERROR_SUCCESS)
-        return false;
-    PSID pUsers = nullptr;
-    bool bFound = false;
-    if (pDacl && ConvertStringSidToSidW(L"S-1-5-32-545", &pUsers)) {
-        constexpr ACCESS_MASK kModify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
-        for (DWORD i = 0; i < pDacl->AceCount && !bFound; ++i) {
-            ACCESS_ALLOWED_ACE* pAce = nullptr;
-            if (!GetAce(pDacl, i, reinterpret_cast<void**>(&pAce)) || pAce->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
-                continue;
-            const BYTE bInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-            bFound = EqualSid(&pAce->SidStart, pUsers) && (pAce->Mask & kModify) == kModify &&
-                     (pAce->Header.AceFlags & bInherit) == bInherit;
-        }
-        LocalFree(pUsers);
-    }
-    LocalFree(pSd);
-    return bFound;
+    glim::CScopedLocalMemory pSd;
+    constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, kWhat, nullptr, nullptr, nullptr, nullptr, pSd.Put()) !=
+        ERROR_SUCCESS)
+        return std::wstring();
+    wchar_t* pszSddl = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(pSd.Get(), SDDL_REVISION_1,
+                                                              kWhat | PROTECTED_DACL_SECURITY_INFORMATION, &pszSddl,
+                                                              nullptr))
+        return std::wstring();
+    const glim::CScopedLocalMemory sddl(pszSddl);
+    return pszSddl;
 }
 
-bool RunningUnderWine()
+bool IsLink(const std::wstring& path)
 {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const DWORD dwAttributes = GetFileAttributesW(path.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
+
+// The file's identity and its number of names; {0, 0} when it cannot be opened.
+std::pair<ULONGLONG, DWORD> FileIdAndLinks(const std::wstring& path)
+{
+    const glim::CScopedFile hFile(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!hFile || !GetFileInformationByHandle(hFile.Get(), &info))
+        return {0, 0};
+    return {(static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, info.nNumberOfLinks};
+}
+
+// Links a test plants in the data folders, removed on every path (Wine cannot remove a host
+// link to a folder itself, so the test does).
+class CPlantedLinks {
+public:
+    CPlantedLinks() = default;
+    virtual ~CPlantedLinks()
+    {
+        // A folder that the installer made in place of a link is not removed.
+        for (const std::wstring& link : m_links)
+            hostlink::Remove(link);
+    }
+    CPlantedLinks(const CPlantedLinks&) = delete;
+    CPlantedLinks& operator=(const CPlantedLinks&) = delete;
+
+    bool Make(const std::wstring& link, const std::wstring& target)
+    {
+        m_links.push_back(link);
+        return hostlink::Make(link, target);
+    }
+
+private:
+    std::vector<std::wstring> m_links;
+};
 
 // Everything an install leaves, removed without the uninstaller (which is under test) when the
 // test starts and again when it ends; the settings folder and file come back as they were.
@@ -296,22 +328,16 @@ protected:
         auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
         DWORD cbNeeded = 0;
         ASSERT_TRUE(QueryServiceConfigW(hService.Get(), pConfig, sizeof(buffer), &cbNeeded)) << GetLastError();
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), pConfig->dwServiceType & ~SERVICE_INTERACTIVE_PROCESS);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), pConfig->dwServiceType);
         EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), pConfig->dwStartType);
         EXPECT_EQ(Quoted(svctest::InstallDir() + L"\\Glimward"), pConfig->lpBinaryPathName);
         EXPECT_STREQ(L"LocalSystem", pConfig->lpServiceStartName);
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
     }
 
-    // Marks the installed service interactive and restarts it (the test environment's part
-    // under Wine, so that the relays it starts reach the desktop), then waits until it and the
-    // agent's main instance listen.
-    static void ConnectServiceToDesktop()
+    // Waits until the installed service and the agent's main instance listen.
+    static void WaitUntilListening()
     {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  scm::ChangeType(glim::kServiceName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Stop(glim::kServiceName));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Start(glim::kServiceName));
         ASSERT_TRUE(agenttest::WaitUntil([] {
             return agenttest::EventExists(glim::kEventHotkey) && agenttest::EventExists(glim::kEventHostStatusChange);
         }, kWaitMs)) << "the service or the agent's main instance does not listen";
@@ -368,10 +394,14 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     // Started by the user's shell, the one start that passes the system's UI-access check.
     const std::wstring parent = ParentImageName(AgentWindowPid());
     EXPECT_EQ(0, lstrcmpiW(L"explorer.exe", parent.c_str())) << "the agent was started by " << parent;
-    ASSERT_NO_FATAL_FAILURE(ConnectServiceToDesktop());
+    ASSERT_NO_FATAL_FAILURE(WaitUntilListening());
+    // The agent writes through the private-profile calls, which rewrite the file in place
+    // (same file, so its rights stay), as Users' read and write rights without delete allow.
+    const auto settingsId = FileIdAndLinks(settingsfile::FilePath());
     ASSERT_EQ(simkb::kStatusSuccess, simkb::Press());
     EXPECT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyKBStatus, 99) == 1; }, kWaitMs))
         << "the press did not reach the agent: KBStatus " << agenttest::ReadSetting(glim::kKeyKBStatus, 99);
+    EXPECT_EQ(settingsId, FileIdAndLinks(settingsfile::FilePath())) << "the settings file was replaced";
 
     // Upgrade in place, over the running service and main instance.
     const glim::CScopedHandle oldService(OpenProcess(SYNCHRONIZE, FALSE, svctest::ServiceProcessId(glim::kServiceName)));
@@ -400,7 +430,7 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
 }
 
 // A settings file that exists already (here ANSI, as the programs create one) is kept byte for
-// byte; the uninstaller's /PURGE removes it with the data folder.
+// byte; the uninstaller's /PURGE removes it, and the data folder once it is empty.
 TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
 {
     // Values the agent's own start writes again unchanged: status Off records level 0.
@@ -412,9 +442,20 @@ TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
     EXPECT_NE(0u, AgentWindowPid());
     EXPECT_EQ(ansi, settingsfile::ReadRawFile());
 
-    ASSERT_EQ(0u, RunUninstall(L"/PURGE")) << Log(L"GlimkitUninstall.log");
-    EXPECT_FALSE(Exists(settingsfile::FolderPath())) << "/PURGE left the data folder";
+    // /PURGE deletes the product's own files and never follows a link someone put beside them.
+    settingsfile::CTempFolder target;
+    ASSERT_TRUE(logtest::WriteBytes(target.Path() + L"\\keep.txt", "keep"));
+    const std::wstring link = settingsfile::FolderPath() + L"\\linked";
+    CPlantedLinks links;
+    ASSERT_TRUE(links.Make(link, target.Path()));
+    const DWORD dwExit = RunUninstall(L"/PURGE");
+    EXPECT_EQ("keep", logtest::ReadBytes(target.Path() + L"\\keep.txt")) << "/PURGE deleted through a link";
+    ASSERT_EQ(0u, dwExit) << Log(L"GlimkitUninstall.log");
+    EXPECT_FALSE(Exists(settingsfile::FilePath())) << "/PURGE left the settings file";
+    EXPECT_NE(std::wstring::npos, Log(L"GlimkitUninstall.log").find(L"  kept: linked")) << Log(L"GlimkitUninstall.log");
     EXPECT_FALSE(Exists(svctest::InstallDir()));
+    ASSERT_TRUE(hostlink::Remove(link));
+    EXPECT_TRUE(RemoveDirectoryW(settingsfile::FolderPath().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
 }
 
 // A program file that is in use cannot be replaced: the install stops with a non-zero exit code
@@ -433,13 +474,108 @@ TEST_F(Installer, AProgramFileInUseFailsTheInstallWithALoggedError)
     EXPECT_EQ(0u, scm::QueryState(glim::kServiceName)) << "the failed install went on to the service";
 }
 
-// The data folder lets every user modify what it holds (the agent's main instance writes the
-// status and level with the user's ordinary token).
-TEST_F(Installer, GrantsTheUsersGroupModifyRightsOnTheDataFolder)
+// The data folders and the settings file carry exactly the rights of the reference header,
+// owned by Administrators: Users read the folders and read and write the settings file's
+// data, and may create, delete or re-grant nothing.
+TEST_F(Installer, ProtectsTheDataFoldersAndTheSettingsFile)
 {
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine keeps no access list for a folder here: it reports one made from the Unix mode "
-                        "(SYSTEM, owner, Everyone read), so the grant cannot be seen";
+    if (hostlink::UnderWine())
+        GTEST_SKIP() << "Wine keeps no access list for a file or folder here: it reports one made from the Unix "
+                        "mode (SYSTEM, owner, Everyone read) and accepts a new one without keeping it";
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
-    EXPECT_TRUE(UsersMayModify(settingsfile::FolderPath()));
+    const std::wstring folder = settingsfile::FolderPath();
+    const std::wstring owner = L"O:BA";
+    for (const std::wstring& path : {folder.substr(0, folder.find_last_of(L'\\')), folder})
+        EXPECT_EQ(0, _wcsicmp((owner + glim::kDataFolderSddl).c_str(), OwnerAndDacl(path).c_str())) << OwnerAndDacl(path);
+    EXPECT_EQ(0, _wcsicmp((owner + glim::kSettingsFileSddl).c_str(), OwnerAndDacl(settingsfile::FilePath()).c_str()))
+        << OwnerAndDacl(settingsfile::FilePath());
+}
+
+// A user could plant links where the elevated installer writes. A link there is removed
+// itself and the file or folder made afresh; what the system follows even when asked not to (a
+// host link under Wine) is left alone and stops the run. Either way nothing is written where
+// a link leads. A settings file that is a second name of another file is removed itself. Wine
+// keeps no access list, so the rights are seen in the log (the same text as the reference
+// header) and on Windows by the test above.
+TEST_F(Installer, LinksPlantedInTheDataFolderAreRemovedNotFollowed)
+{
+    const std::wstring folder = settingsfile::FolderPath();
+    const bool bFollowed = hostlink::UnderWine();
+    settingsfile::CTempFolder target;
+    ASSERT_FALSE(target.Path().empty());
+    const std::wstring outsideFile = target.Path() + L"\\outside.txt";
+    ASSERT_TRUE(logtest::WriteBytes(outsideFile, "outside"));
+    ASSERT_EQ(0u, settingsfile::EnsureFolder());
+    ASSERT_TRUE(RemoveDirectoryW(folder.c_str())) << GetLastError();
+    {
+        CPlantedLinks links;
+        ASSERT_TRUE(links.Make(folder, target.Path())) << "no link could be made";
+        const DWORD dwExit = RunSetup();
+        const std::wstring log = Log(L"GlimkitSetup.log");
+        EXPECT_FALSE(Exists(target.Path() + L"\\Glimkit.ini")) << "the settings file was written through the link";
+        EXPECT_EQ("outside", logtest::ReadBytes(outsideFile));
+        if (bFollowed) {
+            EXPECT_EQ(2u, dwExit);
+            EXPECT_NE(std::wstring::npos, log.find(L"ERROR: " + folder + L" leads to another place")) << log;
+        } else {
+            EXPECT_EQ(0u, dwExit) << log;
+            EXPECT_NE(std::wstring::npos, log.find(folder + L" is a link folder: removing it without following it"))
+                << log;
+            EXPECT_FALSE(IsLink(folder));
+        }
+    }
+
+    // A settings file that is a second name of the outside file, and a Service.log that links
+    // to it.
+    ASSERT_EQ(0u, settingsfile::EnsureFolder());
+    ASSERT_EQ(0u, settingsfile::RemoveFile());
+    ASSERT_TRUE(CreateHardLinkW(settingsfile::FilePath().c_str(), outsideFile.c_str(), nullptr));
+    const std::wstring serviceLog = folder + L"\\Service.log";
+    CPlantedLinks links;
+    ASSERT_TRUE(links.Make(serviceLog, outsideFile));
+    const DWORD dwExit = RunSetup();
+    const std::wstring log = Log(L"GlimkitSetup.log");
+    EXPECT_EQ(1u, FileIdAndLinks(settingsfile::FilePath()).second) << "the settings file is still a hard link";
+    EXPECT_NE(FileIdAndLinks(outsideFile).first, FileIdAndLinks(settingsfile::FilePath()).first);
+    EXPECT_EQ("outside", logtest::ReadBytes(outsideFile));
+    EXPECT_NE(std::wstring::npos, log.find(L"Rights of " + folder + L": O:BA" + glim::kDataFolderSddl)) << log;
+    EXPECT_NE(std::wstring::npos,
+              log.find(L"Rights of " + settingsfile::FilePath() + L": O:BA" + glim::kSettingsFileSddl))
+        << log;
+    if (bFollowed) {
+        EXPECT_EQ(2u, dwExit);
+        EXPECT_NE(std::wstring::npos, log.find(L"ERROR: " + serviceLog + L" leads to another place")) << log;
+    } else {
+        EXPECT_EQ(0u, dwExit) << log;
+        EXPECT_FALSE(Exists(serviceLog)) << "the linked Service.log stays";
+    }
+}
+
+// An upgrade that cannot replace a program file (held by another process, as another user's
+// agent would) fails with its error and leaves the service and the agent running as before;
+// an uninstall that cannot remove one removes nothing and starts the service again.
+TEST_F(Installer, AFileInUseLeavesTheInstalledProductAsItWas)
+{
+    ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
+    ASSERT_NE(0u, AgentWindowPid());
+    const std::wstring held = InstalledFile(L"Glimagent.exe");
+    glim::CScopedFile hHeld(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
+    ASSERT_TRUE(hHeld) << GetLastError();
+
+    EXPECT_EQ(2u, RunSetup());
+    EXPECT_NE(std::wstring::npos, Log(L"GlimkitSetup.log").find(L"ERROR: " + held + L" is in use"))
+        << Log(L"GlimkitSetup.log");
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+    EXPECT_TRUE(agenttest::WaitUntil([] { return AgentWindowPid() != 0; }, kWaitMs)) << "the agent was not restored";
+
+    EXPECT_EQ(2u, RunUninstall(L"/PURGE"));
+    EXPECT_NE(std::wstring::npos, Log(L"GlimkitUninstall.log").find(L"ERROR: " + held + L" is in use"))
+        << Log(L"GlimkitUninstall.log");
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+    for (const wchar_t* pszName : kProgramFiles)
+        EXPECT_TRUE(Exists(InstalledFile(pszName))) << pszName;
+    EXPECT_EQ(Quoted(glim::kAgentProgramPath), MachineString(kRunKey, kRunValue));
+    EXPECT_TRUE(MachineKeyExists(kUninstallKey));
+    EXPECT_TRUE(Exists(settingsfile::FilePath()));
 }

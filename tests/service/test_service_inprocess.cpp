@@ -6,8 +6,12 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
+#include "HostLink.h"
 #include "KBBackLight.h"
 #include "ReadLoop.h"
 #include "ScopedHandle.h"
@@ -321,4 +325,71 @@ TEST(LauncherToken, NoTokenWhenNeitherLinkedNorDuplicateIsObtained)
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, hFull.Put()));
     hChosen.Reset(glim::ChooseAgentToken(hFull.Get()));
     ASSERT_TRUE(hChosen);
+}
+
+// Under Wine the integrity level is a stub: it is read for any handle, and setting it succeeds
+// and changes nothing. So the raised level, and the logged failure the launcher goes on after,
+// are seen on Windows only (where raising a level above the caller's own needs the Tcb
+// privilege that LocalSystem holds).
+TEST(LauncherToken, UIAccessIntegrityLevelIsTheUsersPlusSixteen)
+{
+    auto level = [](HANDLE hToken) {
+        BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE] = {};
+        DWORD cb = 0;
+        if (!GetTokenInformation(hToken, TokenIntegrityLevel, buffer, sizeof(buffer), &cb))
+            return DWORD{0};
+        const PSID pSid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+        return *GetSidSubAuthority(pSid, *GetSidSubAuthorityCount(pSid) - 1);
+    };
+
+    glim::CScopedHandle hOwn;
+    glim::CScopedHandle hToken;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, hOwn.Put()));
+    ASSERT_TRUE(DuplicateTokenEx(hOwn.Get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
+                                 hToken.Put()));
+    const DWORD dwBefore = level(hToken.Get());
+    ASSERT_NE(0u, dwBefore);
+    const DWORD dwErr = glim::RaiseTokenIntegrityLevel(hToken.Get(), glim::kUIAccessIntegrityStep);
+    if (dwErr == ERROR_PRIVILEGE_NOT_HELD)
+        GTEST_SKIP() << "raising a level above the caller's own needs the Tcb privilege of LocalSystem";
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), dwErr);
+    if (level(hToken.Get()) == dwBefore && hostlink::UnderWine())
+        GTEST_SKIP() << "Wine accepts TokenIntegrityLevel and keeps the level it had (0x" << std::hex << dwBefore
+                     << ")";
+    EXPECT_EQ(dwBefore + 0x10, level(hToken.Get()));
+}
+
+// The press event lets SYSTEM and Administrators signal it and nobody else; an event that a
+// peer created first is used as it is and its owner is logged.
+TEST(HotkeyEvent, CreatedWithItsOwnSecurityAndAPeersEventIsReported)
+{
+    glim::CScopedHandle hEvent(glim::CreateHotkeyEvent(L"ReadThread"));
+    ASSERT_TRUE(hEvent);
+    ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError()) << "the service's event is running here";
+    glim::CScopedLocalMemory pSd;
+    PACL pDacl = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(hEvent.Get(), SE_KERNEL_OBJECT,
+                                                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl,
+                                                                 nullptr, pSd.Put()));
+    wchar_t* pszSddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        pSd.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &pszSddl,
+        nullptr));
+    glim::CScopedLocalMemory sddl(pszSddl);
+    EXPECT_EQ(0, _wcsicmp(glim::kHotkeyEventSddl, pszSddl)) << testing::PrintToString(std::wstring(pszSddl));
+    hEvent.Reset();
+
+    glim::CScopedHandle hPeer(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+    ASSERT_TRUE(hPeer);
+    testlog::Clear();
+    hEvent.Reset(glim::CreateHotkeyEvent(L"ReadThread"));
+    ASSERT_TRUE(hEvent);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    // Wine keeps no owner for an event made without one, so the owner's SID shows on Windows.
+    const std::wstring logged = L"Event event_hwap existed already, owner ";
+    const std::wstring owner = hostlink::UnderWine() ? L"" : L"S-1-";
+    bool bOwnerLogged = false;
+    for (const testlog::Line& line : testlog::Lines())
+        bOwnerLogged |= line.chLevel == 'W' && line.message.find(logged + owner) == 0;
+    EXPECT_TRUE(bOwnerLogged);
 }

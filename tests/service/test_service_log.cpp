@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "HostLink.h"
 #include "LogTestUtil.h"
 #include "ScopedHandle.h"
 #include "ServiceLog.h"
@@ -149,4 +150,38 @@ TEST_F(ServiceLogWriter, ThreadsWriteWholeLines)
     }
     EXPECT_EQ(60, nLines);
     EXPECT_EQ(text.size(), start);
+}
+
+// A user who could plant a link in place of the log would have SYSTEM append to any file: a
+// symbolic link (a host link under Wine, which Wine follows) or a second name of another file
+// (a hard link). The file it leads to stays untouched; a plain file at the path is written.
+TEST_F(ServiceLogWriter, LinkInPlaceOfTheFileIsNeverWrittenThrough)
+{
+    const std::wstring outside = m_path + L".outside";
+    const struct {
+        const char* pszKind;
+        bool (*pfnMake)(const std::wstring& link, const std::wstring& target);
+    } kLinks[] = {
+        {"symbolic link", &hostlink::Make},
+        {"hard link",
+         [](const std::wstring& link, const std::wstring& target) {
+             return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
+         }},
+    };
+    for (const auto& row : kLinks) {
+        ASSERT_TRUE(logtest::WriteBytes(outside, ""));
+        if (!row.pfnMake(m_path, outside)) {
+            ADD_FAILURE() << "no " << row.pszKind << " could be made (Windows: run with the right to make links)";
+            continue;
+        }
+        CServiceLog log(m_path.c_str());
+        log.Write(L"through the link");
+        EXPECT_EQ("", logtest::ReadBytes(outside)) << "the log was written through a " << row.pszKind;
+        EXPECT_TRUE(hostlink::Remove(m_path)) << row.pszKind;
+        DeleteFileW(outside.c_str());
+    }
+    CreateFileWith("");
+    CServiceLog log(m_path.c_str());
+    log.Write(L"plain");
+    ExpectLine(Text(), L"plain");
 }

@@ -276,3 +276,53 @@ TEST(ServiceLogFormat, CutNeverSplitsASurrogatePair)
     EXPECT_EQ(std::wstring::npos, line.find(L'\xD83D'));
     EXPECT_EQ(L" \r\n", line.substr(line.size() - 3));
 }
+
+// Any process may create the service's mutex first; only a service process that runs keeps
+// a second copy out. While the manager starts the service it reads as start-pending.
+TEST(ServiceMutex, OnlyARunningServiceKeepsASecondCopyOut)
+{
+    const struct {
+        DWORD dwState;
+        bool bRunning;
+    } kStates[] = {
+        {0, false},
+        {SERVICE_STOPPED, false},
+        {SERVICE_START_PENDING, false},
+        {SERVICE_RUNNING, true},
+        {SERVICE_STOP_PENDING, true},
+        {SERVICE_PAUSE_PENDING, true},
+        {SERVICE_PAUSED, true},
+        {SERVICE_CONTINUE_PENDING, true},
+    };
+    for (const auto& row : kStates)
+        EXPECT_EQ(row.bRunning, IsServiceProcessRunning(row.dwState)) << "state " << row.dwState;
+}
+
+// SYSTEM writes its log only into the plain file at the log's own path.
+TEST(ServiceLogTrust, OnlyThePlainFileAtItsOwnPathIsWritten)
+{
+    const wchar_t* const kExpected = L"\\\\?\\C:\\ProgramData\\Vessik\\Glimkit\\Service.log";
+    const struct {
+        DWORD dwAttributes;
+        DWORD dwLinks;
+        const wchar_t* pszFinal;
+        bool bTrusted;
+    } kCases[] = {
+        {FILE_ATTRIBUTE_ARCHIVE, 1, kExpected, true},
+        {FILE_ATTRIBUTE_NORMAL, 1, L"\\\\?\\c:\\programdata\\vessik\\glimkit\\service.LOG", true},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, kExpected, false},
+        {FILE_ATTRIBUTE_DIRECTORY, 1, kExpected, false},
+        {FILE_ATTRIBUTE_ARCHIVE, 2, kExpected, false},
+        {FILE_ATTRIBUTE_ARCHIVE, 0, kExpected, false},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"\\\\?\\C:\\Windows\\System32\\drivers\\etc\\hosts", false},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"\\\\?\\C:\\ProgramData\\Vessik\\Glimkit\\Service.log.txt", false},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"", false},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, nullptr, false},
+    };
+    for (const auto& row : kCases) {
+        EXPECT_EQ(row.bTrusted, IsServiceLogTrusted(row.dwAttributes, row.dwLinks, row.pszFinal, kExpected))
+            << "attributes " << row.dwAttributes << ", links " << row.dwLinks << ", final "
+            << testing::PrintToString(std::wstring(row.pszFinal ? row.pszFinal : L"(null)"));
+    }
+    EXPECT_FALSE(IsServiceLogTrusted(FILE_ATTRIBUTE_ARCHIVE, 1, kExpected, L"")) << "no expected path";
+}

@@ -33,9 +33,6 @@ namespace {
 
 constexpr DWORD kWaitMs = 15000;
 const wchar_t* const kName = glim::kServiceName;
-// What the test environment (never the program) makes of the installed service under Wine,
-// so that the agent it starts reaches the user's desktop.
-constexpr DWORD kInteractiveType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
 struct SConfig {
     std::wstring binaryPath;
@@ -79,8 +76,7 @@ protected:
         EXPECT_EQ(0u, dwExit) << tail;
     }
 
-    // Installs with the program's own verb, marks it interactive and starts it through the
-    // manager; the -S verb is tested on its own.
+    // Installs with the program's own verb and starts it through the manager; the -S verb is tested on its own.
     static void InstallAndStart()
     {
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs))
@@ -130,7 +126,6 @@ TEST_F(GlimwardSystem, VerbsInstallStartStopAndUninstall)
     EXPECT_EQ(1, m_log.CountMessage(L"CreateService failed, dwErr=1073"));
     EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=1073"));
 
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::ChangeType(kName, kInteractiveType));
     // Start and stop: the service writes its own lines meanwhile (see the top of the file).
     ASSERT_NO_FATAL_FAILURE(Run(L"x -S"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(kName));
@@ -199,6 +194,62 @@ TEST_F(GlimwardSystem, DelayedStartOption)
     EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + svctest::InstallDir() + L"\\Glimward\", bDelay=0"));
     EXPECT_EQ(nSucceeded + 1, m_log.CountMessage(L"[-I]: dwErr=0"));
     EXPECT_GE(1, m_log.CountMessage(L"ChangeServiceConfig2(autostart) failed, dwErr=124"));
+}
+
+// After a crash the control manager restarts the service: 5 s, 30 s, then every 60 s, with
+// the count reset after a day.
+TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
+{
+    ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
+    EXPECT_EQ(1, m_log.CountMessage(L"Failure actions: restart after 5000, 30000, 60000 ms; reset after 86400 s."));
+    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    ASSERT_TRUE(hService);
+    BYTE buffer[1024] = {};
+    DWORD cbNeeded = 0;
+    SetLastError(0xdeadbeef);
+    if (!QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof(buffer), &cbNeeded)) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), GetLastError());
+        GTEST_SKIP() << "Wine accepts failure actions but answers their query with error 124: what is stored is "
+                        "seen on Windows only";
+    }
+    const auto* pActions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer);
+    ASSERT_EQ(3u, pActions->cActions);
+    EXPECT_EQ(86400u, pActions->dwResetPeriod);
+    const DWORD kDelays[] = {5000, 30000, 60000};
+    for (DWORD i = 0; i < 3; ++i) {
+        EXPECT_EQ(SC_ACTION_RESTART, pActions->lpsaActions[i].Type) << i;
+        EXPECT_EQ(kDelays[i], pActions->lpsaActions[i].Delay) << i;
+    }
+}
+
+// Any process can create the service's mutex or the press event before the service does:
+// the service still starts and serves presses. A mutex held while the service does not run
+// is logged and passed; a press event made by a peer is used and its owner logged.
+TEST_F(GlimwardSystem, NamesTakenFirstByAnotherProcessStopNeitherStartNorPresses)
+{
+    m_settings.Set(glim::kKeyKBStatus, 1);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
+    const struct {
+        const wchar_t* pszName;
+        HANDLE (*pfnTake)(const wchar_t* pszName);
+        const wchar_t* pszLogged;
+    } kTaken[] = {
+        {glim::kServiceName, [](const wchar_t* pszName) { return CreateMutexW(nullptr, TRUE, pszName); },
+         L"Mutex Glimward is taken but the service is not running (state 2), dispatching."},
+        {glim::kEventHotkey, [](const wchar_t* pszName) { return CreateEventW(nullptr, FALSE, FALSE, pszName); },
+         L"Event event_hwap existed already, owner "},
+    };
+    size_t nStarts = 0;
+    for (const auto& row : kTaken) {
+        const std::string name = testing::PrintToString(std::wstring(row.pszName));
+        glim::CScopedHandle hTaken(row.pfnTake(row.pszName));
+        ASSERT_TRUE(hTaken) << name;
+        ASSERT_NO_FATAL_FAILURE(InstallAndStart()) << name;
+        EXPECT_EQ(1, m_log.CountMessagePrefix(row.pszLogged)) << name;
+        ASSERT_NO_FATAL_FAILURE(Press());
+        EXPECT_TRUE(WaitForStarts(++nStarts)) << "no press served with " << name << " taken";
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Remove(kName)) << name;
+    }
 }
 
 TEST_F(GlimwardSystem, WordsThatAreNotVerbsDoNothing)

@@ -52,9 +52,7 @@ DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs = kDefaultTimeoutM
 // started. Errors 1053/1055, which Wine gives while it is still settling, are retried
 // until the deadline.
 DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs = kDefaultTimeoutMs);
-// Changes an installed service's type, for example to
-// SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS so that under Wine what it starts
-// can reach the user's desktop. Other settings stay as they are.
+// Changes an installed service's type. Other settings stay as they are.
 DWORD ChangeType(const wchar_t* pszName, DWORD dwType);
 // Stops the service and waits until it has stopped. A stopped or missing service is fine.
 DWORD Stop(const wchar_t* pszName, DWORD dwTimeoutMs = kDefaultTimeoutMs);

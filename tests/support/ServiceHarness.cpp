@@ -342,9 +342,7 @@ DWORD InstallAndStartService(DWORD dwTimeoutMs)
         return dwErr;
     if (dwExit != 0)
         return ERROR_INVALID_FUNCTION;
-    dwErr = scm::ChangeType(glim::kServiceName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS);
-    if (dwErr == ERROR_SUCCESS)
-        dwErr = scm::Start(glim::kServiceName, dwTimeoutMs);
+    dwErr = scm::Start(glim::kServiceName, dwTimeoutMs);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     const bool bListening = WaitUntil([] {

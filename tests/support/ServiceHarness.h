@@ -125,9 +125,8 @@ private:
     std::wstring m_name;
 };
 
-// Installs the installed Glimward.exe with its own verb ("x -I"), marks it interactive (the
-// test environment's part under Wine, so that the agent it starts reaches the desktop),
-// starts it through the manager and waits until its read thread has created the hotkey
+// Installs the installed Glimward.exe with its own verb ("x -I"), starts it through the
+// manager and waits until its read thread has created the hotkey
 // event. Returns ERROR_SUCCESS, the failing step's error, ERROR_INVALID_FUNCTION when the
 // verb process exits with a code other than 0, or ERROR_TIMEOUT.
 DWORD InstallAndStartService(DWORD dwTimeoutMs = 15000);

@@ -1,0 +1,317 @@
+#include "CtlRules.h"
+
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <vector>
+
+#include "GlimNames.h"
+
+namespace glimctl {
+
+namespace {
+
+bool Equal(const std::wstring& a, const wchar_t* b)
+{
+    return a == b;
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b)
+{
+    return a.size() == b.size() && _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+// A whole number of at most nMaxDigits decimal digits, nothing else.
+bool ParseDigits(const std::wstring& strText, size_t nMaxDigits, int* pnValue)
+{
+    if (strText.empty() || strText.size() > nMaxDigits)
+        return false;
+    int nValue = 0;
+    for (wchar_t ch : strText) {
+        if (ch < L'0' || ch > L'9')
+            return false;
+        nValue = nValue * 10 + (ch - L'0');
+    }
+    *pnValue = nValue;
+    return true;
+}
+
+bool ParseChoice(const std::wstring& strValue, const std::vector<const wchar_t*>& choices, size_t* pnIndex)
+{
+    for (size_t i = 0; i < choices.size(); ++i) {
+        if (Equal(strValue, choices[i])) {
+            *pnIndex = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseIdle(const std::wstring& strValue, std::wstring* pstrText)
+{
+    if (strValue == L"off") {
+        *pstrText = L"なし";
+        return true;
+    }
+    int nValue = 0;
+    if (strValue.size() < 2 || !ParseDigits(strValue.substr(0, strValue.size() - 1), 5, &nValue) || nValue == 0)
+        return false;
+    const wchar_t chUnit = strValue.back();
+    if (chUnit != L'm' && chUnit != L's')
+        return false;
+    *pstrText = std::to_wstring(nValue) + (chUnit == L'm' ? L"分" : L"秒");
+    return true;
+}
+
+}  // namespace
+
+SCommand ParseCommandLine(int argc, const wchar_t* const* argv)
+{
+    SCommand command;
+    std::vector<std::wstring> words;
+    for (int i = 0; i < argc; ++i) {
+        const std::wstring word = argv[i];
+        if (word == L"--json")
+            command.bJson = true;
+        else if (word == L"--preview")
+            command.bPreview = true;
+        else
+            words.push_back(word);
+    }
+    const SCommand usage;
+    if (words.empty())
+        return usage;
+    const std::wstring& verb = words[0];
+    if ((verb == L"doctor" || verb == L"status") && words.size() == 1 && !command.bPreview)
+        command.verb = verb == L"doctor" ? Verb::Doctor : Verb::Status;
+    else if (verb == L"set" && words.size() == 3 && !command.bJson && (!command.bPreview || words[1] == L"level"))
+        command.verb = Verb::Set;
+    else if (verb == L"report" && words.size() == 2 && !command.bJson && !command.bPreview)
+        command.verb = Verb::Report;
+    else
+        return usage;
+    if (command.verb == Verb::Set) {
+        command.strName = words[1];
+        command.strValue = words[2];
+    } else if (command.verb == Verb::Report) {
+        command.strValue = words[1];
+    }
+    return command;
+}
+
+bool ParseSetting(const std::wstring& strName, const std::wstring& strValue, bool bPreview, SSetting* pSetting,
+                  std::wstring* pstrError)
+{
+    SSetting setting;
+    size_t nChoice = 0;
+    if (strName == L"status") {
+        if (!ParseChoice(strValue, {L"off", L"on", L"auto"}, &nChoice)) {
+            *pstrError = L"status must be off, on or auto";
+            return false;
+        }
+        setting = {glim::kKeyKBStatus, std::to_wstring(nChoice), 0, 0};
+    } else if (strName == L"level") {
+        int nLevel = -1;
+        if (!ParseDigits(strValue, 2, &nLevel) || nLevel < kMinLevel || nLevel > kMaxLevel) {
+            *pstrError = L"level must be a whole number from 0 to 10";
+            return false;
+        }
+        // Argument 0 asks the agent for the preview in Auto; any other applies the level.
+        setting = {glim::kKeyKBBrightness, std::to_wstring(nLevel), 1, bPreview ? 0 : 1};
+    } else if (strName == L"idle") {
+        std::wstring strText;
+        if (!ParseIdle(strValue, &strText)) {
+            *pstrError = L"idle must be minutes (5m), seconds (30s) or off";
+            return false;
+        }
+        setting = {glim::kKeyInActiveTime, strText, 2, 0};
+    } else if (strName == L"fullscreen") {
+        if (!ParseChoice(strValue, {L"off", L"on"}, &nChoice)) {
+            *pstrError = L"fullscreen must be on or off";
+            return false;
+        }
+        setting = {glim::kKeyFullScreen5sClose, std::to_wstring(nChoice), 3, 0};
+    } else if (strName == L"titles") {
+        // The agent reads at most 254 characters; a line break would end the value early.
+        if (strValue.size() >= static_cast<size_t>(glim::kSettingStringChars) ||
+            strValue.find_first_of(L"\r\n") != std::wstring::npos) {
+            *pstrError = L"titles must be one line of at most 254 characters, separated by ';'";
+            return false;
+        }
+        setting = {glim::kKeyFullScreenScope, strValue, kNoNotice, 0};
+    } else {
+        *pstrError = L"unknown setting: use status, level, idle, fullscreen or titles";
+        return false;
+    }
+    if (bPreview && strName != L"level") {
+        *pstrError = L"--preview goes with set level only";
+        return false;
+    }
+    *pSetting = setting;
+    return true;
+}
+
+std::wstring StatusName(DWORD dwStatus)
+{
+    switch (dwStatus) {
+    case glim::kStatusOff: return L"Off";
+    case glim::kStatusOn: return L"On";
+    case glim::kStatusAuto: return L"Auto";
+    default: return L"unknown (" + std::to_wstring(static_cast<int>(dwStatus)) + L")";
+    }
+}
+
+std::wstring JsonEscape(const std::wstring& strText)
+{
+    std::wstring strOut;
+    strOut.reserve(strText.size());
+    for (wchar_t ch : strText) {
+        switch (ch) {
+        case L'"': strOut += L"\\\""; break;
+        case L'\\': strOut += L"\\\\"; break;
+        case L'\n': strOut += L"\\n"; break;
+        case L'\r': strOut += L"\\r"; break;
+        case L'\t': strOut += L"\\t"; break;
+        default:
+            if (ch < 0x20) {
+                wchar_t szEscape[8] = {};
+                swprintf(szEscape, 8, L"\\u%04x", static_cast<unsigned>(ch));
+                strOut += szEscape;
+            } else {
+                strOut += ch;
+            }
+        }
+    }
+    return strOut;
+}
+
+const wchar_t* VerdictName(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Pass: return L"PASS";
+    case Verdict::Fail: return L"FAIL";
+    default: return L"SKIP";
+    }
+}
+
+bool IsQuotedProgram(const std::wstring& strCommandLine, const std::wstring& strProgram)
+{
+    if (strCommandLine.size() < 2 || strCommandLine[0] != L'"')
+        return false;
+    const size_t nClose = strCommandLine.find(L'"', 1);
+    if (nClose == std::wstring::npos)
+        return false;
+    if (nClose + 1 < strCommandLine.size() && strCommandLine[nClose + 1] != L' ')
+        return false;
+    const std::wstring strQuoted = strCommandLine.substr(1, nClose - 1);
+    if (EqualNoCase(strQuoted, strProgram))
+        return true;
+    const size_t nExe = strProgram.size() >= 4 ? strProgram.size() - 4 : 0;
+    return nExe > 0 && EqualNoCase(strProgram.substr(nExe), L".exe") && EqualNoCase(strQuoted, strProgram.substr(0, nExe));
+}
+
+SSettingsForm ClassifySettingsBytes(const std::string& strBytes)
+{
+    SSettingsForm form;
+    form.bUtf16Bom = strBytes.size() >= 2 && static_cast<unsigned char>(strBytes[0]) == 0xFF &&
+                     static_cast<unsigned char>(strBytes[1]) == 0xFE;
+    const std::wstring strText = SettingsText(strBytes);
+    const std::wstring strSection = std::wstring(L"[") + glim::kSettingsSection + L"]";
+    size_t nStart = 0;
+    while (nStart <= strText.size() && !form.bSection) {
+        size_t nEnd = strText.find(L'\n', nStart);
+        if (nEnd == std::wstring::npos)
+            nEnd = strText.size();
+        std::wstring strLine = strText.substr(nStart, nEnd - nStart);
+        while (!strLine.empty() && (strLine.back() == L'\r' || strLine.back() == L' ' || strLine.back() == L'\t'))
+            strLine.pop_back();
+        const size_t nFirst = strLine.find_first_not_of(L" \t");
+        form.bSection = nFirst != std::wstring::npos && EqualNoCase(strLine.substr(nFirst), strSection);
+        nStart = nEnd + 1;
+    }
+    return form;
+}
+
+std::wstring SettingsText(const std::string& strBytes)
+{
+    if (strBytes.size() >= 2 && static_cast<unsigned char>(strBytes[0]) == 0xFF &&
+        static_cast<unsigned char>(strBytes[1]) == 0xFE) {
+        std::wstring strText((strBytes.size() - 2) / sizeof(wchar_t), L'\0');
+        if (!strText.empty())
+            memcpy(&strText[0], strBytes.data() + 2, strText.size() * sizeof(wchar_t));
+        return strText;
+    }
+    if (strBytes.empty())
+        return std::wstring();
+    const int cch = MultiByteToWideChar(CP_ACP, 0, strBytes.data(), static_cast<int>(strBytes.size()), nullptr, 0);
+    std::wstring strText(cch > 0 ? cch : 0, L'\0');
+    if (cch > 0)
+        MultiByteToWideChar(CP_ACP, 0, strBytes.data(), static_cast<int>(strBytes.size()), &strText[0], cch);
+    return strText;
+}
+
+bool IsInstalledRecovery(const SERVICE_FAILURE_ACTIONSW& actions)
+{
+    static const DWORD kDelaysMs[] = {5000, 30000, 60000};
+    constexpr DWORD kResetSeconds = 24 * 60 * 60;
+    if (actions.dwResetPeriod != kResetSeconds || actions.cActions != 3 || !actions.lpsaActions)
+        return false;
+    for (DWORD i = 0; i < 3; ++i) {
+        if (actions.lpsaActions[i].Type != SC_ACTION_RESTART || actions.lpsaActions[i].Delay != kDelaysMs[i])
+            return false;
+    }
+    return true;
+}
+
+bool ManifestAsksUiAccess(const std::string& strManifest)
+{
+    std::string strLower(strManifest);
+    for (char& ch : strLower)
+        ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    const size_t nElement = strLower.find("<requestedexecutionlevel");
+    if (nElement == std::string::npos)
+        return false;
+    const size_t nEnd = strLower.find('>', nElement);
+    const std::string strElement = strLower.substr(nElement, nEnd == std::string::npos ? std::string::npos : nEnd - nElement);
+    const std::string strAttribute = " uiaccess";
+    size_t nAt = strElement.find(strAttribute);
+    if (nAt == std::string::npos)
+        return false;
+    nAt += strAttribute.size();
+    auto skipBlanks = [&](size_t n) {
+        while (n < strElement.size() && (strElement[n] == ' ' || strElement[n] == '\t' || strElement[n] == '\r' ||
+                                         strElement[n] == '\n'))
+            ++n;
+        return n;
+    };
+    nAt = skipBlanks(nAt);
+    if (nAt >= strElement.size() || strElement[nAt] != '=')
+        return false;
+    nAt = skipBlanks(nAt + 1);
+    if (nAt >= strElement.size() || (strElement[nAt] != '"' && strElement[nAt] != '\''))
+        return false;
+    const char chQuote = strElement[nAt];
+    return strElement.compare(nAt + 1, 5, std::string("true") + chQuote) == 0;
+}
+
+std::wstring LastLines(const std::wstring& strText, size_t nLines)
+{
+    std::vector<std::wstring> lines;
+    size_t nStart = 0;
+    while (nStart < strText.size()) {
+        size_t nEnd = strText.find(L'\n', nStart);
+        if (nEnd == std::wstring::npos)
+            nEnd = strText.size();
+        std::wstring strLine = strText.substr(nStart, nEnd - nStart);
+        if (!strLine.empty() && strLine.back() == L'\r')
+            strLine.pop_back();
+        lines.push_back(strLine);
+        nStart = nEnd + 1;
+    }
+    std::wstring strOut;
+    for (size_t i = lines.size() > nLines ? lines.size() - nLines : 0; i < lines.size(); ++i)
+        strOut += lines[i] + L"\n";
+    return strOut;
+}
+
+}  // namespace glimctl

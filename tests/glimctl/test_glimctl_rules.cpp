@@ -1,0 +1,247 @@
+// glimctl's pure rules: the command line, "set" values as the settings application writes
+// them, JSON text and the verdicts doctor gives on what it reads.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CtlRules.h"
+#include "GlimNames.h"
+
+using namespace glimctl;
+
+namespace {
+
+SCommand Parse(std::vector<const wchar_t*> words)
+{
+    return ParseCommandLine(static_cast<int>(words.size()), words.data());
+}
+
+}  // namespace
+
+TEST(GlimctlCommandLine, VerbsAndOptionsParseAndAnythingElseIsUsage)
+{
+    struct {
+        std::vector<const wchar_t*> words;
+        Verb verb;
+        bool bJson;
+        bool bPreview;
+    } const cases[] = {
+        {{L"doctor"}, Verb::Doctor, false, false},
+        {{L"doctor", L"--json"}, Verb::Doctor, true, false},
+        {{L"--json", L"status"}, Verb::Status, true, false},
+        {{L"set", L"level", L"4", L"--preview"}, Verb::Set, false, true},
+        {{L"set", L"idle", L"5m"}, Verb::Set, false, false},
+        {{L"report", L"C:\\x.txt"}, Verb::Report, false, false},
+        {{}, Verb::Usage, false, false},
+        {{L"Doctor"}, Verb::Usage, false, false},
+        {{L"doctor", L"now"}, Verb::Usage, false, false},
+        {{L"doctor", L"--verbose"}, Verb::Usage, false, false},
+        {{L"set", L"level"}, Verb::Usage, false, false},
+        {{L"set", L"status", L"on", L"--preview"}, Verb::Usage, false, true},
+        {{L"set", L"level", L"4", L"--json"}, Verb::Usage, true, false},
+        {{L"report"}, Verb::Usage, false, false},
+        {{L"stat"}, Verb::Usage, false, false},
+    };
+    for (const auto& c : cases) {
+        const SCommand command = Parse(c.words);
+        std::wstring strWords;
+        for (const wchar_t* psz : c.words)
+            strWords += std::wstring(psz) + L" ";
+        EXPECT_EQ(c.verb, command.verb) << strWords.c_str();
+        if (command.verb != Verb::Usage) {
+            EXPECT_EQ(c.bJson, command.bJson) << strWords.c_str();
+            EXPECT_EQ(c.bPreview, command.bPreview) << strWords.c_str();
+        }
+    }
+    const SCommand set = Parse({L"set", L"titles", L"A;B"});
+    EXPECT_EQ(L"titles", set.strName);
+    EXPECT_EQ(L"A;B", set.strValue);
+}
+
+TEST(GlimctlSetValues, AreWrittenAsTheSettingsApplicationWritesThem)
+{
+    struct {
+        const wchar_t* pszName;
+        const wchar_t* pszValue;
+        bool bPreview;
+        const wchar_t* pszKey;
+        const wchar_t* pszText;
+        int nKind;
+        int nArgument;
+    } const cases[] = {
+        {L"status", L"off", false, glim::kKeyKBStatus, L"0", 0, 0},
+        {L"status", L"on", false, glim::kKeyKBStatus, L"1", 0, 0},
+        {L"status", L"auto", false, glim::kKeyKBStatus, L"2", 0, 0},
+        {L"level", L"0", false, glim::kKeyKBBrightness, L"0", 1, 1},
+        {L"level", L"10", false, glim::kKeyKBBrightness, L"10", 1, 1},
+        {L"level", L"07", true, glim::kKeyKBBrightness, L"7", 1, 0},
+        {L"idle", L"5m", false, glim::kKeyInActiveTime, L"5分", 2, 0},
+        {L"idle", L"30s", false, glim::kKeyInActiveTime, L"30秒", 2, 0},
+        {L"idle", L"off", false, glim::kKeyInActiveTime, L"なし", 2, 0},
+        {L"fullscreen", L"on", false, glim::kKeyFullScreen5sClose, L"1", 3, 0},
+        {L"fullscreen", L"off", false, glim::kKeyFullScreen5sClose, L"0", 3, 0},
+        {L"titles", L"Movie - Player;VLC", false, glim::kKeyFullScreenScope, L"Movie - Player;VLC", kNoNotice, 0},
+        {L"titles", L"", false, glim::kKeyFullScreenScope, L"", kNoNotice, 0},
+    };
+    for (const auto& c : cases) {
+        SSetting setting;
+        std::wstring strError;
+        ASSERT_TRUE(ParseSetting(c.pszName, c.pszValue, c.bPreview, &setting, &strError)) << c.pszName << L" " << c.pszValue;
+        EXPECT_STREQ(c.pszKey, setting.pszKey);
+        EXPECT_EQ(c.pszText, setting.strText) << c.pszValue;
+        EXPECT_EQ(c.nKind, setting.nKind) << c.pszValue;
+        EXPECT_EQ(c.nArgument, setting.nArgument) << c.pszValue;
+    }
+}
+
+TEST(GlimctlSetValues, BadValuesAreRefusedNamingWhatIsAccepted)
+{
+    struct {
+        const wchar_t* pszName;
+        const wchar_t* pszValue;
+        bool bPreview;
+        const wchar_t* pszNamed;  // part of the reason
+    } const cases[] = {
+        {L"status", L"On", false, L"off, on or auto"},
+        {L"status", L"2", false, L"off, on or auto"},
+        {L"level", L"11", false, L"0 to 10"},
+        {L"level", L"-1", false, L"0 to 10"},
+        {L"level", L"", false, L"0 to 10"},
+        {L"level", L"5.5", false, L"0 to 10"},
+        {L"level", L"4x", false, L"0 to 10"},
+        {L"level", L"100", false, L"0 to 10"},
+        {L"idle", L"5", false, L"5m"},
+        {L"idle", L"0m", false, L"5m"},
+        {L"idle", L"5h", false, L"5m"},
+        {L"idle", L"m", false, L"5m"},
+        {L"idle", L"-5m", false, L"5m"},
+        {L"idle", L"999999s", false, L"5m"},
+        {L"fullscreen", L"yes", false, L"on or off"},
+        {L"titles", L"A\r\nKBStatus=2", false, L"one line"},
+        {L"brightness", L"5", false, L"status, level"},
+        {L"status", L"on", true, L"--preview"},
+    };
+    for (const auto& c : cases) {
+        SSetting setting;
+        std::wstring strError;
+        EXPECT_FALSE(ParseSetting(c.pszName, c.pszValue, c.bPreview, &setting, &strError)) << c.pszName << L" " << c.pszValue;
+        EXPECT_NE(std::wstring::npos, strError.find(c.pszNamed)) << strError;
+        EXPECT_EQ(nullptr, setting.pszKey);
+    }
+    SSetting setting;
+    std::wstring strError;
+    EXPECT_FALSE(ParseSetting(L"titles", std::wstring(255, L'x'), false, &setting, &strError));
+    EXPECT_TRUE(ParseSetting(L"titles", std::wstring(254, L'x'), false, &setting, &strError));
+}
+
+TEST(GlimctlJson, EscapesQuotesBackslashesAndControlCharacters)
+{
+    struct {
+        const wchar_t* pszIn;
+        const wchar_t* pszOut;
+    } const cases[] = {
+        {L"plain 5分", L"plain 5分"},
+        {L"C:\\Program Files", L"C:\\\\Program Files"},
+        {L"say \"hi\"", L"say \\\"hi\\\""},
+        {L"a\r\nb\tc", L"a\\r\\nb\\tc"},
+        {L"\x01\x1f", L"\\u0001\\u001f"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.pszOut, JsonEscape(c.pszIn));
+}
+
+TEST(GlimctlVerdicts, QuotedProgramPaths)
+{
+    const std::wstring strProgram = L"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe";
+    struct {
+        const wchar_t* pszCommandLine;
+        bool bExpected;
+    } const cases[] = {
+        {L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe\"", true},
+        {L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward\"", true},
+        {L"\"c:\\program files (x86)\\vessik\\glimkit\\GLIMWARD.EXE\" -x", true},
+        {L"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe", false},
+        {L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe", false},
+        {L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimward.exe\"x", false},
+        {L"\"C:\\Users\\Public\\Glimward.exe\"", false},
+        {L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimwar\"", false},
+        {L"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.bExpected, IsQuotedProgram(c.pszCommandLine, strProgram)) << c.pszCommandLine;
+}
+
+TEST(GlimctlVerdicts, SettingsFileForm)
+{
+    const std::wstring strUtf16 = L"\xFEFF[Glimkit]\r\nKBStatus=1\r\n";
+    const std::string strUnicode(reinterpret_cast<const char*>(strUtf16.data()), strUtf16.size() * sizeof(wchar_t));
+    const std::wstring strNoSection = L"\xFEFFKBStatus=1\r\n";
+    struct {
+        std::string strBytes;
+        bool bUtf16Bom;
+        bool bSection;
+    } const cases[] = {
+        {strUnicode, true, true},
+        {std::string(reinterpret_cast<const char*>(strNoSection.data()), strNoSection.size() * 2), true, false},
+        {"[Glimkit]\r\nKBStatus=1\r\n", false, true},
+        {"  [glimkit]  \r\n", false, true},
+        {"[Glimkit2]\r\n", false, false},
+        {"", false, false},
+        {"\xFF", false, false},
+    };
+    for (const auto& c : cases) {
+        const SSettingsForm form = ClassifySettingsBytes(c.strBytes);
+        EXPECT_EQ(c.bUtf16Bom, form.bUtf16Bom) << c.strBytes.size();
+        EXPECT_EQ(c.bSection, form.bSection) << c.strBytes.size();
+    }
+}
+
+TEST(GlimctlVerdicts, RecoveryIsTheInstalledRestartSequence)
+{
+    struct {
+        std::vector<SC_ACTION> actions;
+        DWORD dwReset;
+        bool bExpected;
+    } const cases[] = {
+        {{{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}}, 86400, true},
+        {{{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}}, 0, false},
+        {{{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}}, 86400, false},
+        {{{SC_ACTION_RESTART, 5000}, {SC_ACTION_NONE, 30000}, {SC_ACTION_RESTART, 60000}}, 86400, false},
+        {{{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 5000}}, 86400, false},
+        {{}, 86400, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<SC_ACTION> actions = c.actions;
+        SERVICE_FAILURE_ACTIONSW failure = {};
+        failure.dwResetPeriod = c.dwReset;
+        failure.cActions = static_cast<DWORD>(actions.size());
+        failure.lpsaActions = actions.empty() ? nullptr : actions.data();
+        EXPECT_EQ(c.bExpected, IsInstalledRecovery(failure)) << actions.size() << " actions, reset " << c.dwReset;
+    }
+}
+
+TEST(GlimctlVerdicts, ManifestAsksForUiAccess)
+{
+    struct {
+        const char* pszManifest;
+        bool bExpected;
+    } const cases[] = {
+        {"<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"true\"/>", true},
+        {"<requestedExecutionLevel uiAccess = 'TRUE' level='asInvoker'/>", true},
+        {"<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>", false},
+        {"<requestedExecutionLevel level=\"asInvoker\"/><x uiAccess=\"true\"/>", false},
+        {"<requestedExecutionLevel level=\"asInvoker\" notuiAccess=\"true\"/>", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.bExpected, ManifestAsksUiAccess(c.pszManifest)) << c.pszManifest;
+}
+
+TEST(GlimctlReport, LastLinesOfALog)
+{
+    EXPECT_EQ(L"c\nd\n", LastLines(L"a\r\nb\r\nc\r\nd\r\n", 2));
+    EXPECT_EQ(L"a\nb\n", LastLines(L"a\nb", 5));
+    EXPECT_EQ(L"", LastLines(L"", 5));
+    EXPECT_EQ(L"b\n", LastLines(L"a\nb", 1));
+}

@@ -1,0 +1,19 @@
+// Links that a local user could plant where the programs or the installer read and write:
+// under Wine a symbolic link of the host file system (Wine shows it as a plain file or folder
+// and follows it, as Windows follows a junction), on Windows a symbolic link.
+#pragma once
+
+#include <string>
+
+namespace hostlink {
+
+// True when the process runs under Wine.
+bool UnderWine();
+
+// Makes `link` a symbolic link to `target` (a file or a folder). False when it cannot.
+bool Make(const std::wstring& link, const std::wstring& target);
+
+// Removes the link itself, never what it points to. True when nothing is left at `link`.
+bool Remove(const std::wstring& link);
+
+}  // namespace hostlink
