@@ -33,6 +33,8 @@ typedef wchar_t* LPWSTR;
 #define MAX_PATH 260
 #define WM_USER 0x0400
 #define WM_APP 0x8000
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_START_PENDING 0x00000002
 
 struct RECT {
     LONG left;
