@@ -11,6 +11,7 @@
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBBackLightMgr.h"
+#include "MainThread.h"
 #include "PowerMonitor.h"
 #include "SettingsFile.h"
 #include "osd/OSDWindow.h"
@@ -184,6 +185,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
         return 0;
     }
     // hMainMutex stays open until the process ends: it marks the session's main instance.
+    agent::RecordMainThread();
 
     logfilesync::StartAgentLog();
     LoadStringW(hInstance, IDS_APP_TITLE, g_szMainTitle, kMaxLoadString);
