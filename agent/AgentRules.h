@@ -1,7 +1,7 @@
 // Pure rules of the agent's core, kept free of I/O so tests reach every case.
 #pragma once
 
-#include <windows.h>
+#include "RuleTypes.h"
 
 namespace agent {
 

@@ -11,6 +11,7 @@
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBBackLightMgr.h"
+#include "MainThread.h"
 #include "PowerMonitor.h"
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
@@ -182,6 +183,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
         return 0;
     // The mutex stays open until the process ends: it marks the session's main instance.
     hMainMutex.Release();
+    agent::RecordMainThread();
 
     logfilesync::StartAgentLog();
     LoadStringW(hInstance, IDS_APP_TITLE, g_szMainTitle, kMaxLoadString);

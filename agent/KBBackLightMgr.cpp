@@ -7,6 +7,7 @@
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBBackLight.h"
+#include "MainThread.h"
 #include "PowerMonitor.h"
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
@@ -181,6 +182,7 @@ void __cdecl CKBBackLightMgr::GetUWPMessageThread(void*)
 
 void CKBBackLightMgr::SwitchToNextStatus()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::SwitchToNextStatus");
     if (m_bFullScreen)
         return;
     CKBBackLight::GetInstance()->SetNextKBBackLightStatus();
@@ -189,6 +191,7 @@ void CKBBackLightMgr::SwitchToNextStatus()
 
 void CKBBackLightMgr::ShowOSD()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::ShowOSD");
     GLIM_LOG('D', L"CKBBackLightMgr::ShowOSD", L"ShowOSD");
     const DWORD dwStatus = CKBBackLight::GetInstance()->GetKBStatus();
     if (m_pOSD)
@@ -197,6 +200,7 @@ void CKBBackLightMgr::ShowOSD()
 
 void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnConfigChange");
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     switch (agent::ClassifyConfigNotice(wKind)) {
     case ConfigNotice::Status:
@@ -240,6 +244,7 @@ void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
 // Re-applies the stored status: sensor side, level, idle tracking and full-screen check.
 void CKBBackLightMgr::ApplyStatus()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::ApplyStatus");
     m_bEnterInActive = 0;
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     const DWORD dwStatus = pBackLight->GetKBStatus();
@@ -266,6 +271,7 @@ void CKBBackLightMgr::ApplyStatus()
 // lets the ambient light take over again.
 void CKBBackLightMgr::PreviewBrightness()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::PreviewBrightness");
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     pBackLight->SetKBBackLightBrightness(static_cast<INT32>(pBackLight->GetKBBrightness()));
     CambientLightAware::GetInstance()->UninitAmbientLightAware();
@@ -276,6 +282,7 @@ void CKBBackLightMgr::PreviewBrightness()
 
 void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEvent, DWORD)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_RecoveryAutoProc");
     GLIM_LOG('D', L"CKBBackLightMgr::timer_RecoveryAutoProc", L"timer_RecoveryAutoProc");
     KillTimer(nullptr, idEvent);
     // A thread timer's id may be handed out again once killed; never kill it twice.
@@ -290,10 +297,12 @@ void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEve
 
 void CKBBackLightMgr::OnScreenOn()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnScreenOn");
     GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOn", L"OnScreenOn");
 }
 
 void CKBBackLightMgr::OnScreenOff()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnScreenOff");
     GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOff", L"OnScreenOff");
 }

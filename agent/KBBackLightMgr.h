@@ -26,10 +26,14 @@
 //   listeners and the sensors), the settings path (Init), g_strScopeWindowName (when
 //   CFullScreen is created, before its first timer);
 // - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
-//   g_pAutomation, g_dwLastActiveTick and every GetInstance pointer;
+//   g_pAutomation and every GetInstance pointer;
 // - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bFullScreenRuled, m_bEnterInActive,
 //   the timer ids, g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer,
-//   g_pfnInActiveHandler, and CambientLightAware's thresholds, band and sink pointer.
+//   g_pfnInActiveHandler, g_dwLastActiveTick (written on WM_F12 and WM_OSD, read by the idle
+//   timer; atomic only by declaration), CambientLightAware's thresholds, band and sink
+//   pointer, and the OSD's g_pOSD, g_hCurrentImage and g_bHideTimerPending (OSDWindow.cpp:
+//   its constructor and destructor, Show, its hide timer and its window procedure).
+// The main-thread-only entry points check this with GLIM_ASSERT_MAIN_THREAD (MainThread.h).
 #pragma once
 
 #include <windows.h>

@@ -7,6 +7,7 @@
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBBackLight.h"
+#include "MainThread.h"
 #include "SettingsFile.h"
 #include "sensing/AmbientLightAware.h"
 #include "sensing/FullScreen.h"
@@ -57,6 +58,7 @@ int DeliverLux(float fLux, int /*nCount*/)
 
 void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::FullScreenHandler");
     m_bFullScreen = bEnter ? 1 : 0;
     const bool bRuleOn = FullScreenRuleOn();
     GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"FullScreenHandler");
@@ -88,6 +90,7 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 // as a verdict of 0 would, with idle tracking as the status asks.
 void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::EndUncheckedFullScreenPeriod");
     if (!m_bFullScreen || CFullScreen::GetInstance()->IsMonitoring())
         return;
     FullScreenHandler(false);
@@ -98,6 +101,7 @@ void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
 
 void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent, DWORD)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_enterfullproc");
     GLIM_LOG('D', L"CKBBackLightMgr::timer_enterfullproc", L"timer_enterfullproc");
     EndOneShot(idEvent, &GetInstance()->m_nEnterFullTimer);
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
@@ -107,6 +111,7 @@ void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent,
 
 void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::InActiveTimerHandler");
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (bInActive) {
         if (m_bEnterInActive)
@@ -136,6 +141,7 @@ void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
 
 int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::UpdateBrightnessByLux");
     CambientLightAware* pAmbient = CambientLightAware::GetInstance();
     const int nBand = AmbientBand(fLux, pAmbient->m_nDarknessLux, pAmbient->m_nDimIndoorsLux);
     if (nBand == pAmbient->m_nAmbientStatus)
@@ -158,6 +164,7 @@ int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
 
 void CALLBACK CKBBackLightMgr::timer_AmbientChangeStatus(HWND, UINT, UINT_PTR idEvent, DWORD)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_AmbientChangeStatus");
     const wchar_t* kLabel = L"CKBBackLightMgr::timer_AmbientChangeStatus";
     GLIM_LOG('D', kLabel, L"timer_AmbientChangeStatus");
     CKBBackLightMgr* pMgr = GetInstance();

@@ -4,6 +4,7 @@
 
 #include "GlimLog.h"
 #include "KBBackLightMgr.h"
+#include "MainThread.h"
 
 using namespace glim;
 
@@ -35,6 +36,7 @@ CPowerMonitor* CPowerMonitor::GetInstance()
 
 void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::InitPowerMonitor");
     m_hPowerNotify.Reset(RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE));
     if (!m_hPowerNotify)
         GLIM_LOG('E', L"CPowerMonitor::InitPowerMonitor",
@@ -43,11 +45,13 @@ void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 
 void CPowerMonitor::UninitPowerMonitor()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::UninitPowerMonitor");
     m_hPowerNotify.Reset();
 }
 
 void CPowerMonitor::OnPowerBroadcast(WPARAM wParam, LPARAM lParam)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::OnPowerBroadcast");
     switch (wParam) {
     case PBT_APMSUSPEND:
         GLIM_LOG('D', L"CPowerMonitor::OnPowerBroadcast", L"PBT_APMSUSPEND");

@@ -4,7 +4,7 @@
 // this header; nobody copies a value out of it.
 #pragma once
 
-#include <windows.h>
+#include "RuleTypes.h"
 
 namespace glim {
 

@@ -1,7 +1,7 @@
 // Pure rules of the backlight status model, kept free of I/O so tests reach every case.
 #pragma once
 
-#include <windows.h>
+#include "RuleTypes.h"
 
 namespace glim {
 

@@ -1,7 +1,7 @@
 // The pure rules of the service's command line and installation paths.
 #pragma once
 
-#include <windows.h>
+#include "RuleTypes.h"
 
 namespace glim {
 

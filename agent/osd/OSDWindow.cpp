@@ -1,6 +1,7 @@
 #include "OSDWindow.h"
 
 #include "GlimLog.h"
+#include "MainThread.h"
 #include "ScopedHandle.h"
 #include "resources/resource.h"
 
@@ -46,6 +47,7 @@ OSDWindow::~OSDWindow()
 
 bool OSDWindow::Create(HINSTANCE hInstance)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Create");
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -78,6 +80,7 @@ void OSDWindow::LoadImageForStatus(int nStatus)
 
 void OSDWindow::Show(int nStatus)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Show");
     LoadImageForStatus(nStatus);
     if (!m_hWnd)
         return;
@@ -94,6 +97,7 @@ void OSDWindow::Show(int nStatus)
 
 void OSDWindow::Destroy()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Destroy");
     if (m_hWnd) {
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;

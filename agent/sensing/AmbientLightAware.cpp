@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "../MainThread.h"
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "SettingsFile.h"
@@ -386,6 +387,7 @@ CambientLightAware* CambientLightAware::GetInstance()
 
 HRESULT CambientLightAware::InitAmbientLightAware()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CambientLightAware::InitAmbientLightAware");
     if (CSettingsFile::GetInstance()->ReadInt(kKeyKBStatus, kDefKBStatus) != kStatusAuto)
         return S_OK;
     m_nAmbientStatus = 0;
@@ -435,6 +437,7 @@ HRESULT CambientLightAware::FindAndAttachSensors(CAmbientLightAwareSensorManager
 
 HRESULT CambientLightAware::UninitAmbientLightAware()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CambientLightAware::UninitAmbientLightAware");
     CComRef<CAmbientLightAwareSensorManagerEvents> sink(std::move(m_pSensorManagerEvents));
     if (!sink)
         return S_OK;

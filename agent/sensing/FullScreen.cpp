@@ -4,6 +4,7 @@
 #include <process.h>
 #include <shlwapi.h>
 
+#include "../MainThread.h"
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "SensingRules.h"
@@ -47,6 +48,7 @@ CFullScreen* CFullScreen::GetInstance()
 
 void CFullScreen::StartFullScreenMonitor(HWND hWnd)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::StartFullScreenMonitor");
     StopFullScreenMonitor();
     if (CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) == 0)
         return;
@@ -59,6 +61,7 @@ void CFullScreen::StartFullScreenMonitor(HWND hWnd)
 
 void CFullScreen::StopFullScreenMonitor()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::StopFullScreenMonitor");
     if (g_nFullScreenTimer) {
         KillTimer(nullptr, g_nFullScreenTimer);
         g_nFullScreenTimer = 0;
@@ -67,6 +70,7 @@ void CFullScreen::StopFullScreenMonitor()
 
 void CALLBACK CFullScreen::FullScreenTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::FullScreenTimerProc");
     _beginthread(FullScreenCheckThread, 0, nullptr);
 }
 

@@ -1,5 +1,6 @@
 #include "InputTracking.h"
 
+#include "../MainThread.h"
 #include "GlimNames.h"
 #include "SensingRules.h"
 #include "SettingsFile.h"
@@ -26,6 +27,7 @@ CInputTracking* CInputTracking::GetInstance()
 
 void CInputTracking::StopTracking()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::StopTracking");
     if (g_nInputTimer) {
         KillTimer(nullptr, g_nInputTimer);
         g_nInputTimer = 0;
@@ -34,6 +36,7 @@ void CInputTracking::StopTracking()
 
 void CInputTracking::StartTracking()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::StartTracking");
     StopTracking();
     wchar_t* pszValue = CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime);
     g_nInActiveSeconds = ParseInActiveTime(pszValue);
@@ -44,6 +47,7 @@ void CInputTracking::StartTracking()
 
 void CInputTracking::UpdateLastActiveTime()
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::UpdateLastActiveTime");
     const DWORD dwNow = GetTickCount();
     GetInstance();
     g_dwLastActiveTick = dwNow;
@@ -51,6 +55,7 @@ void CInputTracking::UpdateLastActiveTime()
 
 void CALLBACK CInputTracking::InputTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
+    GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::InputTimerProc");
     LASTINPUTINFO info = {};
     info.cbSize = sizeof(info);
     if (!GetLastInputInfo(&info))

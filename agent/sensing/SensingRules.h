@@ -3,7 +3,7 @@
 // covering test, the ambient bands and the lux hand-over.
 #pragma once
 
-#include <windows.h>
+#include "RuleTypes.h"
 
 namespace glim {
 

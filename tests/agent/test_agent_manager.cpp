@@ -11,6 +11,7 @@
 #include "AgentProcess.h"
 #include "GlimNames.h"
 #include "KBBackLightMgr.h"
+#include "MainThread.h"
 #include "SettingsFile.h"
 #include "SettingsFileTools.h"
 #include "TestLog.h"
@@ -187,4 +188,33 @@ TEST(ManagerInit, FailedComInitialisationIsLogged)
     ASSERT_EQ(S_OK, hrApartment);
     EXPECT_FALSE(bInit);
     EXPECT_TRUE(testlog::Contains(L"CoInitializeEx failed, hr=0x80010106", L"CKBBackLightMgr::Init"));
+}
+
+// The threading contract's check: silent on the main thread; the first call from another
+// thread gives one 'E' line under the entry point's label, and later ones nothing more.
+TEST(ManagerThreading, AnEntryPointCalledOffTheMainThreadIsLoggedOnce)
+{
+    const auto errorLines = [] {
+        std::vector<testlog::Line> lines;
+        for (const testlog::Line& line : testlog::Lines()) {
+            if (line.chLevel == 'E')
+                lines.push_back(line);
+        }
+        return lines;
+    };
+    agent::RecordMainThread();
+    testlog::Clear();
+    CKBBackLightMgr* pMgr = CKBBackLightMgr::GetInstance();
+    pMgr->OnScreenOn();
+    EXPECT_TRUE(errorLines().empty());
+
+    std::thread([pMgr] { pMgr->OnScreenOn(); }).join();
+    const std::vector<testlog::Line> lines = errorLines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(L"CKBBackLightMgr::OnScreenOn", lines[0].function);
+    EXPECT_EQ(0u, lines[0].message.find(L"called off the main thread")) << std::string(lines[0].message.begin(), lines[0].message.end());
+
+    std::thread([pMgr] { pMgr->OnScreenOff(); }).join();
+    pMgr->OnScreenOff();
+    EXPECT_EQ(1u, errorLines().size()) << "only the first breach is logged";
 }
