@@ -128,8 +128,15 @@ DWORD CInstalledFile::Install(const std::wstring& source, const std::wstring& de
     const int nDirErr = SHCreateDirectoryExW(nullptr, Folder(destination).c_str(), nullptr);
     if (nDirErr != ERROR_SUCCESS && nDirErr != ERROR_ALREADY_EXISTS && nDirErr != ERROR_FILE_EXISTS)
         return static_cast<DWORD>(nDirErr);
-    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE))
-        return GetLastError();
+    // A program that has just ended (the service of the previous test) may still hold its
+    // image for a moment.
+    DWORD dwErr = ERROR_SUCCESS;
+    WaitUntil([&] {
+        dwErr = CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
+        return dwErr != ERROR_SHARING_VIOLATION;
+    }, 5000);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
     m_destination = destination;
     return ERROR_SUCCESS;
 }
