@@ -38,7 +38,7 @@ using PFN_NtQuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 // A whole file of /proc (their sizes read 0, so read until the end).
 bool ReadProcFile(const std::wstring& path, std::string* pText)
 {
-    *pText = logtest::ReadBytes(path);
+    *pText = glimtest::ReadBytes(path);
     return !pText->empty();
 }
 

@@ -11,7 +11,7 @@ bool TimeRuns(std::vector<SProgram>* pPrograms, int nRuns)
         for (SProgram& program : *pPrograms) {
             DWORD dwExit = 0xdeadbeef;
             const long long llStart = Qpc();
-            const DWORD dwErr = svctest::RunProgram(program.path, program.arguments, &dwExit, 30000);
+            const DWORD dwErr = glimtest::RunProgram(program.path, program.arguments, &dwExit, 30000);
             const long long llEnd = Qpc();
             if (dwErr != ERROR_SUCCESS || dwExit != 0) {
                 PrintNote(L"%ls: run %d failed, error %lu, exit code %lu", program.path.c_str(), i, dwErr, dwExit);
@@ -26,8 +26,8 @@ bool TimeRuns(std::vector<SProgram>* pPrograms, int nRuns)
 
 bool TimeFloors(int nRuns, SFloors* pFloors)
 {
-    std::vector<SProgram> programs = {{svctest::BuildBinPath(L"bench_trivial.exe"), L"", {}},
-                                      {svctest::BuildBinPath(L"bench_trivial_gui.exe"), L"", {}}};
+    std::vector<SProgram> programs = {{glimtest::BuildBinPath(L"bench_trivial.exe"), L"", {}},
+                                      {glimtest::BuildBinPath(L"bench_trivial_gui.exe"), L"", {}}};
     if (!TimeRuns(&programs, nRuns))
         return false;
     pFloors->console = programs[0].samples;

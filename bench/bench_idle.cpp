@@ -34,6 +34,8 @@
 #include "SimSessionProtocol.h"
 #include "sensorsim/SimSensorProtocol.h"
 
+using namespace glimtest;
+
 namespace {
 
 constexpr DWORD kWaitMs = 15000;
@@ -133,7 +135,7 @@ private:
 SWindow MeasureFloor(const wchar_t* pszArgument, DWORD dwSeconds)
 {
     CChildProcess program;
-    if (program.Start(svctest::BuildBinPath(L"bench_idle_gui.exe"), pszArgument) != ERROR_SUCCESS) {
+    if (program.Start(glimtest::BuildBinPath(L"bench_idle_gui.exe"), pszArgument) != ERROR_SUCCESS) {
         bench::PrintNote(L"bench_idle_gui.exe %ls did not start", pszArgument);
         return SWindow();
     }
@@ -144,24 +146,24 @@ SWindow MeasureFloor(const wchar_t* pszArgument, DWORD dwSeconds)
 // The service installed and started where the installer puts it, no agent running.
 SWindow MeasureService(DWORD dwSeconds)
 {
-    svctest::CServiceGuard guard(glim::kServiceName);
-    svctest::CInstalledFile program;
-    svctest::CWtsOverride override;
-    svctest::CSimSession session;
-    DWORD dwErr = program.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath());
+    glimtest::CServiceGuard guard(glim::kServiceName);
+    glimtest::CInstalledFile program;
+    glimtest::CWtsOverride override;
+    glimtest::CSimSession session;
+    DWORD dwErr = program.Install(glimtest::BuildBinPath(L"Glimward.exe"), glimtest::InstalledServicePath());
     if (!dwErr)
         dwErr = override.Install();
     if (!dwErr)
         dwErr = session.SetFlags(simsession::kFlagsUnlocked);
     if (!dwErr)
-        dwErr = svctest::InstallAndStartService(kWaitMs);
+        dwErr = glimtest::InstallAndStartService(kWaitMs);
     if (dwErr) {
         bench::PrintNote(L"the Glimward service could not be installed and started, error %lu", dwErr);
         return SWindow();
     }
     Sleep(kSettleMs);
     // The service manager starts it by its image path without ".exe".
-    return MeasureWindow(svctest::ServiceProcessId(glim::kServiceName), L"Glimward", dwSeconds, nullptr);
+    return MeasureWindow(glimtest::ServiceProcessId(glim::kServiceName), L"Glimward", dwSeconds, nullptr);
 }
 
 struct SAgentRow {
@@ -175,19 +177,19 @@ struct SAgentRow {
 // Settings of a row in a UTF-16 file, so that "10分" keeps its unit.
 bool WriteRowSettings(const SAgentRow& row)
 {
-    if (settingsfile::RemoveFile() || settingsfile::CreateUnicodeFile())
+    if (glimtest::RemoveFile() || glimtest::CreateUnicodeFile())
         return false;
-    bool bOk = settingsfile::WriteKey(glim::kKeyKBStatus, row.pszStatus) &&
-               settingsfile::WriteKey(glim::kKeyKBBrightness, L"5");
+    bool bOk = glimtest::WriteKey(glim::kKeyKBStatus, row.pszStatus) &&
+               glimtest::WriteKey(glim::kKeyKBBrightness, L"5");
     if (row.pszFullScreen)
-        bOk = bOk && settingsfile::WriteKey(glim::kKeyFullScreen5sClose, row.pszFullScreen);
+        bOk = bOk && glimtest::WriteKey(glim::kKeyFullScreen5sClose, row.pszFullScreen);
     if (row.pszIdle)
-        bOk = bOk && settingsfile::WriteKey(glim::kKeyInActiveTime, row.pszIdle);
+        bOk = bOk && glimtest::WriteKey(glim::kKeyInActiveTime, row.pszIdle);
     return bOk;
 }
 
 // Reports the steady light twice a second until the window ends.
-void ReportLight(simtest::CSimSensorDriver* pSensors, DWORD dwWindowMs)
+void ReportLight(glimtest::CSimSensorDriver* pSensors, DWORD dwWindowMs)
 {
     const ULONGLONG ullEnd = GetTickCount64() + dwWindowMs;
     for (ULONGLONG ullNow = GetTickCount64(); ullNow < ullEnd; ullNow = GetTickCount64()) {
@@ -201,24 +203,24 @@ void ReportLight(simtest::CSimSensorDriver* pSensors, DWORD dwWindowMs)
 
 SWindow MeasureAgent(const SAgentRow& row, DWORD dwSeconds)
 {
-    std::unique_ptr<simtest::CSimComRegistration> managerReg, valuesReg;
-    std::unique_ptr<simtest::CSimSensorDriver> sensors;
+    std::unique_ptr<glimtest::CSimComRegistration> managerReg, valuesReg;
+    std::unique_ptr<glimtest::CSimSensorDriver> sensors;
     if (row.bSensor) {
-        managerReg.reset(new simtest::CSimComRegistration(kClsidSensorManager, simsensor::kDllName));
-        valuesReg.reset(new simtest::CSimComRegistration(kClsidPortableDeviceValues, simsensor::kDllName));
-        sensors.reset(new simtest::CSimSensorDriver());
+        managerReg.reset(new glimtest::CSimComRegistration(kClsidSensorManager, simsensor::kDllName));
+        valuesReg.reset(new glimtest::CSimComRegistration(kClsidPortableDeviceValues, simsensor::kDllName));
+        sensors.reset(new glimtest::CSimSensorDriver());
         sensors->Describe(0, kSteadyLux);
     }
     if (!WriteRowSettings(row)) {
         bench::PrintNote(L"%ls: the settings file could not be written", row.pszRow);
         return SWindow();
     }
-    agenttest::CMainAgent main;
+    glimtest::CMainAgent main;
     if (!main.Start(kWaitMs)) {
         bench::PrintNote(L"%ls: the Glimagent main instance did not come up", row.pszRow);
         return SWindow();
     }
-    if (sensors && !agenttest::WaitUntil([&] { return sensors->SlotState(0).bSinkSet != 0; }, kWaitMs))
+    if (sensors && !glimtest::WaitUntil([&] { return sensors->SlotState(0).bSinkSet != 0; }, kWaitMs))
         bench::PrintNote(L"%ls: the agent did not attach the simulated sensor", row.pszRow);
     Sleep(kSettleMs);
     std::function<void(DWORD)> during;
@@ -258,18 +260,18 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     const DWORD dwSeconds = static_cast<DWORD>(nSeconds);
 
-    simkb::CSimDriverInstall driver;
+    glimtest::CSimDriverInstall driver;
     if (const DWORD dwErr = driver.Install()) {
         bench::PrintNote(L"the simulated driver could not be installed, error %lu", dwErr);
         return 1;
     }
-    if (simkb::Reset() != ERROR_SUCCESS || !svctest::EnsureExplorer()) {
+    if (glimtest::Reset() != ERROR_SUCCESS || !glimtest::EnsureExplorer()) {
         bench::PrintNote(L"the driver did not reset or Wine's explorer.exe did not start");
         return 1;
     }
-    agenttest::EndStrayAgents();
-    logtest::CAgentLogConfig logConfig;  // no configuration: the agent logs nothing
-    settingsfile::CSettingsReset settings;
+    glimtest::EndStrayAgents();
+    glimtest::CAgentLogConfig logConfig;  // no configuration: the agent logs nothing
+    glimtest::CSettingsReset settings;
 
     static const SAgentRow kAgentRows[] = {
         {L"Glimagent Off", L"0", nullptr, nullptr, false},

@@ -55,30 +55,30 @@ int wmain(int argc, wchar_t** argv)
     if (nOffCalls < 1 || nOnCalls < 1)
         return 2;
 
-    logtest::CScratchDir scratch;
+    glimtest::CTempFolder scratch;
     const std::wstring logPath = scratch.File(L"Glimagent.log");
     bench::PrintSection(L"Agent log call (GLIM_LOG, one line of three arguments; rows are rounds)");
     int nFailed = 0;
     {
-        logtest::CAgentLogConfig config;  // removes any configuration: the log is off
+        glimtest::CAgentLogConfig config;  // removes any configuration: the log is off
         nFailed += !MeasureCase(L"log off: no configuration", false, nOffCalls);
     }
     {
-        logtest::CAgentLogConfig config;
+        glimtest::CAgentLogConfig config;
         const bool bWritten = config.Write(logPath, 0, 0) && config.SetDword(logfilesync::kValueEnabled, 0);
         nFailed += !bWritten || !MeasureCase(L"log off: configured, enabled=0", false, nOffCalls);
     }
     {
-        logtest::CAgentLogConfig config;
+        glimtest::CAgentLogConfig config;
         // Level 3 keeps warnings and errors: an information line is dropped.
         nFailed += !config.Write(logPath, 0, 3) || !MeasureCase(L"log on, line below loglevel", true, nOffCalls);
     }
     {
-        logtest::CAgentLogConfig config;
+        glimtest::CAgentLogConfig config;
         nFailed += !config.Write(logPath, 0, 0) || !MeasureCase(L"log on, line written to the file", true, nOnCalls);
     }
     // Every call of the written case must have left its line (warm-up included).
-    const size_t nLines = logtest::ReadLines(logPath).size();
+    const size_t nLines = glimtest::ReadLines(logPath).size();
     const size_t nExpected = static_cast<size_t>(kRounds) * nOnCalls + nOnCalls / 10 + 1;
     bench::PrintNote(L"the written case left %u of %u lines in the log file", static_cast<unsigned>(nLines),
                      static_cast<unsigned>(nExpected));

@@ -22,12 +22,12 @@ int wmain(int argc, wchar_t** argv)
     const int nRuns = argc > 1 ? _wtoi(argv[1]) : 40;
     if (nRuns < 1)
         return 2;
-    agenttest::EndStrayAgents();  // a relay that finds a main instance would relay to it
+    glimtest::EndStrayAgents();  // a relay that finds a main instance would relay to it
     bench::PrintSection(L"Process start and end (CreateProcessW + wait), the programs taking turns");
     std::vector<bench::SProgram> programs = {
-        {svctest::BuildBinPath(L"bench_trivial.exe"), L"", {}},
-        {svctest::BuildBinPath(L"bench_trivial_gui.exe"), L"", {}},
-        {svctest::BuildBinPath(L"Glimagent.exe"), glim::kCmdStatusChange, {}},
+        {glimtest::BuildBinPath(L"bench_trivial.exe"), L"", {}},
+        {glimtest::BuildBinPath(L"bench_trivial_gui.exe"), L"", {}},
+        {glimtest::BuildBinPath(L"Glimagent.exe"), glim::kCmdStatusChange, {}},
     };
     if (argc > 2)
         programs.push_back({argv[2], glim::kCmdStatusChange, {}});

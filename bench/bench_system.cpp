@@ -45,8 +45,8 @@ constexpr int kFloorRuns = 20;
 // The first backlight set request since the history was cleared.
 bool FirstSetRequest(simkb::SimRecord* pRecord)
 {
-    simkb::SHistory history;
-    if (!simkb::History(&history))
+    glimtest::SHistory history;
+    if (!glimtest::History(&history))
         return false;
     for (const simkb::SimRecord& record : history.records) {
         if (record.ulCode == static_cast<unsigned long>(IOCTL_KBBL_SET_BRIGHTNESS)) {
@@ -89,7 +89,7 @@ private:
 // The creation time of the newest Glimagent.exe process other than the main instance.
 bool RelayCreation(DWORD dwMainPid, FILETIME* pftCreate)
 {
-    logtest::CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    glimtest::CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (snapshot.Get() == INVALID_HANDLE_VALUE)
         return false;
     bool bFound = false;
@@ -98,7 +98,7 @@ bool RelayCreation(DWORD dwMainPid, FILETIME* pftCreate)
     for (BOOL bMore = Process32FirstW(snapshot.Get(), &entry); bMore; bMore = Process32NextW(snapshot.Get(), &entry)) {
         if (entry.th32ProcessID == dwMainPid || lstrcmpiW(entry.szExeFile, L"Glimagent.exe") != 0)
             continue;
-        logtest::CHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        glimtest::CHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         FILETIME ftCreate, ftExit, ftKernel, ftUser;
         if (process.Get() && GetProcessTimes(process.Get(), &ftCreate, &ftExit, &ftKernel, &ftUser) &&
             (!bFound || CompareFileTime(&ftCreate, pftCreate) > 0)) {
@@ -225,16 +225,16 @@ private:
     bool WaitStatus(DWORD dwStatus);
 
     // Declared in set-up order; destroyed in reverse, so the agent and the service go first.
-    simkb::CSimDriverInstall m_driver;
-    logtest::CAgentLogConfig m_logConfig;  // no configuration: the agent logs nothing
-    svctest::CSettings m_settings;
-    svctest::CServiceLogFile m_serviceLog;  // absent: the service logs nothing
-    svctest::CInstalledFile m_serviceProgram;
-    svctest::CInstalledFile m_agentProgram;
-    svctest::CWtsOverride m_override;
-    svctest::CSimSession m_session;
-    svctest::CServiceGuard m_serviceGuard{glim::kServiceName};
-    agenttest::CMainAgent m_main;
+    glimtest::CSimDriverInstall m_driver;
+    glimtest::CAgentLogConfig m_logConfig;  // no configuration: the agent logs nothing
+    glimtest::CSettings m_settings;
+    glimtest::CServiceLogFile m_serviceLog;  // absent: the service logs nothing
+    glimtest::CInstalledFile m_serviceProgram;
+    glimtest::CInstalledFile m_agentProgram;
+    glimtest::CWtsOverride m_override;
+    glimtest::CSimSession m_session;
+    glimtest::CServiceGuard m_serviceGuard{glim::kServiceName};
+    glimtest::CMainAgent m_main;
     HWND m_hOsd = nullptr;
     ULONGLONG m_ullLastPress = 0;
 };
@@ -245,16 +245,16 @@ bool CSystemBench::SetUp()
         bench::PrintNote(L"the simulated driver could not be installed, error %lu", dwErr);
         return false;
     }
-    if (simkb::Reset() != ERROR_SUCCESS || !svctest::EnsureExplorer()) {
+    if (glimtest::Reset() != ERROR_SUCCESS || !glimtest::EnsureExplorer()) {
         bench::PrintNote(L"the driver did not reset or Wine's explorer.exe did not start");
         return false;
     }
-    agenttest::EndStrayAgents();
+    glimtest::EndStrayAgents();
     m_settings.Set(glim::kKeyKBStatus, static_cast<int>(glim::kStatusOff));
     m_settings.Set(glim::kKeyKBBrightness, kUserLevel);
-    DWORD dwErr = m_serviceProgram.Install(svctest::BuildBinPath(L"Glimward.exe"), svctest::InstalledServicePath());
+    DWORD dwErr = m_serviceProgram.Install(glimtest::BuildBinPath(L"Glimward.exe"), glimtest::InstalledServicePath());
     if (!dwErr)
-        dwErr = m_agentProgram.Install(svctest::BuildBinPath(L"Glimagent.exe"), glim::kAgentProgramPath);
+        dwErr = m_agentProgram.Install(glimtest::BuildBinPath(L"Glimagent.exe"), glim::kAgentProgramPath);
     if (!dwErr)
         dwErr = m_override.Install();
     if (!dwErr)
@@ -267,7 +267,7 @@ bool CSystemBench::SetUp()
         bench::PrintNote(L"the installed Glimagent main instance did not come up");
         return false;
     }
-    dwErr = svctest::InstallAndStartService(kWaitMs);
+    dwErr = glimtest::InstallAndStartService(kWaitMs);
     if (dwErr)
         bench::PrintNote(L"installing or starting the Glimward service failed, error %lu", dwErr);
     return dwErr == ERROR_SUCCESS;
@@ -276,13 +276,13 @@ bool CSystemBench::SetUp()
 HWND CSystemBench::Osd()
 {
     if (!m_hOsd)
-        m_hOsd = screenprobe::FindOsd(m_main.Process().Pid());
+        m_hOsd = glimtest::FindOsd(m_main.Process().Pid());
     return m_hOsd;
 }
 
 bool CSystemBench::WaitOsdHidden()
 {
-    return agenttest::WaitUntil([this] { return !Osd() || !IsWindowVisible(Osd()); }, kPressTimeoutMs);
+    return glimtest::WaitUntil([this] { return !Osd() || !IsWindowVisible(Osd()); }, kPressTimeoutMs);
 }
 
 // Spaces the press from the previous one and presses; 0 when the driver could not signal.
@@ -291,11 +291,11 @@ long long CSystemBench::StartPress()
     const ULONGLONG ullSince = GetTickCount64() - m_ullLastPress;
     if (ullSince < kMinPressSpacingMs)
         Sleep(static_cast<DWORD>(kMinPressSpacingMs - ullSince));
-    simkb::ClearHistory();
+    glimtest::ClearHistory();
     m_ullLastPress = GetTickCount64();
     const long long llPress = bench::Qpc();
-    const LONG lStatus = simkb::Press();
-    if (lStatus != simkb::kStatusSuccess) {
+    const LONG lStatus = glimtest::Press();
+    if (lStatus != glimtest::kStatusSuccess) {
         bench::PrintNote(L"the driver could not signal the hotkey, status 0x%08lx", static_cast<unsigned long>(lStatus));
         return 0;
     }
@@ -304,7 +304,7 @@ long long CSystemBench::StartPress()
 
 bool CSystemBench::WaitStatus(DWORD dwStatus)
 {
-    const bool bStatus = svctest::WaitUntil([&] { return Status() == dwStatus; }, kPressTimeoutMs);
+    const bool bStatus = glimtest::WaitUntil([&] { return Status() == dwStatus; }, kPressTimeoutMs);
     if (!bStatus)
         bench::PrintNote(L"the status is %lu, not %lu, after the press", Status(), dwStatus);
     return bStatus;
@@ -323,7 +323,7 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
     while (!llPixels && GetTickCount64() < ullDeadline) {
         if (!llVisible && Osd() && IsWindowVisible(Osd()))
             llVisible = bench::Qpc();
-        if (llVisible && screenprobe::HighlightedCell() == nCell)
+        if (llVisible && glimtest::HighlightedCell() == nCell)
             llPixels = bench::Qpc();
         Sleep(1);
     }
@@ -335,7 +335,7 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
     if (dwStatus != glim::kStatusAuto) {
         const long lExpected = dwStatus == glim::kStatusOn ? kUserLevel : 0;
         simkb::SimRecord record = {};
-        if (agenttest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs) && record.lLevel == lExpected)
+        if (glimtest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs) && record.lLevel == lExpected)
             pTimes->dLevelMs = bench::CounterToMs(llPress, record.llTime);
         else
             bench::PrintNote(L"no set request for level %ld after the press", lExpected);
@@ -352,7 +352,7 @@ bool CSystemBench::PressInStages(DWORD dwStatus, CSettingsAppWindow* pApp, const
         return false;
     simkb::SimRecord record = {};
     const bool bLevel = dwStatus != glim::kStatusAuto &&
-                        agenttest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs);
+                        glimtest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs);
     const bool bStatus = WaitStatus(dwStatus);
     const long long llWake = LastSessionQuery();
     FILETIME ftRelay = {};

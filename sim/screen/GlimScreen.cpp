@@ -55,7 +55,7 @@ bool ParseOptions(int argc, wchar_t** argv, int nFirst, SOptions* pOptions)
 
 HWND VisibleOsd()
 {
-    HWND hOsd = screenprobe::FindOsd(0);
+    HWND hOsd = glimtest::FindOsd(0);
     return hOsd && IsWindowVisible(hOsd) ? hOsd : nullptr;
 }
 
@@ -131,13 +131,13 @@ int ShowOsd(const SOptions& options)
     }
     const ULONGLONG ullSeen = GetTickCount64();
     // Give the window a moment to paint after it came up.
-    WaitFor([] { return screenprobe::HighlightedCell() >= 0; }, 1000);
+    WaitFor([] { return glimtest::HighlightedCell() >= 0; }, 1000);
     RECT rc = {};
     GetWindowRect(hOsd, &rc);
-    const RECT rcMonitor = screenprobe::PrimaryMonitor();
-    const RECT rcExpected = screenprobe::ExpectedOsdRect();
+    const RECT rcMonitor = glimtest::PrimaryMonitor();
+    const RECT rcExpected = glimtest::ExpectedOsdRect();
     static const wchar_t* const kCells[] = {L"Off (left)", L"On (middle)", L"Auto (right)"};
-    const int nCell = screenprobe::HighlightedCell();
+    const int nCell = glimtest::HighlightedCell();
     wprintf(L"OSD shown at (%ld, %ld), %ld x %ld, on a %ld x %ld primary monitor: %ls.\n", rc.left, rc.top,
             rc.right - rc.left, rc.bottom - rc.top, rcMonitor.right - rcMonitor.left, rcMonitor.bottom - rcMonitor.top,
             EqualRect(&rc, &rcExpected) ? L"centred, 110 px above the bottom edge" : L"NOT where it belongs");
@@ -203,7 +203,7 @@ int CloseWindowOf(const wchar_t* pszTitle, const SOptions& options)
 // serving its messages meanwhile.
 int CoverScreen(const wchar_t* pszTitle, const SOptions& options)
 {
-    const RECT rc = screenprobe::PrimaryMonitor();
+    const RECT rc = glimtest::PrimaryMonitor();
     HWND hWnd = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", pszTitle, WS_POPUP | WS_VISIBLE, rc.left, rc.top,
                                 rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
     if (!hWnd) {

@@ -26,7 +26,7 @@ int Usage()
     return kExitUsage;
 }
 
-HRESULT Run(simtest::CSimSensorDriver& driver, const wchar_t* pszCommand, int nSlot, float fLux)
+HRESULT Run(glimtest::CSimSensorDriver& driver, const wchar_t* pszCommand, int nSlot, float fLux)
 {
     if (wcscmp(pszCommand, L"enter") == 0)
         return driver.Enter(nSlot, fLux);
@@ -51,7 +51,7 @@ int wmain(int argc, wchar_t** argv)
         return Usage();
     const float fLux = bNeedsLux ? static_cast<float>(_wtof(argv[3])) : 0.0f;
 
-    simtest::CSimSensorDriver driver(false);
+    glimtest::CSimSensorDriver driver(false);
     if (!driver.Ok() || !driver.State().bServerRunning) {
         wprintf(L"No simulated sensor is being served (is the agent running in Auto?).\n");
         return kExitFailed;

@@ -49,7 +49,7 @@ int HoldDesktop(DWORD dwSeconds)
         return 1;
     }
     HWND hWnd = CreateWindowExW(0, L"STATIC", L"glimsession", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    if (!svctest::EnsureExplorer()) {
+    if (!glimtest::EnsureExplorer()) {
         wprintf(L"explorer.exe did not start.\n");
         CloseHandle(hEnd);
         return 1;
@@ -93,7 +93,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (argc == 2 && wcscmp(pszCmd, L"explorer") == 0) {
-        if (!svctest::EnsureExplorer()) {
+        if (!glimtest::EnsureExplorer()) {
             wprintf(L"explorer.exe did not start.\n");
             return 1;
         }

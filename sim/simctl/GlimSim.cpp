@@ -55,8 +55,8 @@ bool ParseInt(const wchar_t* psz, long* plValue)
 
 int DriverInstall(const wchar_t* pszPath)
 {
-    simkb::CSimDriverInstall driver;
-    const std::wstring path = pszPath ? pszPath : simkb::DriverPathBesideProgram();
+    glimtest::CSimDriverInstall driver;
+    const std::wstring path = pszPath ? pszPath : glimtest::DriverPathBesideProgram();
     const DWORD dwErr = driver.Install(path);
     if (dwErr) {
         wprintf(L"Could not install and start the simulated driver from %ls (error %lu).\n", path.c_str(), dwErr);
@@ -70,7 +70,7 @@ int DriverInstall(const wchar_t* pszPath)
 
 int DriverRemove()
 {
-    const DWORD dwErr = simkb::RemoveInstalledDriver();
+    const DWORD dwErr = glimtest::RemoveInstalledDriver();
     if (dwErr) {
         wprintf(L"Could not remove the simulated driver (error %lu).\n", dwErr);
         return kExitFailed;
@@ -82,7 +82,7 @@ int DriverRemove()
 int DriverStatus()
 {
     DWORD dwErr = 0;
-    const DWORD dwState = scm::QueryState(simkb::kServiceName, &dwErr);
+    const DWORD dwState = glimtest::ScmQueryState(simkb::kServiceName, &dwErr);
     if (dwErr == ERROR_SERVICE_DOES_NOT_EXIST) {
         wprintf(L"Simulated driver is not installed.\n");
         return kExitOk;
@@ -93,21 +93,21 @@ int DriverStatus()
     }
     wprintf(L"Simulated driver is installed and %ls; the device %ls.\n",
             dwState == SERVICE_RUNNING ? L"running" : dwState == SERVICE_STOPPED ? L"stopped" : L"changing state",
-            simkb::DeviceOpens() ? L"opens" : L"does not open");
+            glimtest::DeviceOpens() ? L"opens" : L"does not open");
     return kExitOk;
 }
 
 int Press()
 {
     unsigned long ulDir = ~0ul;
-    const LONG lStatus = simkb::Press(&ulDir);
-    if (lStatus == simkb::kStatusSuccess && ulDir < simkb::kHotkeyEventDirCount) {
+    const LONG lStatus = glimtest::Press(&ulDir);
+    if (lStatus == glimtest::kStatusSuccess && ulDir < simkb::kHotkeyEventDirCount) {
         wprintf(L"Hotkey pressed: %ls%ls signalled.\n", simkb::kHotkeyEventDirs[ulDir], glim::kEventHotkey);
         return kExitOk;
     }
-    if (lStatus == simkb::kStatusNoDevice)
+    if (lStatus == glimtest::kStatusNoDevice)
         return NoDevice(GetLastError());
-    if (lStatus == simkb::kStatusObjectNameNotFound)
+    if (lStatus == glimtest::kStatusObjectNameNotFound)
         wprintf(L"Hotkey pressed, but nobody listens: %ls does not exist (is Glimward running?).\n", glim::kEventHotkey);
     else
         wprintf(L"Hotkey press failed: the driver could not signal %ls (status 0x%08lX).\n", glim::kEventHotkey,
@@ -120,7 +120,7 @@ int BacklightRequest(DWORD dwCode, INT32 nIn)
 {
     INT32 nOut = 0;
     DWORD dwBytes = 0;
-    const DWORD dwErr = simkb::DeviceRequest(dwCode, &nIn, sizeof(nIn), &nOut, sizeof(nOut), &dwBytes);
+    const DWORD dwErr = glimtest::DeviceRequest(dwCode, &nIn, sizeof(nIn), &nOut, sizeof(nOut), &dwBytes);
     if (dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND)
         return NoDevice(dwErr);
     if (dwBytes == 0) {
@@ -146,7 +146,7 @@ int Fail(const wchar_t* pszCount, const wchar_t* pszMode)
         mode = simkb::SimFailZero;
     else
         return Usage();
-    const DWORD dwErr = simkb::FailNext(static_cast<ULONG>(lCount), mode);
+    const DWORD dwErr = glimtest::FailNext(static_cast<ULONG>(lCount), mode);
     if (dwErr)
         return NoDevice(dwErr);
     wprintf(L"The next %ld backlight request(s) will %ls.\n", lCount,
@@ -165,8 +165,8 @@ const wchar_t* RequestName(unsigned long ulCode)
 
 int History()
 {
-    simkb::SHistory history;
-    if (!simkb::History(&history))
+    glimtest::SHistory history;
+    if (!glimtest::History(&history))
         return NoDevice(GetLastError());
     LARGE_INTEGER now = {};
     QueryPerformanceCounter(&now);
@@ -175,7 +175,7 @@ int History()
             L"%lu injected failure(s) pending.\n",
             header.ulTotal, static_cast<unsigned long>(history.records.size()), header.lLevel, header.ulFailLeft);
     for (const simkb::SimRecord& rec : history.records) {
-        const double dMsAgo = simkb::CounterToMicroseconds(rec.llTime, now.QuadPart) / 1000.0;
+        const double dMsAgo = glimtest::CounterToMicroseconds(rec.llTime, now.QuadPart) / 1000.0;
         wprintf(L"  #%-4lu %10.1f ms ago  %ls level %-6ld -> %ls, %lu byte(s)", rec.ulSequence, dMsAgo,
                 RequestName(rec.ulCode), rec.lLevel, rec.lStatus == 0 ? L"success" : L"error", rec.ulBytes);
         if (rec.lStatus != 0)
@@ -187,7 +187,7 @@ int History()
 
 int ResetCommand(bool bAll)
 {
-    const DWORD dwErr = bAll ? simkb::Reset() : simkb::ClearHistory();
+    const DWORD dwErr = bAll ? glimtest::Reset() : glimtest::ClearHistory();
     if (dwErr)
         return NoDevice(dwErr);
     wprintf(bAll ? L"Driver reset: history and pending failures cleared, level 0.\n" : L"History cleared.\n");

@@ -19,7 +19,7 @@
 #include "sensing/FullScreen.h"
 #include "sensing/InputTracking.h"
 
-using namespace agenttest;
+using namespace glimtest;
 using namespace glim;
 
 namespace {
@@ -30,16 +30,16 @@ protected:
     {
         ResetSettings();
         // Idle tracking runs only for a valid idle time, whose unit needs a UTF-16 file.
-        ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
-        WriteSetting(kKeyInActiveTime, L"5\x5206");
+        ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
+        WriteKey(kKeyInActiveTime, L"5\x5206");
         CSettingsFile::GetInstance()->BuildPath();
         m_pMgr = CKBBackLightMgr::GetInstance();
         m_pMgr->m_bFullScreen = 0;
         m_pMgr->m_bEnterInActive = 0;
         // Start from everything stopped.
-        WriteSetting(kKeyKBStatus, L"0");
+        WriteKey(kKeyKBStatus, L"0");
         m_pMgr->OnConfigChange(0, 0);
-        testlog::Clear();
+        glimtest::Clear();
     }
 
     static bool AmbientRunning() { return CambientLightAware::GetInstance()->IsRunning(); }
@@ -53,8 +53,8 @@ protected:
 
 TEST_F(ManagerTest, StatusNoticeStartsAndStopsTheSensingSide)
 {
-    WriteSetting(kKeyFullScreen5sClose, L"1");
-    WriteSetting(kKeyKBStatus, L"2");
+    WriteKey(kKeyFullScreen5sClose, L"1");
+    WriteKey(kKeyKBStatus, L"2");
     m_pMgr->m_bEnterInActive = 1;
     m_pMgr->OnConfigChange(0, 0);
     EXPECT_TRUE(AmbientRunning());
@@ -62,16 +62,16 @@ TEST_F(ManagerTest, StatusNoticeStartsAndStopsTheSensingSide)
     EXPECT_TRUE(Monitoring());
     EXPECT_EQ(0, m_pMgr->m_bEnterInActive) << "a status change ends an idle switch-off";
     EXPECT_EQ(0, CambientLightAware::GetInstance()->m_nAmbientStatus);
-    EXPECT_TRUE(testlog::Contains(L"confchange_status", L"CKBBackLightMgr::OnConfigChange"));
-    EXPECT_TRUE(testlog::Contains(L"ShowOSD", L"CKBBackLightMgr::ShowOSD"));
+    EXPECT_TRUE(glimtest::Contains(L"confchange_status", L"CKBBackLightMgr::OnConfigChange"));
+    EXPECT_TRUE(glimtest::Contains(L"ShowOSD", L"CKBBackLightMgr::ShowOSD"));
 
-    WriteSetting(kKeyKBStatus, L"1");
+    WriteKey(kKeyKBStatus, L"1");
     m_pMgr->OnConfigChange(0, 0);
     EXPECT_FALSE(AmbientRunning());
     EXPECT_TRUE(Tracking());
     EXPECT_TRUE(Monitoring());
 
-    WriteSetting(kKeyKBStatus, L"0");
+    WriteKey(kKeyKBStatus, L"0");
     m_pMgr->OnConfigChange(0, 0);
     EXPECT_FALSE(AmbientRunning());
     EXPECT_FALSE(Tracking());
@@ -80,34 +80,34 @@ TEST_F(ManagerTest, StatusNoticeStartsAndStopsTheSensingSide)
 
 TEST_F(ManagerTest, IdleAndFullScreenNoticesFollowTheStatus)
 {
-    WriteSetting(kKeyKBStatus, L"1");
+    WriteKey(kKeyKBStatus, L"1");
     m_pMgr->OnConfigChange(2, 0);
     EXPECT_TRUE(Tracking());
-    WriteSetting(kKeyFullScreen5sClose, L"1");
+    WriteKey(kKeyFullScreen5sClose, L"1");
     m_pMgr->OnConfigChange(3, 0);
     EXPECT_TRUE(Monitoring());
-    WriteSetting(kKeyFullScreen5sClose, L"0");
+    WriteKey(kKeyFullScreen5sClose, L"0");
     m_pMgr->OnConfigChange(3, 0);
     EXPECT_FALSE(Monitoring()) << "the rule switched off must stop the check";
 
-    WriteSetting(kKeyKBStatus, L"0");
-    WriteSetting(kKeyFullScreen5sClose, L"1");
+    WriteKey(kKeyKBStatus, L"0");
+    WriteKey(kKeyFullScreen5sClose, L"1");
     m_pMgr->OnConfigChange(2, 0);
     m_pMgr->OnConfigChange(3, 0);
     EXPECT_FALSE(Tracking());
     EXPECT_FALSE(Monitoring());
     // Kinds 1 to 3 log nothing of the manager's own and show no OSD (the sensing side
     // logs its own steps).
-    for (const testlog::Line& line : testlog::Lines())
+    for (const glimtest::Line& line : glimtest::Lines())
         EXPECT_NE(0u, line.function.find(L"CKBBackLightMgr::")) << std::string(line.function.begin(), line.function.end());
 }
 
 TEST_F(ManagerTest, PreviewInAutoRestartsTheSensorThreeSecondsAfterTheLastNotice)
 {
-    WriteSetting(kKeyKBStatus, L"2");
+    WriteKey(kKeyKBStatus, L"2");
     m_pMgr->OnConfigChange(0, 0);
     ASSERT_TRUE(AmbientRunning());
-    testlog::Clear();
+    glimtest::Clear();
 
     m_pMgr->OnConfigChange(1, 0);
     EXPECT_FALSE(AmbientRunning()) << "the preview stops the sensor side";
@@ -120,7 +120,7 @@ TEST_F(ManagerTest, PreviewInAutoRestartsTheSensorThreeSecondsAfterTheLastNotice
     EXPECT_LE(ullElapsed, 4000u);
     WaitUntil([] { return false; }, 500);
     size_t nRecoveries = 0;
-    for (const auto& line : testlog::Lines())
+    for (const auto& line : glimtest::Lines())
         nRecoveries += line.message == L"timer_RecoveryAutoProc" ? 1 : 0;
     EXPECT_EQ(1u, nRecoveries) << "the first preview's timer was not replaced";
 
@@ -131,16 +131,16 @@ TEST_F(ManagerTest, PreviewInAutoRestartsTheSensorThreeSecondsAfterTheLastNotice
 
 TEST_F(ManagerTest, HotkeyDuringFullScreenChangesNothing)
 {
-    WriteSetting(kKeyKBStatus, L"1");
+    WriteKey(kKeyKBStatus, L"1");
     m_pMgr->m_bFullScreen = 1;
     m_pMgr->SwitchToNextStatus();
-    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
-    EXPECT_FALSE(testlog::Contains(L"ShowOSD"));
+    EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99));
+    EXPECT_FALSE(glimtest::Contains(L"ShowOSD"));
     m_pMgr->m_bFullScreen = 0;
     m_pMgr->SwitchToNextStatus();
-    EXPECT_EQ(2u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(2u, ReadNumber(kKeyKBStatus, 99));
     EXPECT_TRUE(AmbientRunning());
-    EXPECT_TRUE(testlog::Contains(L"ShowOSD"));
+    EXPECT_TRUE(glimtest::Contains(L"ShowOSD"));
 }
 
 // Stopping the full-screen check during a period (the rule switched off, or the status set
@@ -154,22 +154,22 @@ TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        WriteSetting(kKeyFullScreen5sClose, L"1");
-        WriteSetting(kKeyKBStatus, L"1");
+        WriteKey(kKeyFullScreen5sClose, L"1");
+        WriteKey(kKeyKBStatus, L"1");
         m_pMgr->OnConfigChange(0, 0);
         ASSERT_TRUE(Monitoring());
         m_pMgr->FullScreenHandler(true);
         ASSERT_FALSE(Tracking());
         ASSERT_NE(0u, m_pMgr->m_nEnterFullTimer);
 
-        WriteSetting(c.pszKey, L"0");
+        WriteKey(c.pszKey, L"0");
         m_pMgr->OnConfigChange(c.wKind, 0);
         EXPECT_FALSE(Monitoring());
         EXPECT_EQ(0, m_pMgr->m_bFullScreen);
         EXPECT_EQ(0u, m_pMgr->m_nEnterFullTimer);
         EXPECT_EQ(c.bTracking, Tracking());
         m_pMgr->SwitchToNextStatus();
-        EXPECT_EQ(c.dwNext, ReadSetting(kKeyKBStatus, 99));
+        EXPECT_EQ(c.dwNext, ReadNumber(kKeyKBStatus, 99));
     }
 }
 
@@ -177,7 +177,7 @@ TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
 // gives up and says why, with the HRESULT.
 TEST(ManagerInit, FailedComInitialisationIsLogged)
 {
-    testlog::Clear();
+    glimtest::Clear();
     HRESULT hrApartment = E_FAIL;
     bool bInit = true;
     std::thread([&] {
@@ -187,7 +187,7 @@ TEST(ManagerInit, FailedComInitialisationIsLogged)
     }).join();
     ASSERT_EQ(S_OK, hrApartment);
     EXPECT_FALSE(bInit);
-    EXPECT_TRUE(testlog::Contains(L"CoInitializeEx failed, hr=0x80010106", L"CKBBackLightMgr::Init"));
+    EXPECT_TRUE(glimtest::Contains(L"CoInitializeEx failed, hr=0x80010106", L"CKBBackLightMgr::Init"));
 }
 
 // The threading contract's check: silent on the main thread; the first call from another

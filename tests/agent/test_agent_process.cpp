@@ -18,9 +18,8 @@
 #include "GlimNames.h"
 #include "ScreenProbe.h"
 
-using namespace agenttest;
+using namespace glimtest;
 using namespace glim;
-using screenprobe::OsdVisible;
 
 namespace {
 
@@ -52,7 +51,7 @@ protected:
     // Waits until the OSD of the main instance shows exactly the given cell.
     static ::testing::AssertionResult OsdShows(CMainAgent& main, int nCell, DWORD dwTimeoutMs = 5000)
     {
-        return screenprobe::OsdShows(main.Process().Pid(), nCell, dwTimeoutMs);
+        return glimtest::OsdShows(main.Process().Pid(), nCell, dwTimeoutMs);
     }
 
     CMainAgent m_main;
@@ -126,7 +125,7 @@ TEST_F(AgentProcessTest, RelaysWithoutMainInstanceDoNothing)
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hStatus.Get(), 0));
     EXPECT_TRUE(settingsApp.ReadRecord().empty()) << "a relay without a main instance notified the settings app";
     EXPECT_EQ(nullptr, FindAgentWindow()) << "a relay became a main instance";
-    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(0u, ReadNumber(kKeyKBStatus, 99));
 }
 
 TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
@@ -140,7 +139,7 @@ TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
     EXPECT_STREQ(L"GLIMAGENT", szClass);
     EXPECT_NE(nullptr, GetMenu(hWnd)) << "menu 109 missing from the window class";
 
-    HWND hOsd = screenprobe::FindOsd(main.Process().Pid());
+    HWND hOsd = glimtest::FindOsd(main.Process().Pid());
     ASSERT_NE(nullptr, hOsd) << "no csl_osd window";
     EXPECT_FALSE(IsWindowVisible(hOsd)) << "the OSD must not show at start-up";
     EXPECT_EQ(0x08080008u, static_cast<DWORD>(GetWindowLongPtrW(hOsd, GWL_EXSTYLE)) & 0x08080008u);
@@ -148,9 +147,9 @@ TEST_F(AgentProcessTest, MainWindowIsHiddenAndOsdCreatedHidden)
 
     // Start-up marks the settings file with an empty Undefine key.
     wchar_t szValue[16] = L"x";
-    GetPrivateProfileStringW(kSettingsSection, kKeyUndefine, L"absent", szValue, 16, SettingsPath().c_str());
+    GetPrivateProfileStringW(kSettingsSection, kKeyUndefine, L"absent", szValue, 16, FilePath().c_str());
     EXPECT_STREQ(L"", szValue);
-    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "start-up must not change the status";
+    EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99)) << "start-up must not change the status";
 }
 
 TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
@@ -161,10 +160,10 @@ TEST_F(AgentProcessTest, OsdRelayShowsStoredStatusAtItsPlace)
     // Other text around the command word: still a substring match.
     ASSERT_TRUE(RunRelay(L"x cmd_service-2-osd y"));
     ASSERT_TRUE(OsdShows(main, 1));
-    EXPECT_TRUE(screenprobe::OsdAtItsPlace(main.Process().Pid()));
-    EXPECT_NE(0, GetWindowLongPtrW(screenprobe::FindOsd(main.Process().Pid()), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(glimtest::OsdAtItsPlace(main.Process().Pid()));
+    EXPECT_NE(0, GetWindowLongPtrW(glimtest::FindOsd(main.Process().Pid()), GWL_EXSTYLE) & WS_EX_TOPMOST);
 
-    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99)) << "the OSD relay must not change the status";
+    EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99)) << "the OSD relay must not change the status";
     EXPECT_TRUE(main.Process().IsRunning());
 }
 
@@ -182,7 +181,7 @@ TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
     EXPECT_EQ(hWnd, FindAgentWindow());
     EXPECT_TRUE(main.Process().IsRunning());
     EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000)) << "a capitalised word was relayed";
-    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(0u, ReadNumber(kKeyKBStatus, 99));
 }
 
 TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
@@ -190,8 +189,8 @@ TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
     CMainAgent& main = StartMain();
     for (DWORD dwNext : {1u, 2u, 0u}) {
         ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
-        EXPECT_TRUE(WaitUntil([&] { return ReadSetting(kKeyKBStatus, 99) == dwNext; }, 5000))
-            << "KBStatus stayed " << ReadSetting(kKeyKBStatus, 99) << ", wanted " << dwNext;
+        EXPECT_TRUE(WaitUntil([&] { return ReadNumber(kKeyKBStatus, 99) == dwNext; }, 5000))
+            << "KBStatus stayed " << ReadNumber(kKeyKBStatus, 99) << ", wanted " << dwNext;
         EXPECT_TRUE(OsdShows(main, static_cast<int>(dwNext)));
     }
 }
@@ -214,7 +213,7 @@ TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
     ASSERT_TRUE(OsdShows(main, 0));
     const ULONGLONG ullFirst = GetTickCount64();
     WaitUntil([] { return false; }, 1800);
-    WriteSetting(kKeyKBStatus, L"2");
+    WriteKey(kKeyKBStatus, L"2");
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
     ASSERT_TRUE(OsdShows(main, 2, 1000)) << "the second show did not switch the image";
     const ULONGLONG ullSecond = GetTickCount64();
@@ -239,11 +238,11 @@ TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
     EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000));
 
     // Kind 0: the settings application changed the status; it is applied and shown.
-    WriteSetting(kKeyKBStatus, L"2");
-    WriteSetting(kKeyUwpwParam, L"0");
+    WriteKey(kKeyKBStatus, L"2");
+    WriteKey(kKeyUwpwParam, L"0");
     ASSERT_TRUE(SignalExistingEvent(kEventUwp));
     EXPECT_TRUE(OsdShows(main, 2));
-    EXPECT_EQ(2u, ReadSetting(kKeyKBStatus, 99)) << "a settings notice must not advance the status";
+    EXPECT_EQ(2u, ReadNumber(kKeyKBStatus, 99)) << "a settings notice must not advance the status";
 }
 
 TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
@@ -256,7 +255,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
         ASSERT_TRUE(GetExitCodeProcess(main.Process().Handle(), &dwCode));
         EXPECT_EQ(0u, dwCode);
         EXPECT_EQ(nullptr, FindAgentWindow());
-        EXPECT_EQ(nullptr, screenprobe::FindOsd(dwPid));
+        EXPECT_EQ(nullptr, glimtest::FindOsd(dwPid));
         SetLastError(0xdeadbeef);
         EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, kMutexAgentMain));
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
@@ -265,7 +264,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
     CMainAgent second;
     ASSERT_TRUE(second.Start()) << "the main instance did not create its window and listeners";
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 1; }, 5000));
 }
 
 // A full-screen period (as the check would report it) holds the hotkey: the status stays
@@ -279,13 +278,13 @@ TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
     EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
     EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
-    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid) || ReadSetting(kKeyKBStatus, 99) != 0; }, 1500))
+    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid) || ReadNumber(kKeyKBStatus, 99) != 0; }, 1500))
         << "a hotkey press during a full-screen period changed the status or showed the OSD";
 
     // Only the low 32 bits count: this verdict means "not full screen" and ends the period.
     EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, static_cast<WPARAM>(0x100000000ull), 0));
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 1; }, 5000));
     EXPECT_TRUE(OsdShows(main, 1));
 
     // Key presses reaching the hidden window are swallowed; lux reports are answered.
@@ -300,7 +299,7 @@ TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
     HWND hDialog = nullptr;
     ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
     ASSERT_TRUE(WaitUntil([&] {
-        hDialog = screenprobe::FindProcessWindow(main.Process().Pid(), L"#32770");  // the dialog class
+        hDialog = glimtest::FindWindowOfClass(main.Process().Pid(), L"#32770");  // the dialog class
         return hDialog != nullptr;
     }, 5000)) << "no About box";
     EXPECT_EQ(main.Window(), GetWindow(hDialog, GW_OWNER));
@@ -324,15 +323,15 @@ TEST_F(AgentProcessTest, UnknownStatusShowsNothingUntilAValidOne)
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
     ASSERT_TRUE(WaitUntil([&] { return OsdVisible(dwPid); }, 5000));
     WaitUntil([] { return false; }, 300);
-    const RECT rc = screenprobe::ExpectedOsdRect();
+    const RECT rc = glimtest::ExpectedOsdRect();
     for (int i = 0; i < 3; ++i) {
-        const COLORREF c = screenprobe::ScreenPixel(rc.left + i * 96 + 4, rc.top + 4);
-        EXPECT_NE(screenprobe::kHighlight, c) << "cell " << i;
-        EXPECT_NE(screenprobe::kPlainCell, c) << "cell " << i;
+        const COLORREF c = glimtest::ScreenPixel(rc.left + i * 96 + 4, rc.top + 4);
+        EXPECT_NE(glimtest::kHighlight, c) << "cell " << i;
+        EXPECT_NE(glimtest::kPlainCell, c) << "cell " << i;
     }
-    EXPECT_EQ(3u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(3u, ReadNumber(kKeyKBStatus, 99));
 
-    WriteSetting(kKeyKBStatus, L"1");
+    WriteKey(kKeyKBStatus, L"1");
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
     EXPECT_TRUE(OsdShows(main, 1));
 }

@@ -150,7 +150,7 @@ constexpr GUID kPowerSource = {0x5d3e9a59, 0xe9d5, 0x4b00, {0xa6, 0xbd, 0xff, 0x
 
 size_t LineCount()
 {
-    return testlog::Lines().size();
+    return glimtest::Lines().size();
 }
 }  // namespace
 
@@ -169,23 +169,23 @@ TEST(PowerMonitor, DisplayStateFromTheFirstDataByte)
 
 TEST(PowerMonitor, BroadcastsBecomeLogLinesOnly)
 {
-    testlog::Clear();
+    glimtest::Clear();
     CPowerMonitor* pMonitor = CPowerMonitor::GetInstance();
     ASSERT_EQ(pMonitor, CPowerMonitor::GetInstance());
 
     pMonitor->OnPowerBroadcast(PBT_APMSUSPEND, 0);
     pMonitor->OnPowerBroadcast(PBT_APMRESUMESUSPEND, 0);
     pMonitor->OnPowerBroadcast(PBT_APMPOWERSTATUSCHANGE, 0);
-    EXPECT_TRUE(testlog::Contains(L"PBT_APMSUSPEND", L"CPowerMonitor::OnPowerBroadcast"));
-    EXPECT_TRUE(testlog::Contains(L"PBT_APMRESUMESUSPEND", L"CPowerMonitor::OnPowerBroadcast"));
-    EXPECT_TRUE(testlog::Contains(L"PBT_APMPOWERSTATUSCHANGE", L"CPowerMonitor::OnPowerBroadcast"));
+    EXPECT_TRUE(glimtest::Contains(L"PBT_APMSUSPEND", L"CPowerMonitor::OnPowerBroadcast"));
+    EXPECT_TRUE(glimtest::Contains(L"PBT_APMRESUMESUSPEND", L"CPowerMonitor::OnPowerBroadcast"));
+    EXPECT_TRUE(glimtest::Contains(L"PBT_APMPOWERSTATUSCHANGE", L"CPowerMonitor::OnPowerBroadcast"));
     ASSERT_EQ(3u, LineCount());
 
     auto off = PowerSetting(kDisplayState, 0);
     auto on = PowerSetting(kDisplayState, 1);
     pMonitor->OnPowerBroadcast(PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(off.data()));
     pMonitor->OnPowerBroadcast(PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(on.data()));
-    const auto lines = testlog::Lines();
+    const auto lines = glimtest::Lines();
     ASSERT_EQ(5u, lines.size());
     EXPECT_EQ(L"OnScreenOff", lines[3].message);
     EXPECT_EQ(L"CKBBackLightMgr::OnScreenOff", lines[3].function);
@@ -208,9 +208,9 @@ TEST(PowerMonitor, RegistersAWindowAndUnregistersOnce)
     HWND hWnd = CreateWindowExW(0, L"STATIC", L"power test", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(nullptr, hWnd);
-    testlog::Clear();
+    glimtest::Clear();
     CPowerMonitor::GetInstance()->InitPowerMonitor(hWnd);
-    EXPECT_FALSE(testlog::Contains(L"Failed to register for notification of console display source changes!"))
+    EXPECT_FALSE(glimtest::Contains(L"Failed to register for notification of console display source changes!"))
         << "RegisterPowerSettingNotification failed for a top-level window";
     CPowerMonitor::GetInstance()->UninitPowerMonitor();
     CPowerMonitor::GetInstance()->UninitPowerMonitor();  // nothing left to unregister

@@ -8,7 +8,7 @@
 #include "LogTestUtil.h"
 
 using namespace logfilesync;
-using namespace logtest;
+using namespace glimtest;
 
 namespace {
 
@@ -17,7 +17,7 @@ const std::string kBom("\xFF\xFE", 2);
 class LogFileTest : public testing::Test {
 protected:
     CAgentLogConfig m_config;
-    CScratchDir m_dir;
+    CTempFolder m_dir;
     std::wstring m_path = m_dir.File(L"agent.log");
 };
 

@@ -13,14 +13,14 @@
 #include "LogTestUtil.h"
 
 using namespace logfilesync;
-using namespace logtest;
+using namespace glimtest;
 
 namespace {
 
 class LogMapTest : public testing::Test {
 protected:
     CAgentLogConfig m_config;
-    CScratchDir m_dir;
+    CTempFolder m_dir;
     std::wstring m_path = m_dir.File(L"agent.log");
     CLogFileMap m_map;
 };
@@ -230,7 +230,7 @@ TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
     const std::wstring program = CChildProcess::ModuleDir() + L"logwriter.exe";
     if (!FileExists(program))
         GTEST_SKIP() << "logwriter.exe is not beside the test program";
-    CScratchDir dir;
+    CTempFolder dir;
     const std::wstring outPath = dir.File(L"out.txt");
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     glim::CScopedFile out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));

@@ -9,6 +9,8 @@
 #include "SettingsFile.h"
 #include "TestLog.h"
 
+using namespace glimtest;
+
 namespace {
 
 constexpr DWORD kSetCode = static_cast<DWORD>(IOCTL_KBBL_SET_BRIGHTNESS);
@@ -23,7 +25,7 @@ CKBBackLight* KB()
 
 bool LoggedWithPrefix(const std::wstring& prefix)
 {
-    for (const testlog::Line& line : testlog::Lines()) {
+    for (const glimtest::Line& line : glimtest::Lines()) {
         if (line.message.compare(0, prefix.size(), prefix) == 0)
             return true;
     }
@@ -32,24 +34,12 @@ bool LoggedWithPrefix(const std::wstring& prefix)
 
 class AgentDevice : public CDriverTest {
 protected:
-    void SetUp() override
-    {
-        CDriverTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure()) {
-            ASSERT_TRUE(CSettingsFile::GetInstance()->BuildPath());
-        }
-    }
+    void SetUpTest() override { ASSERT_TRUE(CSettingsFile::GetInstance()->BuildPath()); }
 };
 
 class AgentNoDevice : public CNoDriverTest {
 protected:
-    void SetUp() override
-    {
-        CNoDriverTest::SetUp();
-        if (!HasFatalFailure()) {
-            ASSERT_TRUE(CSettingsFile::GetInstance()->BuildPath());
-        }
-    }
+    void SetUpTest() override { ASSERT_TRUE(CSettingsFile::GetInstance()->BuildPath()); }
 };
 
 TEST_F(AgentDevice, SetLevelReachesDriverAndIsRecorded)
@@ -82,7 +72,7 @@ TEST_F(AgentDevice, SetLevelReachesDriverAndIsRecorded)
 TEST_F(AgentDevice, SetAnsweredWithZeroBytesFailsAndRecordsNothing)
 {
     ASSERT_TRUE(KB()->SetKBBackLightBrightness(4));
-    ASSERT_EQ(ERROR_SUCCESS, simkb::FailNext(1, simkb::SimFailZero));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::FailNext(1, simkb::SimFailZero));
 
     EXPECT_FALSE(KB()->SetKBBackLightBrightness(9));
     const simkb::SimRecord rec = LastRecord();
@@ -98,7 +88,7 @@ TEST_F(AgentDevice, SetAnsweredWithZeroBytesFailsAndRecordsNothing)
 
 TEST_F(AgentDevice, SetAnsweredWithErrorFailsAndRecordsNothing)
 {
-    ASSERT_EQ(ERROR_SUCCESS, simkb::FailNext(2, simkb::SimFailError));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::FailNext(2, simkb::SimFailError));
 
     EXPECT_FALSE(KB()->SetKBBackLightBrightness(5));
     EXPECT_FALSE(KB()->SetKBBackLightBrightness(6));
@@ -110,10 +100,10 @@ TEST_F(AgentDevice, SetAnsweredWithErrorFailsAndRecordsNothing)
 TEST_F(AgentDevice, GetReturnsDriverLevelAndLogsIt)
 {
     ASSERT_EQ(4u, RawBacklightRequest(kSetCode, 23));
-    testlog::Clear();
+    glimtest::Clear();
 
     EXPECT_EQ(23, KB()->GetKBBackLightBrightness());
-    EXPECT_TRUE(testlog::Contains(L"Brightness is 23", kGetLabel));
+    EXPECT_TRUE(glimtest::Contains(L"Brightness is 23", kGetLabel));
     const simkb::SimRecord rec = LastRecord();
     EXPECT_EQ(kGetCode, rec.ulCode);
     EXPECT_EQ(4u, rec.ulBytes);
@@ -124,8 +114,8 @@ TEST_F(AgentDevice, GetReturnsDriverLevelAndLogsIt)
 TEST_F(AgentDevice, GetAnsweredWithZeroBytesReturnsZeroSilently)
 {
     ASSERT_EQ(4u, RawBacklightRequest(kSetCode, 12));
-    testlog::Clear();
-    ASSERT_EQ(ERROR_SUCCESS, simkb::FailNext(1, simkb::SimFailZero));
+    glimtest::Clear();
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::FailNext(1, simkb::SimFailZero));
 
     EXPECT_EQ(0, KB()->GetKBBackLightBrightness());
     EXPECT_FALSE(LoggedWithPrefix(L"Brightness is"));
@@ -135,16 +125,16 @@ TEST_F(AgentDevice, GetAnsweredWithZeroBytesReturnsZeroSilently)
 TEST_F(AgentDevice, RecoverySlValueAppliesUserLevel)
 {
     // Missing KBBrightness reads as 10.
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_TRUE(KB()->RecoverySlValueBrightness());
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 10", kRecoveryLabel));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 10", kRecoveryLabel));
     EXPECT_EQ(10, DriverLevel());
     EXPECT_EQ(L"10", m_settings.Read(glim::kKeyCurrentKBBrightness));
 
     ASSERT_TRUE(m_settings.Write(glim::kKeyKBBrightness, L"6"));
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_TRUE(KB()->RecoverySlValueBrightness());
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 6", kRecoveryLabel));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 6", kRecoveryLabel));
     EXPECT_EQ(6, DriverLevel());
     EXPECT_EQ(L"6", m_settings.Read(glim::kKeyCurrentKBBrightness));
 }
@@ -152,10 +142,10 @@ TEST_F(AgentDevice, RecoverySlValueAppliesUserLevel)
 TEST_F(AgentDevice, RecoverySlValueReportsFailure)
 {
     ASSERT_TRUE(m_settings.Write(glim::kKeyKBBrightness, L"8"));
-    ASSERT_EQ(ERROR_SUCCESS, simkb::FailNext(1, simkb::SimFailZero));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::FailNext(1, simkb::SimFailZero));
 
     EXPECT_FALSE(KB()->RecoverySlValueBrightness());
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 8", kRecoveryLabel)) << "logged before the attempt";
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 8", kRecoveryLabel)) << "logged before the attempt";
     EXPECT_EQ(std::wstring(CSettingsSandbox::kAbsent), m_settings.Read(glim::kKeyCurrentKBBrightness));
 }
 
@@ -183,13 +173,13 @@ TEST_F(AgentNoDevice, SetFailsAndRecordsNothing)
 TEST_F(AgentNoDevice, GetReturnsZeroAndLogsNothing)
 {
     EXPECT_EQ(0, KB()->GetKBBackLightBrightness());
-    EXPECT_TRUE(testlog::Lines().empty());
+    EXPECT_TRUE(glimtest::Lines().empty());
 }
 
 TEST_F(AgentNoDevice, RecoverySlValueLogsAndFails)
 {
     EXPECT_FALSE(KB()->RecoverySlValueBrightness());
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 10", kRecoveryLabel));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 10", kRecoveryLabel));
     EXPECT_EQ(std::wstring(CSettingsSandbox::kAbsent), m_settings.Read(glim::kKeyCurrentKBBrightness));
 }
 

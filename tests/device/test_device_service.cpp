@@ -8,6 +8,8 @@
 #include "KBBackLight.h"
 #include "TestLog.h"
 
+using namespace glimtest;
+
 namespace {
 
 constexpr const wchar_t* kRecoveryLabel = L"CKBBackLight::RecoveryCurrentBrightness";
@@ -30,7 +32,7 @@ TEST_F(ServiceDevice, SetReachesDriverAndRecordsNothing)
 
 TEST_F(ServiceDevice, SetAnsweredWithZeroBytesFails)
 {
-    ASSERT_EQ(ERROR_SUCCESS, simkb::FailNext(1, simkb::SimFailZero));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::FailNext(1, simkb::SimFailZero));
     EXPECT_FALSE(KB()->SetKBBackLightBrightness(8));
     EXPECT_EQ(0u, LastRecord().ulBytes);
 }
@@ -39,7 +41,7 @@ TEST_F(ServiceDevice, RecoveryCurrentAppliesRecordedLevel)
 {
     ASSERT_TRUE(m_settings.Write(glim::kKeyCurrentKBBrightness, L"14"));
     KB()->RecoveryCurrentBrightness();
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 14", kRecoveryLabel));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 14", kRecoveryLabel));
     EXPECT_EQ(14, DriverLevel());
     const simkb::SimRecord rec = LastRecord();
     EXPECT_EQ(static_cast<unsigned long>(IOCTL_KBBL_SET_BRIGHTNESS), rec.ulCode);
@@ -52,9 +54,9 @@ TEST_F(ServiceDevice, RecoveryCurrentWithoutRecordedLevelAppliesZero)
 {
     INT32 nOut = 0;
     ASSERT_EQ(4u, RawBacklightRequest(static_cast<DWORD>(IOCTL_KBBL_SET_BRIGHTNESS), 5, &nOut));
-    testlog::Clear();
+    glimtest::Clear();
     KB()->RecoveryCurrentBrightness();
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 0", kRecoveryLabel));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 0", kRecoveryLabel));
     EXPECT_EQ(0, DriverLevel());
     EXPECT_EQ(std::wstring(CSettingsSandbox::kAbsent), m_settings.Read(glim::kKeyCurrentKBBrightness));
 }
@@ -64,8 +66,8 @@ TEST_F(ServiceNoDevice, SetAndRecoveryFailQuietly)
     EXPECT_FALSE(KB()->SetKBBackLightBrightness(3));
     ASSERT_TRUE(m_settings.Write(glim::kKeyCurrentKBBrightness, L"9"));
     KB()->RecoveryCurrentBrightness();
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 9", kRecoveryLabel));
-    EXPECT_EQ(1u, testlog::Lines().size()) << "no error line names the device";
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 9", kRecoveryLabel));
+    EXPECT_EQ(1u, glimtest::Lines().size()) << "no error line names the device";
 }
 
 }  // namespace

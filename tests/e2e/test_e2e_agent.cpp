@@ -16,14 +16,10 @@
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 
-using namespace agenttest;
+using namespace glimtest;
 using namespace glim;
 
 namespace {
-
-using simkb::LevelsAre;
-using simkb::SetLevels;
-using simkb::SetRequests;
 
 long long Qpc()
 {
@@ -34,11 +30,8 @@ long long Qpc()
 
 class AgentE2eTest : public CAgentE2eTest {
 protected:
-    void SetUp() override
+    void SetUpTest() override
     {
-        CAgentE2eTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ResetSettings({{kKeyKBStatus, L"0"}, {kKeyKBBrightness, L"5"}});
     }
 
@@ -47,7 +40,7 @@ protected:
         ASSERT_TRUE(m_main.Start()) << "the main instance did not come up";
         // Start-up in Off sets level 0; later checks count from here.
         ASSERT_TRUE(WaitUntil([] { return !SetRequests().empty(); }, 5000));
-        ASSERT_EQ(0u, simkb::ClearHistory());
+        ASSERT_EQ(0u, glimtest::ClearHistory());
     }
 };
 
@@ -72,15 +65,15 @@ TEST_F(AgentE2eTest, StartupPutsTheBacklightIntoTheStoredStatus)
         SCOPED_TRACE(testing::Message() << "KBStatus " << (c.pszStatus ? c.pszStatus : L"absent"));
         ResetSettings();
         if (c.pszStatus)
-            WriteSetting(kKeyKBStatus, c.pszStatus);
+            WriteKey(kKeyKBStatus, c.pszStatus);
         if (c.pszBrightness)
-            WriteSetting(kKeyKBBrightness, c.pszBrightness);
-        ASSERT_EQ(0u, simkb::ClearHistory());
+            WriteKey(kKeyKBBrightness, c.pszBrightness);
+        ASSERT_EQ(0u, glimtest::ClearHistory());
         CMainAgent main;
         ASSERT_TRUE(main.Start());
         EXPECT_TRUE(LevelsAre(c.expected));
         if (!c.expected.empty()) {
-            EXPECT_EQ(static_cast<DWORD>(c.expected.back()), ReadSetting(kKeyCurrentKBBrightness, 99));
+            EXPECT_EQ(static_cast<DWORD>(c.expected.back()), ReadNumber(kKeyCurrentKBBrightness, 99));
         }
         EXPECT_EQ(0u, LogCount(L"ShowOSD")) << "the OSD must not show at start-up";
         ASSERT_TRUE(main.Exit());
@@ -91,15 +84,15 @@ TEST_F(AgentE2eTest, RelayedCycleSetsTheLevelOfEachStatus)
 {
     StartMain();
     ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange"));  // Off -> On: the user's level
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 1; }, 5000));
     EXPECT_TRUE(LevelsAre({5}));
     ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange"));  // On -> Auto: nothing until lux arrives
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 2; }, 5000));
     EXPECT_TRUE(LevelsAre({5}));
     ASSERT_TRUE(RunAgent(L"cmd_service-3-statuschange"));  // Auto -> Off: dark
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 0; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 0; }, 5000));
     EXPECT_TRUE(LevelsAre({5, 0}));
-    EXPECT_EQ(0u, ReadSetting(kKeyCurrentKBBrightness, 99));
+    EXPECT_EQ(0u, ReadNumber(kKeyCurrentKBBrightness, 99));
     EXPECT_EQ(3u, LogCount(L"WM_F12", L"WndProc"));
 }
 
@@ -126,8 +119,8 @@ TEST_F(AgentE2eTest, StatusRelayNotifiesTheSettingsAppBeforeTheMainInstanceReact
     ASSERT_TRUE(LevelsAre({5}));
     const double dMs = (SetRequests()[0].llTime - llStart) * 1000.0 / liFreq.QuadPart;
     EXPECT_GE(dMs, 550.0) << "the main instance changed the level while the settings app still handled the notice";
-    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
-    EXPECT_EQ(5u, ReadSetting(kKeyCurrentKBBrightness, 99));
+    EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99));
+    EXPECT_EQ(5u, ReadNumber(kKeyCurrentKBBrightness, 99));
 
     // The trail of the press in the log.
     EXPECT_TRUE(WaitForLog(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread"));
@@ -148,7 +141,7 @@ TEST_F(AgentE2eTest, OsdRelayNotifiesWithOneAndChangesNoLevel)
     EXPECT_TRUE(WaitForLog(L"WM_OSD", L"WndProc"));
     EXPECT_TRUE(WaitForLog(L"ShowOSD", L"CKBBackLightMgr::ShowOSD"));
     EXPECT_TRUE(LevelsAre({}));
-    EXPECT_EQ(0u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(0u, ReadNumber(kKeyKBStatus, 99));
 }
 
 // A settings application that has stopped answering neither holds the relay nor loses
@@ -165,7 +158,7 @@ TEST_F(AgentE2eTest, HungSettingsAppStillGetsThePressThrough)
     }
     // Off -> On (level 5) -> Auto (no level).
     EXPECT_TRUE(LevelsAre({5}));
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 2; }, 5000));
     EXPECT_TRUE(app.ReadRecord().empty());
     EXPECT_TRUE(app.Process().IsRunning());
 }
@@ -276,6 +269,6 @@ TEST_F(AgentE2eTest, ListenerGetsItsEventOnceTheNameIsFree)
     ASSERT_TRUE(bStarted) << "the status-change listener never got its event";
     EXPECT_EQ(1u, LogCount(failure, kLabel));
     ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 1; }, 5000));
     EXPECT_TRUE(m_main.Exit());
 }

@@ -20,13 +20,13 @@
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 
-using agenttest::WaitUntil;
-using simkb::LevelsAre;
+using glimtest::WaitUntil;
+using glimtest::LevelsAre;
 
 namespace {
 
-using systemtest::kBrightness;
-using systemtest::kWaitMs;
+using glimtest::kBrightness;
+using glimtest::kWaitMs;
 
 // How long the stand-in takes over each notice in the order checks: long enough that a
 // main instance reacting before the notice was handled shows up clearly.
@@ -63,19 +63,19 @@ void WaitTill(ULONGLONG ullWhen)
     WaitUntil([&] { return GetTickCount64() >= ullWhen; }, static_cast<DWORD>(kWaitMs));
 }
 
-class HotkeyRoad : public systemtest::CInstalledSystemTest {
+class HotkeyRoad : public glimtest::CInstalledSystemTest {
 protected:
     // The OSD of the main instance comes up with the cell at the stated place.
     void ExpectOsdAtItsPlace(int nCell)
     {
-        ASSERT_TRUE(screenprobe::OsdShows(MainPid(), nCell));
-        EXPECT_TRUE(screenprobe::OsdAtItsPlace(MainPid()));
+        ASSERT_TRUE(glimtest::OsdShows(MainPid(), nCell));
+        EXPECT_TRUE(glimtest::OsdAtItsPlace(MainPid()));
     }
 
     // Milliseconds from the moment given until the OSD hides (or the wait ends).
     ULONGLONG WaitForOsdHidden(ULONGLONG ullShown)
     {
-        EXPECT_TRUE(WaitUntil([&] { return !screenprobe::OsdVisible(MainPid()); }, 8000)) << "the OSD did not hide";
+        EXPECT_TRUE(WaitUntil([&] { return !glimtest::OsdVisible(MainPid()); }, 8000)) << "the OSD did not hide";
         return GetTickCount64() - ullShown;
     }
 };
@@ -97,18 +97,18 @@ TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
     for (const Step& step : steps) {
         SCOPED_TRACE(testing::Message() << "press to status " << step.nStatus);
         const size_t nRecords = m_app.ReadRecord().size();
-        const size_t nSets = simkb::SetRequests().size();
+        const size_t nSets = glimtest::SetRequests().size();
         ASSERT_NO_FATAL_FAILURE(Press());
 
         bool bEarly = false;
         ASSERT_TRUE(WaitUntil([&] {
             if (m_app.ReadRecord().size() > nRecords)
                 return true;
-            bEarly = bEarly || Status() != nBefore || simkb::SetRequests().size() != nSets;
+            bEarly = bEarly || Status() != nBefore || glimtest::SetRequests().size() != nSets;
             return false;
         }, kWaitMs)) << "the settings application got no notice";
         EXPECT_FALSE(bEarly) << "the main instance reacted while the settings application still handled the notice";
-        const CNotifyRecord notice = m_app.ReadRecord().back();
+        const glimtest::CNotifyRecord notice = m_app.ReadRecord().back();
         EXPECT_EQ(0u, notice.wParam);
         EXPECT_EQ(0, notice.lParam);
         EXPECT_EQ(static_cast<DWORD>(ISMEX_SEND), notice.dwFlags & ISMEX_SEND) << "the notice was not sent";
@@ -117,7 +117,7 @@ TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
         ASSERT_NO_FATAL_FAILURE(ExpectOsdAtItsPlace(step.nStatus));
         const ULONGLONG ullShown = GetTickCount64();
         EXPECT_TRUE(LevelsAre(step.levels));
-        const std::vector<simkb::SimRecord> sets = simkb::SetRequests();
+        const std::vector<simkb::SimRecord> sets = glimtest::SetRequests();
         if (sets.size() > nSets) {
             // The level came after the stand-in had held the notice for its whole delay.
             const double dAfterNoticeMs = QpcMs(sets.back().llTime) - TickToQpcMs(notice.dwTick);
@@ -141,17 +141,17 @@ TEST_F(HotkeyRoad, SecondPressWithinThreeSecondsKeepsTheOsdUp)
 {
     ASSERT_NO_FATAL_FAILURE(StartSystem(0, false));
     ASSERT_NO_FATAL_FAILURE(Press());
-    ASSERT_TRUE(screenprobe::OsdShows(MainPid(), 1));
+    ASSERT_TRUE(glimtest::OsdShows(MainPid(), 1));
     const ULONGLONG ullFirst = GetTickCount64();
 
     WaitTill(ullFirst + 1500);
     ASSERT_NO_FATAL_FAILURE(Press());
-    ASSERT_TRUE(screenprobe::OsdShows(MainPid(), 2, 3000)) << "the second press did not switch the image";
+    ASSERT_TRUE(glimtest::OsdShows(MainPid(), 2, 3000)) << "the second press did not switch the image";
     const ULONGLONG ullSecond = GetTickCount64();
     ASSERT_LT(ullSecond, ullFirst + 3000) << "the second show came too late to test anything";
 
     WaitTill(ullFirst + 3800);
-    EXPECT_TRUE(screenprobe::OsdVisible(MainPid())) << "the OSD hid three seconds after the first show";
+    EXPECT_TRUE(glimtest::OsdVisible(MainPid())) << "the OSD hid three seconds after the first show";
     const ULONGLONG ullHidden = WaitForOsdHidden(ullSecond);
     EXPECT_GE(ullHidden, kHideMinMs);
     EXPECT_LE(ullHidden, kHideMaxMs);

@@ -23,10 +23,8 @@
 #include "SimSensorDriver.h"
 #include "SimUIADriver.h"
 
-using namespace agenttest;
+using namespace glimtest;
 using namespace glim;
-using simkb::LevelsAre;
-using simkb::SetLevels;
 
 namespace {
 
@@ -41,17 +39,17 @@ const CLSID kClsidUIAutomation = {0xff48dba4, 0x60ef, 0x4201, {0xaa, 0x87, 0x54,
 class CPowrProfBesideAgent {
 public:
     CPowrProfBesideAgent()
-        : m_strTarget(simtest::BesideProgram(simpower::kDllName))
+        : m_strTarget(glimtest::BesideProgram(simpower::kDllName))
         , m_override(L"Glimagent.exe", simpower::kModuleName)
     {
-        m_bCopied = CopyFileW(simtest::BesideProgram(L"simpower\\powrprof.dll").c_str(), m_strTarget.c_str(), FALSE) != 0;
+        m_bCopied = CopyFileW(glimtest::BesideProgram(L"simpower\\powrprof.dll").c_str(), m_strTarget.c_str(), FALSE) != 0;
     }
     virtual ~CPowrProfBesideAgent() { DeleteFileW(m_strTarget.c_str()); }
     bool Ok() const { return m_bCopied && m_override.Ok(); }
 
 private:
     std::wstring m_strTarget;
-    simtest::CDllOverride m_override;
+    glimtest::CDllOverride m_override;
     bool m_bCopied = false;
 };
 
@@ -61,7 +59,7 @@ class CCoveringWindow {
 public:
     explicit CCoveringWindow(const wchar_t* pszTitle)
     {
-        const RECT rc = screenprobe::PrimaryMonitor();
+        const RECT rc = glimtest::PrimaryMonitor();
         m_hWnd = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", pszTitle, WS_POPUP | WS_VISIBLE, rc.left, rc.top,
                                  rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
         if (m_hWnd)
@@ -95,25 +93,22 @@ UINT MoveMouse()
 
 class PoliciesE2eTest : public CAgentE2eTest {
 protected:
-    void SetUp() override
+    void SetUpTest() override
     {
-        CAgentE2eTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ASSERT_TRUE(m_managerReg.Ok());
         ASSERT_TRUE(m_valuesReg.Ok());
         ASSERT_TRUE(m_sensors.Ok());
         ResetSettings();
         // InActiveTime carries a non-ANSI unit: the file must be UTF-16.
-        ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
+        ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
     }
 
     // Auto with the user's level given and one sensor at fLux: starts the agent and waits
     // until it has attached the sensor.
     void StartAuto(const wchar_t* pszBrightness, float fLux)
     {
-        WriteSetting(kKeyKBStatus, L"2");
-        WriteSetting(kKeyKBBrightness, pszBrightness);
+        WriteKey(kKeyKBStatus, L"2");
+        WriteKey(kKeyKBBrightness, pszBrightness);
         m_sensors.Describe(0, fLux);
         ASSERT_TRUE(m_main.Start());
         ASSERT_TRUE(WaitUntil([&] { return m_sensors.SlotState(0).bSinkSet != 0; }, 5000))
@@ -125,10 +120,10 @@ protected:
     {
         ASSERT_TRUE(m_powrprof.Ok());
         ASSERT_TRUE(m_displayState.Ok());
-        WriteSetting(kKeyKBStatus, L"1");
-        WriteSetting(kKeyKBBrightness, L"7");
-        WriteSetting(kKeyFullScreen5sClose, L"1");
-        WriteSetting(kKeyFullScreenScope, pszScope);
+        WriteKey(kKeyKBStatus, L"1");
+        WriteKey(kKeyKBBrightness, L"7");
+        WriteKey(kKeyFullScreen5sClose, L"1");
+        WriteKey(kKeyFullScreenScope, pszScope);
         ASSERT_TRUE(m_main.Start());
         ASSERT_TRUE(LevelsAre({7}));
     }
@@ -156,11 +151,11 @@ protected:
                << ", covering " << LogCount(L"IsForegroundWindowFullScreen");
     }
 
-    simtest::CSimComRegistration m_managerReg{kClsidSensorManager, simsensor::kDllName};
-    simtest::CSimComRegistration m_valuesReg{kClsidPortableDeviceValues, simsensor::kDllName};
-    simtest::CSimSensorDriver m_sensors;
+    glimtest::CSimComRegistration m_managerReg{kClsidSensorManager, simsensor::kDllName};
+    glimtest::CSimComRegistration m_valuesReg{kClsidPortableDeviceValues, simsensor::kDllName};
+    glimtest::CSimSensorDriver m_sensors;
     CPowrProfBesideAgent m_powrprof;
-    simtest::CSimExecutionState m_displayState{ES_DISPLAY_REQUIRED | ES_USER_PRESENT};
+    glimtest::CSimExecutionState m_displayState{ES_DISPLAY_REQUIRED | ES_USER_PRESENT};
 };
 
 }  // namespace
@@ -182,7 +177,7 @@ TEST_F(PoliciesE2eTest, AmbientBandsSetTheLevelInAutoAfterSettling)
     EXPECT_EQ(1u, LogCount(L"enter bright"));
 
     // Three changes of band within the settling time: one level, for the last band.
-    ASSERT_EQ(0u, simkb::ClearHistory());
+    ASSERT_EQ(0u, glimtest::ClearHistory());
     m_sensors.Report(0, 30.0f);
     m_sensors.Report(0, 900.0f);
     m_sensors.Report(0, 30.0f);
@@ -200,9 +195,9 @@ TEST_F(PoliciesE2eTest, AmbientBandsSetTheLevelInAutoAfterSettling)
 
 TEST_F(PoliciesE2eTest, IdleSwitchesOffAndInputBringsTheLightBack)
 {
-    WriteSetting(kKeyKBStatus, L"1");
-    WriteSetting(kKeyKBBrightness, L"7");
-    WriteSetting(kKeyInActiveTime, L"2\x79D2");
+    WriteKey(kKeyKBStatus, L"1");
+    WriteKey(kKeyKBBrightness, L"7");
+    WriteKey(kKeyInActiveTime, L"2\x79D2");
     ASSERT_TRUE(m_main.Start());
     EXPECT_TRUE(LevelsAre({7}));
     // No input for two seconds: off.
@@ -238,8 +233,8 @@ TEST_F(PoliciesE2eTest, FullScreenVideoSwitchesOffAfterFiveSecondsAndBackWhenItE
 // gives 0 lux (Darkness, the user's level).
 TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
 {
-    WriteSetting(kKeyDarknessLux, L"150");
-    WriteSetting(kKeyDimIndoorsLux, L"250");
+    WriteKey(kKeyDarknessLux, L"150");
+    WriteKey(kKeyDimIndoorsLux, L"250");
     ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 100.0f));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 100.0f));
     EXPECT_TRUE(LevelsAre({7}));
@@ -248,9 +243,9 @@ TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
     QueryPerformanceCounter(&liNow);
     EXPECT_EQ(S_OK, m_sensors.Enter(1, 300.0f));
     EXPECT_TRUE(LevelsAre({7, 10}));
-    const std::vector<simkb::SimRecord> requests = simkb::SetRequests();
+    const std::vector<simkb::SimRecord> requests = glimtest::SetRequests();
     ASSERT_EQ(2u, requests.size());
-    const double dMs = simkb::CounterToMicroseconds(liNow.QuadPart, requests[1].llTime) / 1000.0;
+    const double dMs = glimtest::CounterToMicroseconds(liNow.QuadPart, requests[1].llTime) / 1000.0;
     EXPECT_GE(dMs, 450.0) << "applied before the band settled";
     EXPECT_LE(dMs, 1500.0) << "applied long after the band settled";
     EXPECT_EQ(1u, LogCount(L"enter DimIndoors"));
@@ -270,7 +265,7 @@ TEST_F(PoliciesE2eTest, TheMeanOfTheReadySensorsPicksTheBand)
 // the band again even though it is the band from before.
 TEST_F(PoliciesE2eTest, IdleInAutoReappliesTheBandAtTheNextReportAfterInput)
 {
-    WriteSetting(kKeyInActiveTime, L"3\x79D2");
+    WriteKey(kKeyInActiveTime, L"3\x79D2");
     ASSERT_NO_FATAL_FAILURE(StartAuto(L"7", 30.0f));
     EXPECT_EQ(S_OK, m_sensors.Report(0, 30.0f));
     EXPECT_TRUE(LevelsAre({10}));
@@ -297,15 +292,15 @@ TEST_F(PoliciesE2eTest, FullScreenPeriodIgnoresTheHotkeyAndEndsWhenTheWindowShri
     ASSERT_TRUE(EntersFullScreen());
     ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));  // a press relayed as the service does
     EXPECT_TRUE(WaitUntil([this] { return LogCount(L"WM_F12") == 1; }, 5000)) << "the press did not arrive";
-    EXPECT_FALSE(WaitUntil([] { return screenprobe::OsdVisible(0); }, 1000))
+    EXPECT_FALSE(WaitUntil([] { return glimtest::OsdVisible(0); }, 1000))
         << "an OSD came up during the full-screen period";
-    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99));
     EXPECT_TRUE(LevelsAre({7, 0}, 6000));
 
     video.Shrink();
     EXPECT_TRUE(LevelsAre({7, 0, 7}, 6000));
     EXPECT_EQ(1u, LogCount(L"exit full"));
-    EXPECT_EQ(1u, ReadSetting(kKeyKBStatus, 99));
+    EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -322,8 +317,8 @@ TEST_F(PoliciesE2eTest, FullScreenRuleSwitchedOffEndsThePeriod)
     Notify(CNotifyRequest().Set(kKeyFullScreen5sClose, L"0").Params(3, 0));
     EXPECT_TRUE(LevelsAre({7, 0, 7}));
     ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 2; }, 5000)) << "the press was ignored";
-    EXPECT_TRUE(WaitUntil([this] { return screenprobe::OsdVisible(m_main.Process().Pid()); }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 2; }, 5000)) << "the press was ignored";
+    EXPECT_TRUE(WaitUntil([this] { return glimtest::OsdVisible(m_main.Process().Pid()); }, 5000));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -340,9 +335,9 @@ TEST_F(PoliciesE2eTest, StatusOffEndsTheFullScreenPeriod)
     EXPECT_TRUE(LevelsAre({7, 0, 0}));
     video->Destroy();
     ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));
-    EXPECT_TRUE(WaitUntil([] { return ReadSetting(kKeyKBStatus, 99) == 1; }, 5000)) << "the press was ignored";
+    EXPECT_TRUE(WaitUntil([] { return ReadNumber(kKeyKBStatus, 99) == 1; }, 5000)) << "the press was ignored";
     EXPECT_TRUE(LevelsAre({7, 0, 0, 7}));
-    EXPECT_TRUE(screenprobe::OsdShows(m_main.Process().Pid(), 1));
+    EXPECT_TRUE(glimtest::OsdShows(m_main.Process().Pid(), 1));
     ASSERT_TRUE(m_main.Exit());
 }
 
@@ -393,11 +388,11 @@ TEST_F(PoliciesE2eTest, FullScreenLeftWithinFiveSecondsNeverSwitchesOff)
 // A "YouTube" window counts only when its "movie_player" element covers the monitor.
 TEST_F(PoliciesE2eTest, YouTubeCountsOnlyWhenItsPlayerCoversTheMonitor)
 {
-    simtest::CSimComRegistration uiaReg(kClsidUIAutomation, simuia::kDllName);
+    glimtest::CSimComRegistration uiaReg(kClsidUIAutomation, simuia::kDllName);
     ASSERT_TRUE(uiaReg.Ok());
-    simtest::CSimUIADriver uia;
+    glimtest::CSimUIADriver uia;
     ASSERT_TRUE(uia.Ok());
-    const RECT rcMonitor = screenprobe::PrimaryMonitor();
+    const RECT rcMonitor = glimtest::PrimaryMonitor();
     RECT rcSmall = rcMonitor;
     rcSmall.right = rcSmall.left + (rcMonitor.right - rcMonitor.left) / 2;
     uia.SetMovie(rcSmall);

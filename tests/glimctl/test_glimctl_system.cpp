@@ -23,9 +23,9 @@
 #include "SettingsFileTools.h"
 #include "SimDriverChecks.h"
 
-namespace {
+using namespace glimtest;
 
-using agenttest::WaitUntil;
+namespace {
 
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Glimagent";
@@ -54,7 +54,7 @@ public:
     explicit CTrustedRoot(const std::wstring& strCerPath)
         : m_hStore(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"))
     {
-        const std::string strDer = logtest::ReadBytes(strCerPath);
+        const std::string strDer = glimtest::ReadBytes(strCerPath);
         if (m_hStore && !strDer.empty())
             CertAddEncodedCertificateToStore(m_hStore, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(strDer.data()),
                                              static_cast<DWORD>(strDer.size()), CERT_STORE_ADD_NEW, &m_pCert);
@@ -78,11 +78,11 @@ private:
 // Changes the byte in the middle of a file.
 bool ChangeMiddleByte(const std::wstring& strPath)
 {
-    std::string strBytes = logtest::ReadBytes(strPath);
+    std::string strBytes = glimtest::ReadBytes(strPath);
     if (strBytes.empty())
         return false;
     strBytes[strBytes.size() / 2] = static_cast<char>(strBytes[strBytes.size() / 2] + 1);
-    return logtest::WriteBytes(strPath, strBytes);
+    return glimtest::WriteBytes(strPath, strBytes);
 }
 
 struct SDoctorLine {
@@ -103,33 +103,30 @@ std::wstring JsonField(const std::wstring& strJson, size_t nFrom, const std::wst
     return strValue;
 }
 
-class GlimctlSystem : public systemtest::CInstalledSystemTest {
+class GlimctlSystem : public glimtest::CInstalledSystemTest {
 protected:
-    void SetUp() override
+    void SetUpTest() override
     {
-        CInstalledSystemTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_ctlFile.Install(svctest::BuildBinPath(L"glimctl.exe"), Ctl()));
+                  m_ctlFile.Install(glimtest::BuildBinPath(L"glimctl.exe"), Ctl()));
         // The settings file as the installer makes it.
-        ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
+        ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
     }
 
-    static std::wstring Ctl() { return svctest::InstallDir() + L"\\glimctl.exe"; }
+    static std::wstring Ctl() { return glimtest::InstallDir() + L"\\glimctl.exe"; }
 
-    static testproc::SCapturedRun Run(const std::wstring& strArgs)
+    static glimtest::SCapturedRun Run(const std::wstring& strArgs)
     {
-        testproc::SCapturedRun run;
-        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), testproc::RunCaptured(Ctl(), strArgs, &run)) << strArgs;
+        glimtest::SCapturedRun run;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::RunCaptured(Ctl(), strArgs, &run)) << strArgs;
         return run;
     }
 
     // doctor --json: verdict by check id; doctor's lines must say the same, item by item.
     std::map<std::wstring, std::wstring> Doctor(DWORD* pdwExit = nullptr)
     {
-        const testproc::SCapturedRun json = Run(L"doctor --json");
-        const testproc::SCapturedRun text = Run(L"doctor");
+        const glimtest::SCapturedRun json = Run(L"doctor --json");
+        const glimtest::SCapturedRun text = Run(L"doctor");
         std::map<std::wstring, std::wstring> verdicts;
         std::vector<SDoctorLine> fromJson;
         for (size_t n = json.strOut.find(L"{\"id\""); n != std::wstring::npos; n = json.strOut.find(L"{\"id\"", n + 1)) {
@@ -164,7 +161,7 @@ protected:
         return ids;
     }
 
-    svctest::CInstalledFile m_ctlFile;
+    glimtest::CInstalledFile m_ctlFile;
     CRunValue m_runValue;
 };
 
@@ -193,7 +190,7 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
         EXPECT_TRUE(verdict.second == L"PASS" || verdict.second == L"SKIP" || verdict.first.find(L"programs.signature.") == 0)
             << verdict.first << " " << verdict.second;
     const std::vector<std::wstring> unsigned_ = UnsignedFailures();
-    const std::string strBytes = settingsfile::ReadRawFile();
+    const std::string strBytes = glimtest::ReadRawFile();
 
     struct SBreak {
         const char* pszWhat;
@@ -201,14 +198,14 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
         std::function<void()> mend;
         std::vector<std::wstring> failing;
     } const breaks[] = {
-        {"service stopped", [] { ASSERT_EQ(0u, scm::Stop(glim::kServiceName)); },
-         [] { ASSERT_EQ(0u, scm::Start(glim::kServiceName)); },
+        {"service stopped", [] { ASSERT_EQ(0u, glimtest::ScmStop(glim::kServiceName)); },
+         [] { ASSERT_EQ(0u, glimtest::ScmStart(glim::kServiceName)); },
          {L"driver.hotkey_event", L"service.running"}},
         {"driver removed", [&] { ASSERT_EQ(0u, m_driver.Remove()); }, [&] { ASSERT_EQ(0u, m_driver.Install()); },
          {L"driver.device"}},
         {"settings file ANSI",
-         [] { ASSERT_TRUE(logtest::WriteBytes(settingsfile::FilePath(), "[Glimkit]\r\nKBStatus=1\r\n")); },
-         [&] { ASSERT_TRUE(logtest::WriteBytes(settingsfile::FilePath(), strBytes)); }, {L"settings.encoding"}},
+         [] { ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), "[Glimkit]\r\nKBStatus=1\r\n")); },
+         [&] { ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), strBytes)); }, {L"settings.encoding"}},
         {"agent not running", [&] { m_main.Process().Terminate(); }, [&] { ASSERT_NO_FATAL_FAILURE(RestartMain()); },
          {L"agent.main_instance"}},
         {"logon start missing", [] { CRunValue::Delete(); }, [] { ASSERT_TRUE(CRunValue::Write()); },
@@ -254,20 +251,20 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.pszArgs);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
-        const testproc::SCapturedRun run = Run(step.pszArgs);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
+        const glimtest::SCapturedRun run = Run(step.pszArgs);
         EXPECT_EQ(0u, run.dwExitCode) << run.strOut;
-        EXPECT_TRUE(simkb::LevelsAre(step.levels));
-        EXPECT_EQ(step.pszStored, settingsfile::ReadKey(step.pszKey));
-        const testproc::SCapturedRun status = Run(L"status --json");
+        EXPECT_TRUE(glimtest::LevelsAre(step.levels));
+        EXPECT_EQ(step.pszStored, glimtest::ReadKey(step.pszKey));
+        const glimtest::SCapturedRun status = Run(L"status --json");
         EXPECT_EQ(0u, status.dwExitCode);
         EXPECT_NE(std::wstring::npos, status.strOut.find(step.pszStatusJson)) << status.strOut;
     }
     // Every notice reached the agent as the kind and argument the settings application sends.
     EXPECT_TRUE(WaitForAgentLog(L"wparam is 3, lparam is 0", L"CKBBackLightMgr::GetUWPMessageThread", 1));
     EXPECT_TRUE(WaitForAgentLog(L"wparam is 2, lparam is 0", L"CKBBackLightMgr::GetUWPMessageThread", 3));
-    EXPECT_EQ("\xFF\xFE", settingsfile::ReadRawFile().substr(0, 2)) << "the file stays UTF-16";
-    const testproc::SCapturedRun status = Run(L"status");
+    EXPECT_EQ("\xFF\xFE", glimtest::ReadRawFile().substr(0, 2)) << "the file stays UTF-16";
+    const glimtest::SCapturedRun status = Run(L"status");
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"service runs: yes")) << status.strOut;
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"agent main instance runs: yes")) << status.strOut;
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"idle time: off (なし)")) << status.strOut;
@@ -279,7 +276,7 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
 TEST_F(GlimctlSystem, BadValuesAHeldLockAndAnAnsiFileChangeNothing)
 {
     ASSERT_NO_FATAL_FAILURE(StartSystem(1, false));
-    const std::string strUnicode = settingsfile::ReadRawFile();
+    const std::string strUnicode = glimtest::ReadRawFile();
     const std::string strAnsi = "[Glimkit]\r\nKBStatus=1\r\nKBBrightness=6\r\n";
     struct {
         const wchar_t* pszArgs;
@@ -301,19 +298,19 @@ TEST_F(GlimctlSystem, BadValuesAHeldLockAndAnAnsiFileChangeNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszArgs);
-        ASSERT_TRUE(logtest::WriteBytes(settingsfile::FilePath(), c.bAnsi ? strAnsi : strUnicode));
-        const std::string strBefore = settingsfile::ReadRawFile();
+        ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), c.bAnsi ? strAnsi : strUnicode));
+        const std::string strBefore = glimtest::ReadRawFile();
         CSettingsApp holder;
         if (c.bHoldLock)
             ASSERT_EQ(0u, holder.StartHoldLock(15000));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
         const ULONGLONG ullStart = GetTickCount64();
-        const testproc::SCapturedRun run = Run(c.pszArgs);
+        const glimtest::SCapturedRun run = Run(c.pszArgs);
         EXPECT_EQ(c.dwExit, run.dwExitCode) << run.strOut;
         EXPECT_NE(std::wstring::npos, run.strOut.find(c.pszSays)) << run.strOut;
         EXPECT_LT(GetTickCount64() - ullStart, 10000u) << "a held lock is waited for with a bound";
-        EXPECT_EQ(strBefore, settingsfile::ReadRawFile());
-        EXPECT_TRUE(simkb::LevelsAre({}, 1000));
+        EXPECT_EQ(strBefore, glimtest::ReadRawFile());
+        EXPECT_TRUE(glimtest::LevelsAre({}, 1000));
     }
 }
 
@@ -322,11 +319,11 @@ TEST_F(GlimctlSystem, BadValuesAHeldLockAndAnAnsiFileChangeNothing)
 TEST_F(GlimctlSystem, WithoutAMainInstanceTheValueWaitsForTheAgentsNextStart)
 {
     ASSERT_NO_FATAL_FAILURE(StartSystem(1, false, false));
-    const testproc::SCapturedRun run = Run(L"set level 5");
+    const glimtest::SCapturedRun run = Run(L"set level 5");
     EXPECT_EQ(0u, run.dwExitCode) << run.strOut;
     EXPECT_NE(std::wstring::npos, run.strOut.find(L"next start")) << run.strOut;
-    EXPECT_EQ(L"5", settingsfile::ReadKey(glim::kKeyKBBrightness));
-    EXPECT_TRUE(simkb::LevelsAre({}, 1000));
+    EXPECT_EQ(L"5", glimtest::ReadKey(glim::kKeyKBBrightness));
+    EXPECT_TRUE(glimtest::LevelsAre({}, 1000));
     EXPECT_NE(std::wstring::npos, Run(L"status --json").strOut.find(L"\"agentRuns\": false"));
 }
 
@@ -336,11 +333,11 @@ TEST_F(GlimctlSystem, ReportHoldsEverySection)
     ASSERT_NO_FATAL_FAILURE(StartSystem(1, false));
     ASSERT_EQ(0u, Run(L"set level 5").dwExitCode);
     ASSERT_TRUE(WaitForAgentLog(L"wparam is 1, lparam is 1", L"CKBBackLightMgr::GetUWPMessageThread", 1));
-    settingsfile::CTempFolder temp;
+    glimtest::CTempFolder temp;
     const std::wstring strFile = temp.Path() + L"\\glimkit-report.txt";
-    const testproc::SCapturedRun run = Run(L"report \"" + strFile + L"\"");
+    const glimtest::SCapturedRun run = Run(L"report \"" + strFile + L"\"");
     ASSERT_EQ(0u, run.dwExitCode) << run.strOut;
-    const std::string strBytes = logtest::ReadBytes(strFile);
+    const std::string strBytes = glimtest::ReadBytes(strFile);
     ASSERT_GE(strBytes.size(), 2u);
     const std::wstring strReport(reinterpret_cast<const wchar_t*>(strBytes.data() + 2), (strBytes.size() - 2) / 2);
     for (const wchar_t* pszSection :
@@ -357,11 +354,11 @@ TEST_F(GlimctlSystem, ReportHoldsEverySection)
 // trust; a program changed after signing is named.
 TEST_F(GlimctlSystem, DoctorVerifiesEachSignatureAndNamesAChangedProgram)
 {
-    const std::wstring strSigned = svctest::BuildBinPath(L"doctor-signed\\");
+    const std::wstring strSigned = glimtest::BuildBinPath(L"doctor-signed\\");
     if (GetFileAttributesW((strSigned + L"glimctl.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no signed copies: osslsigncode or openssl was missing when the tests were built";
     for (const wchar_t* pszProgram : kPrograms) {
-        ASSERT_TRUE(CopyFileW((strSigned + pszProgram).c_str(), (svctest::InstallDir() + L"\\" + pszProgram).c_str(),
+        ASSERT_TRUE(CopyFileW((strSigned + pszProgram).c_str(), (glimtest::InstallDir() + L"\\" + pszProgram).c_str(),
                               FALSE))
             << pszProgram;
     }
@@ -378,7 +375,7 @@ TEST_F(GlimctlSystem, DoctorVerifiesEachSignatureAndNamesAChangedProgram)
     for (const wchar_t* pszProgram : kPrograms)
         EXPECT_EQ(L"PASS", verdicts[std::wstring(L"programs.signature.") + pszProgram]) << pszProgram;
 
-    ASSERT_TRUE(ChangeMiddleByte(svctest::InstallDir() + L"\\Glimagent.exe"));
+    ASSERT_TRUE(ChangeMiddleByte(glimtest::InstallDir() + L"\\Glimagent.exe"));
     verdicts = Doctor();
     EXPECT_EQ(L"FAIL", verdicts[L"programs.signature.Glimagent.exe"]);
     EXPECT_EQ(L"PASS", verdicts[L"programs.signature.Glimward.exe"]);

@@ -38,7 +38,7 @@ const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"gli
 
 std::wstring InstalledFile(const wchar_t* pszName)
 {
-    return svctest::InstallDir() + L"\\" + pszName;
+    return glimtest::InstallDir() + L"\\" + pszName;
 }
 
 bool Exists(const std::wstring& path)
@@ -120,7 +120,7 @@ bool Ended(const glim::CScopedHandle& hProcess)
 DWORD AgentWindowPid()
 {
     DWORD dwPid = 0;
-    HWND hWnd = agenttest::FindAgentWindow();
+    HWND hWnd = glimtest::FindAgentWindow();
     if (hWnd)
         GetWindowThreadProcessId(hWnd, &dwPid);
     return dwPid;
@@ -180,7 +180,7 @@ public:
     {
         // A folder that the installer made in place of a link is not removed.
         for (const std::wstring& link : m_links)
-            hostlink::Remove(link);
+            glimtest::Remove(link);
     }
     CPlantedLinks(const CPlantedLinks&) = delete;
     CPlantedLinks& operator=(const CPlantedLinks&) = delete;
@@ -188,7 +188,7 @@ public:
     bool Make(const std::wstring& link, const std::wstring& target)
     {
         m_links.push_back(link);
-        return hostlink::Make(link, target);
+        return glimtest::Make(link, target);
     }
 
 private:
@@ -201,20 +201,20 @@ class CProductCleanup {
 public:
     CProductCleanup()
     {
-        m_bHadInstallDir = Exists(svctest::InstallDir());
+        m_bHadInstallDir = Exists(glimtest::InstallDir());
         for (size_t i = 0; i < 2; ++i)
             m_bHadFolder[i] = Exists(DataFolder(i));
-        m_settings = settingsfile::ReadRawFile(&m_bHadSettings);
+        m_settings = glimtest::ReadRawFile(&m_bHadSettings);
         RemoveProduct();
-        settingsfile::RemoveFile();
+        glimtest::RemoveFile();
     }
     virtual ~CProductCleanup()
     {
         RemoveProduct();
         // Other tests put their programs into the install folder and leave it, empty.
         if (m_bHadInstallDir)
-            SHCreateDirectoryExW(nullptr, svctest::InstallDir().c_str(), nullptr);
-        settingsfile::RemoveFile();
+            SHCreateDirectoryExW(nullptr, glimtest::InstallDir().c_str(), nullptr);
+        glimtest::RemoveFile();
         // The vendor folder (the service's link to the settings leads there), then its
         // Glimkit folder, as they were: /PURGE removes both.
         for (size_t i = 0; i < 2; ++i) {
@@ -244,22 +244,22 @@ private:
     // 0: ALLUSERSPROFILE\Vessik, 1: ALLUSERSPROFILE\Vessik\Glimkit.
     static std::wstring DataFolder(size_t nDepth)
     {
-        const std::wstring folder = settingsfile::FolderPath();
+        const std::wstring folder = glimtest::FolderPath();
         return nDepth == 1 ? folder : folder.substr(0, folder.find_last_of(L'\\'));
     }
 
     static void RemoveProduct()
     {
-        scm::Remove(glim::kServiceName);
-        agenttest::EndStrayAgents();
-        agenttest::EndProcessesOf(glim::kAgentProgramPath);
+        glimtest::ScmRemove(glim::kServiceName);
+        glimtest::EndStrayAgents();
+        glimtest::EndProcessesOf(glim::kAgentProgramPath);
         // A program that has just ended may still hold its image for a moment.
         for (const wchar_t* pszName : kProgramFiles) {
             const std::wstring file = InstalledFile(pszName);
-            svctest::WaitUntil([&] { return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
+            glimtest::WaitUntil([&] { return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
                                5000);
         }
-        const std::wstring dir = svctest::InstallDir();
+        const std::wstring dir = glimtest::InstallDir();
         RemoveDirectoryW(dir.c_str());
         RemoveDirectoryW(dir.substr(0, dir.find_last_of(L'\\')).c_str());
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
@@ -268,7 +268,7 @@ private:
 
     void RestoreSettings() const
     {
-        logtest::WriteBytes(settingsfile::FilePath(), m_settings);
+        glimtest::WriteBytes(glimtest::FilePath(), m_settings);
     }
 
     bool m_bHadInstallDir = false;
@@ -281,9 +281,9 @@ class Installer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!Exists(svctest::BuildBinPath(L"GlimkitSetup.exe")))
+        if (!Exists(glimtest::BuildBinPath(L"GlimkitSetup.exe")))
             GTEST_SKIP() << "GlimkitSetup.exe was not built (makensis missing)";
-        if (!svctest::EnsureExplorer())
+        if (!glimtest::EnsureExplorer())
             GTEST_SKIP() << "Wine's explorer.exe did not start, so there is no user shell to start the agent in";
     }
 
@@ -291,7 +291,7 @@ protected:
     static DWORD RunSetup()
     {
         DWORD dwExit = 0xdeadbeef;
-        const DWORD dwErr = svctest::RunProgram(svctest::BuildBinPath(L"GlimkitSetup.exe"), L"/S", &dwExit,
+        const DWORD dwErr = glimtest::RunProgram(glimtest::BuildBinPath(L"GlimkitSetup.exe"), L"/S", &dwExit,
                                                 kSetupTimeoutMs);
         return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
     }
@@ -301,14 +301,14 @@ protected:
     // itself relaunches from the temp folder, so the result is the uninstall's own.
     static DWORD RunUninstall(const std::wstring& options)
     {
-        settingsfile::CTempFolder temp;
+        glimtest::CTempFolder temp;
         const std::wstring copy = temp.Path() + L"\\Uninstall.exe";
         if (temp.Path().empty())
             return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
         if (!CopyFileW(InstalledFile(L"Uninstall.exe").c_str(), copy.c_str(), FALSE))
             return GetLastError();
         DWORD dwExit = 0xdeadbeef;
-        const DWORD dwErr = svctest::RunProgram(copy, L"/S " + options + L" _?=" + svctest::InstallDir(), &dwExit,
+        const DWORD dwErr = glimtest::RunProgram(copy, L"/S " + options + L" _?=" + glimtest::InstallDir(), &dwExit,
                                                 kSetupTimeoutMs);
         return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
     }
@@ -316,13 +316,13 @@ protected:
     static std::wstring Log(const wchar_t* pszName)
     {
         // The installer writes its logs in UTF-16.
-        const std::string bytes = logtest::ReadBytes(CProductCleanup::TempFile(pszName));
+        const std::string bytes = glimtest::ReadBytes(CProductCleanup::TempFile(pszName));
         return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     }
 
     static void ExpectServiceAsInstalled()
     {
-        scm::CScHandle hService = scm::OpenServiceHandle(glim::kServiceName, SERVICE_QUERY_CONFIG);
+        glimtest::CScHandle hService = glimtest::OpenServiceHandle(glim::kServiceName, SERVICE_QUERY_CONFIG);
         ASSERT_TRUE(hService) << "the service is not registered";
         BYTE buffer[8192] = {};
         auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
@@ -330,20 +330,20 @@ protected:
         ASSERT_TRUE(QueryServiceConfigW(hService.Get(), pConfig, sizeof(buffer), &cbNeeded)) << GetLastError();
         EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), pConfig->dwServiceType);
         EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), pConfig->dwStartType);
-        EXPECT_EQ(Quoted(svctest::InstallDir() + L"\\Glimward"), pConfig->lpBinaryPathName);
+        EXPECT_EQ(Quoted(glimtest::InstallDir() + L"\\Glimward"), pConfig->lpBinaryPathName);
         EXPECT_STREQ(L"LocalSystem", pConfig->lpServiceStartName);
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(glim::kServiceName));
     }
 
     // Waits until the installed service and the agent's main instance listen.
     static void WaitUntilListening()
     {
-        ASSERT_TRUE(agenttest::WaitUntil([] {
-            return agenttest::EventExists(glim::kEventHotkey) && agenttest::EventExists(glim::kEventHostStatusChange);
+        ASSERT_TRUE(glimtest::WaitUntil([] {
+            return glimtest::EventExists(glim::kEventHotkey) && glimtest::EventExists(glim::kEventHostStatusChange);
         }, kWaitMs)) << "the service or the agent's main instance does not listen";
     }
 
-    simkb::CSimDriverInstall m_driver;
+    glimtest::CSimDriverInstall m_driver;
     CProductCleanup m_cleanup;
 };
 
@@ -356,7 +356,7 @@ protected:
 TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
 {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_driver.Install());
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::Reset());
 
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
     ASSERT_NO_FATAL_FAILURE(ExpectServiceAsInstalled());
@@ -381,14 +381,14 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     EXPECT_GT(dwSizeKb, 1000u) << "both programs together take more than a megabyte";
 
     // The settings file is UTF-16, so the settings application's idle time keeps its unit.
-    const std::string fresh = settingsfile::ReadRawFile();
+    const std::string fresh = glimtest::ReadRawFile();
     ASSERT_GE(fresh.size(), 2u);
     EXPECT_EQ("\xFF\xFE", fresh.substr(0, 2));
     const std::string section(reinterpret_cast<const char*>(L"[Glimkit]"), 9 * sizeof(wchar_t));
     EXPECT_NE(std::string::npos, fresh.find(section));
-    ASSERT_TRUE(settingsfile::WriteKey(glim::kKeyInActiveTime, L"5分"));
-    EXPECT_EQ(L"5分", settingsfile::ReadKey(glim::kKeyInActiveTime));
-    ASSERT_TRUE(settingsfile::WriteKey(glim::kKeyInActiveTime, L""));
+    ASSERT_TRUE(glimtest::WriteKey(glim::kKeyInActiveTime, L"5分"));
+    EXPECT_EQ(L"5分", glimtest::ReadKey(glim::kKeyInActiveTime));
+    ASSERT_TRUE(glimtest::WriteKey(glim::kKeyInActiveTime, L""));
 
     EXPECT_EQ(std::wstring(glim::kAgentProgramPath), AgentWindowImage()) << "no main instance of the installed agent";
     // Started by the user's shell, the one start that passes the system's UI-access check.
@@ -397,36 +397,36 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     ASSERT_NO_FATAL_FAILURE(WaitUntilListening());
     // The agent writes through the private-profile calls, which rewrite the file in place
     // (same file, so its rights stay), as Users' read and write rights without delete allow.
-    const auto settingsId = FileIdAndLinks(settingsfile::FilePath());
-    ASSERT_EQ(simkb::kStatusSuccess, simkb::Press());
-    EXPECT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyKBStatus, 99) == 1; }, kWaitMs))
-        << "the press did not reach the agent: KBStatus " << agenttest::ReadSetting(glim::kKeyKBStatus, 99);
-    EXPECT_EQ(settingsId, FileIdAndLinks(settingsfile::FilePath())) << "the settings file was replaced";
+    const auto settingsId = FileIdAndLinks(glimtest::FilePath());
+    ASSERT_EQ(glimtest::kStatusSuccess, glimtest::Press());
+    EXPECT_TRUE(glimtest::WaitUntil([] { return glimtest::ReadNumber(glim::kKeyKBStatus, 99) == 1; }, kWaitMs))
+        << "the press did not reach the agent: KBStatus " << glimtest::ReadNumber(glim::kKeyKBStatus, 99);
+    EXPECT_EQ(settingsId, FileIdAndLinks(glimtest::FilePath())) << "the settings file was replaced";
 
     // Upgrade in place, over the running service and main instance.
-    const glim::CScopedHandle oldService(OpenProcess(SYNCHRONIZE, FALSE, svctest::ServiceProcessId(glim::kServiceName)));
+    const glim::CScopedHandle oldService(OpenProcess(SYNCHRONIZE, FALSE, glimtest::ServiceProcessId(glim::kServiceName)));
     const glim::CScopedHandle oldAgent(OpenProcess(SYNCHRONIZE, FALSE, AgentWindowPid()));
     ASSERT_TRUE(oldService && oldAgent);
     // Status On: the agent records the level it set (KBBrightness, 10 by default) once.
-    ASSERT_TRUE(agenttest::WaitUntil([] { return agenttest::ReadSetting(glim::kKeyCurrentKBBrightness, 0) == 10; },
+    ASSERT_TRUE(glimtest::WaitUntil([] { return glimtest::ReadNumber(glim::kKeyCurrentKBBrightness, 0) == 10; },
                                      kWaitMs));
-    const std::string before = settingsfile::ReadRawFile();
+    const std::string before = glimtest::ReadRawFile();
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
     EXPECT_TRUE(Ended(oldService) && Ended(oldAgent)) << "the upgrade left an old process running";
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(glim::kServiceName));
     EXPECT_NE(0u, AgentWindowPid()) << "no main instance after the upgrade";
-    EXPECT_TRUE(agenttest::WaitUntil([&] { return settingsfile::ReadRawFile() == before; }, 2000))
+    EXPECT_TRUE(glimtest::WaitUntil([&] { return glimtest::ReadRawFile() == before; }, 2000))
         << "the upgrade changed the settings file";
 
     ASSERT_EQ(0u, RunUninstall(L"")) << Log(L"GlimkitUninstall.log");
     DWORD dwErr = 0;
-    EXPECT_EQ(0u, scm::QueryState(glim::kServiceName, &dwErr));
+    EXPECT_EQ(0u, glimtest::ScmQueryState(glim::kServiceName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
-    EXPECT_FALSE(Exists(svctest::InstallDir())) << "the install folder stays";
+    EXPECT_FALSE(Exists(glimtest::InstallDir())) << "the install folder stays";
     EXPECT_TRUE(MachineString(kRunKey, kRunValue).empty());
     EXPECT_FALSE(MachineKeyExists(kUninstallKey));
-    EXPECT_TRUE(agenttest::WaitUntil([] { return CountAgentProcesses() == 0; }, 5000)) << "a Glimagent process stays";
-    EXPECT_EQ(before, settingsfile::ReadRawFile()) << "the uninstall changed the settings file";
+    EXPECT_TRUE(glimtest::WaitUntil([] { return CountAgentProcesses() == 0; }, 5000)) << "a Glimagent process stays";
+    EXPECT_EQ(before, glimtest::ReadRawFile()) << "the uninstall changed the settings file";
 }
 
 // A settings file that exists already (here ANSI, as the programs create one) is kept byte for
@@ -435,27 +435,27 @@ TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
 {
     // Values the agent's own start writes again unchanged: status Off records level 0.
     const std::string ansi = "[Glimkit]\r\nKBStatus=0\r\nKBBrightness=7\r\nCurrentKBBrightness=0\r\nUndefine=\r\n";
-    ASSERT_EQ(0u, settingsfile::EnsureFolder());
-    ASSERT_TRUE(logtest::WriteBytes(settingsfile::FilePath(), ansi));
+    ASSERT_EQ(0u, glimtest::EnsureFolder());
+    ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), ansi));
 
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
     EXPECT_NE(0u, AgentWindowPid());
-    EXPECT_EQ(ansi, settingsfile::ReadRawFile());
+    EXPECT_EQ(ansi, glimtest::ReadRawFile());
 
     // /PURGE deletes the product's own files and never follows a link someone put beside them.
-    settingsfile::CTempFolder target;
-    ASSERT_TRUE(logtest::WriteBytes(target.Path() + L"\\keep.txt", "keep"));
-    const std::wstring link = settingsfile::FolderPath() + L"\\linked";
+    glimtest::CTempFolder target;
+    ASSERT_TRUE(glimtest::WriteBytes(target.Path() + L"\\keep.txt", "keep"));
+    const std::wstring link = glimtest::FolderPath() + L"\\linked";
     CPlantedLinks links;
     ASSERT_TRUE(links.Make(link, target.Path()));
     const DWORD dwExit = RunUninstall(L"/PURGE");
-    EXPECT_EQ("keep", logtest::ReadBytes(target.Path() + L"\\keep.txt")) << "/PURGE deleted through a link";
+    EXPECT_EQ("keep", glimtest::ReadBytes(target.Path() + L"\\keep.txt")) << "/PURGE deleted through a link";
     ASSERT_EQ(0u, dwExit) << Log(L"GlimkitUninstall.log");
-    EXPECT_FALSE(Exists(settingsfile::FilePath())) << "/PURGE left the settings file";
+    EXPECT_FALSE(Exists(glimtest::FilePath())) << "/PURGE left the settings file";
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitUninstall.log").find(L"  kept: linked")) << Log(L"GlimkitUninstall.log");
-    EXPECT_FALSE(Exists(svctest::InstallDir()));
-    ASSERT_TRUE(hostlink::Remove(link));
-    EXPECT_TRUE(RemoveDirectoryW(settingsfile::FolderPath().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(Exists(glimtest::InstallDir()));
+    ASSERT_TRUE(glimtest::Remove(link));
+    EXPECT_TRUE(RemoveDirectoryW(glimtest::FolderPath().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
 }
 
 // A program file that is in use cannot be replaced: the install stops with a non-zero exit code
@@ -463,7 +463,7 @@ TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
 TEST_F(Installer, AProgramFileInUseFailsTheInstallWithALoggedError)
 {
     const std::wstring locked = InstalledFile(L"Glimagent.exe");
-    ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, svctest::InstallDir().c_str(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, glimtest::InstallDir().c_str(), nullptr));
     glim::CScopedFile hFile(CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(hFile);
     const DWORD dwExit = RunSetup();
@@ -471,7 +471,7 @@ TEST_F(Installer, AProgramFileInUseFailsTheInstallWithALoggedError)
     EXPECT_EQ(2u, dwExit);
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitSetup.log").find(L"ERROR: " + locked + L" is in use"))
         << Log(L"GlimkitSetup.log");
-    EXPECT_EQ(0u, scm::QueryState(glim::kServiceName)) << "the failed install went on to the service";
+    EXPECT_EQ(0u, glimtest::ScmQueryState(glim::kServiceName)) << "the failed install went on to the service";
 }
 
 // The data folders and the settings file carry exactly the rights of the reference header,
@@ -479,16 +479,16 @@ TEST_F(Installer, AProgramFileInUseFailsTheInstallWithALoggedError)
 // data, and may create, delete or re-grant nothing.
 TEST_F(Installer, ProtectsTheDataFoldersAndTheSettingsFile)
 {
-    if (hostlink::UnderWine())
+    if (glimtest::UnderWine())
         GTEST_SKIP() << "Wine keeps no access list for a file or folder here: it reports one made from the Unix "
                         "mode (SYSTEM, owner, Everyone read) and accepts a new one without keeping it";
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
-    const std::wstring folder = settingsfile::FolderPath();
+    const std::wstring folder = glimtest::FolderPath();
     const std::wstring owner = L"O:BA";
     for (const std::wstring& path : {folder.substr(0, folder.find_last_of(L'\\')), folder})
         EXPECT_EQ(0, _wcsicmp((owner + glim::kDataFolderSddl).c_str(), OwnerAndDacl(path).c_str())) << OwnerAndDacl(path);
-    EXPECT_EQ(0, _wcsicmp((owner + glim::kSettingsFileSddl).c_str(), OwnerAndDacl(settingsfile::FilePath()).c_str()))
-        << OwnerAndDacl(settingsfile::FilePath());
+    EXPECT_EQ(0, _wcsicmp((owner + glim::kSettingsFileSddl).c_str(), OwnerAndDacl(glimtest::FilePath()).c_str()))
+        << OwnerAndDacl(glimtest::FilePath());
 }
 
 // A user could plant links where the elevated installer writes. A link there is removed
@@ -499,13 +499,13 @@ TEST_F(Installer, ProtectsTheDataFoldersAndTheSettingsFile)
 // header) and on Windows by the test above.
 TEST_F(Installer, LinksPlantedInTheDataFolderAreRemovedNotFollowed)
 {
-    const std::wstring folder = settingsfile::FolderPath();
-    const bool bFollowed = hostlink::UnderWine();
-    settingsfile::CTempFolder target;
+    const std::wstring folder = glimtest::FolderPath();
+    const bool bFollowed = glimtest::UnderWine();
+    glimtest::CTempFolder target;
     ASSERT_FALSE(target.Path().empty());
     const std::wstring outsideFile = target.Path() + L"\\outside.txt";
-    ASSERT_TRUE(logtest::WriteBytes(outsideFile, "outside"));
-    ASSERT_EQ(0u, settingsfile::EnsureFolder());
+    ASSERT_TRUE(glimtest::WriteBytes(outsideFile, "outside"));
+    ASSERT_EQ(0u, glimtest::EnsureFolder());
     ASSERT_TRUE(RemoveDirectoryW(folder.c_str())) << GetLastError();
     {
         CPlantedLinks links;
@@ -513,7 +513,7 @@ TEST_F(Installer, LinksPlantedInTheDataFolderAreRemovedNotFollowed)
         const DWORD dwExit = RunSetup();
         const std::wstring log = Log(L"GlimkitSetup.log");
         EXPECT_FALSE(Exists(target.Path() + L"\\Glimkit.ini")) << "the settings file was written through the link";
-        EXPECT_EQ("outside", logtest::ReadBytes(outsideFile));
+        EXPECT_EQ("outside", glimtest::ReadBytes(outsideFile));
         if (bFollowed) {
             EXPECT_EQ(2u, dwExit);
             EXPECT_NE(std::wstring::npos, log.find(L"ERROR: " + folder + L" leads to another place")) << log;
@@ -527,20 +527,20 @@ TEST_F(Installer, LinksPlantedInTheDataFolderAreRemovedNotFollowed)
 
     // A settings file that is a second name of the outside file, and a Service.log that links
     // to it.
-    ASSERT_EQ(0u, settingsfile::EnsureFolder());
-    ASSERT_EQ(0u, settingsfile::RemoveFile());
-    ASSERT_TRUE(CreateHardLinkW(settingsfile::FilePath().c_str(), outsideFile.c_str(), nullptr));
+    ASSERT_EQ(0u, glimtest::EnsureFolder());
+    ASSERT_EQ(0u, glimtest::RemoveFile());
+    ASSERT_TRUE(CreateHardLinkW(glimtest::FilePath().c_str(), outsideFile.c_str(), nullptr));
     const std::wstring serviceLog = folder + L"\\Service.log";
     CPlantedLinks links;
     ASSERT_TRUE(links.Make(serviceLog, outsideFile));
     const DWORD dwExit = RunSetup();
     const std::wstring log = Log(L"GlimkitSetup.log");
-    EXPECT_EQ(1u, FileIdAndLinks(settingsfile::FilePath()).second) << "the settings file is still a hard link";
-    EXPECT_NE(FileIdAndLinks(outsideFile).first, FileIdAndLinks(settingsfile::FilePath()).first);
-    EXPECT_EQ("outside", logtest::ReadBytes(outsideFile));
+    EXPECT_EQ(1u, FileIdAndLinks(glimtest::FilePath()).second) << "the settings file is still a hard link";
+    EXPECT_NE(FileIdAndLinks(outsideFile).first, FileIdAndLinks(glimtest::FilePath()).first);
+    EXPECT_EQ("outside", glimtest::ReadBytes(outsideFile));
     EXPECT_NE(std::wstring::npos, log.find(L"Rights of " + folder + L": O:BA" + glim::kDataFolderSddl)) << log;
     EXPECT_NE(std::wstring::npos,
-              log.find(L"Rights of " + settingsfile::FilePath() + L": O:BA" + glim::kSettingsFileSddl))
+              log.find(L"Rights of " + glimtest::FilePath() + L": O:BA" + glim::kSettingsFileSddl))
         << log;
     if (bFollowed) {
         EXPECT_EQ(2u, dwExit);
@@ -566,16 +566,16 @@ TEST_F(Installer, AFileInUseLeavesTheInstalledProductAsItWas)
     EXPECT_EQ(2u, RunSetup());
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitSetup.log").find(L"ERROR: " + held + L" is in use"))
         << Log(L"GlimkitSetup.log");
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
-    EXPECT_TRUE(agenttest::WaitUntil([] { return AgentWindowPid() != 0; }, kWaitMs)) << "the agent was not restored";
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(glim::kServiceName));
+    EXPECT_TRUE(glimtest::WaitUntil([] { return AgentWindowPid() != 0; }, kWaitMs)) << "the agent was not restored";
 
     EXPECT_EQ(2u, RunUninstall(L"/PURGE"));
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitUninstall.log").find(L"ERROR: " + held + L" is in use"))
         << Log(L"GlimkitUninstall.log");
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(glim::kServiceName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(glim::kServiceName));
     for (const wchar_t* pszName : kProgramFiles)
         EXPECT_TRUE(Exists(InstalledFile(pszName))) << pszName;
     EXPECT_EQ(Quoted(glim::kAgentProgramPath), MachineString(kRunKey, kRunValue));
     EXPECT_TRUE(MachineKeyExists(kUninstallKey));
-    EXPECT_TRUE(Exists(settingsfile::FilePath()));
+    EXPECT_TRUE(Exists(glimtest::FilePath()));
 }

@@ -24,9 +24,7 @@
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 
-using agenttest::WaitUntil;
-using simkb::LevelsAre;
-using namespace systemtest;
+using namespace glimtest;
 
 namespace {
 
@@ -46,11 +44,11 @@ void Pause(DWORD dwMs)
     WaitUntil([&] { return GetTickCount64() >= ullUntil; }, dwMs + 1000);
 }
 
-// The level the driver holds now.
-long DriverLevel()
+// The level the driver holds now; -1 while it cannot be read (no failure: callers poll).
+long LevelNow()
 {
     LONG lLevel = -1;
-    return simkb::Level(&lLevel) ? lLevel : -1;
+    return glimtest::Level(&lLevel) ? lLevel : -1;
 }
 
 // The status after a hotkey step from the one the file holds: Off -> On -> Auto -> Off.
@@ -130,12 +128,12 @@ TEST_F(Reliability, HotkeyUnderLoad)
     }
     ASSERT_TRUE(SettledAfter(3));
     SWatched watched[2] = {};
-    const bool bWatch = procstatus::LinuxProcReadable();
+    const bool bWatch = glimtest::LinuxProcReadable();
     if (bWatch)
         ASSERT_TRUE(Watch(&watched[0], &watched[1])) << "the Wine processes of the service and the main instance were not found";
-    procstatus::SUsage before[2], after[2];
+    glimtest::SUsage before[2], after[2];
     for (int i = 0; bWatch && i < 2; ++i)
-        ASSERT_TRUE(procstatus::ReadUsage(watched[i].dwWindowsPid, watched[i].dwLinuxPid, &before[i]));
+        ASSERT_TRUE(glimtest::ReadUsage(watched[i].dwWindowsPid, watched[i].dwLinuxPid, &before[i]));
 
     std::mt19937 rng(9);
     int nSent = 0;
@@ -156,8 +154,8 @@ TEST_F(Reliability, HotkeyUnderLoad)
     EXPECT_EQ(static_cast<size_t>(nAccepted), AgentLogCount(L"nextstatus is 0")
               + AgentLogCount(L"nextstatus is 1") + AgentLogCount(L"nextstatus is 2"));
     // Auto keeps the On level while no light sensor reports.
-    EXPECT_TRUE(WaitUntil([&] { return DriverLevel() == (nStatus == 0 ? 0 : kBrightness); }, kWaitMs))
-        << "level " << DriverLevel() << " in status " << nStatus;
+    EXPECT_TRUE(WaitUntil([&] { return LevelNow() == (nStatus == 0 ? 0 : kBrightness); }, kWaitMs))
+        << "level " << LevelNow() << " in status " << nStatus;
     Figure("presses_sent", nSent + 3);
     Figure("presses_accepted", nAccepted);
     Figure("presses_handled", static_cast<long long>(AgentLogCount(L"F12 Fressed")));
@@ -168,7 +166,7 @@ TEST_F(Reliability, HotkeyUnderLoad)
     }
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(testing::Message() << watched[i].pszWhat);
-        ASSERT_TRUE(procstatus::ReadUsage(watched[i].dwWindowsPid, watched[i].dwLinuxPid, &after[i]));
+        ASSERT_TRUE(glimtest::ReadUsage(watched[i].dwWindowsPid, watched[i].dwLinuxPid, &after[i]));
         const std::string what = i == 0 ? "service" : "main";
         Figure((what + "_handles_before").c_str(), before[i].dwHandles);
         Figure((what + "_handles_after").c_str(), after[i].dwHandles);
@@ -189,9 +187,9 @@ TEST_F(Reliability, HotkeyUnderLoad)
 TEST_F(Reliability, DriverGoneAndBack)
 {
     ASSERT_NO_FATAL_FAILURE(StartSystem(0, false));
-    const DWORD dwServicePid = svctest::ServiceProcessId(glim::kServiceName);
+    const DWORD dwServicePid = glimtest::ServiceProcessId(glim::kServiceName);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_driver.Remove());
-    ASSERT_FALSE(simkb::DeviceOpens());
+    ASSERT_FALSE(glimtest::DeviceOpens());
 
     PressEvent();
     ASSERT_TRUE(WaitForStatus(1)) << "unlocked press without the driver: KBStatus " << Status();
@@ -209,7 +207,7 @@ TEST_F(Reliability, DriverGoneAndBack)
     PressAndTime(1);
     EXPECT_TRUE(LevelsAre({kBrightness}));
     EXPECT_EQ(kBrightness, m_settings.Get(glim::kKeyCurrentKBBrightness));
-    EXPECT_EQ(dwServicePid, svctest::ServiceProcessId(glim::kServiceName));
+    EXPECT_EQ(dwServicePid, glimtest::ServiceProcessId(glim::kServiceName));
     EXPECT_TRUE(m_main.Process().IsRunning());
 }
 
@@ -226,8 +224,8 @@ TEST_F(Reliability, DeviceFailures)
         Pause(kPressGapMs);
 
         // Unlocked press, the agent's set fails.
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, mode));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, mode));
         PressAndTime(1);
         EXPECT_TRUE(LevelsAre({kBrightness}));  // asked for, not taken
         EXPECT_EQ(3, m_settings.Get(glim::kKeyCurrentKBBrightness));
@@ -235,13 +233,13 @@ TEST_F(Reliability, DeviceFailures)
         // A level change announced by the settings application, the agent's set fails, then
         // the same without a failure.
         for (bool bFail : {true, false}) {
-            ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+            ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
             if (bFail)
-                ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, mode));
+                ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, mode));
             DWORD dwExit = 0xdeadbeef;
             ASSERT_EQ(0u, CSettingsApp::RunNotify(CNotifyRequest().Set(glim::kKeyKBBrightness, L"8").Params(1, 0), &dwExit));
             ASSERT_EQ(0u, dwExit);
-            ASSERT_TRUE(WaitUntil([] { return simkb::SetRequests().size() >= 1; }, kWaitMs));
+            ASSERT_TRUE(WaitUntil([] { return glimtest::SetRequests().size() >= 1; }, kWaitMs));
             EXPECT_TRUE(LevelsAre({8}));
             EXPECT_EQ(bFail ? 3 : 8, m_settings.Get(glim::kKeyCurrentKBBrightness));
         }
@@ -252,13 +250,13 @@ TEST_F(Reliability, DeviceFailures)
         PressAndTime(0);
         EXPECT_TRUE(WaitUntil([&] { return m_settings.Get(glim::kKeyCurrentKBBrightness) == 0; }, kWaitMs));
         Pause(kPressGapMs);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, mode));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, mode));
         PressAndTime(1);
         Pause(500);
         EXPECT_EQ(0, m_settings.Get(glim::kKeyCurrentKBBrightness));
-        EXPECT_EQ(0, DriverLevel());
+        EXPECT_EQ(0, LevelNow());
         ASSERT_NO_FATAL_FAILURE(SetLocked(false));
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
     }
     EXPECT_TRUE(ServiceRuns());
     EXPECT_TRUE(m_main.Process().IsRunning());
@@ -286,9 +284,9 @@ TEST_F(Reliability, MalformedSettings)
         {glim::kKeyUwpwParam, formats},
         {glim::kKeyUwplParam, L"99999999999999999999"},
     };
-    ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
+    ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
     for (const auto& key : keys)
-        ASSERT_TRUE(settingsfile::WriteKey(key.first, key.second));
+        ASSERT_TRUE(glimtest::WriteKey(key.first, key.second));
     ASSERT_NO_FATAL_FAILURE(SetLocked(false));
     ASSERT_NO_FATAL_FAILURE(StartPrograms(1));
 
@@ -299,7 +297,7 @@ TEST_F(Reliability, MalformedSettings)
     } statuses[] = {{L"7", 0}, {L"-5", 0}, {L"abc", 1}, {L"99999999999999999999", 0}, {L"", 1}};
     for (const auto& row : statuses) {
         SCOPED_TRACE(testing::Message() << "KBStatus=" << testing::PrintToString(std::wstring(row.pszStatus)));
-        ASSERT_TRUE(settingsfile::WriteKey(glim::kKeyKBStatus, row.pszStatus));
+        ASSERT_TRUE(glimtest::WriteKey(glim::kKeyKBStatus, row.pszStatus));
         Pause(kPressGapMs);
         PressAndTime(row.nNext);
         Pause(kPressGapMs);
@@ -313,9 +311,9 @@ TEST_F(Reliability, MalformedSettings)
     } notices[] = {{L"7", L"%s%n"}, {L"-5", L"99999999999999999999"}, {L"%n%s%n", L"-1"}, {L"4294967296", L"abc"}};
     auto noticesTaken = [&] {
         size_t n = 0;
-        for (const std::wstring& text : logtest::ReadLines(m_agentLogPath)) {
-            logtest::ParsedLine line;
-            n += logtest::ParseLine(text, &line) && line.function == L"CKBBackLightMgr::GetUWPMessageThread" ? 1 : 0;
+        for (const std::wstring& text : glimtest::ReadLines(m_agentLogPath)) {
+            glimtest::ParsedLine line;
+            n += glimtest::ParseLine(text, &line) && line.function == L"CKBBackLightMgr::GetUWPMessageThread" ? 1 : 0;
         }
         return n;
     };
@@ -339,7 +337,7 @@ TEST_F(Reliability, MalformedSettings)
 TEST_F(Reliability, MissingSettings)
 {
     struct CFolderBack {
-        ~CFolderBack() { settingsfile::EnsureFolder(); }
+        ~CFolderBack() { glimtest::EnsureFolder(); }
     } folderBack;
     const struct {
         const char* pszWhat;
@@ -347,14 +345,14 @@ TEST_F(Reliability, MissingSettings)
     } rows[] = {{"settings file missing", true}, {"data folder missing", false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pszWhat);
-        scm::Remove(glim::kServiceName);
+        glimtest::ScmRemove(glim::kServiceName);
         m_main.Process().Terminate();
-        agenttest::EndStrayAgents();
+        glimtest::EndStrayAgents();
         m_app.Stop();
-        ASSERT_EQ(0u, settingsfile::RemoveFile());
+        ASSERT_EQ(0u, glimtest::RemoveFile());
         if (!row.bFolder) {
             m_log.Delete();
-            ASSERT_TRUE(RemoveDirectoryW(settingsfile::FolderPath().c_str())) << "error " << GetLastError();
+            ASSERT_TRUE(RemoveDirectoryW(glimtest::FolderPath().c_str())) << "error " << GetLastError();
         }
         ASSERT_NO_FATAL_FAILURE(SetLocked(false));
         ASSERT_NO_FATAL_FAILURE(StartPrograms(1));
@@ -365,7 +363,7 @@ TEST_F(Reliability, MissingSettings)
         if (row.bFolder)
             EXPECT_TRUE(WaitForStatus(1));
         bool bExists = true;
-        settingsfile::ReadRawFile(&bExists);
+        glimtest::ReadRawFile(&bExists);
         EXPECT_EQ(row.bFolder, bExists);
         Pause(kPressGapMs);
         EXPECT_TRUE(ServiceRuns());
@@ -423,7 +421,7 @@ TEST_F(Reliability, ServiceStopStartCycles)
     for (int nLevel : {4, 7, 2}) {
         SCOPED_TRACE(testing::Message() << "recorded level " << nLevel);
         m_settings.Set(glim::kKeyCurrentKBBrightness, nLevel);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
         ULONGLONG ullStopMs = 0, ullStartMs = 0;
         ASSERT_NO_FATAL_FAILURE(RestartService(&ullStopMs, &ullStartMs));
         Figure("stop_ms", static_cast<long long>(ullStopMs));
@@ -431,9 +429,9 @@ TEST_F(Reliability, ServiceStopStartCycles)
         EXPECT_LT(ullStopMs, kWaitHintMs);
         EXPECT_LT(ullStartMs, kWaitHintMs);
         EXPECT_TRUE(LevelsAre({nLevel}));
-        EXPECT_EQ(1u, agenttest::ProcessesOf(svctest::InstalledServicePath()).size());
+        EXPECT_EQ(1u, glimtest::ProcessesOf(glimtest::InstalledServicePath()).size());
     }
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
     PressAndTime(1);
     EXPECT_TRUE(LevelsAre({kBrightness}));
     EXPECT_TRUE(m_main.Process().IsRunning());
@@ -451,7 +449,7 @@ TEST_F(Reliability, StopsDuringAPressStormLeaveNoRelay)
     std::atomic<bool> bStorm{true};
     std::thread storm([&bStorm] {
         while (bStorm) {
-            simkb::Press();  // fails while the service is stopped
+            glimtest::Press();  // fails while the service is stopped
             Sleep(100);
         }
     });
@@ -459,18 +457,18 @@ TEST_F(Reliability, StopsDuringAPressStormLeaveNoRelay)
     int nStops = 0, nLeft = 0;
     ULONGLONG ullLongestStopMs = 0;
     for (; nStops < kStops && GetTickCount64() - ullStart < kBudgetMs; ++nStops) {
-        if (!WaitUntil([] { return agenttest::EventExists(glim::kEventHotkey); }, kWaitMs))
+        if (!WaitUntil([] { return glimtest::EventExists(glim::kEventHotkey); }, kWaitMs))
             break;
-        simkb::Press();
+        glimtest::Press();
         Sleep(static_cast<DWORD>((nStops * 7) % 64));
         const ULONGLONG ullStop = GetTickCount64();
-        if (scm::Stop(glim::kServiceName, kWaitMs) != ERROR_SUCCESS ||
-            !WaitUntil([] { return !agenttest::EventExists(glim::kEventHotkey); }, kWaitMs))
+        if (glimtest::ScmStop(glim::kServiceName, kWaitMs) != ERROR_SUCCESS ||
+            !WaitUntil([] { return !glimtest::EventExists(glim::kEventHotkey); }, kWaitMs))
             break;
         ullLongestStopMs = std::max(ullLongestStopMs, GetTickCount64() - ullStop);
         if (!WaitUntil([this] { return RelaysRunning() == 0; }, kRelayEndMs)) {
             ++nLeft;
-            for (DWORD dwPid : agenttest::ProcessesOf(glim::kAgentProgramPath)) {
+            for (DWORD dwPid : glimtest::ProcessesOf(glim::kAgentProgramPath)) {
                 if (dwPid == MainPid())
                     continue;
                 glim::CScopedHandle hRelay(OpenProcess(PROCESS_TERMINATE, FALSE, dwPid));
@@ -478,7 +476,7 @@ TEST_F(Reliability, StopsDuringAPressStormLeaveNoRelay)
                     TerminateProcess(hRelay.Get(), 1);
             }
         }
-        if (scm::Start(glim::kServiceName, kWaitMs) != ERROR_SUCCESS)
+        if (glimtest::ScmStart(glim::kServiceName, kWaitMs) != ERROR_SUCCESS)
             break;
     }
     bStorm = false;
@@ -508,7 +506,7 @@ TEST_F(Reliability, MainInstanceKilled)
         ASSERT_TRUE(WaitUntil([&] {
             return m_log.CountMessage(L"Step6: CreateProcessAsUser successfully.") > nStarted;
         }, kWaitMs)) << "the service started no relay";
-        ASSERT_TRUE(WaitUntil([&] { return agenttest::ProcessesOf(glim::kAgentProgramPath).empty(); }, kWaitMs))
+        ASSERT_TRUE(WaitUntil([&] { return glimtest::ProcessesOf(glim::kAgentProgramPath).empty(); }, kWaitMs))
             << "a relay is still running";
         Figure(bLocked ? "locked_relay_gone_ms" : "unlocked_relay_gone_ms",
                static_cast<long long>(GetTickCount64() - ullStart));
@@ -519,7 +517,7 @@ TEST_F(Reliability, MainInstanceKilled)
 
     ASSERT_NO_FATAL_FAILURE(SetLocked(false));
     ASSERT_NO_FATAL_FAILURE(RestartMain());
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
     Pause(kPressGapMs);
     PressAndTime(2);
     EXPECT_TRUE(m_app.WaitForRecords(1, kWaitMs));
@@ -539,7 +537,7 @@ TEST_F(Reliability, FailingLogDestinations)
                                                                      &pReadOnly, nullptr));
     ASSERT_TRUE(SetFileSecurityW(readOnly.c_str(), DACL_SECURITY_INFORMATION, pReadOnly));
     LocalFree(pReadOnly);
-    const std::wstring noRights = procstatus::LinuxProcReadable() ? L"Z:\\proc" : readOnly;
+    const std::wstring noRights = glimtest::LinuxProcReadable() ? L"Z:\\proc" : readOnly;
     const std::wstring isFolder = m_scratch.File(L"folder.log");
     ASSERT_TRUE(CreateDirectoryW(isFolder.c_str(), nullptr));
     const std::wstring moved = m_scratch.File(L"moved");
@@ -622,9 +620,9 @@ TEST_F(Reliability, HeldLogMutexCostsLinesNotPresses)
     PressAndTime(StepOf(nStatus));
     bool bNote = false;
     EXPECT_TRUE(WaitUntil([&] {
-        for (const std::wstring& text : logtest::ReadLines(m_agentLogPath)) {
-            logtest::ParsedLine line;
-            if (logtest::ParseLine(text, &line) && line.level == L'W'
+        for (const std::wstring& text : glimtest::ReadLines(m_agentLogPath)) {
+            glimtest::ParsedLine line;
+            if (glimtest::ParseLine(text, &line) && line.level == L'W'
                 && line.message.find(L" log lines dropped: the log mutex stayed taken") != std::wstring::npos) {
                 Figure("lines_dropped", _wtoi(line.message.c_str()));
                 bNote = _wtoi(line.message.c_str()) > 0;
@@ -653,7 +651,7 @@ TEST_F(Reliability, LockedToggleIsRestoredAfterRestart)
         PressAndTime(row.nStatus == 0 ? 1 : 0);
         EXPECT_TRUE(WaitUntil([&] { return m_settings.Get(glim::kKeyCurrentKBBrightness) == row.lRestored; }, kWaitMs))
             << "CurrentKBBrightness " << m_settings.Get(glim::kKeyCurrentKBBrightness);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
         ASSERT_NO_FATAL_FAILURE(RestartService());
         EXPECT_TRUE(LevelsAre({row.lRestored}));
     }

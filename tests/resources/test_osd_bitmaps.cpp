@@ -39,7 +39,7 @@ std::wstring ResourcePath(const wchar_t* pszFile)
 
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
 {
-    const std::string bytes = logtest::ReadBytes(path);
+    const std::string bytes = glimtest::ReadBytes(path);
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 

@@ -8,7 +8,7 @@
 #include "SettingsFile.h"
 #include "TestLog.h"
 
-namespace sensingtest {
+namespace glimtest {
 
 namespace {
 std::mutex g_mutex;
@@ -36,17 +36,7 @@ void UsePrivateSettings()
     CSettingsFile::GetInstance()->BuildPath();
     // Also brings the tests' log call into every program that uses this helper, ahead of
     // the shared code that calls it.
-    testlog::Clear();
-}
-
-void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue)
-{
-    CSettingsFile::GetInstance()->WriteString(pszKey, pszValue);
-}
-
-void WriteSetting(const wchar_t* pszKey, int nValue)
-{
-    CSettingsFile::GetInstance()->WriteInt(pszKey, nValue);
+    glimtest::Clear();
 }
 
 CMessageSink::CMessageSink()
@@ -95,4 +85,4 @@ void CMessageSink::Clear()
     g_fullScreen.clear();
 }
 
-}  // namespace sensingtest
+}  // namespace glimtest

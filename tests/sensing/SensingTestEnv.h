@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
-namespace sensingtest {
+#include "SettingsFileTools.h"
+#include "Wait.h"
+
+namespace glimtest {
 
 // Creates the folder and points this process's settings file into it (once per process).
 void UsePrivateSettings();
-void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue);
-void WriteSetting(const wchar_t* pszKey, int nValue);
 
 // Collects the wParam of every WM_LUX and WM_FULLSCREEN that reaches it.
 class CMessageSink {
@@ -31,23 +32,4 @@ private:
     HWND m_hWnd;
 };
 
-// Serves this thread's messages until pred() holds or the deadline passes.
-template <typename Pred>
-bool PumpUntil(Pred pred, DWORD dwTimeoutMs)
-{
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (pred())
-            return true;
-        if (GetTickCount() - dwStart >= dwTimeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-}  // namespace sensingtest
+}  // namespace glimtest

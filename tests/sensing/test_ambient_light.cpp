@@ -22,8 +22,7 @@
 #include "TestLog.h"
 
 using namespace glim;
-using namespace sensingtest;
-using namespace simtest;
+using namespace glimtest;
 using simsensor::kStateNotAvailable;
 using simsensor::kStateReady;
 
@@ -127,12 +126,12 @@ protected:
         ASSERT_TRUE(m_valuesReg.Ok()) << m_valuesReg.Error();
         ASSERT_TRUE(m_driver.Ok());
         ASSERT_NE(nullptr, m_sink.Handle());
-        WriteSetting(kKeyKBStatus, static_cast<int>(kStatusAuto));
+        WriteKey(kKeyKBStatus, static_cast<int>(kStatusAuto));
         m_pAware = CambientLightAware::GetInstance();
         m_pAware->m_nReportInterval = 500;
         g_hLuxWindow = m_sink.Handle();
         ClearDeliveries();
-        testlog::Clear();
+        glimtest::Clear();
     }
 
     void TearDown() override
@@ -206,7 +205,7 @@ TEST_F(AmbientLight, RefusedIntervalIsLoggedAndTheSensorStillAttached)
     m_driver.Describe(0, 10.0f);
     m_driver.RefuseInterval(0, E_ACCESSDENIED);
     EXPECT_EQ(S_OK, m_pAware->InitAmbientLightAware()) << "attaching the sensor still succeeded";
-    EXPECT_TRUE(testlog::Contains(L"failed with error 0x80070005",
+    EXPECT_TRUE(glimtest::Contains(L"failed with error 0x80070005",
                                   L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval"));
     EXPECT_EQ(0u, m_driver.SlotState(0).ulInterval);
     EXPECT_EQ(1, m_driver.SlotState(0).bSinkSet);
@@ -222,11 +221,11 @@ TEST_F(AmbientLight, SensorNotReadyDropsOutOfTheMean)
     EXPECT_EQ(S_OK, m_driver.ChangeState(1, kStateNotAvailable));
     EXPECT_FLOAT_EQ(100.0f, Last().fLux);
     EXPECT_EQ(1, Last().nCount);
-    EXPECT_TRUE(testlog::Contains(L"sensor is not ready", L"CAmbientLightAwareSensorEvents::OnStateChanged"));
+    EXPECT_TRUE(glimtest::Contains(L"sensor is not ready", L"CAmbientLightAwareSensorEvents::OnStateChanged"));
     // Ready again: read at once.
     EXPECT_EQ(S_OK, m_driver.ChangeState(1, kStateReady));
     EXPECT_FLOAT_EQ(200.0f, Last().fLux);
-    EXPECT_TRUE(testlog::Contains(L"sensor is ready", L"CAmbientLightAwareSensorEvents::OnStateChanged"));
+    EXPECT_TRUE(glimtest::Contains(L"sensor is ready", L"CAmbientLightAwareSensorEvents::OnStateChanged"));
     // The only valid sensor not ready: 0 lux from no reading.
     m_driver.ChangeState(1, kStateNotAvailable);
     m_driver.ChangeState(0, kStateNotAvailable);
@@ -290,7 +289,7 @@ TEST_F(AmbientLight, ArrivingSensorReadyIsReadAtOnceWithoutAnInterval)
 {
     ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), m_pAware->InitAmbientLightAware())
         << "no sensor at start: the platform's not-found passes up";
-    EXPECT_TRUE(testlog::Contains(L"InitAmbientLightAware Failed", L"CambientLightAware::InitAmbientLightAware"));
+    EXPECT_TRUE(glimtest::Contains(L"InitAmbientLightAware Failed", L"CambientLightAware::InitAmbientLightAware"));
     EXPECT_EQ(S_OK, m_driver.Enter(2, 640.0f, kStateReady));
     EXPECT_FLOAT_EQ(640.0f, Last().fLux);
     EXPECT_EQ(0, m_driver.SlotState(2).nIntervalRequests);
@@ -338,7 +337,7 @@ TEST_F(AmbientLight, StoppingDetachesEverySensorAndTheManager)
     EXPECT_EQ(0, m_driver.State().nSinkRefs);
     EXPECT_EQ(0, m_driver.SlotState(0).bSinkSet);
     EXPECT_EQ(0, m_driver.State().nManagers) << "the sensor manager was released";
-    EXPECT_TRUE(testlog::Contains(L"following take long time 10s", L"CAmbientLightAwareSensorManagerEvents::RemoveSensor"));
+    EXPECT_TRUE(glimtest::Contains(L"following take long time 10s", L"CAmbientLightAwareSensorManagerEvents::RemoveSensor"));
     EXPECT_EQ(S_OK, m_pAware->UninitAmbientLightAware()) << "stopping twice is harmless";
     // Nothing reaches the manager once stopped.
     EXPECT_EQ(S_FALSE, m_driver.Report(0, 5.0f));
@@ -348,7 +347,7 @@ TEST_F(AmbientLight, StoppingDetachesEverySensorAndTheManager)
 TEST_F(AmbientLight, OnlyTheAutoStatusStartsTheSensorSide)
 {
     m_driver.Describe(0, 100.0f);
-    WriteSetting(kKeyKBStatus, static_cast<int>(kStatusOn));
+    WriteKey(kKeyKBStatus, static_cast<int>(kStatusOn));
     m_pAware->m_nAmbientStatus = 4;
     EXPECT_EQ(S_OK, m_pAware->InitAmbientLightAware());
     EXPECT_FALSE(m_pAware->IsRunning());
@@ -396,7 +395,7 @@ TEST_F(AmbientLight, NoSensorManagerLeavesTheSideRunningWithoutEvents)
     }
     const HRESULT hr = m_pAware->InitAmbientLightAware();
     EXPECT_EQ(REGDB_E_CLASSNOTREG, hr);
-    EXPECT_TRUE(testlog::Contains(L"InitAmbientLightAware Failed"));
+    EXPECT_TRUE(glimtest::Contains(L"InitAmbientLightAware Failed"));
     EXPECT_TRUE(m_pAware->IsRunning());
     EXPECT_EQ(S_OK, m_pAware->UninitAmbientLightAware());
 }

@@ -18,8 +18,7 @@
 #include "UIAutomationDecl.h"
 
 using namespace glim;
-using namespace sensingtest;
-using namespace simtest;
+using namespace glimtest;
 
 namespace {
 
@@ -61,8 +60,8 @@ protected:
         info.cbSize = sizeof(info);
         ASSERT_TRUE(GetMonitorInfoW(hPrimary, &info));
         m_rcPrimary = info.rcMonitor;
-        WriteSetting(kKeyFullScreenScope, L" - Movies & TV| - YouTube - Browser|Player");
-        WriteSetting(kKeyFullScreen5sClose, 1);
+        WriteKey(kKeyFullScreenScope, L" - Movies & TV| - YouTube - Browser|Player");
+        WriteKey(kKeyFullScreen5sClose, 1);
     }
 
     void TearDown() override
@@ -80,7 +79,7 @@ protected:
                                  rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, m_hWnd);
         SetForegroundWindow(m_hWnd);
-        PumpUntil([this] { return GetForegroundWindow() == m_hWnd; }, 2000);
+        WaitUntil([this] { return GetForegroundWindow() == m_hWnd; }, 2000);
         if (GetForegroundWindow() != m_hWnd)
             GTEST_SKIP() << "this display does not let the test's window into the foreground";
     }
@@ -98,7 +97,7 @@ protected:
             return run;
         }
         // The probe may send to no window of ours, but keep serving messages meanwhile.
-        PumpUntil([&probe] { return !probe.IsRunning(); }, 20000);
+        WaitUntil([&probe] { return !probe.IsRunning(); }, 20000);
         if (!probe.WaitExit(0, &run.dwExitCode))
             run.dwExitCode = STILL_ACTIVE;
         probe.Terminate();
@@ -153,7 +152,7 @@ TEST_F(FullScreenCheck, TitleOutsideTheScopeListDoesNotCount)
 
 TEST_F(FullScreenCheck, EmptyScopeListMatchesNothing)
 {
-    WriteSetting(kKeyFullScreenScope, L"");
+    WriteKey(kKeyFullScreenScope, L"");
     ShowForeground(L"Player", m_rcPrimary);
     EXPECT_EQ(0u, RunProbe(L"check").dwExitCode);
 }
@@ -188,7 +187,7 @@ TEST_F(FullScreenCheck, YouTubeCountsOnlyWhenItsPlayerCoversTheMonitor)
 
 TEST_F(FullScreenCheck, YouTubeMatchIgnoresCase)
 {
-    WriteSetting(kKeyFullScreenScope, L"Player");
+    WriteKey(kKeyFullScreenScope, L"Player");
     ShowForeground(L"youtube Player", Shrunk(0, 0, 0, 0));
     m_uiaDriver.SetMovie(Shrunk(0, 0, 0, 1));
     EXPECT_EQ(0u, RunProbe(L"check").dwExitCode) << "a lower-case title takes the automation path too";
@@ -224,6 +223,6 @@ TEST_F(FullScreenCheck, PeriodicCheckSendsItsVerdictToTheWindow)
 
 TEST_F(FullScreenCheck, PeriodicCheckRunsOnlyWhenTheRuleIsOn)
 {
-    WriteSetting(kKeyFullScreen5sClose, 0);
+    WriteKey(kKeyFullScreen5sClose, 0);
     EXPECT_EQ(20u, RunProbe(L"monitor").dwExitCode);
 }

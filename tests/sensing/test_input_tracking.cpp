@@ -14,7 +14,7 @@
 #include "SettingsFileTools.h"
 
 using namespace glim;
-using namespace sensingtest;
+using namespace glimtest;
 
 namespace {
 
@@ -56,7 +56,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(0u, settingsfile::CreateUnicodeFile()) << "values with the unit characters need a UTF-16 file";
+        ASSERT_EQ(0u, glimtest::CreateUnicodeFile()) << "values with the unit characters need a UTF-16 file";
         m_pTracking = CInputTracking::GetInstance();
         g_pfnInActiveHandler = RecordVerdict;
         ClearVerdicts();
@@ -70,7 +70,7 @@ protected:
 
     void Start(const std::wstring& strValue)
     {
-        WriteSetting(kKeyInActiveTime, strValue.c_str());
+        WriteKey(kKeyInActiveTime, strValue.c_str());
         m_pTracking->StartTracking();
     }
 
@@ -106,20 +106,20 @@ TEST_F(InputTracking, IdleBeyondTheThresholdThenNotedActivity)
 {
     Start(L"3" + kSecond);
     // Whatever the last input was, three seconds without any makes the user idle.
-    ASSERT_TRUE(PumpUntil([] { return LastVerdictIs(true); }, 8000));
+    ASSERT_TRUE(WaitUntil([] { return LastVerdictIs(true); }, 8000));
     // A relayed hotkey press counts as activity at the next tick.
     CInputTracking::UpdateLastActiveTime();
     ClearVerdicts();
-    ASSERT_TRUE(PumpUntil([] { return !Verdicts().empty(); }, 3000));
+    ASSERT_TRUE(WaitUntil([] { return !Verdicts().empty(); }, 3000));
     EXPECT_FALSE(Verdicts().front()) << "input within 1500 ms gives the active verdict";
     // And idle again once the threshold has passed since that moment.
-    ASSERT_TRUE(PumpUntil([] { return LastVerdictIs(true); }, 6000));
+    ASSERT_TRUE(WaitUntil([] { return LastVerdictIs(true); }, 6000));
 }
 
 TEST_F(InputTracking, RealInputCountsAsActivity)
 {
     Start(L"3" + kSecond);
-    ASSERT_TRUE(PumpUntil([] { return LastVerdictIs(true); }, 8000));
+    ASSERT_TRUE(WaitUntil([] { return LastVerdictIs(true); }, 8000));
     INPUT input = {};
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = MOUSEEVENTF_MOVE;
@@ -127,7 +127,7 @@ TEST_F(InputTracking, RealInputCountsAsActivity)
     if (SendInput(1, &input, sizeof(input)) != 1)
         GTEST_SKIP() << "SendInput failed here, error " << GetLastError();
     ClearVerdicts();
-    ASSERT_TRUE(PumpUntil([] { return !Verdicts().empty(); }, 3000));
+    ASSERT_TRUE(WaitUntil([] { return !Verdicts().empty(); }, 3000));
     EXPECT_FALSE(Verdicts().front());
 }
 
@@ -136,13 +136,13 @@ TEST_F(InputTracking, NoVerdictWhileStoppedAndOneTimerAfterRestarts)
     Start(L"1" + kSecond);
     m_pTracking->StopTracking();
     EXPECT_FALSE(m_pTracking->IsTracking());
-    PumpUntil([] { return false; }, 2500);
+    WaitUntil([] { return false; }, 2500);
     EXPECT_TRUE(Verdicts().empty());
 
     Start(L"1" + kSecond);
     m_pTracking->StartTracking();
     m_pTracking->StartTracking();
-    PumpUntil([] { return false; }, 3500);
+    WaitUntil([] { return false; }, 3500);
     const size_t nCalls = Verdicts().size();
     EXPECT_GE(nCalls, 2u);
     EXPECT_LE(nCalls, 4u) << "restarting must not leave several timers running";

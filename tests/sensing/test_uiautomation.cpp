@@ -16,7 +16,7 @@
 #include "UIAutomationDecl.h"
 
 using namespace glim;
-using namespace simtest;
+using namespace glimtest;
 
 class UIAutomationClient : public ::testing::Test {
 protected:
@@ -34,7 +34,7 @@ protected:
         info.cbSize = sizeof(info);
         ASSERT_TRUE(GetMonitorInfoW(hPrimary, &info));
         m_rcPrimary = info.rcMonitor;
-        testlog::Clear();
+        glimtest::Clear();
     }
 
     IUIAutomationElement* WindowElement()
@@ -130,8 +130,8 @@ TEST_F(UIAutomationClient, ClientIsCreatedOnceAndKept)
     IUIAutomation* pFirst = g_pAutomation;
     EXPECT_EQ(S_OK, CUIAutomation::GetInstance()->InitializeUIAutomation());
     EXPECT_EQ(pFirst, g_pAutomation.load());
-    EXPECT_TRUE(testlog::Contains(L"InitializeUIAutomation", L"CUIAutomation::InitializeUIAutomation"));
-    EXPECT_FALSE(testlog::Contains(L"g_pAutomation == NULL"));
+    EXPECT_TRUE(glimtest::Contains(L"InitializeUIAutomation", L"CUIAutomation::InitializeUIAutomation"));
+    EXPECT_FALSE(glimtest::Contains(L"g_pAutomation == NULL"));
 }
 
 TEST_F(UIAutomationClient, MoviePlayerCoveringThePrimaryMonitorCounts)
@@ -150,7 +150,7 @@ TEST_F(UIAutomationClient, MoviePlayerOnePixelShortOnAnySideDoesNot)
     EXPECT_EQ(0, Judge({m.left, m.top + 1, m.right, m.bottom})) << "top";
     EXPECT_EQ(0, Judge({m.left, m.top, m.right - 1, m.bottom})) << "right";
     EXPECT_EQ(0, Judge({m.left, m.top, m.right, m.bottom - 1})) << "bottom";
-    EXPECT_FALSE(testlog::Contains(L"movie element not found"));
+    EXPECT_FALSE(glimtest::Contains(L"movie element not found"));
     EXPECT_EQ(0, m_driver.State().nLiveObjects);
 }
 
@@ -159,7 +159,7 @@ TEST_F(UIAutomationClient, NoMoviePlayerIsLoggedAndCountsAsNot)
     m_driver.RemoveMovie();
     EXPECT_EQ(0, CUIAutomation::GetInstance()->IsWindowContainFullMovie(WindowElement()));
     EXPECT_EQ(1, m_driver.State().nFindFirstCalls);
-    EXPECT_TRUE(testlog::Contains(L"movie element not found", L"CUIAutomation::IsWindowContainFullMovie"));
+    EXPECT_TRUE(glimtest::Contains(L"movie element not found", L"CUIAutomation::IsWindowContainFullMovie"));
     EXPECT_EQ(0, m_driver.State().nLiveObjects);
 }
 
@@ -167,14 +167,14 @@ TEST_F(UIAutomationClient, UnreadableRectangleCountsAsNotWithoutALogLine)
 {
     m_driver.FailRect(E_FAIL);
     EXPECT_EQ(0, Judge(m_rcPrimary));
-    EXPECT_FALSE(testlog::Contains(L"movie element not found"));
+    EXPECT_FALSE(glimtest::Contains(L"movie element not found"));
     EXPECT_EQ(0, m_driver.State().nLiveObjects);
 }
 
 TEST_F(UIAutomationClient, WithoutClientOrElementNothingIsSearched)
 {
     EXPECT_EQ(0, CUIAutomation::GetInstance()->IsWindowContainFullMovie(nullptr));
-    EXPECT_TRUE(testlog::Contains(L"movie element not found"));
+    EXPECT_TRUE(glimtest::Contains(L"movie element not found"));
 
     IUIAutomationElement* pElement = WindowElement();
     IUIAutomation* pSaved = g_pAutomation;

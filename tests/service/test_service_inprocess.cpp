@@ -22,8 +22,8 @@
 #include "TestLog.h"
 #include "UsermodeProcess.h"
 
-using simkb::DriverLevel;
-using simkb::RequestTotal;
+using glimtest::DriverLevel;
+using glimtest::RequestTotal;
 
 namespace {
 
@@ -34,7 +34,7 @@ constexpr DWORD kPbtPowerSettingChange = 0x8013;
 
 bool HasFunctionLines(const wchar_t* pszFunction)
 {
-    for (const testlog::Line& line : testlog::Lines()) {
+    for (const glimtest::Line& line : glimtest::Lines()) {
         if (line.function == pszFunction)
             return true;
     }
@@ -48,16 +48,16 @@ protected:
         const DWORD dwErr = m_driver.Install();
         if (dwErr != ERROR_SUCCESS)
             GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwErr;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::Reset());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::Reset());
         m_service.Initialize();
-        testlog::Clear();
+        glimtest::Clear();
     }
 
     // Sets the level straight on the device and forgets that request.
     static void SetDeviceLevel(INT32 nLevel)
     {
         ASSERT_GT(glim::KBDeviceRequest(IOCTL_KBBL_SET_BRIGHTNESS, nLevel, nullptr), 0u);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::ClearHistory());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
     }
 
     DWORD PowerEvent(DWORD dwEventType)
@@ -65,8 +65,8 @@ protected:
         return CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, dwEventType, nullptr, &m_service);
     }
 
-    simkb::CSimDriverInstall m_driver;
-    svctest::CSettings m_settings;
+    glimtest::CSimDriverInstall m_driver;
+    glimtest::CSettings m_settings;
     CService m_service;
 };
 
@@ -79,8 +79,8 @@ TEST_F(ServicePowerEvents, ResumeRestoresTheRecordedLevel)
     EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
     EXPECT_EQ(7, DriverLevel());
     EXPECT_EQ(1u, RequestTotal());
-    EXPECT_TRUE(testlog::Contains(L"tovin PBT_APMRESUMESUSPEND", L"CService::OnPowerEvent"));
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 7"));
+    EXPECT_TRUE(glimtest::Contains(L"tovin PBT_APMRESUMESUSPEND", L"CService::OnPowerEvent"));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 7"));
 }
 
 TEST_F(ServicePowerEvents, ResumeWithoutRecordedLevelSetsZero)
@@ -89,14 +89,14 @@ TEST_F(ServicePowerEvents, ResumeWithoutRecordedLevelSetsZero)
     SetDeviceLevel(5);
     EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
     EXPECT_EQ(0, DriverLevel());
-    EXPECT_TRUE(testlog::Contains(L"iBrightness is 0"));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 0"));
 }
 
 TEST_F(ServicePowerEvents, ResumeWithFailingDeviceStillReturnsZero)
 {
     m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
     SetDeviceLevel(3);
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, simkb::SimFailError));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, simkb::SimFailError));
     EXPECT_EQ(0u, PowerEvent(kPbtResumeSuspend));
     EXPECT_EQ(3, DriverLevel());
 }
@@ -106,7 +106,7 @@ TEST_F(ServicePowerEvents, SuspendOnlyLogs)
     m_settings.Set(glim::kKeyCurrentKBBrightness, 7);
     SetDeviceLevel(4);
     EXPECT_EQ(0u, PowerEvent(kPbtSuspend));
-    EXPECT_TRUE(testlog::Contains(L"tovin PBT_APMSUSPEND", L"CService::OnPowerEvent"));
+    EXPECT_TRUE(glimtest::Contains(L"tovin PBT_APMSUSPEND", L"CService::OnPowerEvent"));
     EXPECT_EQ(4, DriverLevel());
     EXPECT_EQ(0u, RequestTotal());
 }
@@ -122,7 +122,7 @@ TEST_F(ServicePowerEvents, OtherEventsDoNothing)
     EXPECT_EQ(0u, RequestTotal());
     EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
     // The handler's own lines still appear.
-    EXPECT_TRUE(testlog::Contains(L"dwControl: 13, dwErr=0", L"CService::ServiceHandler"));
+    EXPECT_TRUE(glimtest::Contains(L"dwControl: 13, dwErr=0", L"CService::ServiceHandler"));
 }
 
 namespace {
@@ -139,37 +139,37 @@ TEST(ServiceHandler, DispatchesStopAndShutdownToTheStopHooks)
 {
     CService service;
     service.Initialize();
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service));
-    EXPECT_TRUE(testlog::Contains(L"TerminateMainLoop", L"CService::TerminateMainLoop"));
-    EXPECT_TRUE(testlog::Contains(L"dwControl: 1, dwErr=0", L"CService::ServiceHandler"));
+    EXPECT_TRUE(glimtest::Contains(L"TerminateMainLoop", L"CService::TerminateMainLoop"));
+    EXPECT_TRUE(glimtest::Contains(L"dwControl: 1, dwErr=0", L"CService::ServiceHandler"));
     EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_SHUTDOWN, 0, nullptr, &service));
-    EXPECT_TRUE(testlog::Contains(L"tovin OnShutdown", L"CService::OnShutdown"));
+    EXPECT_TRUE(glimtest::Contains(L"tovin OnShutdown", L"CService::OnShutdown"));
     EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_PRESHUTDOWN, 0, nullptr, &service));
-    EXPECT_TRUE(testlog::Contains(L"OnPreShutdown", L"CService::OnPreShutdown"));
+    EXPECT_TRUE(glimtest::Contains(L"OnPreShutdown", L"CService::OnPreShutdown"));
     // Outside a running service the re-report has no status handle.
-    EXPECT_TRUE(testlog::Contains(L"Not init.", L"CService::SetServiceStatus"));
+    EXPECT_TRUE(glimtest::Contains(L"Not init.", L"CService::SetServiceStatus"));
     EXPECT_EQ(0u, CService::ServiceHandler(200, 0, nullptr, &service));
-    EXPECT_TRUE(testlog::Contains(L"dwControl: 200, dwErr=0"));
+    EXPECT_TRUE(glimtest::Contains(L"dwControl: 200, dwErr=0"));
 }
 
 TEST(ServiceHandler, NoContextIsNotImplemented)
 {
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED),
               CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr));
-    EXPECT_TRUE(testlog::Contains(L"Service not implemented.", L"CService::ServiceHandler"));
-    EXPECT_FALSE(testlog::Contains(L"TerminateMainLoop"));
+    EXPECT_TRUE(glimtest::Contains(L"Service not implemented.", L"CService::ServiceHandler"));
+    EXPECT_FALSE(glimtest::Contains(L"TerminateMainLoop"));
 }
 
 TEST(ServiceHandler, ClaimedControlSkipsTheHook)
 {
     CClaimingService service;
     service.Initialize();
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service));
-    EXPECT_TRUE(testlog::Contains(L"dwControl: 1, continue.", L"CService::ServiceHandler"));
-    EXPECT_FALSE(testlog::Contains(L"TerminateMainLoop"));
+    EXPECT_TRUE(glimtest::Contains(L"dwControl: 1, continue.", L"CService::ServiceHandler"));
+    EXPECT_FALSE(glimtest::Contains(L"TerminateMainLoop"));
 }
 
 // What EnterMainLoop makes of its read thread: listening, ended with an error, ended
@@ -204,12 +204,12 @@ TEST(ReadLoopStart, ResultOfTheThreadsStart)
             Sleep(pThread->dwLingerMs);
             return pThread->dwExit;
         };
-        testlog::Clear();
+        glimtest::Clear();
         glim::CScopedHandle hThread(CreateThread(nullptr, 0, run, &thread, 0, nullptr));
         ASSERT_TRUE(hThread);
         EXPECT_EQ(row.dwExpected, glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), row.dwLimitMs));
         size_t nErrors = 0;
-        for (const testlog::Line& line : testlog::Lines())
+        for (const glimtest::Line& line : glimtest::Lines())
             nErrors += line.chLevel == 'E' ? 1 : 0;
         EXPECT_EQ(row.dwExpected == ERROR_SUCCESS ? 0u : 1u, nErrors) << row.dwExpected;
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), 10000));  // thread is done with `thread`
@@ -222,16 +222,16 @@ TEST(ServiceVerbs, RefusalsAndIgnoredWords)
     wchar_t szProgram[] = L"x";
     wchar_t szVerb[] = L"-IX";
     LPWSTR argv[] = {szProgram, szVerb};
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_READY), service.ExecArguments(2, argv));
-    EXPECT_TRUE(testlog::Contains(L"Not init."));
+    EXPECT_TRUE(glimtest::Contains(L"Not init."));
     service.Initialize();
-    testlog::Clear();
+    glimtest::Clear();
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), service.ExecArguments(0, nullptr));
-    EXPECT_TRUE(testlog::Contains(L"Input parameters is NULL."));
-    testlog::Clear();
+    EXPECT_TRUE(glimtest::Contains(L"Input parameters is NULL."));
+    glimtest::Clear();
     EXPECT_EQ(0u, service.ExecArguments(2, argv));
-    EXPECT_TRUE(testlog::Lines().empty());
+    EXPECT_TRUE(glimtest::Lines().empty());
 }
 
 TEST(ServiceFields, InitializeFillsTheServiceDescription)
@@ -254,13 +254,13 @@ class Launcher : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!svctest::EnsureExplorer())
+        if (!glimtest::EnsureExplorer())
             GTEST_SKIP() << "Wine's explorer.exe did not start";
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
-        testlog::Clear();
+        glimtest::Clear();
     }
 
-    svctest::CAgentProbe m_probe;
+    glimtest::CAgentProbe m_probe;
 };
 
 }  // namespace
@@ -278,11 +278,11 @@ TEST_F(Launcher, StartsTheAgentWithTheCommandWordAlone)
     ASSERT_EQ(1u, starts.size());
     EXPECT_EQ(L"cmd_service-3-statuschange", starts[0]);
     const wchar_t* kLabel = L"CUsermodeProcess::CreateUsermodeProcess2";
-    EXPECT_TRUE(testlog::Contains(L"__CreateUsermodeProcess2 start", kLabel));
-    EXPECT_TRUE(testlog::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwExplorer), kLabel));
-    EXPECT_TRUE(testlog::Contains(L"Step1: OpenProcess successfully.", kLabel));
-    EXPECT_TRUE(testlog::Contains(L"Step2: OpenProcessToken successfully.", kLabel));
-    EXPECT_TRUE(testlog::Contains(L"Step6: CreateProcessAsUser successfully.", kLabel));
+    EXPECT_TRUE(glimtest::Contains(L"__CreateUsermodeProcess2 start", kLabel));
+    EXPECT_TRUE(glimtest::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwExplorer), kLabel));
+    EXPECT_TRUE(glimtest::Contains(L"Step1: OpenProcess successfully.", kLabel));
+    EXPECT_TRUE(glimtest::Contains(L"Step2: OpenProcessToken successfully.", kLabel));
+    EXPECT_TRUE(glimtest::Contains(L"Step6: CreateProcessAsUser successfully.", kLabel));
 }
 
 TEST_F(Launcher, GivenExplorerIdIsUsedWithoutSearch)
@@ -294,7 +294,7 @@ TEST_F(Launcher, GivenExplorerIdIsUsedWithoutSearch)
     glim::CScopedHandle hProcess;
     ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, hProcess.Put()));
     EXPECT_EQ(dwGiven, dwExplorer);
-    EXPECT_FALSE(testlog::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwGiven)));
+    EXPECT_FALSE(glimtest::Contains(L"GetPidByName(explorer.exe) = " + std::to_wstring(dwGiven)));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), 15000));
     ASSERT_EQ(1u, m_probe.Starts().size());
     EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
@@ -305,8 +305,8 @@ TEST_F(Launcher, ExplorerThatCannotBeOpenedFails)
     DWORD dwExplorer = 0xFFFFFFF0;  // no such process
     wchar_t szCommand[] = L"cmd_service-2-osd";
     EXPECT_FALSE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, nullptr));
-    EXPECT_TRUE(testlog::Contains(L"can not open dwExplorer HANDLE"));
-    EXPECT_FALSE(testlog::Contains(L"Step1: OpenProcess successfully."));
+    EXPECT_TRUE(glimtest::Contains(L"can not open dwExplorer HANDLE"));
+    EXPECT_FALSE(glimtest::Contains(L"Step1: OpenProcess successfully."));
     EXPECT_TRUE(m_probe.Starts().empty());
 }
 
@@ -353,7 +353,7 @@ TEST(LauncherToken, UIAccessIntegrityLevelIsTheUsersPlusSixteen)
     if (dwErr == ERROR_PRIVILEGE_NOT_HELD)
         GTEST_SKIP() << "raising a level above the caller's own needs the Tcb privilege of LocalSystem";
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), dwErr);
-    if (level(hToken.Get()) == dwBefore && hostlink::UnderWine())
+    if (level(hToken.Get()) == dwBefore && glimtest::UnderWine())
         GTEST_SKIP() << "Wine accepts TokenIntegrityLevel and keeps the level it had (0x" << std::hex << dwBefore
                      << ")";
     EXPECT_EQ(dwBefore + 0x10, level(hToken.Get()));
@@ -381,15 +381,15 @@ TEST(HotkeyEvent, CreatedWithItsOwnSecurityAndAPeersEventIsReported)
 
     glim::CScopedHandle hPeer(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
     ASSERT_TRUE(hPeer);
-    testlog::Clear();
+    glimtest::Clear();
     hEvent.Reset(glim::CreateHotkeyEvent(L"ReadThread"));
     ASSERT_TRUE(hEvent);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
     // Wine keeps no owner for an event made without one, so the owner's SID shows on Windows.
     const std::wstring logged = L"Event event_hwap existed already, owner ";
-    const std::wstring owner = hostlink::UnderWine() ? L"" : L"S-1-";
+    const std::wstring owner = glimtest::UnderWine() ? L"" : L"S-1-";
     bool bOwnerLogged = false;
-    for (const testlog::Line& line : testlog::Lines())
+    for (const glimtest::Line& line : glimtest::Lines())
         bOwnerLogged |= line.chLevel == 'W' && line.message.find(logged + owner) == 0;
     EXPECT_TRUE(bOwnerLogged);
 }

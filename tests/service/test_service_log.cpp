@@ -23,15 +23,12 @@ class ServiceLogWriter : public testing::Test {
 protected:
     void SetUp() override
     {
-        wchar_t szTemp[MAX_PATH] = {};
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, szTemp));
-        m_path = std::wstring(szTemp) + L"glim_service_log_test.log";
-        DeleteFileW(m_path.c_str());
+        ASSERT_FALSE(m_folder.Path().empty());
+        m_path = m_folder.File(L"glim_service_log_test.log");
     }
-    void TearDown() override { DeleteFileW(m_path.c_str()); }
 
-    void CreateFileWith(const std::string& bytes) const { ASSERT_TRUE(logtest::WriteBytes(m_path, bytes)); }
-    std::string Bytes() const { return logtest::ReadBytes(m_path); }
+    void CreateFileWith(const std::string& bytes) const { ASSERT_TRUE(glimtest::WriteBytes(m_path, bytes)); }
+    std::string Bytes() const { return glimtest::ReadBytes(m_path); }
 
     std::wstring Text(size_t skipBytes = 0) const
     {
@@ -50,6 +47,7 @@ protected:
         va_end(args);
     }
 
+    glimtest::CTempFolder m_folder;
     std::wstring m_path;
 };
 
@@ -162,22 +160,22 @@ TEST_F(ServiceLogWriter, LinkInPlaceOfTheFileIsNeverWrittenThrough)
         const char* pszKind;
         bool (*pfnMake)(const std::wstring& link, const std::wstring& target);
     } kLinks[] = {
-        {"symbolic link", &hostlink::Make},
+        {"symbolic link", &glimtest::Make},
         {"hard link",
          [](const std::wstring& link, const std::wstring& target) {
              return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
          }},
     };
     for (const auto& row : kLinks) {
-        ASSERT_TRUE(logtest::WriteBytes(outside, ""));
+        ASSERT_TRUE(glimtest::WriteBytes(outside, ""));
         if (!row.pfnMake(m_path, outside)) {
             ADD_FAILURE() << "no " << row.pszKind << " could be made (Windows: run with the right to make links)";
             continue;
         }
         CServiceLog log(m_path.c_str());
         log.Write(L"through the link");
-        EXPECT_EQ("", logtest::ReadBytes(outside)) << "the log was written through a " << row.pszKind;
-        EXPECT_TRUE(hostlink::Remove(m_path)) << row.pszKind;
+        EXPECT_EQ("", glimtest::ReadBytes(outside)) << "the log was written through a " << row.pszKind;
+        EXPECT_TRUE(glimtest::Remove(m_path)) << row.pszKind;
         DeleteFileW(outside.c_str());
     }
     CreateFileWith("");

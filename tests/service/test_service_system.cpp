@@ -25,9 +25,7 @@
 #include "SimDriverChecks.h"
 #include "SimSessionProtocol.h"
 
-using simkb::DriverLevel;
-using simkb::RequestTotal;
-using svctest::WaitUntil;
+using namespace glimtest;
 
 namespace {
 
@@ -42,7 +40,7 @@ struct SConfig {
 
 bool QueryConfig(SConfig* pConfig)
 {
-    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
     if (!hService)
         return false;
     DWORD cbNeeded = 0;
@@ -59,11 +57,8 @@ bool QueryConfig(SConfig* pConfig)
 
 class GlimwardSystem : public CGlimwardSystemTest {
 protected:
-    void SetUp() override
+    void SetUpTest() override
     {
-        CGlimwardSystemTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
     }
 
@@ -71,7 +66,7 @@ protected:
     void Run(const std::wstring& tail) const
     {
         DWORD dwExit = 0xdeadbeef;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::RunProgram(svctest::InstalledServicePath(), tail, &dwExit))
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::RunProgram(glimtest::InstalledServicePath(), tail, &dwExit))
             << tail;
         EXPECT_EQ(0u, dwExit) << tail;
     }
@@ -79,11 +74,11 @@ protected:
     // Installs with the program's own verb and starts it through the manager; the -S verb is tested on its own.
     static void InstallAndStart()
     {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), svctest::InstallAndStartService(kWaitMs))
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::InstallAndStartService(kWaitMs))
             << "the service was not installed, started and listening for the hotkey";
     }
 
-    static void Press() { ASSERT_EQ(simkb::kStatusSuccess, simkb::Press()); }
+    static void Press() { ASSERT_EQ(glimtest::kStatusSuccess, glimtest::Press()); }
 
     // A verb's result line may be lost to a concurrent writer, but any that was written
     // must carry the expected result.
@@ -104,14 +99,14 @@ protected:
         return WaitUntil([&] { return m_settings.Get(glim::kKeyKBStatus) == nStatus; }, kWaitMs);
     }
 
-    svctest::CAgentProbe m_probe;
+    glimtest::CAgentProbe m_probe;
 };
 
 }  // namespace
 
 TEST_F(GlimwardSystem, VerbsInstallStartStopAndUninstall)
 {
-    const std::wstring image = L"\"" + svctest::InstallDir() + L"\\Glimward\"";
+    const std::wstring image = L"\"" + glimtest::InstallDir() + L"\\Glimward\"";
     ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
     SConfig config;
     ASSERT_TRUE(QueryConfig(&config));
@@ -128,13 +123,13 @@ TEST_F(GlimwardSystem, VerbsInstallStartStopAndUninstall)
 
     // Start and stop: the service writes its own lines meanwhile (see the top of the file).
     ASSERT_NO_FATAL_FAILURE(Run(L"x -S"));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(kName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(kName));
     EXPECT_EQ(1, m_log.CountMessage(L"[-S]: "));
     EXPECT_GE(1, m_log.CountMessage(L"Run service success."));
     ExpectResultIfLogged(L"-S", 0);
 
     ASSERT_NO_FATAL_FAILURE(Run(L"x -K"));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), scm::QueryState(kName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), glimtest::ScmQueryState(kName));
     EXPECT_EQ(1, m_log.CountMessage(L"[-K]: "));
     EXPECT_EQ(1, m_log.CountMessage(L"Service is not stopped."));
     EXPECT_GE(1, m_log.CountMessage(L"Stop service success."));
@@ -150,7 +145,7 @@ TEST_F(GlimwardSystem, VerbsInstallStartStopAndUninstall)
 
     ASSERT_NO_FATAL_FAILURE(Run(L"x -U"));
     DWORD dwErr = 0;
-    EXPECT_EQ(0u, scm::QueryState(kName, &dwErr));
+    EXPECT_EQ(0u, glimtest::ScmQueryState(kName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
     EXPECT_EQ(1, m_log.CountMessage(L"AfterDeleteService, dwErr=0"));
     EXPECT_EQ(1, m_log.CountMessage(L"[-U]: dwErr=0"));
@@ -170,9 +165,9 @@ TEST_F(GlimwardSystem, DelayedStartOption)
     SConfig config;
     ASSERT_TRUE(QueryConfig(&config));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.dwStartType);
-    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + svctest::InstallDir() + L"\\Glimward\", bDelay=1"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + glimtest::InstallDir() + L"\\Glimward\", bDelay=1"));
     // Wine does not support delayed automatic start (error 124); Windows does.
-    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
     SERVICE_DELAYED_AUTO_START_INFO delayed = {};
     DWORD cbNeeded = 0;
     SetLastError(0xdeadbeef);
@@ -191,7 +186,7 @@ TEST_F(GlimwardSystem, DelayedStartOption)
     ASSERT_NO_FATAL_FAILURE(Run(L"x -U"));
     const int nSucceeded = m_log.CountMessage(L"[-I]: dwErr=0");
     ASSERT_NO_FATAL_FAILURE(Run(L"x -I DD"));
-    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + svctest::InstallDir() + L"\\Glimward\", bDelay=0"));
+    EXPECT_EQ(1, m_log.CountMessage(L"[-I]: path=\"" + glimtest::InstallDir() + L"\\Glimward\", bDelay=0"));
     EXPECT_EQ(nSucceeded + 1, m_log.CountMessage(L"[-I]: dwErr=0"));
     EXPECT_GE(1, m_log.CountMessage(L"ChangeServiceConfig2(autostart) failed, dwErr=124"));
 }
@@ -202,7 +197,7 @@ TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
 {
     ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
     EXPECT_EQ(1, m_log.CountMessage(L"Failure actions: restart after 5000, 30000, 60000 ms; reset after 86400 s."));
-    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
     ASSERT_TRUE(hService);
     BYTE buffer[1024] = {};
     DWORD cbNeeded = 0;
@@ -248,7 +243,7 @@ TEST_F(GlimwardSystem, NamesTakenFirstByAnotherProcessStopNeitherStartNorPresses
         EXPECT_EQ(1, m_log.CountMessagePrefix(row.pszLogged)) << name;
         ASSERT_NO_FATAL_FAILURE(Press());
         EXPECT_TRUE(WaitForStarts(++nStarts)) << "no press served with " << name << " taken";
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Remove(kName)) << name;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmRemove(kName)) << name;
     }
 }
 
@@ -257,7 +252,7 @@ TEST_F(GlimwardSystem, WordsThatAreNotVerbsDoNothing)
     for (const wchar_t* pszTail : {L"-I D", L"x -IX", L"x -X", L"x I"}) {
         ASSERT_NO_FATAL_FAILURE(Run(pszTail));
         DWORD dwErr = 0;
-        EXPECT_EQ(0u, scm::QueryState(kName, &dwErr)) << pszTail;
+        EXPECT_EQ(0u, glimtest::ScmQueryState(kName, &dwErr)) << pszTail;
         EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr) << pszTail;
     }
     EXPECT_TRUE(m_log.Text().empty()) << "no line at all for words that are not verbs";
@@ -271,7 +266,7 @@ TEST_F(GlimwardSystem, ServiceEntryRunByHandFailsToDispatch)
     EXPECT_EQ(1, m_log.CountMessage(L"ServiceMutex: Glimward"));
     EXPECT_EQ(1, m_log.CountMessage(L"StartServiceCtrlDispatcher failed, dwErr=1063"));
     DWORD dwErr = 0;
-    EXPECT_EQ(0u, scm::QueryState(kName, &dwErr));
+    EXPECT_EQ(0u, glimtest::ScmQueryState(kName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
 }
 
@@ -287,12 +282,12 @@ TEST_F(GlimwardSystem, ReadLoopThatCannotStartStopsTheServiceWithItsError)
     ASSERT_NE(0xdeadbeefu, dwExpected);
 
     ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
-    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_START | SERVICE_QUERY_STATUS);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_START | SERVICE_QUERY_STATUS);
     ASSERT_TRUE(hService);
     // Windows reports the start itself as done; Wine answers 1053 for a service that stops
     // before it runs. Either way the manager keeps the exit code the service stopped with.
     StartServiceW(hService.Get(), 0, nullptr);
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::WaitForState(kName, SERVICE_STOPPED, kWaitMs));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmWaitForState(kName, SERVICE_STOPPED, kWaitMs));
     SERVICE_STATUS status = {};
     ASSERT_TRUE(QueryServiceStatus(hService.Get(), &status));
     EXPECT_EQ(dwExpected, status.dwWin32ExitCode);
@@ -314,7 +309,7 @@ TEST_F(GlimwardSystem, StartRestoresTheRecordedLevel)
     // A second process of the program finds the service's mutex and leaves.
     ASSERT_NO_FATAL_FAILURE(Run(L""));
     EXPECT_EQ(1, m_log.CountMessage(L"Service already running."));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scm::QueryState(kName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(kName));
 }
 
 TEST_F(GlimwardSystem, UnlockedPressStartsTheAgentForAStatusChange)
@@ -372,15 +367,15 @@ TEST_F(GlimwardSystem, LockedPressWritesTheStatusEvenWhenTheDeviceFails)
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsLocked));
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
     ASSERT_TRUE(WaitUntil([] { return DriverLevel() == 5; }, kWaitMs));
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), simkb::FailNext(1, simkb::SimFailError));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, simkb::SimFailError));
 
     ASSERT_NO_FATAL_FAILURE(Press());
     ASSERT_TRUE(WaitForStatus(0));
     ASSERT_TRUE(WaitForStarts(1));
     EXPECT_EQ(L"cmd_service-2-osd", m_probe.Starts()[0]);
     EXPECT_EQ(5, DriverLevel());
-    simkb::SHistory history;
-    ASSERT_TRUE(simkb::History(&history));
+    glimtest::SHistory history;
+    ASSERT_TRUE(glimtest::History(&history));
     ASSERT_FALSE(history.records.empty());
     EXPECT_EQ(0, history.records.back().lLevel);
     EXPECT_EQ(0u, history.records.back().ulBytes);
@@ -409,7 +404,7 @@ TEST_F(GlimwardSystem, PressesWithin500msGiveOneAction)
 TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
 {
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
-    const DWORD dwPid = svctest::ServiceProcessId(kName);
+    const DWORD dwPid = glimtest::ServiceProcessId(kName);
     ASSERT_NE(0u, dwPid);
     for (const wchar_t* pszMessage : {L"ServiceMutex: Glimward", L"tovin EnterMainLoop", L"iBrightness is 0",
                                       L"Set [START PENDING] status, dwErr=0", L"BeforeMainLoop: dwErr=0",
@@ -433,8 +428,8 @@ TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
 
     const glim::CScopedHandle hProcess(OpenProcess(SYNCHRONIZE, FALSE, dwPid));
     ASSERT_TRUE(hProcess);
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), scm::Stop(kName));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), scm::QueryState(kName));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmStop(kName));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), glimtest::ScmQueryState(kName));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), kWaitMs)) << "the service process did not end";
     for (const wchar_t* pszMessage : {L"dwControl: 1, dwErr=0", L"TerminateMainLoop", L"MainLoop: nRet=0",
                                       L"Set [STOP PENDING] status, dwErr=0", L"AfterMainLoop: "}) {
@@ -444,7 +439,7 @@ TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
     // A shutdown control cannot be sent by a program (the manager keeps it for system
     // shutdown); the handler's shutdown path is exercised in-process.
     SetLastError(0xdeadbeef);
-    scm::CScHandle hService = scm::OpenServiceHandle(kName, SERVICE_ALL_ACCESS);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_ALL_ACCESS);
     SERVICE_STATUS status = {};
     EXPECT_FALSE(ControlService(hService.Get(), SERVICE_CONTROL_SHUTDOWN, &status));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());

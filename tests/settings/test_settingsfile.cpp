@@ -14,6 +14,7 @@
 #include "TestLog.h"
 
 using namespace glim;
+using namespace glimtest;
 
 namespace {
 
@@ -73,7 +74,7 @@ TEST_F(SettingsFirstStart, EveryKeyReadsItsDefaultAndReadsCreateNothing)
     EXPECT_EQ(L"", ReadStringValue(kKeyFullScreenScope));
 
     bool bExists = true;
-    settingsfile::ReadRawFile(&bExists);
+    glimtest::ReadRawFile(&bExists);
     EXPECT_FALSE(bExists) << "reading must not create the settings file";
 }
 
@@ -82,7 +83,7 @@ TEST_F(SettingsFirstStart, EmptyUndefineCreatesFileAndSection)
     Settings()->WriteString(kKeyUndefine, L"");
 
     bool bExists = false;
-    const std::string strFile = settingsfile::ReadRawFile(&bExists);
+    const std::string strFile = glimtest::ReadRawFile(&bExists);
     ASSERT_TRUE(bExists);
     EXPECT_TRUE(HasLine(strFile, "[Glimkit]")) << strFile;
     EXPECT_TRUE(HasLine(strFile, "Undefine=")) << strFile;
@@ -95,7 +96,7 @@ TEST_F(SettingsFirstStart, EmptyUndefineCreatesFileAndSection)
 TEST_F(SettingsFirstStart, WrittenStatusIsOneDecimalLineInTheSection)
 {
     Settings()->WriteInt(kKeyKBStatus, 2);
-    const std::string strFile = settingsfile::ReadRawFile();
+    const std::string strFile = glimtest::ReadRawFile();
     EXPECT_TRUE(HasLine(strFile, "[Glimkit]")) << strFile;
     EXPECT_TRUE(HasLine(strFile, "KBStatus=2")) << strFile;
     EXPECT_LT(strFile.find("[Glimkit]"), strFile.find("KBStatus=2")) << strFile;
@@ -103,27 +104,27 @@ TEST_F(SettingsFirstStart, WrittenStatusIsOneDecimalLineInTheSection)
 
     // A second write replaces the line rather than adding one.
     Settings()->WriteInt(kKeyKBStatus, 0);
-    const std::string strAfter = settingsfile::ReadRawFile();
+    const std::string strAfter = glimtest::ReadRawFile();
     EXPECT_TRUE(HasLine(strAfter, "KBStatus=0")) << strAfter;
     EXPECT_EQ(std::string::npos, strAfter.find("KBStatus=2")) << strAfter;
 
     // Negative values are signed decimal and read back as their 32-bit pattern.
     Settings()->WriteInt(kKeyCurrentKBBrightness, -7);
-    EXPECT_TRUE(HasLine(settingsfile::ReadRawFile(), "CurrentKBBrightness=-7"));
+    EXPECT_TRUE(HasLine(glimtest::ReadRawFile(), "CurrentKBBrightness=-7"));
     EXPECT_EQ(static_cast<DWORD>(-7), Settings()->ReadInt(kKeyCurrentKBBrightness, kDefCurrentKBBrightness));
 }
 
 TEST_F(SettingsFirstStart, NumbersFollowTheLeadingDecimalRule)
 {
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyKBStatus, L"abc"));
+    ASSERT_TRUE(glimtest::WriteKey(kKeyKBStatus, L"abc"));
     EXPECT_EQ(kStatusOff, Settings()->ReadInt(kKeyKBStatus, kDefKBStatus));
     // Present but not numeric is 0, not the caller's default.
     EXPECT_EQ(0u, Settings()->ReadInt(kKeyKBStatus, 7));
 
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyKBBrightness, L"12abc"));
+    ASSERT_TRUE(glimtest::WriteKey(kKeyKBBrightness, L"12abc"));
     EXPECT_EQ(12u, Settings()->ReadInt(kKeyKBBrightness, kDefKBBrightness));
 
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyKBStatus, L"-1"));
+    ASSERT_TRUE(glimtest::WriteKey(kKeyKBStatus, L"-1"));
     const DWORD dwStatus = Settings()->ReadInt(kKeyKBStatus, kDefKBStatus);
     EXPECT_EQ(0xFFFFFFFFu, dwStatus);
     EXPECT_EQ(kStatusOff, NextKBStatus(dwStatus)) << "a stored -1 must advance to Off";
@@ -134,7 +135,7 @@ TEST_F(SettingsFirstStart, LongStringIsCutAt254Characters)
     std::wstring strLong;
     for (int i = 0; i < 300; ++i)
         strLong += static_cast<wchar_t>(L'a' + i % 26);
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyInActiveTime, strLong));
+    ASSERT_TRUE(glimtest::WriteKey(kKeyInActiveTime, strLong));
 
     std::unique_ptr<wchar_t[]> pszValue(Settings()->ReadString(kKeyInActiveTime));
     ASSERT_NE(nullptr, pszValue.get());
@@ -144,12 +145,12 @@ TEST_F(SettingsFirstStart, LongStringIsCutAt254Characters)
 
 TEST_F(SettingsFirstStart, UnicodeFileKeepsNonAnsiValues)
 {
-    ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyInActiveTime, L"2\u79D2"));
+    ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
+    ASSERT_TRUE(glimtest::WriteKey(kKeyInActiveTime, L"2\u79D2"));
     Settings()->WriteInt(kKeyKBBrightness, 30);
     EXPECT_EQ(L"2\u79D2", ReadStringValue(kKeyInActiveTime));
     EXPECT_EQ(30u, Settings()->ReadInt(kKeyKBBrightness, kDefKBBrightness));
-    const std::string strFile = settingsfile::ReadRawFile();
+    const std::string strFile = glimtest::ReadRawFile();
     ASSERT_GE(strFile.size(), 2u);
     EXPECT_EQ("\xFF\xFE", strFile.substr(0, 2)) << "the file must stay UTF-16LE";
 }
@@ -158,7 +159,7 @@ TEST_F(SettingsFirstStart, UnicodeFileKeepsNonAnsiValues)
 // lost, silently.
 TEST(SettingsFolderMissing, ReadsGiveDefaultsAndWritesCreateNothing)
 {
-    settingsfile::CTempFolder allUsers;
+    glimtest::CTempFolder allUsers;
     ASSERT_FALSE(allUsers.Path().empty());
     CSettingsPathOverride path(allUsers.Path().c_str());
     ASSERT_TRUE(path.Built());
@@ -255,10 +256,10 @@ TEST(SettingsPath, BuildPathFollowsAllUsersProfile)
 
 TEST(SettingsPath, AllUsersProfileTooLongForThePathLeavesItEmpty)
 {
-    settingsfile::CSettingsReset reset;  // the real file, to see that nothing lands there
+    glimtest::CSettingsReset reset;  // the real file, to see that nothing lands there
     ASSERT_EQ(0u, reset.Error());
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyKBBrightness, L"33"));
-    testlog::Clear();
+    ASSERT_TRUE(glimtest::WriteKey(kKeyKBBrightness, L"33"));
+    glimtest::Clear();
     {
         // 259 characters fit the variable's buffer but not the combined path.
         const std::wstring strLong = PrefixOf(259);
@@ -270,7 +271,7 @@ TEST(SettingsPath, AllUsersProfileTooLongForThePathLeavesItEmpty)
         Settings()->WriteInt(kKeyKBBrightness, 44);
         Settings()->WriteString(kKeyUndefine, L"");
         bool bLogged = false;
-        for (const testlog::Line& line : testlog::Lines())
+        for (const glimtest::Line& line : glimtest::Lines())
             bLogged |= line.chLevel == 'E' && line.function == L"CSettingsFile::BuildPath";
         EXPECT_TRUE(bLogged) << "the refused path must be logged as an error";
     }
@@ -280,5 +281,5 @@ TEST(SettingsPath, AllUsersProfileTooLongForThePathLeavesItEmpty)
     EXPECT_STREQ(L"<none>", szWinIni);
     // The path was rebuilt from the real variable: the earlier value is untouched.
     EXPECT_EQ(33u, Settings()->ReadInt(kKeyKBBrightness, kDefKBBrightness));
-    EXPECT_EQ(L"<none>", settingsfile::ReadKey(kKeyUndefine, L"<none>"));
+    EXPECT_EQ(L"<none>", glimtest::ReadKey(kKeyUndefine, L"<none>"));
 }

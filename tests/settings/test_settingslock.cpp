@@ -11,6 +11,7 @@
 #include "SettingsTestCommon.h"
 
 using namespace glim;
+using namespace glimtest;
 
 namespace {
 
@@ -35,7 +36,7 @@ using SettingsLock = CFreshSettingsTest;
 
 TEST_F(SettingsLock, HolderDelaysEachAccessButBlocksNone)
 {
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyKBBrightness, L"25"));
+    ASSERT_TRUE(glimtest::WriteKey(kKeyKBBrightness, L"25"));
     CSettingsApp holder;
     ASSERT_EQ(0u, holder.StartHoldLock(9000)) << "exit code " << holder.ExitCode();
 
@@ -51,7 +52,7 @@ TEST_F(SettingsLock, HolderDelaysEachAccessButBlocksNone)
     dwElapsed = ElapsedMs(ullStart);
     EXPECT_GE(dwElapsed, kDelayedMinMs) << "the write did not wait for the lock";
     EXPECT_LE(dwElapsed, kDelayedMaxMs) << "the write waited too long";
-    EXPECT_EQ(L"1", settingsfile::ReadKey(kKeyKBStatus)) << "a delayed write must still be made";
+    EXPECT_EQ(L"1", glimtest::ReadKey(kKeyKBStatus)) << "a delayed write must still be made";
     ASSERT_TRUE(holder.Process().IsRunning()) << "the holder ended before the accesses were timed";
 
     DWORD dwExitCode = 0;
@@ -81,7 +82,7 @@ TEST_F(SettingsLock, EveryAccessReleasesTheLock)
 
 TEST_F(SettingsLock, AbandonedLockBlocksNobody)
 {
-    ASSERT_TRUE(settingsfile::WriteKey(kKeyKBBrightness, L"17"));
+    ASSERT_TRUE(glimtest::WriteKey(kKeyKBBrightness, L"17"));
     CSettingsApp holder;
     ASSERT_EQ(0u, holder.StartHoldLock(60000));
     // Killed while it owns the mutex: the next wait on it is an abandoned wait.
@@ -119,6 +120,6 @@ TEST_F(SettingsLock, ScopedLockExcludesOtherThreadsForItsScope)
     // Released at about 1 s: the waiting write follows at once, not at its 3 s limit.
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread.Get(), 5000));
     EXPECT_LT(ElapsedMs(ullStart), 2500u) << "the waiting access did not follow the release";
-    EXPECT_EQ(L"1", settingsfile::ReadKey(kKeyKBStatus));
+    EXPECT_EQ(L"1", glimtest::ReadKey(kKeyKBStatus));
     ExpectLockFree("after the scoped lock");
 }

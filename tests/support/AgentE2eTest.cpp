@@ -1,8 +1,8 @@
 #include "AgentE2eTest.h"
 
-namespace agenttest {
+namespace glimtest {
 
-std::unique_ptr<simkb::CSimDriverInstall> CAgentE2eTest::s_pDriver;
+std::unique_ptr<glimtest::CSimDriverInstall> CAgentE2eTest::s_pDriver;
 DWORD CAgentE2eTest::s_dwInstallError = 0;
 
 ::testing::AssertionResult RunAgent(const std::wstring& commandLine, DWORD dwTimeoutMs, DWORD* pdwElapsedMs)
@@ -24,7 +24,7 @@ DWORD CAgentE2eTest::s_dwInstallError = 0;
 
 void CAgentE2eTest::SetUpTestSuite()
 {
-    s_pDriver = std::make_unique<simkb::CSimDriverInstall>();
+    s_pDriver = std::make_unique<glimtest::CSimDriverInstall>();
     s_dwInstallError = s_pDriver->Install();
 }
 
@@ -33,12 +33,12 @@ void CAgentE2eTest::TearDownTestSuite()
     s_pDriver.reset();
 }
 
-void CAgentE2eTest::SetUp()
+void CAgentE2eTest::SetUpBase()
 {
     if (s_dwInstallError != 0)
         GTEST_SKIP() << "the simulated filter driver could not be installed, error " << s_dwInstallError;
     EndStrayAgents();
-    ASSERT_EQ(0u, simkb::Reset());
+    ASSERT_EQ(0u, glimtest::Reset());
     m_logPath = m_scratch.File(L"Glimagent.log");
     ASSERT_TRUE(m_logConfig.Write(m_logPath, 0, 0));
 }
@@ -56,4 +56,4 @@ void CAgentE2eTest::Notify(const CNotifyRequest& request)
     ASSERT_EQ(0u, dwCode) << "the stand-in could not signal event_uwp";
 }
 
-}  // namespace agenttest
+}  // namespace glimtest

@@ -14,27 +14,27 @@
 #include "LogTestUtil.h"
 #include "SettingsApp.h"
 #include "SimDriver.h"
+#include "StagedTest.h"
 
-namespace agenttest {
+namespace glimtest {
 
 // Runs an agent (a relay) with the whole command line given to its end; a failure when it
 // could not start, did not end within dwTimeoutMs or exited with a code other than 0.
 ::testing::AssertionResult RunAgent(const std::wstring& commandLine, DWORD dwTimeoutMs = 15000,
                                     DWORD* pdwElapsedMs = nullptr);
 
-class CAgentE2eTest : public ::testing::Test {
+class CAgentE2eTest : public CStagedTest {
 protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
-    // Skips the test when the driver could not be installed. A derived SetUp calls this
-    // first and returns when IsSkipped() or HasFatalFailure().
-    void SetUp() override;
+    // Skips the test when the driver could not be installed.
+    void SetUpBase() override;
     void TearDown() override { EndStrayAgents(); }
 
     // Lines of the agent's log with this message (and label).
     size_t LogCount(const std::wstring& message, const std::wstring& function = L"") const
     {
-        return logtest::CountLines(m_logPath, message, function);
+        return glimtest::CountLines(m_logPath, message, function);
     }
     bool WaitForLog(const std::wstring& message, const std::wstring& function, size_t nCount = 1,
                     DWORD dwTimeoutMs = 5000) const;
@@ -42,14 +42,14 @@ protected:
     // application does.
     static void Notify(const CNotifyRequest& request);
 
-    logtest::CScratchDir m_scratch;
-    logtest::CAgentLogConfig m_logConfig;
+    glimtest::CTempFolder m_scratch;
+    glimtest::CAgentLogConfig m_logConfig;
     std::wstring m_logPath;
     CMainAgent m_main;
 
 private:
-    static std::unique_ptr<simkb::CSimDriverInstall> s_pDriver;
+    static std::unique_ptr<glimtest::CSimDriverInstall> s_pDriver;
     static DWORD s_dwInstallError;
 };
 
-}  // namespace agenttest
+}  // namespace glimtest

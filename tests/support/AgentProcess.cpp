@@ -12,28 +12,11 @@
 
 using namespace glim;
 
-namespace agenttest {
+namespace glimtest {
 
 std::wstring AgentPath()
 {
     return CChildProcess::ModuleDir() + L"Glimagent.exe";
-}
-
-bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs)
-{
-    const ULONGLONG ullEnd = GetTickCount64() + dwTimeoutMs;
-    for (;;) {
-        if (cond())
-            return true;
-        if (GetTickCount64() >= ullEnd)
-            return false;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(20);
-    }
 }
 
 HWND FindAgentWindow()
@@ -157,27 +140,12 @@ void EndProcessesOf(const std::wstring& program)
     WaitUntil([&] { return ProcessesOf(program).empty(); }, 5000);
 }
 
-std::wstring SettingsPath()
-{
-    return settingsfile::FilePath();
-}
-
 void ResetSettings(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> keys)
 {
-    settingsfile::EnsureFolder();
-    settingsfile::RemoveFile();
+    EnsureFolder();
+    RemoveFile();
     for (const auto& key : keys)
-        WriteSetting(key.first, key.second);
+        WriteKey(key.first, key.second);
 }
 
-DWORD ReadSetting(const wchar_t* pszKey, DWORD dwDefault)
-{
-    return GetPrivateProfileIntW(kSettingsSection, pszKey, static_cast<INT>(dwDefault), SettingsPath().c_str());
-}
-
-void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue)
-{
-    settingsfile::WriteKey(pszKey, pszValue);
-}
-
-}  // namespace agenttest
+}  // namespace glimtest

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "SettingsFileTools.h"
+#include "Wait.h"
 
-namespace agenttest {
+namespace glimtest {
 
 // Glimagent.exe beside the running test program (build/bin).
 std::wstring AgentPath();
-
-// Polls cond every 20 ms until it holds or the time is up; true when it held. Pumps this
-// thread's messages meanwhile, so windows of the test thread keep answering.
-bool WaitUntil(const std::function<bool()>& cond, DWORD dwTimeoutMs);
 
 // The agent's main window, or NULL.
 HWND FindAgentWindow();
@@ -70,17 +68,12 @@ std::vector<DWORD> ProcessesOf(const std::wstring& program);
 // started from the installed agent) and waits until they are gone.
 void EndProcessesOf(const std::wstring& program);
 
-// Settings file of the prefix (settingsfile::FilePath).
-std::wstring SettingsPath();
 // Deletes the settings file and writes the given keys (name, value) in its section.
 void ResetSettings(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> keys = {});
-// Reads an integer key; dwDefault when missing.
-DWORD ReadSetting(const wchar_t* pszKey, DWORD dwDefault);
-void WriteSetting(const wchar_t* pszKey, const wchar_t* pszValue);
 
 // Signals a named event the way the settings application does (opens it; false when it
 // does not exist).
 bool SignalExistingEvent(const wchar_t* pszName);
 bool EventExists(const wchar_t* pszName);
 
-}  // namespace agenttest
+}  // namespace glimtest

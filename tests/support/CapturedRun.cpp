@@ -3,7 +3,7 @@
 #include "ProcessStart.h"
 #include "ScopedHandle.h"
 
-namespace testproc {
+namespace glimtest {
 
 DWORD RunCaptured(const std::wstring& program, const std::wstring& arguments, SCapturedRun* pRun, DWORD dwTimeoutMs)
 {
@@ -49,4 +49,4 @@ DWORD RunCaptured(const std::wstring& program, const std::wstring& arguments, SC
     return ERROR_SUCCESS;
 }
 
-}  // namespace testproc
+}  // namespace glimtest

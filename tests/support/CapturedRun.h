@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace testproc {
+namespace glimtest {
 
 struct SCapturedRun {
     DWORD dwExitCode = 0;
@@ -18,4 +18,4 @@ struct SCapturedRun {
 DWORD RunCaptured(const std::wstring& program, const std::wstring& arguments, SCapturedRun* pRun,
                   DWORD dwTimeoutMs = 60000);
 
-}  // namespace testproc
+}  // namespace glimtest

@@ -4,6 +4,8 @@
 
 #include "ProcessStart.h"
 
+namespace glimtest {
+
 CChildProcess::~CChildProcess()
 {
     Terminate();
@@ -24,7 +26,7 @@ DWORD CChildProcess::StartCommandLine(const std::wstring& strExe, const std::wst
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    const DWORD dwErr = testproc::CreateProcessRetrying(strExe.c_str(), vecCommandLine.data(), FALSE, 0, &si, &pi);
+    const DWORD dwErr = glimtest::CreateProcessRetrying(strExe.c_str(), vecCommandLine.data(), FALSE, 0, &si, &pi);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     CloseHandle(pi.hThread);
@@ -91,3 +93,5 @@ std::wstring CChildProcess::QuoteArg(const std::wstring& strArg)
     strQuoted += L'"';
     return strQuoted;
 }
+
+}  // namespace glimtest

@@ -9,6 +9,8 @@
 
 #include "ScopedHandle.h"
 
+namespace glimtest {
+
 class CChildProcess {
 public:
     CChildProcess() = default;
@@ -45,3 +47,5 @@ private:
     glim::CScopedHandle m_hProcess;
     DWORD m_dwProcessId = 0;
 };
+
+}  // namespace glimtest

@@ -10,19 +10,23 @@
 #include "GlimNames.h"
 #include "ServiceHarness.h"
 #include "SimDriver.h"
+#include "StagedTest.h"
 
-class CGlimwardSystemTest : public ::testing::Test {
+namespace glimtest {
+
+class CGlimwardSystemTest : public CStagedTest {
 protected:
-    // Skips the test when the driver or the desktop process cannot be had. A derived SetUp
-    // calls this first and returns when IsSkipped() or HasFatalFailure().
-    void SetUp() override;
+    // Skips the test when the driver or the desktop process cannot be had.
+    void SetUpBase() override;
     void TearDown() override;
 
-    simkb::CSimDriverInstall m_driver;
-    svctest::CSettings m_settings;
-    svctest::CServiceLogFile m_log;
-    svctest::CInstalledFile m_program;
-    svctest::CWtsOverride m_override;
-    svctest::CSimSession m_session;
-    svctest::CServiceGuard m_serviceGuard{glim::kServiceName};
+    glimtest::CSimDriverInstall m_driver;
+    glimtest::CSettings m_settings;
+    glimtest::CServiceLogFile m_log;
+    glimtest::CInstalledFile m_program;
+    glimtest::CWtsOverride m_override;
+    glimtest::CSimSession m_session;
+    glimtest::CServiceGuard m_serviceGuard{glim::kServiceName};
 };
+
+}  // namespace glimtest

@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
-namespace hostlink {
+namespace glimtest {
 
 namespace {
 
@@ -83,4 +83,4 @@ bool Remove(const std::wstring& link)
     return !Exists(link);
 }
 
-}  // namespace hostlink
+}  // namespace glimtest

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace hostlink {
+namespace glimtest {
 
 // True when the process runs under Wine.
 bool UnderWine();
@@ -16,4 +16,4 @@ bool Make(const std::wstring& link, const std::wstring& target);
 // Removes the link itself, never what it points to. True when nothing is left at `link`.
 bool Remove(const std::wstring& link);
 
-}  // namespace hostlink
+}  // namespace glimtest

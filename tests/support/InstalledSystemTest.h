@@ -15,7 +15,7 @@
 #include "SettingsApp.h"
 #include "WineProcStatus.h"
 
-namespace systemtest {
+namespace glimtest {
 
 constexpr DWORD kWaitMs = 15000;
 constexpr int kBrightness = 6;
@@ -38,7 +38,7 @@ struct SWatched {
 
 class CInstalledSystemTest : public CGlimwardSystemTest {
 protected:
-    void SetUp() override;
+    void SetUpBase() override;
 
     // Settings, lock state, the service and its restore of the level, then (bAgent) the main
     // instance and the stand-in, which holds each notice for dwNoticeDelayMs. Returns with an
@@ -67,7 +67,7 @@ protected:
     int Accepted() const { return m_log.CountMessage(L"f12 span meets"); }
     size_t AgentLogCount(const std::wstring& message, const std::wstring& function = L"") const
     {
-        return logtest::CountLines(m_agentLogPath, message, function);
+        return glimtest::CountLines(m_agentLogPath, message, function);
     }
     bool WaitForAgentLog(const std::wstring& message, const std::wstring& function, size_t nCount) const;
     DWORD MainPid() { return m_main.Process().Pid(); }
@@ -80,13 +80,13 @@ protected:
 
     // Destroyed in reverse order after the base's TearDown has removed the service: the
     // main instance ends first, then the stand-in, the service's relays and the files.
-    logtest::CScratchDir m_scratch;
-    logtest::CAgentLogConfig m_agentLogConfig;
+    glimtest::CTempFolder m_scratch;
+    glimtest::CAgentLogConfig m_agentLogConfig;
     std::wstring m_agentLogPath;
-    svctest::CInstalledFile m_agentFile;
+    glimtest::CInstalledFile m_agentFile;
     CRelayReaper m_relays;
     CSettingsApp m_app;
-    agenttest::CMainAgent m_main;
+    glimtest::CMainAgent m_main;
 };
 
-}  // namespace systemtest
+}  // namespace glimtest

@@ -1,6 +1,6 @@
 #include "ProcessStart.h"
 
-namespace testproc {
+namespace glimtest {
 
 DWORD CreateProcessRetrying(const wchar_t* pszApplication, wchar_t* pszCommandLine, BOOL bInheritHandles,
                             DWORD dwFlags, STARTUPINFOW* pStartup, PROCESS_INFORMATION* pPi)
@@ -20,4 +20,4 @@ DWORD CreateProcessRetrying(const wchar_t* pszApplication, wchar_t* pszCommandLi
     return dwErr;
 }
 
-}  // namespace testproc
+}  // namespace glimtest

@@ -1,23 +1,11 @@
 #include "Scm.h"
 
-namespace scm {
+#include "Wait.h"
+
+namespace glimtest {
 namespace {
 
 constexpr DWORD kPollMs = 50;
-
-// Polls pfnDone until it returns true or the deadline passes.
-template <typename F>
-bool WaitUntil(DWORD dwTimeoutMs, F&& pfnDone)
-{
-    const ULONGLONG ullDeadline = GetTickCount64() + dwTimeoutMs;
-    for (;;) {
-        if (pfnDone())
-            return true;
-        if (GetTickCount64() >= ullDeadline)
-            return false;
-        Sleep(kPollMs);
-    }
-}
 
 bool QueryStatus(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus)
 {
@@ -48,7 +36,7 @@ CScHandle OpenServiceHandle(const wchar_t* pszName, DWORD dwAccess)
     return CScHandle(OpenServiceW(hManager.Get(), pszName, dwAccess));
 }
 
-DWORD QueryState(const wchar_t* pszName, DWORD* pdwErr)
+DWORD ScmQueryState(const wchar_t* pszName, DWORD* pdwErr)
 {
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS_PROCESS status = {};
@@ -58,13 +46,13 @@ DWORD QueryState(const wchar_t* pszName, DWORD* pdwErr)
     return bOk ? status.dwCurrentState : 0;
 }
 
-DWORD WaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs)
+DWORD ScmWaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs)
 {
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
     if (!hService)
         return GetLastError();
     DWORD dwResult = ERROR_TIMEOUT;
-    WaitUntil(dwTimeoutMs, [&] {
+    WaitUntil([&] {
         SERVICE_STATUS_PROCESS status = {};
         if (!QueryStatus(hService.Get(), &status)) {
             dwResult = GetLastError();
@@ -79,13 +67,13 @@ DWORD WaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs)
             return true;
         }
         return false;
-    });
+    }, dwTimeoutMs, kPollMs);
     return dwResult;
 }
 
-DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs)
+DWORD ScmInstall(const SServiceConfig& config, DWORD dwTimeoutMs)
 {
-    DWORD dwErr = Remove(config.name.c_str(), dwTimeoutMs);
+    DWORD dwErr = ScmRemove(config.name.c_str(), dwTimeoutMs);
     if (dwErr)
         return dwErr;
     CScHandle hManager = OpenManager(SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
@@ -98,14 +86,14 @@ DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs)
     return hService ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs)
+DWORD ScmStart(const wchar_t* pszName, DWORD dwTimeoutMs)
 {
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_START | SERVICE_QUERY_STATUS);
     if (!hService)
         return GetLastError();
     const ULONGLONG ullStart = GetTickCount64();
     DWORD dwErr = ERROR_SUCCESS;
-    WaitUntil(dwTimeoutMs, [&] {
+    WaitUntil([&] {
         dwErr = StartServiceW(hService.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
         if (dwErr == ERROR_SERVICE_ALREADY_RUNNING)
             dwErr = ERROR_SUCCESS;
@@ -113,14 +101,14 @@ DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs)
         // CreateProcess does (see ProcessStart.h): a retry gets through.
         return dwErr != ERROR_SERVICE_REQUEST_TIMEOUT && dwErr != ERROR_SERVICE_DATABASE_LOCKED &&
                dwErr != ERROR_INTERNAL_ERROR;
-    });
+    }, dwTimeoutMs, kPollMs);
     if (dwErr)
         return dwErr;
     const ULONGLONG ullSpent = GetTickCount64() - ullStart;
-    return WaitForState(pszName, SERVICE_RUNNING, ullSpent < dwTimeoutMs ? static_cast<DWORD>(dwTimeoutMs - ullSpent) : 0);
+    return ScmWaitForState(pszName, SERVICE_RUNNING, ullSpent < dwTimeoutMs ? static_cast<DWORD>(dwTimeoutMs - ullSpent) : 0);
 }
 
-DWORD ChangeType(const wchar_t* pszName, DWORD dwType)
+DWORD ScmChangeType(const wchar_t* pszName, DWORD dwType)
 {
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_CHANGE_CONFIG);
     if (!hService)
@@ -131,7 +119,7 @@ DWORD ChangeType(const wchar_t* pszName, DWORD dwType)
     return ERROR_SUCCESS;
 }
 
-DWORD Stop(const wchar_t* pszName, DWORD dwTimeoutMs)
+DWORD ScmStop(const wchar_t* pszName, DWORD dwTimeoutMs)
 {
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!hService) {
@@ -145,12 +133,12 @@ DWORD Stop(const wchar_t* pszName, DWORD dwTimeoutMs)
         if (dwErr != ERROR_SERVICE_NOT_ACTIVE && dwErr != ERROR_SERVICE_CANNOT_ACCEPT_CTRL)
             return dwErr;
     }
-    return WaitForState(pszName, SERVICE_STOPPED, dwTimeoutMs);
+    return ScmWaitForState(pszName, SERVICE_STOPPED, dwTimeoutMs);
 }
 
-DWORD Remove(const wchar_t* pszName, DWORD dwTimeoutMs)
+DWORD ScmRemove(const wchar_t* pszName, DWORD dwTimeoutMs)
 {
-    DWORD dwErr = Stop(pszName, dwTimeoutMs);
+    DWORD dwErr = ScmStop(pszName, dwTimeoutMs);
     if (dwErr)
         return dwErr;
     {
@@ -164,10 +152,10 @@ DWORD Remove(const wchar_t* pszName, DWORD dwTimeoutMs)
     }
     // Deletion completes once every handle is closed; until then a new service of the same
     // name cannot be created.
-    const bool bGone = WaitUntil(dwTimeoutMs, [&] {
+    const bool bGone = WaitUntil([&] {
         CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
         return !hService && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-    });
+    }, dwTimeoutMs, kPollMs);
     return bGone ? ERROR_SUCCESS : ERROR_TIMEOUT;
 }
 
@@ -178,7 +166,7 @@ CServiceInstall::~CServiceInstall()
 
 DWORD CServiceInstall::Install(const SServiceConfig& config, DWORD dwTimeoutMs)
 {
-    const DWORD dwErr = scm::Install(config, dwTimeoutMs);
+    const DWORD dwErr = glimtest::ScmInstall(config, dwTimeoutMs);
     if (!dwErr)
         m_name = config.name;
     return dwErr;
@@ -186,22 +174,22 @@ DWORD CServiceInstall::Install(const SServiceConfig& config, DWORD dwTimeoutMs)
 
 DWORD CServiceInstall::Start(DWORD dwTimeoutMs) const
 {
-    return Owns() ? scm::Start(m_name.c_str(), dwTimeoutMs) : ERROR_SERVICE_DOES_NOT_EXIST;
+    return Owns() ? glimtest::ScmStart(m_name.c_str(), dwTimeoutMs) : ERROR_SERVICE_DOES_NOT_EXIST;
 }
 
 DWORD CServiceInstall::Stop(DWORD dwTimeoutMs) const
 {
-    return Owns() ? scm::Stop(m_name.c_str(), dwTimeoutMs) : ERROR_SERVICE_DOES_NOT_EXIST;
+    return Owns() ? glimtest::ScmStop(m_name.c_str(), dwTimeoutMs) : ERROR_SERVICE_DOES_NOT_EXIST;
 }
 
 DWORD CServiceInstall::Remove(DWORD dwTimeoutMs)
 {
     if (!Owns())
         return ERROR_SUCCESS;
-    const DWORD dwErr = scm::Remove(m_name.c_str(), dwTimeoutMs);
+    const DWORD dwErr = glimtest::ScmRemove(m_name.c_str(), dwTimeoutMs);
     if (!dwErr)
         m_name.clear();
     return dwErr;
 }
 
-}  // namespace scm
+}  // namespace glimtest

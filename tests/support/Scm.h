@@ -4,7 +4,7 @@
 // success) and waits with a deadline, never forever.
 //
 // Typical use:
-//   scm::CServiceInstall svc;
+//   glimtest::CServiceInstall svc;
 //   DWORD dwErr = svc.Install({L"MyDrv", L"C:\\x\\MyDrv.sys", SERVICE_KERNEL_DRIVER});
 //   if (!dwErr) dwErr = svc.Start();
 //   ...                                    // destruction stops and deletes the service
@@ -16,9 +16,9 @@
 
 #include "ScopedHandle.h"
 
-namespace scm {
+namespace glimtest {
 
-constexpr DWORD kDefaultTimeoutMs = 15000;
+constexpr DWORD kScmTimeoutMs = 15000;
 
 // Owner of one SC_HANDLE (a manager or a service handle).
 using CScHandle = glim::CScopedScHandle;
@@ -38,27 +38,27 @@ CScHandle OpenServiceHandle(const wchar_t* pszName, DWORD dwAccess = SERVICE_ALL
 
 // The service's current state (SERVICE_RUNNING, ...), or 0 with *pdwErr set when it cannot
 // be queried (ERROR_SERVICE_DOES_NOT_EXIST when it is not installed).
-DWORD QueryState(const wchar_t* pszName, DWORD* pdwErr = nullptr);
+DWORD ScmQueryState(const wchar_t* pszName, DWORD* pdwErr = nullptr);
 
 // Waits until the service reaches dwState. ERROR_TIMEOUT when the deadline passes;
 // while waiting for SERVICE_RUNNING, a service that stops ends the wait with its exit code
 // (or ERROR_SERVICE_NEVER_STARTED when it gave none).
-DWORD WaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+DWORD ScmWaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs = kScmTimeoutMs);
 
 // Creates the service. A leftover service of the same name is removed first, so the call
 // is idempotent. Returns ERROR_SUCCESS or the failing call's error.
-DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+DWORD ScmInstall(const SServiceConfig& config, DWORD dwTimeoutMs = kScmTimeoutMs);
 // Starts the service and waits until it runs. A service that already runs counts as
 // started. Errors 1053/1055, which Wine gives while it is still settling, are retried
 // until the deadline.
-DWORD Start(const wchar_t* pszName, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+DWORD ScmStart(const wchar_t* pszName, DWORD dwTimeoutMs = kScmTimeoutMs);
 // Changes an installed service's type. Other settings stay as they are.
-DWORD ChangeType(const wchar_t* pszName, DWORD dwType);
+DWORD ScmChangeType(const wchar_t* pszName, DWORD dwType);
 // Stops the service and waits until it has stopped. A stopped or missing service is fine.
-DWORD Stop(const wchar_t* pszName, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+DWORD ScmStop(const wchar_t* pszName, DWORD dwTimeoutMs = kScmTimeoutMs);
 // Stops the service, deletes it and waits until the manager has forgotten it. A missing
 // service is fine.
-DWORD Remove(const wchar_t* pszName, DWORD dwTimeoutMs = kDefaultTimeoutMs);
+DWORD ScmRemove(const wchar_t* pszName, DWORD dwTimeoutMs = kScmTimeoutMs);
 
 // RAII ownership of one installed service: whatever this object installed is stopped and
 // deleted when it is destroyed, on every path out of a test.
@@ -69,11 +69,11 @@ public:
     CServiceInstall(const CServiceInstall&) = delete;
     CServiceInstall& operator=(const CServiceInstall&) = delete;
 
-    DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs = kDefaultTimeoutMs);
-    DWORD Start(DWORD dwTimeoutMs = kDefaultTimeoutMs) const;
-    DWORD Stop(DWORD dwTimeoutMs = kDefaultTimeoutMs) const;
+    DWORD Install(const SServiceConfig& config, DWORD dwTimeoutMs = kScmTimeoutMs);
+    DWORD Start(DWORD dwTimeoutMs = kScmTimeoutMs) const;
+    DWORD Stop(DWORD dwTimeoutMs = kScmTimeoutMs) const;
     // Removes the service now; the destructor then has nothing left to do.
-    DWORD Remove(DWORD dwTimeoutMs = kDefaultTimeoutMs);
+    DWORD Remove(DWORD dwTimeoutMs = kScmTimeoutMs);
     // Keeps the service installed after this object is gone (tools that install for later).
     void Release() { m_name.clear(); }
 
@@ -84,4 +84,4 @@ private:
     std::wstring m_name;  // empty: owns nothing
 };
 
-}  // namespace scm
+}  // namespace glimtest

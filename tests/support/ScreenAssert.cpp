@@ -3,11 +3,11 @@
 #include "AgentProcess.h"
 #include "ScreenProbe.h"
 
-namespace screenprobe {
+namespace glimtest {
 
 ::testing::AssertionResult OsdShows(DWORD dwPid, int nCell, DWORD dwTimeoutMs)
 {
-    if (agenttest::WaitUntil([&] { return OsdVisible(dwPid) && HighlightedCell() == nCell; }, dwTimeoutMs))
+    if (glimtest::WaitUntil([&] { return OsdVisible(dwPid) && HighlightedCell() == nCell; }, dwTimeoutMs))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "OSD visible " << OsdVisible(dwPid) << ", highlighted cell "
                                          << HighlightedCell() << ", wanted " << nCell;
@@ -26,4 +26,4 @@ namespace screenprobe {
                                          << expected.top << ") sized 288 x 96";
 }
 
-}  // namespace screenprobe
+}  // namespace glimtest

@@ -1,6 +1,6 @@
 #include "ScreenProbe.h"
 
-namespace screenprobe {
+namespace glimtest {
 
 HWND FindWindowWhere(DWORD dwPid, const std::function<bool(HWND)>& match)
 {
@@ -21,7 +21,7 @@ HWND FindWindowWhere(DWORD dwPid, const std::function<bool(HWND)>& match)
     return find.hFound;
 }
 
-HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass)
+HWND FindWindowOfClass(DWORD dwPid, const wchar_t* pszClass)
 {
     return FindWindowWhere(dwPid, [&](HWND hWnd) {
         wchar_t szClass[64] = {};
@@ -32,7 +32,7 @@ HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass)
 
 HWND FindOsd(DWORD dwPid)
 {
-    return FindProcessWindow(dwPid, L"csl_osd");
+    return FindWindowOfClass(dwPid, L"csl_osd");
 }
 
 RECT PrimaryMonitor()
@@ -84,4 +84,4 @@ bool OsdVisible(DWORD dwPid)
     return hOsd && IsWindowVisible(hOsd);
 }
 
-}  // namespace screenprobe
+}  // namespace glimtest

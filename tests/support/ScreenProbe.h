@@ -10,14 +10,14 @@ namespace testing {
 class AssertionResult;
 }
 
-namespace screenprobe {
+namespace glimtest {
 
 // The first top-level window of the given process (any process for 0) that match accepts,
 // or NULL.
 HWND FindWindowWhere(DWORD dwPid, const std::function<bool(HWND)>& match);
 // The first top-level window of the class in the given process (any process for 0), or
 // NULL.
-HWND FindProcessWindow(DWORD dwPid, const wchar_t* pszClass);
+HWND FindWindowOfClass(DWORD dwPid, const wchar_t* pszClass);
 // The agent's OSD window (class "csl_osd" of the given process, of any process for 0),
 // or NULL.
 HWND FindOsd(DWORD dwPid);
@@ -42,4 +42,4 @@ bool OsdVisible(DWORD dwPid);
 constexpr COLORREF kHighlight = RGB(0, 118, 215);
 constexpr COLORREF kPlainCell = RGB(22, 22, 22);
 
-}  // namespace screenprobe
+}  // namespace glimtest

@@ -8,9 +8,10 @@
 #include "GlimNames.h"
 #include "ProcessStart.h"
 #include "Scm.h"
+#include "SettingsFileTools.h"
 #include "SimSessionProtocol.h"
 
-namespace svctest {
+namespace glimtest {
 
 namespace {
 
@@ -79,18 +80,6 @@ std::wstring BuildBinPath(const std::wstring& relative)
     return Folder(szSelf) + L"\\" + relative;
 }
 
-bool WaitUntil(const std::function<bool()>& pred, DWORD dwTimeoutMs)
-{
-    const ULONGLONG ullDeadline = GetTickCount64() + dwTimeoutMs;
-    for (;;) {
-        if (pred())
-            return true;
-        if (GetTickCount64() >= ullDeadline)
-            return false;
-        Sleep(20);
-    }
-}
-
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD* pdwExitCode, DWORD dwTimeoutMs)
 {
     std::wstring commandLine = L"\"" + program + L"\"";
@@ -99,7 +88,7 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWO
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    const DWORD dwStartErr = testproc::CreateProcessRetrying(program.c_str(), &commandLine[0], FALSE, 0, &startup, &process);
+    const DWORD dwStartErr = glimtest::CreateProcessRetrying(program.c_str(), &commandLine[0], FALSE, 0, &startup, &process);
     if (dwStartErr != ERROR_SUCCESS)
         return dwStartErr;
     CloseHandle(process.hThread);
@@ -128,8 +117,15 @@ DWORD CInstalledFile::Install(const std::wstring& source, const std::wstring& de
     const int nDirErr = SHCreateDirectoryExW(nullptr, Folder(destination).c_str(), nullptr);
     if (nDirErr != ERROR_SUCCESS && nDirErr != ERROR_ALREADY_EXISTS && nDirErr != ERROR_FILE_EXISTS)
         return static_cast<DWORD>(nDirErr);
-    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE))
-        return GetLastError();
+    // A program that has just ended (the service of the previous test) may still hold its
+    // image for a moment.
+    DWORD dwErr = ERROR_SUCCESS;
+    WaitUntil([&] {
+        dwErr = CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
+        return dwErr != ERROR_SHARING_VIOLATION;
+    }, 5000);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
     m_destination = destination;
     return ERROR_SUCCESS;
 }
@@ -213,33 +209,28 @@ void CAgentProbe::Clear() const
 
 CSettings::CSettings()
 {
-    SHCreateDirectoryExW(nullptr, Folder(Path()).c_str(), nullptr);
-    DeleteFileW(Path().c_str());
+    EnsureFolder();
+    RemoveFile();
 }
 
 CSettings::~CSettings()
 {
-    DeleteFileW(Path().c_str());
-}
-
-std::wstring CSettings::Path()
-{
-    return std::wstring(L"C:\\ProgramData\\") + glim::kSettingsRelativePath;
+    RemoveFile();
 }
 
 void CSettings::Set(const wchar_t* pszKey, int nValue) const
 {
-    WritePrivateProfileStringW(glim::kSettingsSection, pszKey, std::to_wstring(nValue).c_str(), Path().c_str());
+    WriteKey(pszKey, nValue);
 }
 
 void CSettings::Remove(const wchar_t* pszKey) const
 {
-    WritePrivateProfileStringW(glim::kSettingsSection, pszKey, nullptr, Path().c_str());
+    RemoveKey(pszKey);
 }
 
 int CSettings::Get(const wchar_t* pszKey) const
 {
-    return static_cast<int>(GetPrivateProfileIntW(glim::kSettingsSection, pszKey, -1, Path().c_str()));
+    return static_cast<int>(ReadNumber(pszKey, static_cast<DWORD>(-1)));
 }
 
 CServiceLogFile::CServiceLogFile()
@@ -326,12 +317,12 @@ bool CServiceLogFile::WaitForMessage(const std::wstring& message, DWORD dwTimeou
 
 CServiceGuard::CServiceGuard(const wchar_t* pszName) : m_name(pszName)
 {
-    scm::Remove(m_name.c_str());
+    glimtest::ScmRemove(m_name.c_str());
 }
 
 CServiceGuard::~CServiceGuard()
 {
-    scm::Remove(m_name.c_str());
+    glimtest::ScmRemove(m_name.c_str());
 }
 
 DWORD InstallAndStartService(DWORD dwTimeoutMs)
@@ -342,7 +333,7 @@ DWORD InstallAndStartService(DWORD dwTimeoutMs)
         return dwErr;
     if (dwExit != 0)
         return ERROR_INVALID_FUNCTION;
-    dwErr = scm::Start(glim::kServiceName, dwTimeoutMs);
+    dwErr = glimtest::ScmStart(glim::kServiceName, dwTimeoutMs);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     const bool bListening = WaitUntil([] {
@@ -381,7 +372,7 @@ bool EnsureExplorer()
 
 DWORD ServiceProcessId(const wchar_t* pszName)
 {
-    scm::CScHandle hService = scm::OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS_PROCESS status = {};
     DWORD cbNeeded = 0;
     if (!hService || !QueryServiceStatusEx(hService.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
@@ -390,4 +381,4 @@ DWORD ServiceProcessId(const wchar_t* pszName)
     return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
 }
 
-}  // namespace svctest
+}  // namespace glimtest

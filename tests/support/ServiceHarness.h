@@ -9,16 +9,15 @@
 #include <string>
 #include <vector>
 
-namespace svctest {
+#include "Wait.h"
+
+namespace glimtest {
 
 // "C:\Program Files (x86)\Vessik\Glimkit" and the service program inside it.
 std::wstring InstallDir();
 std::wstring InstalledServicePath();
 // A file of the build's bin folder (beside the running test program).
 std::wstring BuildBinPath(const std::wstring& relative);
-
-// Waits until pred() holds, checking every 20 ms. False when the deadline passes.
-bool WaitUntil(const std::function<bool()>& pred, DWORD dwTimeoutMs);
 
 // Runs a program with a command line, waits for it and returns ERROR_SUCCESS with its
 // exit code, or the error that kept it from running or ERROR_TIMEOUT.
@@ -87,7 +86,6 @@ public:
     virtual ~CSettings();
     CSettings(const CSettings&) = delete;
     CSettings& operator=(const CSettings&) = delete;
-    static std::wstring Path();
     void Set(const wchar_t* pszKey, int nValue) const;
     void Remove(const wchar_t* pszKey) const;
     // -1 when the key is missing.
@@ -138,4 +136,4 @@ bool EnsureExplorer();
 // The process id of a running service, 0 when it does not run.
 DWORD ServiceProcessId(const wchar_t* pszName);
 
-}  // namespace svctest
+}  // namespace glimtest

@@ -10,7 +10,10 @@
 #include "GlimNames.h"
 #include "ScopedHandle.h"
 #include "ScreenProbe.h"
+#include "Wait.h"
 #include "settingsapp/SettingsAppProtocol.h"
+
+namespace glimtest {
 
 using namespace settingsapp;
 
@@ -86,11 +89,11 @@ bool ParseRecordLine(const char* pszLine, CNotifyRecord* pRec)
 
 }  // namespace
 
-HWND FindProcessWindow(DWORD dwProcessId, const wchar_t* pszTitle)
+HWND FindWindowTitled(DWORD dwProcessId, const wchar_t* pszTitle)
 {
     if (dwProcessId == 0)
         return nullptr;
-    return screenprobe::FindWindowWhere(dwProcessId, [&](HWND hWnd) {
+    return glimtest::FindWindowWhere(dwProcessId, [&](HWND hWnd) {
         wchar_t szTitle[256] = {};
         GetWindowTextW(hWnd, szTitle, 256);
         return wcscmp(szTitle, pszTitle) == 0;
@@ -169,7 +172,7 @@ DWORD CSettingsApp::StartAndWait(const std::wstring& strArgs, bool bWantWindow, 
     }
     if (bWantWindow) {
         // The window exists before the event is signalled.
-        m_hWnd = FindProcessWindow(m_process.Id(), glim::kSettingsAppWindowTitle);
+        m_hWnd = FindWindowTitled(m_process.Id(), glim::kSettingsAppWindowTitle);
         if (!m_hWnd)
             return ERROR_INVALID_WINDOW_HANDLE;
     }
@@ -225,12 +228,7 @@ std::vector<CNotifyRecord> CSettingsApp::ReadRecord() const
 
 bool CSettingsApp::WaitForRecords(size_t nCount, DWORD dwTimeoutMs) const
 {
-    const ULONGLONG ullDeadline = GetTickCount64() + dwTimeoutMs;
-    for (;;) {
-        if (ReadRecord().size() >= nCount)
-            return true;
-        if (GetTickCount64() >= ullDeadline)
-            return false;
-        Sleep(20);
-    }
+    return WaitUntil([&] { return ReadRecord().size() >= nCount; }, dwTimeoutMs);
 }
+
+}  // namespace glimtest

@@ -18,6 +18,8 @@
 
 #include "ChildProcess.h"
 
+namespace glimtest {
+
 // One WM_UWP_NOTIFY as the stand-in recorded it.
 struct CNotifyRecord {
     unsigned nSeq = 0;                // 1 for the first notice of this stand-in
@@ -93,4 +95,6 @@ private:
 
 // Finds the top-level window of process dwProcessId with exactly this title (hidden
 // windows included); NULL when there is none.
-HWND FindProcessWindow(DWORD dwProcessId, const wchar_t* pszTitle);
+HWND FindWindowTitled(DWORD dwProcessId, const wchar_t* pszTitle);
+
+}  // namespace glimtest

@@ -5,7 +5,7 @@
 #include "GlimNames.h"
 #include "ScopedHandle.h"
 
-namespace settingsfile {
+namespace glimtest {
 
 namespace {
 
@@ -25,27 +25,6 @@ std::wstring Parent(const std::wstring& strPath)
 {
     const size_t pos = strPath.find_last_of(L'\\');
     return pos == std::wstring::npos ? std::wstring() : strPath.substr(0, pos);
-}
-
-// Removes a folder tree (files and subfolders).
-void RemoveTree(const std::wstring& strPath)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW((strPath + L"\\*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring strName = fd.cFileName;
-            if (strName == L"." || strName == L"..")
-                continue;
-            const std::wstring strChild = strPath + L"\\" + strName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(strChild);
-            else
-                ::DeleteFileW(strChild.c_str());
-        } while (FindNextFileW(hFind, &fd));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(strPath.c_str());
 }
 
 }  // namespace
@@ -86,6 +65,22 @@ bool WriteKey(const std::wstring& strKey, const std::wstring& strValue)
 {
     return WritePrivateProfileStringW(glim::kSettingsSection, strKey.c_str(), strValue.c_str(), FilePath().c_str()) !=
            FALSE;
+}
+
+bool WriteKey(const std::wstring& strKey, int nValue)
+{
+    return WriteKey(strKey, std::to_wstring(nValue));
+}
+
+bool RemoveKey(const std::wstring& strKey)
+{
+    return WritePrivateProfileStringW(glim::kSettingsSection, strKey.c_str(), nullptr, FilePath().c_str()) != FALSE;
+}
+
+DWORD ReadNumber(const std::wstring& strKey, DWORD dwDefault)
+{
+    return GetPrivateProfileIntW(glim::kSettingsSection, strKey.c_str(), static_cast<INT>(dwDefault),
+                                 FilePath().c_str());
 }
 
 std::wstring ReadKey(const std::wstring& strKey, const std::wstring& strDefault)
@@ -160,28 +155,4 @@ CScopedEnvVar::~CScopedEnvVar()
     SetEnvironmentVariableW(m_strName.c_str(), m_bHadValue ? m_strOldValue.c_str() : nullptr);
 }
 
-CTempFolder::CTempFolder()
-{
-    wchar_t szTemp[MAX_PATH] = {};
-    const DWORD cch = GetTempPathW(MAX_PATH, szTemp);
-    if (cch == 0 || cch >= MAX_PATH)
-        return;
-    static LONG s_nCounter = 0;
-    for (int nTry = 0; nTry < 100; ++nTry) {
-        wchar_t szName[64] = {};
-        _snwprintf(szName, 63, L"glimtest-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&s_nCounter));
-        std::wstring strPath = std::wstring(szTemp) + szName;
-        if (CreateDirectoryW(strPath.c_str(), nullptr)) {
-            m_strPath = strPath;
-            return;
-        }
-    }
-}
-
-CTempFolder::~CTempFolder()
-{
-    if (!m_strPath.empty())
-        RemoveTree(m_strPath);
-}
-
-}  // namespace settingsfile
+}  // namespace glimtest

@@ -1,5 +1,4 @@
-// Direct access to the shared settings file for tests, independent of the code under
-// test: where it is, a reset to "no settings file", raw writes and reads, and a UTF-16
+// The tests' one way to the shared settings file, independent of the code under test: where it is, a reset to "no settings file", raw writes and reads, and a UTF-16
 // file for values outside the ANSI code page.
 //
 // Paths follow this process's ALLUSERSPROFILE, as the programs' own path does, so a test
@@ -10,7 +9,9 @@
 
 #include <string>
 
-namespace settingsfile {
+#include "TempFolder.h"
+
+namespace glimtest {
 
 // ALLUSERSPROFILE\Vessik\Glimkit and ALLUSERSPROFILE\Vessik\Glimkit\Glimkit.ini.
 std::wstring FolderPath();
@@ -24,8 +25,13 @@ DWORD RemoveFile();
 
 // Writes KEY=VALUE in section [Glimkit] with a bare private-profile call (no lock).
 bool WriteKey(const std::wstring& strKey, const std::wstring& strValue);
+bool WriteKey(const std::wstring& strKey, int nValue);
+// Deletes the key from the section (bare private-profile call).
+bool RemoveKey(const std::wstring& strKey);
 // Reads a key with a bare private-profile call; strDefault when missing.
 std::wstring ReadKey(const std::wstring& strKey, const std::wstring& strDefault = L"");
+// Reads an integer key as the private-profile calls parse it; dwDefault when missing.
+DWORD ReadNumber(const std::wstring& strKey, DWORD dwDefault);
 
 // The file's bytes; empty when it cannot be read. *pbExists tells a missing file apart.
 std::string ReadRawFile(bool* pbExists = nullptr);
@@ -70,18 +76,4 @@ private:
     bool m_bHadValue = false;
 };
 
-// A fresh empty folder under the temp folder, removed with its contents on destruction.
-class CTempFolder {
-public:
-    CTempFolder();
-    virtual ~CTempFolder();
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-
-    const std::wstring& Path() const { return m_strPath; }  // no trailing backslash; empty on failure
-
-private:
-    std::wstring m_strPath;
-};
-
-}  // namespace settingsfile
+}  // namespace glimtest

@@ -5,7 +5,7 @@
 
 #include "ScopedHandle.h"
 
-namespace simtest {
+namespace glimtest {
 
 std::wstring BesideProgram(const wchar_t* pszFileName)
 {
@@ -48,4 +48,4 @@ CSimComRegistration::~CSimComRegistration()
     RegDeleteTreeW(hClasses.Get(), strLeaf.c_str());
 }
 
-}  // namespace simtest
+}  // namespace glimtest

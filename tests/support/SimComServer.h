@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace simtest {
+namespace glimtest {
 
 // The full path of a file in the test program's own folder.
 std::wstring BesideProgram(const wchar_t* pszFileName);
@@ -28,4 +28,4 @@ private:
     LONG m_lError;
 };
 
-}  // namespace simtest
+}  // namespace glimtest

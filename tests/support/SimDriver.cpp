@@ -4,8 +4,11 @@
 
 #include "GlimNames.h"
 #include "ScopedHandle.h"
+#include "Wait.h"
 
-namespace simkb {
+namespace glimtest {
+
+using namespace simkb;
 namespace {
 
 constexpr bool SameText(const wchar_t* a, const wchar_t* b)
@@ -28,13 +31,7 @@ public:
 // Waits until the device opens, or (bOpens false) until it no longer does.
 bool WaitForDevice(bool bOpens, DWORD dwTimeoutMs)
 {
-    const ULONGLONG ullDeadline = GetTickCount64() + dwTimeoutMs;
-    while (DeviceOpens() != bOpens) {
-        if (GetTickCount64() >= ullDeadline)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    return WaitUntil([bOpens] { return DeviceOpens() == bOpens; }, dwTimeoutMs);
 }
 
 DWORD SendReset(ULONG ulMask)
@@ -134,7 +131,7 @@ double CounterToMicroseconds(long long llFrom, long long llTo)
 
 DWORD CSimDriverInstall::Install(const std::wstring& driverPath, DWORD dwTimeoutMs)
 {
-    scm::SServiceConfig config;
+    glimtest::SServiceConfig config;
     config.name = kServiceName;
     config.binaryPath = driverPath.empty() ? DriverPathBesideProgram() : driverPath;
     config.dwType = SERVICE_KERNEL_DRIVER;
@@ -163,7 +160,7 @@ DWORD CSimDriverInstall::Stop(DWORD dwTimeoutMs)
 
 DWORD RemoveInstalledDriver(DWORD dwTimeoutMs)
 {
-    return scm::Remove(kServiceName, dwTimeoutMs);
+    return glimtest::ScmRemove(kServiceName, dwTimeoutMs);
 }
 
 std::vector<SimRecord> SetRequests()
@@ -179,4 +176,4 @@ std::vector<SimRecord> SetRequests()
     return sets;
 }
 
-}  // namespace simkb
+}  // namespace glimtest

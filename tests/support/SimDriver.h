@@ -10,7 +10,7 @@
 #include "Scm.h"
 #include "SimDriverProtocol.h"
 
-namespace simkb {
+namespace glimtest {
 
 // NTSTATUS values user mode compares press results with.
 constexpr LONG kStatusSuccess = 0;
@@ -33,17 +33,17 @@ bool DeviceOpens();
 // object directory that held the event (~0 when none did).
 LONG Press(unsigned long* pulDir = nullptr);
 // Makes the next n backlight requests fail the given way.
-DWORD FailNext(ULONG ulCount, SimFailMode mode);
+DWORD FailNext(ULONG ulCount, simkb::SimFailMode mode);
 
 struct SHistory {
-    SimHistoryHeader header = {};
-    std::vector<SimRecord> records;  // oldest first
+    simkb::SimHistoryHeader header = {};
+    std::vector<simkb::SimRecord> records;  // oldest first
 };
 // Reads the history and the driver's current state. False when the device is not there.
 bool History(SHistory* pHistory);
 DWORD ClearHistory();
 // The set-level requests of the history, oldest first (empty when the device is not there).
-std::vector<SimRecord> SetRequests();
+std::vector<simkb::SimRecord> SetRequests();
 // Clears the history and pending failures and sets the level back to 0.
 DWORD Reset();
 // The level the driver holds, read without a backlight request (nothing is recorded).
@@ -65,19 +65,19 @@ public:
     CSimDriverInstall& operator=(const CSimDriverInstall&) = delete;
 
     // Empty path: DriverPathBesideProgram(). Returns a Windows error code.
-    DWORD Install(const std::wstring& driverPath = std::wstring(), DWORD dwTimeoutMs = scm::kDefaultTimeoutMs);
+    DWORD Install(const std::wstring& driverPath = std::wstring(), DWORD dwTimeoutMs = glimtest::kScmTimeoutMs);
     // Stops the driver (its device goes away) and starts it again.
-    DWORD Stop(DWORD dwTimeoutMs = scm::kDefaultTimeoutMs);
-    DWORD Start(DWORD dwTimeoutMs = scm::kDefaultTimeoutMs);
+    DWORD Stop(DWORD dwTimeoutMs = glimtest::kScmTimeoutMs);
+    DWORD Start(DWORD dwTimeoutMs = glimtest::kScmTimeoutMs);
     DWORD Remove() { return m_service.Remove(); }
     // Leaves the driver installed and running after this object is gone.
     void Release() { m_service.Release(); }
 
 private:
-    scm::CServiceInstall m_service;
+    glimtest::CServiceInstall m_service;
 };
 
 // Stops and deletes an installed simulated driver, if any.
-DWORD RemoveInstalledDriver(DWORD dwTimeoutMs = scm::kDefaultTimeoutMs);
+DWORD RemoveInstalledDriver(DWORD dwTimeoutMs = glimtest::kScmTimeoutMs);
 
-}  // namespace simkb
+}  // namespace glimtest

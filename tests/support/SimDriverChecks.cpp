@@ -3,7 +3,9 @@
 #include "AgentProcess.h"
 #include "SimDriver.h"
 
-namespace simkb {
+namespace glimtest {
+
+using namespace simkb;
 
 std::vector<long> SetLevels()
 {
@@ -29,8 +31,8 @@ ULONG RequestTotal()
 
 ::testing::AssertionResult LevelsAre(const std::vector<long>& expected, DWORD dwTimeoutMs)
 {
-    agenttest::WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);
-    agenttest::WaitUntil([] { return false; }, 300);
+    glimtest::WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);
+    glimtest::WaitUntil([] { return false; }, 300);
     const std::vector<long> actual = SetLevels();
     if (actual == expected)
         return ::testing::AssertionSuccess();
@@ -43,4 +45,4 @@ ULONG RequestTotal()
     return failure;
 }
 
-}  // namespace simkb
+}  // namespace glimtest

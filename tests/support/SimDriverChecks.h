@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace simkb {
+namespace glimtest {
 
 // The level the driver holds now (a failed read fails the test and gives -1).
 LONG DriverLevel();
@@ -19,4 +19,4 @@ std::vector<long> SetLevels();
 // quiet 300 ms in which no more may come, and compares the levels.
 ::testing::AssertionResult LevelsAre(const std::vector<long>& expected, DWORD dwTimeoutMs = 5000);
 
-}  // namespace simkb
+}  // namespace glimtest

@@ -2,7 +2,7 @@
 
 #include "ScopedHandle.h"
 
-namespace simtest {
+namespace glimtest {
 
 namespace {
 // Creates the key when missing and sets one value under HKEY_CURRENT_USER.
@@ -46,4 +46,4 @@ CDllOverride::~CDllOverride()
     RegDeleteKeyValueW(HKEY_CURRENT_USER, m_strKey.c_str(), m_strDll.c_str());
 }
 
-}  // namespace simtest
+}  // namespace glimtest

@@ -9,7 +9,7 @@
 
 #include "powrprof/SimPowerProtocol.h"
 
-namespace simtest {
+namespace glimtest {
 
 // Sets the execution state the stand-in reports for the object's lifetime (deleted
 // afterwards, so the system's answer comes back).
@@ -43,4 +43,4 @@ private:
     LONG m_lError;
 };
 
-}  // namespace simtest
+}  // namespace glimtest

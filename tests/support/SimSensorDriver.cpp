@@ -2,9 +2,11 @@
 
 #include <initializer_list>
 
+#include "Wait.h"
+
 using namespace simsensor;
 
-namespace simtest {
+namespace glimtest {
 
 GUID SimSensorId(int nSlot)
 {
@@ -129,16 +131,7 @@ HRESULT CSimSensorDriver::Flap(int nSlot, int nTimes)
 
 bool CSimSensorDriver::WaitForBursts(DWORD dwTimeoutMs)
 {
-    const DWORD dwStart = GetTickCount();
-    while (m_pShared->nBurstThreads != 0) {
-        if (GetTickCount() - dwStart >= dwTimeoutMs)
-            return false;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        Sleep(5);
-    }
-    return true;
+    return WaitUntil([this] { return m_pShared->nBurstThreads == 0; }, dwTimeoutMs, 5);
 }
 
-}  // namespace simtest
+}  // namespace glimtest

@@ -9,7 +9,7 @@
 #include "ScopedHandle.h"
 #include "sensorsim/SimSensorProtocol.h"
 
-namespace simtest {
+namespace glimtest {
 
 // SENSOR_TYPE_AMBIENT_LIGHT
 constexpr GUID kAmbientLightType = {0x97f115c8, 0x599a, 0x4153, {0x88, 0x94, 0xd2, 0xd1, 0x28, 0x99, 0x91, 0x8a}};
@@ -65,4 +65,4 @@ private:
 // Waits for hEvent while serving this thread's messages. True when it was signalled.
 bool PumpingWait(HANDLE hEvent, DWORD dwTimeoutMs);
 
-}  // namespace simtest
+}  // namespace glimtest

@@ -2,7 +2,7 @@
 
 using namespace simuia;
 
-namespace simtest {
+namespace glimtest {
 
 CSimUIADriver::CSimUIADriver()
     : m_hMapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Shared), kMappingName))
@@ -37,4 +37,4 @@ void CSimUIADriver::SetMovie(const RECT& rc)
     m_pShared->bHasMovie = 1;
 }
 
-}  // namespace simtest
+}  // namespace glimtest

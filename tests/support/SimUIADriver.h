@@ -7,7 +7,7 @@
 #include "ScopedHandle.h"
 #include "uiasim/SimUIAProtocol.h"
 
-namespace simtest {
+namespace glimtest {
 
 class CSimUIADriver {
 public:
@@ -30,4 +30,4 @@ private:
     simuia::Shared* m_pShared;
 };
 
-}  // namespace simtest
+}  // namespace glimtest

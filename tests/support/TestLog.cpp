@@ -10,7 +10,7 @@
 
 namespace {
 std::mutex g_mutex;
-std::vector<testlog::Line> g_lines;
+std::vector<glimtest::Line> g_lines;
 }  // namespace
 
 void GlimLog(char chLevel, const wchar_t* pszFunction, int /*nLine*/, const wchar_t* pszFormat, ...)
@@ -24,7 +24,7 @@ void GlimLog(char chLevel, const wchar_t* pszFunction, int /*nLine*/, const wcha
     g_lines.push_back({chLevel, pszFunction ? pszFunction : L"", szMessage});
 }
 
-namespace testlog {
+namespace glimtest {
 
 std::vector<Line> Lines()
 {
@@ -48,4 +48,4 @@ bool Contains(const std::wstring& message, const std::wstring& function)
     return false;
 }
 
-}  // namespace testlog
+}  // namespace glimtest

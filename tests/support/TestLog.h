@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace testlog {
+namespace glimtest {
 
 struct Line {
     char chLevel;
@@ -18,4 +18,4 @@ void Clear();
 // True when some recorded line has exactly this message (and label, when given).
 bool Contains(const std::wstring& message, const std::wstring& function = L"");
 
-}  // namespace testlog
+}  // namespace glimtest

@@ -8,7 +8,7 @@
 #include "LogTestUtil.h"
 #include "ScopedHandle.h"
 
-namespace procstatus {
+namespace glimtest {
 
 namespace {
 
@@ -17,7 +17,7 @@ const wchar_t kProcRoot[] = L"Z:\\proc\\";
 // The whole content of a /proc file (its size reads as 0, so read to the end).
 bool ReadProcFile(const std::wstring& path, std::string* pText)
 {
-    *pText = logtest::ReadBytes(path);
+    *pText = glimtest::ReadBytes(path);
     return !pText->empty();
 }
 
@@ -124,4 +124,4 @@ bool ReadUsage(DWORD dwWindowsPid, DWORD dwLinuxPid, SUsage* pUsage)
     return bOk;
 }
 
-}  // namespace procstatus
+}  // namespace glimtest

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace procstatus {
+namespace glimtest {
 
 struct SUsage {
     DWORD dwHandles = 0;          // GetProcessHandleCount; 0 where the platform does not say
@@ -31,4 +31,4 @@ std::vector<DWORD> LinuxPidsOf(const std::wstring& program);
 // for could not be read.
 bool ReadUsage(DWORD dwWindowsPid, DWORD dwLinuxPid, SUsage* pUsage);
 
-}  // namespace procstatus
+}  // namespace glimtest

@@ -1,5 +1,5 @@
 // Helpers of the log tests: the agent's log configuration in HKLM (removed again on
-// destruction), a scratch folder, and a reader/parser for the UTF-16 log file.
+// destruction) and a reader/parser for the UTF-16 log file.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "ScopedHandle.h"
+#include "TempFolder.h"
 
-namespace logtest {
+namespace glimtest {
 
 // Owns HKLM\Software\Vessik\Glimagent\DbgLog (64-bit view) for one test: removes any
 // leftover at construction and the key at destruction.
@@ -34,21 +35,6 @@ private:
 // The kernel-handle owner under the name the benchmarks use.
 using CHandle = glim::CScopedHandle;
 
-// A fresh folder under the temporary folder, deleted with its content at destruction.
-class CScratchDir {
-public:
-    CScratchDir();
-    ~CScratchDir();
-    CScratchDir(const CScratchDir&) = delete;
-    CScratchDir& operator=(const CScratchDir&) = delete;
-
-    const std::wstring& Path() const { return m_path; }
-    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
-
-private:
-    std::wstring m_path;
-};
-
 bool FileExists(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
@@ -70,4 +56,4 @@ std::vector<std::wstring> ReadMessages(const std::wstring& path);
 // The file's lines with this message (and, unless empty, this function label).
 size_t CountLines(const std::wstring& path, const std::wstring& message, const std::wstring& function = L"");
 
-}  // namespace logtest
+}  // namespace glimtest

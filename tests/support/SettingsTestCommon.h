@@ -11,6 +11,8 @@
 #include "SettingsFile.h"
 #include "SettingsFileTools.h"
 
+namespace glimtest {
+
 inline CSettingsFile* Settings()
 {
     return CSettingsFile::GetInstance();
@@ -27,7 +29,7 @@ inline DWORD ElapsedMs(ULONGLONG ullStart)
 class CSettingsPathOverride {
 public:
     explicit CSettingsPathOverride(const wchar_t* pszAllUsers)
-        : m_pEnv(new settingsfile::CScopedEnvVar(L"ALLUSERSPROFILE", pszAllUsers))
+        : m_pEnv(new CScopedEnvVar(L"ALLUSERSPROFILE", pszAllUsers))
     {
         m_bBuilt = Settings()->BuildPath();
     }
@@ -42,7 +44,7 @@ public:
     bool Built() const { return m_bBuilt; }
 
 private:
-    std::unique_ptr<settingsfile::CScopedEnvVar> m_pEnv;
+    std::unique_ptr<CScopedEnvVar> m_pEnv;
     bool m_bBuilt = false;
 };
 
@@ -52,10 +54,12 @@ class CFreshSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(0u, m_reset.Error()) << "cannot reset " << settingsfile::FolderPath();
+        ASSERT_EQ(0u, m_reset.Error()) << "cannot reset " << FolderPath();
         ASSERT_TRUE(Settings()->BuildPath());
-        ASSERT_STREQ(settingsfile::FilePath().c_str(), Settings()->GetPath());
+        ASSERT_STREQ(FilePath().c_str(), Settings()->GetPath());
     }
 
-    settingsfile::CSettingsReset m_reset;
+    CSettingsReset m_reset;
 };
+
+}  // namespace glimtest

@@ -4,8 +4,11 @@
 
 #include <string>
 
+#include "CapturedRun.h"
 #include "DeviceFixture.h"
 #include "GlimNames.h"
+
+using namespace glimtest;
 
 namespace {
 
@@ -18,44 +21,20 @@ struct SRun {
 
 std::wstring GlimsimPath()
 {
-    std::wstring path = simkb::DriverPathBesideProgram();
+    std::wstring path = glimtest::DriverPathBesideProgram();
     return path.substr(0, path.find_last_of(L'\\') + 1) + L"glimsim.exe";
 }
 
-// Runs glimsim with the arguments; its output goes to a temporary file.
+// Runs glimsim with the arguments; its output is plain ASCII.
 SRun RunGlimsim(const std::wstring& args)
 {
     SRun run;
-    wchar_t szDir[MAX_PATH] = {}, szFile[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, szDir);
-    GetTempFileNameW(szDir, L"gsm", 0, szFile);
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    {
-        glim::CScopedFile out(CreateFileW(szFile, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
-        if (!out)
-            return run;
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = out.Get();
-        si.hStdError = out.Get();
-        std::wstring cmd = L"\"" + GlimsimPath() + L"\" " + args;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
-            return run;
-        glim::CScopedHandle process(pi.hProcess);
-        glim::CScopedHandle thread(pi.hThread);
-        if (WaitForSingleObject(pi.hProcess, kRunTimeoutMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(pi.hProcess, &run.dwExit);
-        else
-            TerminateProcess(pi.hProcess, 1);
+    SCapturedRun captured;
+    if (RunCaptured(GlimsimPath(), args, &captured, kRunTimeoutMs) == ERROR_SUCCESS) {
+        run.dwExit = captured.dwExitCode;
+        for (wchar_t ch : captured.strOut)
+            run.output += static_cast<char>(ch);
     }
-    glim::CScopedFile in(CreateFileW(szFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    char szBuf[4096] = {};
-    DWORD dwRead = 0;
-    if (ReadFile(in.Get(), szBuf, sizeof(szBuf) - 1, &dwRead, nullptr))
-        run.output.assign(szBuf, dwRead);
-    DeleteFileW(szFile);
     return run;
 }
 
@@ -108,21 +87,21 @@ TEST_F(Glimsim, RefusesBadArguments)
 
 // Removes the driver glimsim installed, whatever the test did.
 struct SDriverCleanup {
-    ~SDriverCleanup() { simkb::RemoveInstalledDriver(); }
+    ~SDriverCleanup() { glimtest::RemoveInstalledDriver(); }
 };
 
 TEST(GlimsimDriver, InstallOutlivesToolAndRemoveTakesItAway)
 {
     SDriverCleanup cleanup;
-    ASSERT_EQ(ERROR_SUCCESS, simkb::RemoveInstalledDriver());
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::RemoveInstalledDriver());
     ExpectRun(L"level", 1, "glimsim driver install");
     ExpectRun(L"driver install", 0);
-    EXPECT_TRUE(simkb::DeviceOpens());
+    EXPECT_TRUE(glimtest::DeviceOpens());
     SRun run = RunGlimsim(L"driver status");
     EXPECT_TRUE(Has(run, "installed and running")) << run.output;
 
     ExpectRun(L"driver remove", 0);
-    EXPECT_FALSE(simkb::DeviceOpens());
+    EXPECT_FALSE(glimtest::DeviceOpens());
     run = RunGlimsim(L"driver status");
     EXPECT_TRUE(Has(run, "not installed")) << run.output;
 }

@@ -13,7 +13,7 @@ constexpr DWORD kShortTimeoutMs = 10000;
 
 DWORD StateOf(const wchar_t* pszName, DWORD* pdwErr)
 {
-    return scm::QueryState(pszName, pdwErr);
+    return glimtest::ScmQueryState(pszName, pdwErr);
 }
 
 class ScmHelpers : public testing::Test {
@@ -21,14 +21,14 @@ protected:
     void SetUp() override
     {
         // The probe loads the simulated driver under its own name: the device must be free.
-        ASSERT_EQ(ERROR_SUCCESS, simkb::RemoveInstalledDriver());
-        ASSERT_EQ(ERROR_SUCCESS, scm::Remove(kProbeName));
+        ASSERT_EQ(ERROR_SUCCESS, glimtest::RemoveInstalledDriver());
+        ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmRemove(kProbeName));
     }
-    void TearDown() override { scm::Remove(kProbeName); }
+    void TearDown() override { glimtest::ScmRemove(kProbeName); }
 
-    static scm::SServiceConfig DriverConfig(const std::wstring& path)
+    static glimtest::SServiceConfig DriverConfig(const std::wstring& path)
     {
-        scm::SServiceConfig config;
+        glimtest::SServiceConfig config;
         config.name = kProbeName;
         config.binaryPath = path;
         config.dwType = SERVICE_KERNEL_DRIVER;
@@ -41,8 +41,8 @@ TEST_F(ScmHelpers, RemovingMissingServiceSucceeds)
     DWORD dwErr = 0;
     EXPECT_EQ(0u, StateOf(kProbeName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
-    EXPECT_EQ(ERROR_SUCCESS, scm::Remove(kProbeName));
-    EXPECT_EQ(ERROR_SUCCESS, scm::Stop(kProbeName));
+    EXPECT_EQ(ERROR_SUCCESS, glimtest::ScmRemove(kProbeName));
+    EXPECT_EQ(ERROR_SUCCESS, glimtest::ScmStop(kProbeName));
 }
 
 // The service's configuration as the manager reports it.
@@ -54,7 +54,7 @@ struct SConfig {
 
 bool QueryConfig(SConfig* pConfig)
 {
-    scm::CScHandle hService = scm::OpenServiceHandle(kProbeName, SERVICE_QUERY_CONFIG);
+    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kProbeName, SERVICE_QUERY_CONFIG);
     BYTE buffer[8192] = {};
     DWORD dwNeeded = 0;
     auto* pRaw = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
@@ -68,10 +68,10 @@ bool QueryConfig(SConfig* pConfig)
 
 TEST_F(ScmHelpers, InstallReplacesLeftoverService)
 {
-    const std::wstring path = simkb::DriverPathBesideProgram();
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverConfig(L"C:\\nowhere\\old.sys")));
+    const std::wstring path = glimtest::DriverPathBesideProgram();
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmInstall(DriverConfig(L"C:\\nowhere\\old.sys")));
     // A plain CreateServiceW would now fail with ERROR_SERVICE_EXISTS.
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverConfig(path)));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmInstall(DriverConfig(path)));
 
     SConfig config;
     ASSERT_TRUE(QueryConfig(&config));
@@ -85,12 +85,12 @@ TEST_F(ScmHelpers, InstallReplacesLeftoverService)
 
 TEST_F(ScmHelpers, ChangeTypeMakesServiceInteractive)
 {
-    scm::SServiceConfig install;
+    glimtest::SServiceConfig install;
     install.name = kProbeName;
     install.binaryPath = L"\"C:\\nowhere\\probe.exe\"";
     install.dwStartType = SERVICE_DISABLED;
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(install));
-    ASSERT_EQ(ERROR_SUCCESS, scm::ChangeType(kProbeName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmInstall(install));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmChangeType(kProbeName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
 
     SConfig config;
     ASSERT_TRUE(QueryConfig(&config));
@@ -101,9 +101,9 @@ TEST_F(ScmHelpers, ChangeTypeMakesServiceInteractive)
 
 TEST_F(ScmHelpers, StartOfMissingDriverFailsWithinDeadline)
 {
-    ASSERT_EQ(ERROR_SUCCESS, scm::Install(DriverConfig(L"C:\\nowhere\\missing.sys")));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmInstall(DriverConfig(L"C:\\nowhere\\missing.sys")));
     const ULONGLONG ullStart = GetTickCount64();
-    EXPECT_NE(ERROR_SUCCESS, scm::Start(kProbeName, kShortTimeoutMs));
+    EXPECT_NE(ERROR_SUCCESS, glimtest::ScmStart(kProbeName, kShortTimeoutMs));
     EXPECT_LT(GetTickCount64() - ullStart, kShortTimeoutMs + 2000ull);
     DWORD dwErr = 0;
     EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), StateOf(kProbeName, &dwErr));
@@ -112,25 +112,25 @@ TEST_F(ScmHelpers, StartOfMissingDriverFailsWithinDeadline)
 TEST_F(ScmHelpers, OwnerStopsAndRemovesWhatItInstalled)
 {
     {
-        scm::CServiceInstall svc;
-        ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverConfig(simkb::DriverPathBesideProgram())));
+        glimtest::CServiceInstall svc;
+        ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverConfig(glimtest::DriverPathBesideProgram())));
         ASSERT_EQ(ERROR_SUCCESS, svc.Start());
         DWORD dwErr = 0;
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), StateOf(kProbeName, &dwErr));
-        EXPECT_TRUE(simkb::DeviceOpens());
+        EXPECT_TRUE(glimtest::DeviceOpens());
         // Starting a running service again is no error.
         EXPECT_EQ(ERROR_SUCCESS, svc.Start());
     }
     DWORD dwErr = 0;
     EXPECT_EQ(0u, StateOf(kProbeName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
-    EXPECT_FALSE(simkb::DeviceOpens()) << "the driver's device outlived its service";
+    EXPECT_FALSE(glimtest::DeviceOpens()) << "the driver's device outlived its service";
 }
 
 TEST_F(ScmHelpers, ReleasedServiceStaysInstalled)
 {
     {
-        scm::CServiceInstall svc;
+        glimtest::CServiceInstall svc;
         ASSERT_EQ(ERROR_SUCCESS, svc.Install(DriverConfig(L"C:\\nowhere\\kept.sys")));
         svc.Release();
     }

@@ -8,6 +8,8 @@
 #include "DeviceFixture.h"
 #include "GlimNames.h"
 
+using namespace glimtest;
+
 namespace {
 
 constexpr DWORD kSetCode = static_cast<DWORD>(IOCTL_KBBL_SET_BRIGHTNESS);
@@ -26,7 +28,7 @@ TEST_F(SimDriver, PressSignalsServiceEventOncePerPress)
 
     for (int i = 0; i < 2; ++i) {
         unsigned long ulDir = ~0ul;
-        EXPECT_EQ(simkb::kStatusSuccess, simkb::Press(&ulDir));
+        EXPECT_EQ(glimtest::kStatusSuccess, glimtest::Press(&ulDir));
         EXPECT_LT(ulDir, simkb::kHotkeyEventDirCount);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), kPressWaitMs)) << "press " << i;
         EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.Get(), 0)) << "one signal per press";
@@ -40,7 +42,7 @@ TEST_F(SimDriver, PressWithoutEventReportsNameNotFound)
     ASSERT_EQ(nullptr, probe.Get()) << "a running Glimward owns the hotkey event";
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 
-    EXPECT_EQ(simkb::kStatusObjectNameNotFound, simkb::Press());
+    EXPECT_EQ(glimtest::kStatusObjectNameNotFound, glimtest::Press());
 }
 
 TEST_F(SimDriver, BacklightRequestsRefuseWrongBufferSizes)
@@ -59,7 +61,7 @@ TEST_F(SimDriver, BacklightRequestsRefuseWrongBufferSizes)
         INT32 in[2] = {99, 99};
         INT32 out[2] = {0x55, 0x55};
         DWORD dwBytes = 0xdeadbeef;
-        const DWORD dwErr = simkb::DeviceRequest(c.dwCode, in, c.dwIn, out, c.dwOut, &dwBytes);
+        const DWORD dwErr = glimtest::DeviceRequest(c.dwCode, in, c.dwIn, out, c.dwOut, &dwBytes);
         const bool bSet = c.dwCode == kSetCode;
         EXPECT_NE(ERROR_SUCCESS, dwErr) << (bSet ? "set" : "get") << " in " << c.dwIn << " out " << c.dwOut;
         EXPECT_EQ(0u, dwBytes) << (bSet ? "set" : "get") << " in " << c.dwIn << " out " << c.dwOut;
@@ -80,7 +82,7 @@ TEST_F(SimDriver, UnknownRequestIsRefused)
     INT32 n = 0;
     DWORD dwBytes = 0xdeadbeef;
     const DWORD dwCode = CTL_CODE(glim::kDeviceType, 0x834, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-    EXPECT_NE(ERROR_SUCCESS, simkb::DeviceRequest(dwCode, &n, sizeof(n), &n, sizeof(n), &dwBytes));
+    EXPECT_NE(ERROR_SUCCESS, glimtest::DeviceRequest(dwCode, &n, sizeof(n), &n, sizeof(n), &dwBytes));
     EXPECT_EQ(0u, dwBytes);
 }
 
@@ -90,8 +92,8 @@ TEST_F(SimDriver, HistoryKeepsNewestRequestsInOrder)
     for (ULONG i = 1; i <= ulRequests; ++i)
         ASSERT_EQ(4u, RawBacklightRequest(kSetCode, static_cast<INT32>(i)));
 
-    simkb::SHistory history;
-    ASSERT_TRUE(simkb::History(&history));
+    glimtest::SHistory history;
+    ASSERT_TRUE(glimtest::History(&history));
     EXPECT_EQ(ulRequests, history.header.ulTotal);
     ASSERT_EQ(simkb::kHistoryCapacity, history.records.size());
     EXPECT_EQ(static_cast<LONG>(ulRequests), history.header.lLevel);
@@ -104,8 +106,8 @@ TEST_F(SimDriver, HistoryKeepsNewestRequestsInOrder)
         }
     }
 
-    ASSERT_EQ(ERROR_SUCCESS, simkb::ClearHistory());
-    ASSERT_TRUE(simkb::History(&history));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::ClearHistory());
+    ASSERT_TRUE(glimtest::History(&history));
     EXPECT_EQ(0u, history.header.ulTotal);
     EXPECT_TRUE(history.records.empty());
     EXPECT_EQ(static_cast<LONG>(ulRequests), history.header.lLevel) << "clearing the history keeps the level";
@@ -114,13 +116,13 @@ TEST_F(SimDriver, HistoryKeepsNewestRequestsInOrder)
 TEST_F(SimDriver, ResetForgetsFailuresAndLevel)
 {
     ASSERT_EQ(4u, RawBacklightRequest(kSetCode, 9));
-    ASSERT_EQ(ERROR_SUCCESS, simkb::FailNext(3, simkb::SimFailError));
-    simkb::SHistory history;
-    ASSERT_TRUE(simkb::History(&history));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::FailNext(3, simkb::SimFailError));
+    glimtest::SHistory history;
+    ASSERT_TRUE(glimtest::History(&history));
     EXPECT_EQ(3u, history.header.ulFailLeft);
 
-    ASSERT_EQ(ERROR_SUCCESS, simkb::Reset());
-    ASSERT_TRUE(simkb::History(&history));
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::Reset());
+    ASSERT_TRUE(glimtest::History(&history));
     EXPECT_EQ(0u, history.header.ulFailLeft);
     EXPECT_EQ(0, history.header.lLevel);
     EXPECT_EQ(0u, history.header.ulTotal);
@@ -131,7 +133,7 @@ TEST_F(SimDriver, FailNextRefusesUnknownMode)
 {
     const simkb::SimFailNext request = {1, 7};
     DWORD dwBytes = 0;
-    EXPECT_NE(ERROR_SUCCESS, simkb::DeviceRequest(simkb::IOCTL_SIMKB_FAIL_NEXT, &request, sizeof(request), nullptr, 0, &dwBytes));
+    EXPECT_NE(ERROR_SUCCESS, glimtest::DeviceRequest(simkb::IOCTL_SIMKB_FAIL_NEXT, &request, sizeof(request), nullptr, 0, &dwBytes));
     EXPECT_EQ(4u, RawBacklightRequest(kSetCode, 1)) << "no failure was armed";
 }
 
@@ -150,8 +152,8 @@ TEST_F(SimDriver, ConcurrentRequestsAreAllRecorded)
     EXPECT_EQ(kPerThread, nOkA);
     EXPECT_EQ(kPerThread, nOkB);
 
-    simkb::SHistory history;
-    ASSERT_TRUE(simkb::History(&history));
+    glimtest::SHistory history;
+    ASSERT_TRUE(glimtest::History(&history));
     EXPECT_EQ(2u * kPerThread, history.header.ulTotal);
     ASSERT_EQ(2u * kPerThread, history.records.size());
     for (size_t i = 0; i < history.records.size(); ++i)

@@ -15,39 +15,43 @@ bool DriverRefusedBySystem(DWORD dwErr)
 
 }  // namespace
 
-void CDriverTest::SetUp()
+namespace glimtest {
+
+void CDriverTest::SetUpBase()
 {
     ASSERT_TRUE(m_settings.Ready()) << "cannot prepare the settings folder";
     const DWORD dwErr = m_driver.Install();
     if (DriverRefusedBySystem(dwErr))
         GTEST_SKIP() << "this machine does not load the unsigned simulated driver (error " << dwErr << ")";
     ASSERT_EQ(ERROR_SUCCESS, dwErr) << "installing and starting " << "GlimSimKb.sys through the SCM";
-    ASSERT_EQ(ERROR_SUCCESS, simkb::Reset());
-    testlog::Clear();
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::Reset());
+    glimtest::Clear();
 }
 
 simkb::SimRecord CDriverTest::LastRecord()
 {
-    simkb::SHistory history;
-    EXPECT_TRUE(simkb::History(&history));
+    glimtest::SHistory history;
+    EXPECT_TRUE(glimtest::History(&history));
     EXPECT_FALSE(history.records.empty()) << "the driver recorded no request";
     return history.records.empty() ? simkb::SimRecord{} : history.records.back();
 }
 
-void CNoDriverTest::SetUp()
+void CNoDriverTest::SetUpBase()
 {
     ASSERT_TRUE(m_settings.Ready()) << "cannot prepare the settings folder";
-    ASSERT_EQ(ERROR_SUCCESS, simkb::RemoveInstalledDriver());
-    ASSERT_FALSE(simkb::DeviceOpens()) << "some other driver owns the device";
-    testlog::Clear();
+    ASSERT_EQ(ERROR_SUCCESS, glimtest::RemoveInstalledDriver());
+    ASSERT_FALSE(glimtest::DeviceOpens()) << "some other driver owns the device";
+    glimtest::Clear();
 }
 
 DWORD RawBacklightRequest(DWORD dwCode, INT32 nIn, INT32* pnOut)
 {
     INT32 nOut = 0;
     DWORD dwBytes = 0;
-    simkb::DeviceRequest(dwCode, &nIn, sizeof(nIn), &nOut, sizeof(nOut), &dwBytes);
+    glimtest::DeviceRequest(dwCode, &nIn, sizeof(nIn), &nOut, sizeof(nOut), &dwBytes);
     if (pnOut)
         *pnOut = nOut;
     return dwBytes;
 }
+
+}  // namespace glimtest

@@ -12,45 +12,48 @@
 #include "SettingsFileTools.h"
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
+#include "StagedTest.h"
 
-using simkb::DriverLevel;
+namespace glimtest {
 
 // The settings file the programs use, read and written directly, not through the code
 // under test: the folder exists and the file does not when a test starts, and the file is
-// gone again when it ends (settingsfile::CSettingsReset).
+// gone again when it ends (CSettingsReset).
 class CSettingsSandbox {
 public:
     bool Ready() const { return m_reset.Error() == ERROR_SUCCESS; }
     // The key's text, or kAbsent when the key is not in the file.
-    std::wstring Read(const wchar_t* pszKey) const { return settingsfile::ReadKey(pszKey, kAbsent); }
-    bool Write(const wchar_t* pszKey, const wchar_t* pszValue) const { return settingsfile::WriteKey(pszKey, pszValue); }
+    std::wstring Read(const wchar_t* pszKey) const { return ReadKey(pszKey, kAbsent); }
+    bool Write(const wchar_t* pszKey, const wchar_t* pszValue) const { return WriteKey(pszKey, pszValue); }
 
     static constexpr const wchar_t* kAbsent = L"<absent>";
 
 private:
-    settingsfile::CSettingsReset m_reset;
+    CSettingsReset m_reset;
 };
 
 // The driver installed and started afresh for every test, with an empty history; stopped
 // and deleted afterwards whatever happens in the test.
-class CDriverTest : public testing::Test {
+class CDriverTest : public CStagedTest {
 protected:
-    void SetUp() override;
+    void SetUpBase() override;
 
     // The last backlight request the driver recorded; fails the test when there is none.
     simkb::SimRecord LastRecord();
 
-    simkb::CSimDriverInstall m_driver;
+    CSimDriverInstall m_driver;
     CSettingsSandbox m_settings;
 };
 
 // No simulated driver at all: the device cannot be opened.
-class CNoDriverTest : public testing::Test {
+class CNoDriverTest : public CStagedTest {
 protected:
-    void SetUp() override;
+    void SetUpBase() override;
 
     CSettingsSandbox m_settings;
 };
 
 // A backlight request straight to the device; returns the bytes the driver reported.
 DWORD RawBacklightRequest(DWORD dwCode, INT32 nIn, INT32* pnOut = nullptr);
+
+}  // namespace glimtest

@@ -13,6 +13,8 @@
 #include "SettingsApp.h"
 #include "settingsapp/SettingsAppProtocol.h"
 
+using namespace glimtest;
+
 namespace {
 
 std::vector<std::wstring> Split(const std::wstring& strCommandLine)

@@ -15,6 +15,7 @@
 #include "settingsapp/SettingsAppProtocol.h"
 
 using namespace glim;
+using namespace glimtest;
 
 TEST(SettingsAppWindow, RecordsEachNoticeBeforeSendReturns)
 {
@@ -119,7 +120,7 @@ using SettingsAppNotify = CFreshSettingsTest;
 
 TEST_F(SettingsAppNotify, KeysAreInTheFileWhenEventUwpIsSignalled)
 {
-    ASSERT_EQ(0u, settingsfile::CreateUnicodeFile());
+    ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
     // The event as the agent's listener creates it.
     const CScopedHandle eventUwp(CreateEventW(nullptr, FALSE, FALSE, kEventUwp));
     ASSERT_TRUE(eventUwp);
@@ -135,7 +136,7 @@ TEST_F(SettingsAppNotify, KeysAreInTheFileWhenEventUwpIsSignalled)
     const DWORD dwWParam = Settings()->ReadInt(kKeyUwpwParam, kDefUwpwParam);
     const DWORD dwLParam = Settings()->ReadInt(kKeyUwplParam, kDefUwplParam);
     const DWORD dwBrightness = Settings()->ReadInt(kKeyKBBrightness, kDefKBBrightness);
-    const std::wstring strIdle = settingsfile::ReadKey(kKeyInActiveTime);
+    const std::wstring strIdle = glimtest::ReadKey(kKeyInActiveTime);
     runner.join();
 
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), dwWait) << "event_uwp was not signalled";
@@ -155,7 +156,7 @@ TEST_F(SettingsAppNotify, NegativeKindAndMissingEventAreReported)
     EXPECT_EQ(settingsapp::kExitNoEvent, dwExitCode);
     EXPECT_EQ(0xFFFFFFFFu, Settings()->ReadInt(kKeyUwpwParam, 0));
     EXPECT_EQ(3u, Settings()->ReadInt(kKeyUwplParam, kDefUwplParam));
-    EXPECT_EQ(L"-1", settingsfile::ReadKey(kKeyUwpwParam));
+    EXPECT_EQ(L"-1", glimtest::ReadKey(kKeyUwpwParam));
 }
 
 TEST_F(SettingsAppNotify, WritesWithoutTheLockWhenAsked)
@@ -173,7 +174,7 @@ TEST_F(SettingsAppNotify, WritesWithoutTheLockWhenAsked)
     ASSERT_EQ(0u, CSettingsApp::RunNotify(request, &dwExitCode));
     EXPECT_LT(ElapsedMs(ullStart), 2500u) << "--no-lock still waited for mut_conf";
     EXPECT_EQ(settingsapp::kExitOk, dwExitCode);
-    EXPECT_EQ(L"2", settingsfile::ReadKey(kKeyKBStatus));
+    EXPECT_EQ(L"2", glimtest::ReadKey(kKeyKBStatus));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(eventUwp.Get(), 0));
 }
 
@@ -184,8 +185,8 @@ TEST_F(SettingsAppNotify, ValuesWithSpacesQuotesAndBackslashesArriveUnchanged)
     ASSERT_EQ(0u, CSettingsApp::RunNotify(CNotifyRequest().Set(kKeyFullScreenScope, strTitles).Set(kKeyInActiveTime, L""),
                                           &dwExitCode));
     EXPECT_EQ(settingsapp::kExitNoEvent, dwExitCode);
-    EXPECT_EQ(strTitles, settingsfile::ReadKey(kKeyFullScreenScope));
-    EXPECT_EQ(L"", settingsfile::ReadKey(kKeyInActiveTime, L"<none>")) << "an empty value must be written, not skipped";
+    EXPECT_EQ(strTitles, glimtest::ReadKey(kKeyFullScreenScope));
+    EXPECT_EQ(L"", glimtest::ReadKey(kKeyInActiveTime, L"<none>")) << "an empty value must be written, not skipped";
 }
 
 TEST(SettingsAppUsage, BadCommandLinesAreRefused)

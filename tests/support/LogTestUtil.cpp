@@ -1,35 +1,10 @@
 #include "LogTestUtil.h"
 
-#include <atomic>
 #include <regex>
 
 #include "GlimNames.h"
 
-namespace logtest {
-
-namespace {
-
-void DeleteTree(const std::wstring& dir)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(hFind, &fd));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
-
-}  // namespace
+namespace glimtest {
 
 CAgentLogConfig::CAgentLogConfig()
 {
@@ -77,22 +52,6 @@ bool CAgentLogConfig::Write(const std::wstring& path, DWORD dwAppend, DWORD dwLe
 {
     return SetDword(L"enabled", 1) && SetString(L"logpath", path) && SetDword(L"append", dwAppend)
         && SetDword(L"loglevel", dwLevel);
-}
-
-CScratchDir::CScratchDir()
-{
-    static std::atomic<int> s_nNext{0};
-    wchar_t szTemp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, szTemp);
-    m_path = std::wstring(szTemp) + L"glimlogtest-" + std::to_wstring(GetCurrentProcessId()) + L"-"
-        + std::to_wstring(s_nNext++);
-    DeleteTree(m_path);
-    CreateDirectoryW(m_path.c_str(), nullptr);
-}
-
-CScratchDir::~CScratchDir()
-{
-    DeleteTree(m_path);
 }
 
 bool FileExists(const std::wstring& path)
@@ -198,4 +157,4 @@ size_t CountLines(const std::wstring& path, const std::wstring& message, const s
     return n;
 }
 
-}  // namespace logtest
+}  // namespace glimtest
