@@ -143,10 +143,10 @@ TEST_F(MutexHold, AbandonedMutexIsHeldAndNoHandleIsNot)
 
 TEST(LogLastError, LogsTheCallsFailureWithTheErrorAndReturnsIt)
 {
-    testlog::Clear();
+    glimtest::Clear();
     SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GLIM_LOG_LAST_ERROR('W', L"CTest::Run", L"OpenService"));
-    const std::vector<testlog::Line> lines = testlog::Lines();
+    const std::vector<glimtest::Line> lines = glimtest::Lines();
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ('W', lines[0].chLevel);
     EXPECT_EQ(L"CTest::Run", lines[0].function);
