@@ -13,6 +13,7 @@
 #include "KBBackLightMgr.h"
 #include "MainThread.h"
 #include "PowerMonitor.h"
+#include "ScopedHandle.h"
 #include "SettingsFile.h"
 #include "osd/OSDWindow.h"
 #include "resources/resource.h"
@@ -177,14 +178,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
         return 0;
     }
 
-    HANDLE hMainMutex = CreateMutexW(nullptr, FALSE, kMutexAgentMain);
-    if (!hMainMutex)
+    glim::CScopedHandle hMainMutex(CreateMutexW(nullptr, FALSE, kMutexAgentMain));
+    if (!hMainMutex || GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(hMainMutex);
-        return 0;
-    }
-    // hMainMutex stays open until the process ends: it marks the session's main instance.
+    // The mutex stays open until the process ends: it marks the session's main instance.
+    hMainMutex.Release();
     agent::RecordMainThread();
 
     logfilesync::StartAgentLog();
@@ -196,7 +194,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     HWND hWnd = CreateWindowExW(0, g_szMainClass, g_szMainTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, nullptr, nullptr, hInstance, nullptr);
     if (!hWnd) {
-        GLIM_LOG('E', L"wWinMain", L"CreateWindowEx failed, dwErr=%d", static_cast<int>(GetLastError()));
+        GLIM_LOG_LAST_ERROR('E', L"wWinMain", L"CreateWindowEx");
         return 0;
     }
     UpdateWindow(hWnd);  // never shown: the window only owns the message queue

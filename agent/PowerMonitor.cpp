@@ -25,7 +25,7 @@ int power::ConsoleDisplayState(const POWERBROADCAST_SETTING* pSetting)
     return pSetting->Data[0];
 }
 
-CPowerMonitor::CPowerMonitor() : m_hPowerNotify(nullptr) {}
+CPowerMonitor::CPowerMonitor() = default;
 
 CPowerMonitor::~CPowerMonitor() = default;
 
@@ -37,7 +37,7 @@ CPowerMonitor* CPowerMonitor::GetInstance()
 void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 {
     GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::InitPowerMonitor");
-    m_hPowerNotify = RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
+    m_hPowerNotify.Reset(RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE));
     if (!m_hPowerNotify)
         GLIM_LOG('E', L"CPowerMonitor::InitPowerMonitor",
                  L"Failed to register for notification of console display source changes!");
@@ -46,10 +46,7 @@ void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 void CPowerMonitor::UninitPowerMonitor()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::UninitPowerMonitor");
-    if (m_hPowerNotify) {
-        UnregisterPowerSettingNotification(m_hPowerNotify);
-        m_hPowerNotify = nullptr;
-    }
+    m_hPowerNotify.Reset();
 }
 
 void CPowerMonitor::OnPowerBroadcast(WPARAM wParam, LPARAM lParam)

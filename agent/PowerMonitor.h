@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "ScopedHandle.h"
 #include "Singleton.h"
 
 namespace power {
@@ -29,5 +30,5 @@ private:
     CPowerMonitor();
     template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 
-    HPOWERNOTIFY m_hPowerNotify;
+    glim::CScopedPowerNotify m_hPowerNotify;
 };

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+#include <ole2.h>
+#include <propidl.h>
 
 #include <utility>
 
@@ -50,6 +52,34 @@ struct SLocalMemoryTraits {
     using Type = void*;
     static Type Invalid() { return nullptr; }
     static void Close(Type p) { LocalFree(p); }
+};
+
+// Registrations for device-interface notifications.
+struct SDevNotifyTraits {
+    using Type = HDEVNOTIFY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { UnregisterDeviceNotification(h); }
+};
+
+// Registrations for power-setting notifications.
+struct SPowerNotifyTraits {
+    using Type = HPOWERNOTIFY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { UnregisterPowerSettingNotification(h); }
+};
+
+// GDI bitmaps (LoadImageW, CreateCompatibleBitmap).
+struct SBitmapTraits {
+    using Type = HBITMAP;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteObject(h); }
+};
+
+// Memory device contexts made by CreateCompatibleDC (not the DCs of windows).
+struct SMemoryDcTraits {
+    using Type = HDC;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteDC(h); }
 };
 
 template <typename Traits>
@@ -99,17 +129,74 @@ using CScopedScHandle = CScoped<SScHandleTraits>;
 using CScopedKey = CScoped<SRegKeyTraits>;
 using CScopedSid = CScoped<SSidTraits>;
 using CScopedLocalMemory = CScoped<SLocalMemoryTraits>;
+using CScopedDevNotify = CScoped<SDevNotifyTraits>;
+using CScopedPowerNotify = CScoped<SPowerNotifyTraits>;
+using CScopedBitmap = CScoped<SBitmapTraits>;
+using CScopedMemoryDc = CScoped<SMemoryDcTraits>;
+
+// Values that own what they point to and are cleared rather than closed.
+struct SPropVariantTraits {
+    using Type = PROPVARIANT;
+    static void Init(Type* p) { PropVariantInit(p); }
+    static void Clear(Type* p) { PropVariantClear(p); }
+};
+
+struct SVariantTraits {
+    using Type = VARIANT;
+    static void Init(Type* p) { VariantInit(p); }
+    static void Clear(Type* p) { VariantClear(p); }
+};
+
+// Owner of one variant: empty when made, cleared on every path out of its scope.
+template <typename Traits>
+class CScopedValue {
+public:
+    using Type = typename Traits::Type;
+
+    CScopedValue() { Traits::Init(&m_value); }
+    virtual ~CScopedValue() { Traits::Clear(&m_value); }
+    CScopedValue(const CScopedValue&) = delete;
+    CScopedValue& operator=(const CScopedValue&) = delete;
+
+    Type* Get() { return &m_value; }
+    Type* operator->() { return &m_value; }
+    // Clears what is held, then gives the slot to a function that fills it.
+    Type* Put()
+    {
+        Traits::Clear(&m_value);
+        return &m_value;
+    }
+
+private:
+    Type m_value;
+};
+
+using CScopedPropVariant = CScopedValue<SPropVariantTraits>;
+using CScopedVariant = CScopedValue<SVariantTraits>;
 
 // Owner of one COM reference. Attach takes over a reference the caller already holds;
 // Detach hands it back without releasing; Put gives the address for an out parameter.
+// A copy, and Share, hold a reference of their own.
 template <typename T>
 class CComRef {
 public:
     CComRef() : m_p(nullptr) {}
     explicit CComRef(T* p) : m_p(p) {}  // takes over the caller's reference
     virtual ~CComRef() { Reset(); }
-    CComRef(const CComRef&) = delete;
-    CComRef& operator=(const CComRef&) = delete;
+    CComRef(const CComRef& other) : CComRef(Share(other.m_p)) {}
+    CComRef& operator=(const CComRef& other)
+    {
+        if (this != &other)
+            Attach(Share(other.m_p).Detach());
+        return *this;
+    }
+    // An owner of p that adds a reference; the caller keeps its own.
+    static CComRef Share(T* p)
+    {
+        if (p)
+            p->AddRef();
+        return CComRef(p);
+    }
     CComRef(CComRef&& other) noexcept : m_p(other.Detach()) {}
     CComRef& operator=(CComRef&& other) noexcept
     {

@@ -22,11 +22,7 @@ CMyMutex::CMyMutex(const wchar_t* pszName)
 {
 }
 
-CMyMutex::~CMyMutex()
-{
-    if (m_hMutex)
-        CloseHandle(m_hMutex);
-}
+CMyMutex::~CMyMutex() = default;  // the owner closes the handle
 
 CAutoLock::CAutoLock(CMyMutex* pMutex)
     : m_pMutex(pMutex)
@@ -34,14 +30,14 @@ CAutoLock::CAutoLock(CMyMutex* pMutex)
     // The result is deliberately not examined: after a timeout or an abandoned wait the
     // access goes ahead all the same.
     if (m_pMutex && m_pMutex->m_hMutex)
-        WaitForSingleObject(m_pMutex->m_hMutex, kWaitMs);
+        WaitForSingleObject(m_pMutex->m_hMutex.Get(), kWaitMs);
 }
 
 CAutoLock::~CAutoLock()
 {
     // Also after a timeout: releasing a mutex this thread does not own fails quietly.
     if (m_pMutex)
-        ReleaseMutex(m_pMutex->m_hMutex);
+        ReleaseMutex(m_pMutex->m_hMutex.Get());
 }
 
 CSettingsFile::CSettingsFile()

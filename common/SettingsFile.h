@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "ScopedHandle.h"
 #include "Singleton.h"
 
 
@@ -17,7 +18,7 @@ public:
     CMyMutex(const CMyMutex&) = delete;
     CMyMutex& operator=(const CMyMutex&) = delete;
 
-    HANDLE m_hMutex;  // NULL when creation failed
+    glim::CScopedHandle m_hMutex;  // empty when creation failed
 };
 
 // Scoped lock: waits up to 3000 ms, then goes ahead whether or not the mutex was obtained

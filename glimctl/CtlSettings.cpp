@@ -43,19 +43,12 @@ bool ReadFileBytes(const std::wstring& strPath, std::string* pstrBytes, DWORD* p
 
 CConfLock::CConfLock(DWORD dwTimeoutMs)
     : m_hMutex(CreateMutexW(nullptr, FALSE, glim::kMutexConf))
-{
-    if (!m_hMutex)
-        return;
     // An abandoned lock is ours now: its holder died, nothing else writes.
-    const DWORD dwWait = WaitForSingleObject(m_hMutex.Get(), dwTimeoutMs);
-    m_bHeld = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+    , m_hold(m_hMutex.Get(), dwTimeoutMs)
+{
 }
 
-CConfLock::~CConfLock()
-{
-    if (m_bHeld)
-        ReleaseMutex(m_hMutex.Get());
-}
+CConfLock::~CConfLock() = default;
 
 DWORD ReadSettingInt(const wchar_t* pszKey, DWORD dwDefault)
 {

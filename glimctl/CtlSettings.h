@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CtlRules.h"
+#include "Lock.h"
 #include "ScopedHandle.h"
 
 namespace glimctl {
@@ -29,11 +30,11 @@ public:
     virtual ~CConfLock();
     CConfLock(const CConfLock&) = delete;
     CConfLock& operator=(const CConfLock&) = delete;
-    bool Held() const { return m_bHeld; }
+    bool Held() const { return m_hold.Held(); }
 
 private:
     glim::CScopedHandle m_hMutex;
-    bool m_bHeld = false;
+    glim::CMutexHold m_hold;
 };
 
 // Reads of the keys while the lock is held (the private-profile functions, as the programs

@@ -445,26 +445,26 @@ Verdict CompareRights(const std::wstring& strPath, const wchar_t* pszSddl, std::
     }
     PSID pOwner = nullptr;
     PACL pDacl = nullptr;
-    PSECURITY_DESCRIPTOR pSd = nullptr;
+    glim::CScopedLocalMemory pSd;
     const DWORD dwError = GetNamedSecurityInfoW(strPath.c_str(), SE_FILE_OBJECT,
                                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner,
-                                                nullptr, &pDacl, nullptr, &pSd);
+                                                nullptr, &pDacl, nullptr, pSd.Put());
     if (dwError != ERROR_SUCCESS) {
         *pstrDetail = L"cannot read the rights (" + ErrorText(dwError) + L")";
         return Verdict::Fail;
     }
     // The installer makes Administrators the owner, so no user may re-grant the rights.
     const std::wstring strExpected = std::wstring(L"O:BA") + pszSddl;
-    PSECURITY_DESCRIPTOR pExpectedSd = nullptr;
+    glim::CScopedLocalMemory pExpectedSd;
     PSID pExpectedOwner = nullptr;
     PACL pExpected = nullptr;
     BOOL bPresent = FALSE;
     BOOL bDefaulted = FALSE;
     bool bSame = ConvertStringSecurityDescriptorToSecurityDescriptorW(strExpected.c_str(), SDDL_REVISION_1,
-                                                                      &pExpectedSd, nullptr) &&
-                 GetSecurityDescriptorOwner(pExpectedSd, &pExpectedOwner, &bDefaulted) && pOwner && pExpectedOwner &&
+                                                                      pExpectedSd.Put(), nullptr) &&
+                 GetSecurityDescriptorOwner(pExpectedSd.Get(), &pExpectedOwner, &bDefaulted) && pOwner && pExpectedOwner &&
                  EqualSid(pOwner, pExpectedOwner) &&
-                 GetSecurityDescriptorDacl(pExpectedSd, &bPresent, &pExpected, &bDefaulted) && pDacl && pExpected &&
+                 GetSecurityDescriptorDacl(pExpectedSd.Get(), &bPresent, &pExpected, &bDefaulted) && pDacl && pExpected &&
                  pDacl->AceCount == pExpected->AceCount;
     for (DWORD i = 0; bSame && i < pExpected->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* pHave = nullptr;
@@ -477,15 +477,13 @@ Verdict CompareRights(const std::wstring& strPath, const wchar_t* pszSddl, std::
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD dwRevision = 0;
-    GetSecurityDescriptorControl(pSd, &control, &dwRevision);
+    GetSecurityDescriptorControl(pSd.Get(), &control, &dwRevision);
     wchar_t* pszHave = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorW(pSd, SDDL_REVISION_1,
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(pSd.Get(), SDDL_REVISION_1,
                                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                                          &pszHave, nullptr);
+    const glim::CScopedLocalMemory haveText(pszHave);
     const std::wstring strHave = pszHave ? pszHave : L"(unreadable)";
-    LocalFree(pszHave);
-    LocalFree(pExpectedSd);
-    LocalFree(pSd);
     if (bSame) {
         *pstrDetail = strExpected;
         return Verdict::Pass;

@@ -11,6 +11,7 @@
 #include "GlimNames.h"
 #include "KBBackLight.h"
 #include "KBRules.h"
+#include "Lock.h"
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
 #include "Service.h"
@@ -29,30 +30,28 @@ HANDLE g_hHotkeyEvent = nullptr;  // created by the read thread, kept for the pr
 HANDLE g_hAgentStartLock = nullptr;
 std::atomic<bool> g_bAgentStartsStopped{false};
 
+// What a session query hands out.
+struct SWtsMemoryTraits {
+    using Type = LPWSTR;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type p) { WTSFreeMemory(p); }
+};
+
 constexpr DWORD kPowerSuspend = 4;  // PBT_APMSUSPEND
 constexpr DWORD kPowerResume = 7;   // PBT_APMRESUMESUSPEND
-
-bool Acquired(DWORD dwWait)
-{
-    return dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
-}
 
 void StartAgent(const wchar_t* pszCommandWord)
 {
     // Only a stop holds the lock for longer than one start, and it keeps it (or leaves it
     // abandoned as its thread ends): either way the flag is set by then.
-    if (!g_hAgentStartLock || !Acquired(WaitForSingleObject(g_hAgentStartLock, kAgentStartStopLimitMs)))
+    CMutexHold hold(g_hAgentStartLock, kAgentStartStopLimitMs);
+    if (!hold.Held() || g_bAgentStartsStopped)
         return;
-    if (g_bAgentStartsStopped) {
-        ReleaseMutex(g_hAgentStartLock);
-        return;
-    }
     // The launcher wants a writable command line.
     wchar_t szCommand[kNameChars] = {};
     wcsncpy(szCommand, pszCommandWord, kNameChars - 1);
     DWORD dwExplorerPid = 0;  // search afresh on every press
     CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorerPid, szCommand, nullptr);
-    ReleaseMutex(g_hAgentStartLock);
 }
 
 // Logs who created the press event when it existed before the service made it.
@@ -78,7 +77,7 @@ HANDLE CreateHotkeyEvent(const wchar_t* pszLabel)
     if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kHotkeyEventSddl, SDDL_REVISION_1, pSd.Put(), nullptr))
         attributes.lpSecurityDescriptor = pSd.Get();
     else  // the service's default security still keeps other users out
-        GLIM_LOG('W', pszLabel, L"ConvertStringSecurityDescriptor failed, dwErr=%d", static_cast<int>(GetLastError()));
+        GLIM_LOG_LAST_ERROR('W', pszLabel, L"ConvertStringSecurityDescriptor");
     HANDLE hEvent = CreateEventW(&attributes, FALSE, FALSE, kEventHotkey);
     if (hEvent && GetLastError() == ERROR_ALREADY_EXISTS) {
         LogHotkeyEventOwner(hEvent, pszLabel);
@@ -99,14 +98,11 @@ bool IsSessionInfoLocked(BOOL bQueryOk, const WTSINFOEXW* pInfo, DWORD cbReturne
 
 bool IsConsoleSessionLocked()
 {
-    LPWSTR pBuffer = nullptr;
+    CScoped<SWtsMemoryTraits> buffer;
     DWORD cbReturned = 0;
     const BOOL bOk = WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(),
-                                                 WTSSessionInfoEx, &pBuffer, &cbReturned);
-    const bool bLocked = IsSessionInfoLocked(bOk, reinterpret_cast<const WTSINFOEXW*>(pBuffer), cbReturned);
-    if (pBuffer)
-        WTSFreeMemory(pBuffer);
-    return bLocked;
+                                                 WTSSessionInfoEx, buffer.Put(), &cbReturned);
+    return IsSessionInfoLocked(bOk, reinterpret_cast<const WTSINFOEXW*>(buffer.Get()), cbReturned);
 }
 
 void HandleHotkeyPress()
@@ -152,12 +148,9 @@ DWORD WINAPI ReadThread(LPVOID pvStarted)
     if (pvStarted)
         SetEvent(static_cast<HANDLE>(pvStarted));
     for (;;) {
-        if (WaitForSingleObject(g_hHotkeyEvent, INFINITE) != WAIT_OBJECT_0) {
-            // Only a failed wait ends up here; retrying it would spin at full speed.
-            const DWORD dwErr = GetLastError();
-            GLIM_LOG('E', kLabel, L"WaitForSingleObject failed, dwErr=%d", dwErr);
-            return dwErr;
-        }
+        // Only a failed wait ends up here; retrying it would spin at full speed.
+        if (WaitForSingleObject(g_hHotkeyEvent, INFINITE) != WAIT_OBJECT_0)
+            return GLIM_LOG_LAST_ERROR('E', kLabel, L"WaitForSingleObject");
         GLIM_LOG('D', kLabel, L"tovin read");
         HandleHotkeyPress();
     }
@@ -200,23 +193,14 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
     static const wchar_t kLabel[] = L"CService::EnterMainLoop";
     glim::g_bAgentStartsStopped = false;
     glim::g_hAgentStartLock = CreateMutexW(nullptr, FALSE, nullptr);
-    if (!glim::g_hAgentStartLock) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"CreateMutex failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!glim::g_hAgentStartLock)
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateMutex");
     glim::CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!hStarted) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!hStarted)
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateEvent");
     glim::CScopedHandle hThread(CreateThread(nullptr, 0, &glim::ReadThread, hStarted.Get(), 0, nullptr));
-    if (!hThread) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"CreateThread failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!hThread)
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateThread");
     const DWORD dwErr = glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), glim::kReadThreadStartLimitMs);
     // A thread that is late may still signal the event: it stays open for the process's life.
     if (dwErr == ERROR_TIMEOUT)
@@ -231,10 +215,12 @@ DWORD CService::LeaveMainLoop()
     glim::g_bAgentStartsStopped = true;
     if (!glim::g_hAgentStartLock)
         return ERROR_SUCCESS;
-    if (!glim::Acquired(WaitForSingleObject(glim::g_hAgentStartLock, glim::kAgentStartStopLimitMs))) {
+    glim::CMutexHold hold(glim::g_hAgentStartLock, glim::kAgentStartStopLimitMs);
+    if (!hold.Held()) {
         GLIM_LOG('E', L"CService::LeaveMainLoop", L"agent start still under way, dwErr=%d", ERROR_TIMEOUT);
         return ERROR_TIMEOUT;
     }
+    hold.Keep();
     return ERROR_SUCCESS;
 }
 

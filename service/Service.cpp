@@ -46,8 +46,6 @@ CService::CService()
     , m_szDependencies{}
     , m_bAutoStart(FALSE)
     , m_bInitialized(FALSE)
-    , m_hDevNotify(nullptr)
-    , m_hPowerNotify{}
 {
 }
 
@@ -181,7 +179,7 @@ DWORD CService::ServiceEntry()
     }
     // Returns only once the service has stopped; run by hand it fails with 1063.
     if (!StartServiceCtrlDispatcherW(table))
-        GLIM_LOG('E', kLabel, L"StartServiceCtrlDispatcher failed, dwErr=%d", GetLastError());
+        GLIM_LOG_LAST_ERROR('E', kLabel, L"StartServiceCtrlDispatcher");
     g_pService = nullptr;
     ReleaseMutex(hMutex.Get());
     return ERROR_SUCCESS;
@@ -201,8 +199,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
 
     CScopedHandle hStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!hStopEvent) {
-        const DWORD dwEventErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"CreateEvent failed, dwErr=%d", dwEventErr);
+        const DWORD dwEventErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateEvent");
         pService->LeaveMainLoop();
         pService->SetServiceStatus(SERVICE_STOPPED, 0, dwEventErr);
         return;
@@ -211,8 +208,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     g_hStopEvent = hStopEvent.Get();
     g_hServiceStatus = RegisterServiceCtrlHandlerExW(g_szServiceName, &CService::ServiceHandler, pService);
     if (!g_hServiceStatus) {
-        const DWORD dwRegisterErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"RegisterServiceCtrlHandlerEx failed, dwErr=%d", dwRegisterErr);
+        const DWORD dwRegisterErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"RegisterServiceCtrlHandlerEx");
         pService->LeaveMainLoop();
         pService->SetServiceStatus(SERVICE_STOPPED, 0, dwRegisterErr);
         g_hStopEvent = nullptr;
@@ -324,18 +320,19 @@ DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE hStatus)
     DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
     filter.dbcc_size = 32;  // the record without its name, as the registration expects
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    m_hDevNotify = RegisterDeviceNotificationW(hStatus, &filter,
-                                               DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
-    m_hPowerNotify[0] = RegisterPowerSettingNotification(hStatus, &GUID_BATTERY_PERCENTAGE_REMAINING,
-                                                         DEVICE_NOTIFY_SERVICE_HANDLE);
-    m_hPowerNotify[1] = RegisterPowerSettingNotification(hStatus, &GUID_ACDC_POWER_SOURCE, DEVICE_NOTIFY_SERVICE_HANDLE);
-    m_hPowerNotify[2] = RegisterPowerSettingNotification(hStatus, &GUID_ACTIVE_POWERSCHEME, DEVICE_NOTIFY_SERVICE_HANDLE);
+    m_hDevNotify.Reset(RegisterDeviceNotificationW(hStatus, &filter,
+                                                   DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES));
+    m_hPowerNotify[0].Reset(RegisterPowerSettingNotification(hStatus, &GUID_BATTERY_PERCENTAGE_REMAINING,
+                                                             DEVICE_NOTIFY_SERVICE_HANDLE));
+    m_hPowerNotify[1].Reset(RegisterPowerSettingNotification(hStatus, &GUID_ACDC_POWER_SOURCE, DEVICE_NOTIFY_SERVICE_HANDLE));
+    m_hPowerNotify[2].Reset(RegisterPowerSettingNotification(hStatus, &GUID_ACTIVE_POWERSCHEME, DEVICE_NOTIFY_SERVICE_HANDLE));
     SYSTEM_POWER_CAPABILITIES caps = {};
     GetPwrCapabilities(&caps);
     const BOOLEAN bAoAc = PowerCapabilitiesAoAc(caps);
     GLIM_LOG('D', kLabel, L"Modern Standby AoAc: %d;", static_cast<int>(bAoAc));
     if (bAoAc)
-        m_hPowerNotify[3] = RegisterPowerSettingNotification(hStatus, &GUID_MONITOR_POWER_ON, DEVICE_NOTIFY_SERVICE_HANDLE);
+        m_hPowerNotify[3].Reset(
+            RegisterPowerSettingNotification(hStatus, &GUID_MONITOR_POWER_ON, DEVICE_NOTIFY_SERVICE_HANDLE));
     return ERROR_SUCCESS;
 }
 
@@ -350,15 +347,8 @@ DWORD CService::MainLoop(DWORD, LPWSTR*)
 
 DWORD CService::AfterMainLoop(SERVICE_STATUS_HANDLE)
 {
-    if (m_hDevNotify) {
-        UnregisterDeviceNotification(m_hDevNotify);
-        m_hDevNotify = nullptr;
-    }
-    for (HPOWERNOTIFY& hNotify : m_hPowerNotify) {
-        if (hNotify) {
-            UnregisterPowerSettingNotification(hNotify);
-            hNotify = nullptr;
-        }
-    }
+    m_hDevNotify.Reset();
+    for (glim::CScopedPowerNotify& hNotify : m_hPowerNotify)
+        hNotify.Reset();
     return ERROR_SUCCESS;
 }

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include "ScopedHandle.h"
+
 class CService {
 public:
     static constexpr int kDisplayNameChars = 256;
@@ -82,8 +84,8 @@ public:
     wchar_t m_szDependencies[kDependenciesChars];  // list ended by an empty string
     BOOL m_bAutoStart;
     BOOL m_bInitialized;
-    HDEVNOTIFY m_hDevNotify;
-    HPOWERNOTIFY m_hPowerNotify[kPowerNotifyCount];
+    glim::CScopedDevNotify m_hDevNotify;
+    glim::CScopedPowerNotify m_hPowerNotify[kPowerNotifyCount];
 
 private:
     // What TerminateMainLoop, OnPreShutdown and OnShutdown have in common.

@@ -45,17 +45,11 @@ DWORD AwaitState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel, co
 DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, const wchar_t* pszLabel)
 {
     hManager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!hManager) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', pszLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!hManager)
+        return GLIM_LOG_LAST_ERROR('E', pszLabel, L"OpenSCManager");
     hService.Reset(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
-    if (!hService) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', pszLabel, L"OpenService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!hService)
+        return GLIM_LOG_LAST_ERROR('E', pszLabel, L"OpenService");
     return ERROR_SUCCESS;
 }
 
@@ -87,11 +81,8 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
 {
     static const wchar_t kLabel[] = L"CService::Install";
     CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-    if (!hManager) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"OpenSCManager failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!hManager)
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"OpenSCManager");
     wchar_t szSafePath[kPathChars] = {};
     if (!GetSafePath(pszImagePath, szSafePath)) {
         GLIM_LOG('E', kLabel, L"GetSafePath failed, dwErr=%d", ERROR_FILENAME_EXCED_RANGE);
@@ -102,18 +93,13 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
                                             m_bAutoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
                                             SERVICE_ERROR_NORMAL, szSafePath, nullptr, nullptr, m_szDependencies,
                                             nullptr, nullptr));
-    if (!hService) {
-        const DWORD dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"CreateService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!hService)
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateService");
     DWORD dwLastErr = ERROR_SUCCESS;
     DWORD dwErr = ERROR_SUCCESS;
     SERVICE_DESCRIPTIONW description = {m_szDescription};
-    if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DESCRIPTION, &description)) {
-        dwLastErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"ChangeServiceConfig2(description) failed, dwErr=%d", dwLastErr);
-    }
+    if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DESCRIPTION, &description))
+        dwLastErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"ChangeServiceConfig2(description)");
     dwErr = ConfigureRecovery(hService.Get());
     if (dwErr != ERROR_SUCCESS) {
         dwLastErr = dwErr;
@@ -125,10 +111,8 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
     }
     if (m_bAutoStart && bDelayedStart) {
         SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
-        if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed)) {
-            dwLastErr = GetLastError();
-            GLIM_LOG('E', kLabel, L"ChangeServiceConfig2(autostart) failed, dwErr=%d", dwLastErr);
-        }
+        if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed))
+            dwLastErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"ChangeServiceConfig2(autostart)");
     }
     return dwLastErr;
 }
@@ -156,11 +140,8 @@ DWORD CService::Uninstall()
     dwErr = OpenThisService(hManager, hService, kLabel);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
-    if (!DeleteService(hService.Get())) {
-        dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"DeleteService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!DeleteService(hService.Get()))
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"DeleteService");
     dwErr = AfterDeleteService();
     GLIM_LOG('D', kLabel, L"AfterDeleteService, dwErr=%d", dwErr);
     return dwErr;
@@ -174,11 +155,8 @@ DWORD CService::Start()
     DWORD dwErr = OpenThisService(hManager, hService, kLabel);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
-    if (!StartServiceW(hService.Get(), 0, nullptr)) {
-        dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"StartService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!StartServiceW(hService.Get(), 0, nullptr))
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"StartService");
     return AwaitState(hService.Get(), SERVICE_RUNNING, kLabel, L"Run service success.");
 }
 
@@ -191,18 +169,12 @@ DWORD CService::Stop()
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     SERVICE_STATUS status = {};
-    if (!QueryServiceStatus(hService.Get(), &status)) {
-        dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"QueryServiceStatus failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!QueryServiceStatus(hService.Get(), &status))
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"QueryServiceStatus");
     if (status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
     GLIM_LOG('D', kLabel, L"Service is not stopped.");
-    if (!ControlService(hService.Get(), SERVICE_CONTROL_STOP, &status)) {
-        dwErr = GetLastError();
-        GLIM_LOG('E', kLabel, L"ControlService(stop) failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
+    if (!ControlService(hService.Get(), SERVICE_CONTROL_STOP, &status))
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"ControlService(stop)");
     return AwaitState(hService.Get(), SERVICE_STOPPED, kLabel, L"Stop service success.");
 }

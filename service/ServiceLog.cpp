@@ -88,19 +88,15 @@ CServiceLog::CServiceLog(const wchar_t* pszPath)
     : m_pszPath(pszPath)
     , m_szTime{}
 {
-    InitializeCriticalSection(&m_cs);
 }
 
-CServiceLog::~CServiceLog()
-{
-    DeleteCriticalSection(&m_cs);
-}
+CServiceLog::~CServiceLog() = default;
 
 void CServiceLog::Write(const wchar_t* pszMessage)
 {
     if (!pszMessage)
         return;
-    EnterCriticalSection(&m_cs);
+    CCritSecLock lock(&m_cs);
     // Opened for every line, so creating or deleting the file takes effect at once; the
     // share mode admits readers only.
     // The link at the last element is opened, never followed, and the file is written only
@@ -121,7 +117,6 @@ void CServiceLog::Write(const wchar_t* pszMessage)
         WriteFile(hFile.Get(), szLine, static_cast<DWORD>(cchLine) * sizeof(wchar_t), &cbWritten, nullptr);
         hFile.Reset();  // closed before the next writer may enter
     }
-    LeaveCriticalSection(&m_cs);
 }
 
 bool CServiceLog::IsAtOwnPath(HANDLE hFile) const

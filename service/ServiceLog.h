@@ -6,6 +6,8 @@
 
 #include <ctime>
 
+#include "Lock.h"
+
 namespace glim {
 
 constexpr int kServiceLogLineChars = 260;  // a line holds at most 259 characters
@@ -45,7 +47,7 @@ private:
     bool IsAtOwnPath(HANDLE hFile) const;
 
     const wchar_t* m_pszPath;
-    CRITICAL_SECTION m_cs;
+    CCriticalSection m_cs;
     wchar_t m_szTime[kServiceLogLineChars];
 };
 

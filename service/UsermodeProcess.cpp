@@ -42,26 +42,20 @@ void RaiseIntegrityForUIAccess(HANDLE hToken)
         GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwErr));
 }
 
-class CEnvironmentBlock {
-public:
-    explicit CEnvironmentBlock(HANDLE hToken) : m_pBlock(nullptr)
-    {
-        if (!CreateEnvironmentBlock(&m_pBlock, hToken, TRUE))
-            m_pBlock = nullptr;
-    }
-    virtual ~CEnvironmentBlock()
-    {
-        if (m_pBlock)
-            DestroyEnvironmentBlock(m_pBlock);
-    }
-    CEnvironmentBlock(const CEnvironmentBlock&) = delete;
-    CEnvironmentBlock& operator=(const CEnvironmentBlock&) = delete;
-
-    LPVOID Get() const { return m_pBlock; }
-
-private:
-    LPVOID m_pBlock;
+struct SEnvironmentBlockTraits {
+    using Type = LPVOID;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type p) { DestroyEnvironmentBlock(p); }
 };
+
+// The user's environment for the agent; empty when it cannot be built.
+CScoped<SEnvironmentBlockTraits> BuildEnvironment(HANDLE hToken)
+{
+    LPVOID pBlock = nullptr;
+    if (!CreateEnvironmentBlock(&pBlock, hToken, TRUE))
+        return CScoped<SEnvironmentBlockTraits>();
+    return CScoped<SEnvironmentBlockTraits>(pBlock);
+}
 
 }  // namespace
 
@@ -88,19 +82,19 @@ DWORD glim::RaiseTokenIntegrityLevel(HANDLE hToken, DWORD dwStep)
     return ERROR_SUCCESS;
 }
 
-HANDLE glim::ChooseAgentToken(HANDLE hExplorerToken)
+CScopedHandle glim::ChooseAgentToken(HANDLE hExplorerToken)
 {
     TOKEN_LINKED_TOKEN linked = {};
     DWORD cbReturned = 0;
     if (GetTokenInformation(hExplorerToken, TokenLinkedToken, &linked, sizeof(linked), &cbReturned) &&
         linked.LinkedToken)
-        return linked.LinkedToken;
+        return CScopedHandle(linked.LinkedToken);
     GLIM_LOG('D', kLabel, L"Step3: GetTokenInformation successfully.");
     HANDLE hDuplicate = nullptr;
     if (!DuplicateTokenEx(hExplorerToken, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
                           &hDuplicate))
-        return nullptr;
-    return hDuplicate;
+        return CScopedHandle();
+    return CScopedHandle(hDuplicate);
 }
 
 DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
@@ -153,7 +147,7 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     if (!OpenProcessToken(hExplorer.Get(), kExplorerTokenAccess, hExplorerToken.Put()))
         return false;
     GLIM_LOG('D', kLabel, L"Step2: OpenProcessToken successfully.");
-    CScopedHandle hToken(ChooseAgentToken(hExplorerToken.Get()));
+    const CScopedHandle hToken = ChooseAgentToken(hExplorerToken.Get());
     if (!hToken) {
         // Going on would start the agent with the service's own identity.
         GLIM_LOG('E', kLabel, L"No token for the agent, dwErr=%d", static_cast<int>(GetLastError()));
@@ -164,7 +158,7 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     RaiseIntegrityForUIAccess(hToken.Get());
     EnableDebugPrivilege(hToken.Get());
 
-    CEnvironmentBlock environment(hToken.Get());
+    const CScoped<SEnvironmentBlockTraits> environment = BuildEnvironment(hToken.Get());
     DWORD dwFlags = CREATE_PRESERVE_CODE_AUTHZ_LEVEL;
     if (environment.Get()) {
         GLIM_LOG('D', kLabel, L"Step5: CreateEnvironmentBlock successfully.");

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "ScopedHandle.h"
 #include "Singleton.h"
 
 class CUsermodeProcess {
@@ -29,9 +30,9 @@ namespace glim {
 // session; 0 when none runs.
 DWORD FindExplorerProcessId(DWORD dwConsoleSession);
 // The token the agent runs with: the linked (full) token when explorer runs with a filtered
-// one, otherwise a primary duplicate of explorer's token. NULL when neither is obtained;
-// the caller owns the result.
-HANDLE ChooseAgentToken(HANDLE hExplorerToken);
+// one, otherwise a primary duplicate of explorer's token. Empty when neither is obtained
+// (the error of the last call stays for GetLastError).
+CScopedHandle ChooseAgentToken(HANDLE hExplorerToken);
 
 // The interactive user's desktop, where the agent must land to find the main instance.
 constexpr const wchar_t* kUserDesktop = L"winsta0\\default";

@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "GlimNames.h"
+#include "Lock.h"
 #include "ScopedHandle.h"
 
 namespace logfilesync {
@@ -65,47 +66,15 @@ private:
     glim::CScopedKey m_hKey;
 };
 
-// Scoped holds of an SRW lock (shared or exclusive) and of the log mutex.
-class CSharedHold {
-public:
-    explicit CSharedHold(SRWLOCK* p) : m_p(p) { AcquireSRWLockShared(m_p); }
-    ~CSharedHold() { ReleaseSRWLockShared(m_p); }
-    CSharedHold(const CSharedHold&) = delete;
-    CSharedHold& operator=(const CSharedHold&) = delete;
-
-private:
-    SRWLOCK* m_p;
+// The log mutex held for a scope: taken when the wait obtained it, released only then.
+struct SLogMutexTraits {
+    using Type = CLogFile::CMutexLock*;
+    static bool Enter(Type p, DWORD dwTimeoutMs) { return p->Lock(dwTimeoutMs) == ERROR_SUCCESS; }
+    static void Leave(Type p) { p->Unlock(); }
 };
-
-class CExclusiveHold {
-public:
-    explicit CExclusiveHold(SRWLOCK* p) : m_p(p) { AcquireSRWLockExclusive(m_p); }
-    ~CExclusiveHold() { ReleaseSRWLockExclusive(m_p); }
-    CExclusiveHold(const CExclusiveHold&) = delete;
-    CExclusiveHold& operator=(const CExclusiveHold&) = delete;
-
-private:
-    SRWLOCK* m_p;
-};
-
-// Releases the mutex only when the wait obtained it.
-class CMutexHold {
-public:
-    explicit CMutexHold(CLogFile::CMutexLock* p) : m_p(p), m_bOwned(p->Lock() == ERROR_SUCCESS) {}
-    CMutexHold(CLogFile::CMutexLock* p, DWORD dwTimeoutMs) : m_p(p), m_bOwned(p->Lock(dwTimeoutMs) == ERROR_SUCCESS) {}
-    ~CMutexHold()
-    {
-        if (m_bOwned)
-            m_p->Unlock();
-    }
-    CMutexHold(const CMutexHold&) = delete;
-    CMutexHold& operator=(const CMutexHold&) = delete;
-    bool Owned() const { return m_bOwned; }
-
-private:
-    CLogFile::CMutexLock* m_p;
-    bool m_bOwned;
-};
+using CLogMutexHold = glim::CLockHold<SLogMutexTraits>;
+using glim::CSrwExclusiveLock;
+using glim::CSrwSharedLock;
 
 bool WriteAll(HANDLE hFile, const void* pData, DWORD cb)
 {
@@ -202,7 +171,7 @@ wchar_t* FormatMessageText(const wchar_t* pszFormat, va_list args, size_t* pnCha
 // ---------------------------------------------------------------------------------------
 
 CLogFile::CMutexLock::CMutexLock()
-    : m_hMutex(nullptr), m_dwTimeout(0), m_bValid(FALSE)
+    : m_dwTimeout(0), m_bValid(FALSE)
 {
 }
 
@@ -224,7 +193,7 @@ bool CLogFile::CMutexLock::Create(const wchar_t* pszName)
     }
     if (!hMutex)
         return false;
-    m_hMutex = hMutex;
+    m_hMutex.Reset(hMutex);
     m_dwTimeout = kLockWaitMs;
     m_bValid = TRUE;
     return true;
@@ -239,7 +208,7 @@ DWORD CLogFile::CMutexLock::Lock(DWORD dwTimeoutMs)
 {
     if (!m_bValid)
         return ERROR_NOT_READY;
-    switch (WaitForSingleObject(m_hMutex, dwTimeoutMs)) {
+    switch (WaitForSingleObject(m_hMutex.Get(), dwTimeoutMs)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // the previous owner ended while writing: the mutex is ours now
         return ERROR_SUCCESS;
@@ -254,14 +223,12 @@ DWORD CLogFile::CMutexLock::Unlock()
 {
     if (!m_bValid)
         return ERROR_NOT_READY;
-    return ReleaseMutex(m_hMutex) ? ERROR_SUCCESS : GetLastError();
+    return ReleaseMutex(m_hMutex.Get()) ? ERROR_SUCCESS : GetLastError();
 }
 
 void CLogFile::CMutexLock::Close()
 {
-    if (m_hMutex)
-        CloseHandle(m_hMutex);
-    m_hMutex = nullptr;
+    m_hMutex.Reset();
     m_dwTimeout = 0;
     m_bValid = FALSE;
 }
@@ -269,7 +236,7 @@ void CLogFile::CMutexLock::Close()
 // ---------------------------------------------------------------------------------------
 
 CLogFile::CLogFile()
-    : m_dwEnabled(0), m_szLogPath{}, m_dwAppend(0), m_dwLogLevel(0), m_hFile(nullptr), m_adwLevel{}, m_lDropped(0)
+    : m_dwEnabled(0), m_szLogPath{}, m_dwAppend(0), m_dwLogLevel(0), m_adwLevel{}, m_lDropped(0)
 {
     InitializeSRWLock(&m_srwHandles);
     m_adwLevel['V'] = 0;
@@ -315,7 +282,7 @@ bool CLogFile::LoadConfig()
 
 bool CLogFile::Open()
 {
-    CExclusiveHold hold(&m_srwHandles);
+    CSrwExclusiveLock hold(&m_srwHandles);
     return OpenLocked();
 }
 
@@ -331,7 +298,7 @@ bool CLogFile::OpenLocked()
 
     bool bOk = false;
     {
-        CMutexHold mutexHold(&m_lock);
+        CLogMutexHold mutexHold(&m_lock, kLockWaitMs);
         CloseFile();
 
         wchar_t szDir[kPathChars];
@@ -358,7 +325,7 @@ bool CLogFile::OpenLocked()
                     && WriteAll(hFile.Get(), kBom, sizeof(kBom));
             }
             if (bOk)
-                m_hFile = hFile.Release();  // the log owns it from here until Close
+                m_hFile = std::move(hFile);  // the log owns it from here until Close
         }
     }
     if (!bOk)
@@ -395,11 +362,11 @@ bool CLogFile::WriteLine(char chLevel, const wchar_t* pszFunction, int nLine, co
 {
     if (nChars > MAXDWORD / sizeof(wchar_t))
         return false;
-    CSharedHold handlesHold(&m_srwHandles);
-    if (!m_hFile || m_hFile == INVALID_HANDLE_VALUE)
+    CSrwSharedLock handlesHold(&m_srwHandles);
+    if (!m_hFile)
         return false;
-    CMutexHold mutexHold(&m_lock, InterlockedCompareExchange(&m_lDropped, 0, 0) ? 0 : kLockWaitMs);
-    if (!mutexHold.Owned()) {
+    CLogMutexHold mutexHold(&m_lock, InterlockedCompareExchange(&m_lDropped, 0, 0) ? 0 : kLockWaitMs);
+    if (!mutexHold.Held()) {
         InterlockedIncrement(&m_lDropped);
         return false;
     }
@@ -424,7 +391,7 @@ bool CLogFile::WriteAt(char chLevel, const wchar_t* pszFunction, int nLine, cons
 {
     // Every line goes to the current end, whatever other processes wrote meanwhile.
     LARGE_INTEGER liSize = {};
-    if (!GetFileSizeEx(m_hFile, &liSize) || !SetFilePointerEx(m_hFile, liSize, nullptr, FILE_BEGIN))
+    if (!GetFileSizeEx(m_hFile.Get(), &liSize) || !SetFilePointerEx(m_hFile.Get(), liSize, nullptr, FILE_BEGIN))
         return false;
 
     SYSTEMTIME st;
@@ -436,29 +403,27 @@ bool CLogFile::WriteAt(char chLevel, const wchar_t* pszFunction, int nLine, cons
         return false;
 
     static const wchar_t kLineEnd[2] = {L'\r', L'\n'};
-    return WriteAll(m_hFile, szPrefix, static_cast<DWORD>(nPrefix * sizeof(wchar_t)))
-        && WriteAll(m_hFile, pszMessage, static_cast<DWORD>(nChars * sizeof(wchar_t)))
-        && WriteAll(m_hFile, kLineEnd, sizeof(kLineEnd));
+    return WriteAll(m_hFile.Get(), szPrefix, static_cast<DWORD>(nPrefix * sizeof(wchar_t)))
+        && WriteAll(m_hFile.Get(), pszMessage, static_cast<DWORD>(nChars * sizeof(wchar_t)))
+        && WriteAll(m_hFile.Get(), kLineEnd, sizeof(kLineEnd));
 }
 
 bool CLogFile::IsOpen()
 {
-    CSharedHold hold(&m_srwHandles);
-    return m_hFile && m_hFile != INVALID_HANDLE_VALUE;
+    CSrwSharedLock hold(&m_srwHandles);
+    return m_hFile.IsValid();
 }
 
 void CLogFile::Close()
 {
-    CExclusiveHold hold(&m_srwHandles);
+    CSrwExclusiveLock hold(&m_srwHandles);
     CloseFile();
     m_lock.Close();
 }
 
 void CLogFile::CloseFile()
 {
-    if (m_hFile && m_hFile != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hFile);
-    m_hFile = nullptr;
+    m_hFile.Reset();
 }
 
 }  // namespace logfilesync

@@ -6,6 +6,8 @@
 
 #include <cstdarg>
 
+#include "ScopedHandle.h"
+
 namespace logfilesync {
 
 constexpr int kPathChars = 260;             // paths, mutex names and the line prefix
@@ -66,7 +68,7 @@ public:
         bool IsValid() const { return m_bValid != FALSE; }
 
     private:
-        HANDLE m_hMutex;
+        glim::CScopedHandle m_hMutex;
         DWORD m_dwTimeout;
         BOOL m_bValid;
     };
@@ -107,7 +109,7 @@ private:
     void WriteDroppedNote();
     void CloseFile();
 
-    HANDLE m_hFile;
+    glim::CScopedFile m_hFile;
     DWORD m_adwLevel[128];
     CMutexLock m_lock;
     // Lines dropped since the last written one because the mutex stayed taken. While any

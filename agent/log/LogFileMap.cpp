@@ -41,25 +41,20 @@ void CLogFileRef::Reset()
     m_pEntry = nullptr;
 }
 
-CLogFileMap::CLogFileMap()
-{
-    InitializeCriticalSection(&m_cs);
-}
+CLogFileMap::CLogFileMap() = default;
 
 CLogFileMap::~CLogFileMap()
 {
-    EnterCriticalSection(&m_cs);
+    glim::CCritSecLock lock(&m_cs);
     for (auto& item : m_map)
         item.second->Release();
     m_map.clear();
-    LeaveCriticalSection(&m_cs);
-    DeleteCriticalSection(&m_cs);
 }
 
 CLogFileRef CLogFileMap::GetLogFile(const wchar_t* pszName, bool* pbCreated)
 {
     *pbCreated = false;
-    EnterCriticalSection(&m_cs);
+    glim::CCritSecLock lock(&m_cs);
     CLogFileRef::CEntry* pEntry = nullptr;
     auto it = m_map.find(pszName);
     if (it != m_map.end()) {
@@ -73,33 +68,32 @@ CLogFileRef CLogFileMap::GetLogFile(const wchar_t* pszName, bool* pbCreated)
     }
     if (pEntry)
         pEntry->AddRef();
-    LeaveCriticalSection(&m_cs);
     return CLogFileRef(pEntry);
 }
 
 CLogFileRef CLogFileMap::FindLogFile(const wchar_t* pszName)
 {
-    EnterCriticalSection(&m_cs);
+    glim::CCritSecLock lock(&m_cs);
     CLogFileRef::CEntry* pEntry = nullptr;
     auto it = m_map.find(pszName);
     if (it != m_map.end()) {
         pEntry = it->second;
         pEntry->AddRef();
     }
-    LeaveCriticalSection(&m_cs);
     return CLogFileRef(pEntry);
 }
 
 void CLogFileMap::RemoveLogFile(const wchar_t* pszName)
 {
     CLogFileRef::CEntry* pEntry = nullptr;
-    EnterCriticalSection(&m_cs);
-    auto it = m_map.find(pszName);
-    if (it != m_map.end()) {
-        pEntry = it->second;
-        m_map.erase(it);
+    {
+        glim::CCritSecLock lock(&m_cs);
+        auto it = m_map.find(pszName);
+        if (it != m_map.end()) {
+            pEntry = it->second;
+            m_map.erase(it);
+        }
     }
-    LeaveCriticalSection(&m_cs);
     // Outside the lock: deleting closes the file, which must not hold up other lookups.
     if (pEntry)
         pEntry->Release();

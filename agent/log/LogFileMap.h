@@ -10,6 +10,7 @@
 #include <string>
 
 #include "LogFile.h"
+#include "Lock.h"
 
 namespace logfilesync {
 
@@ -57,7 +58,7 @@ public:
 private:
     // Transparent comparison: a lookup by a plain name allocates nothing.
     std::map<std::wstring, CLogFileRef::CEntry*, std::less<>> m_map;
-    CRITICAL_SECTION m_cs;
+    glim::CCriticalSection m_cs;
 };
 
 // A program's start-up of its log: registers the file under pszName and reads its

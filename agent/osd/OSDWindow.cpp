@@ -2,12 +2,13 @@
 
 #include "GlimLog.h"
 #include "MainThread.h"
+#include "ScopedHandle.h"
 #include "resources/resource.h"
 
 namespace {
 // One OSD per process, used only on the UI thread.
 OSDWindow* g_pOSD = nullptr;
-HBITMAP g_hCurrentImage = nullptr;
+glim::CScopedBitmap g_hCurrentImage;
 constexpr UINT_PTR kHideTimerId = 1;
 bool g_bHideTimerPending = false;
 }  // namespace
@@ -73,11 +74,8 @@ void OSDWindow::LoadImageForStatus(int nStatus)
     const UINT nId = osd::BitmapIdForStatus(nStatus);
     if (nId == 0 || !g_pOSD)
         return;
-    HBITMAP hNew = static_cast<HBITMAP>(LoadImageW(g_pOSD->m_hInstance, MAKEINTRESOURCEW(nId), IMAGE_BITMAP,
-                                                   0, 0, LR_DEFAULTCOLOR));
-    if (g_hCurrentImage)
-        DeleteObject(g_hCurrentImage);
-    g_hCurrentImage = hNew;
+    g_hCurrentImage.Reset(static_cast<HBITMAP>(
+        LoadImageW(g_pOSD->m_hInstance, MAKEINTRESOURCEW(nId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
 }
 
 void OSDWindow::Show(int nStatus)
@@ -127,14 +125,13 @@ void OSDWindow::Paint(HWND hWnd)
     GetClientRect(hWnd, &rc);
     FillRect(hdc, &rc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     if (g_hCurrentImage) {
-        HDC hdcMem = CreateCompatibleDC(hdc);
+        const glim::CScopedMemoryDc hdcMem(CreateCompatibleDC(hdc));
         if (hdcMem) {
-            HGDIOBJ hOld = SelectObject(hdcMem, g_hCurrentImage);
+            HGDIOBJ hOld = SelectObject(hdcMem.Get(), g_hCurrentImage.Get());
             BITMAP bm = {};
-            GetObjectW(g_hCurrentImage, sizeof(bm), &bm);
-            BitBlt(hdc, 0, 0, bm.bmWidth, bm.bmHeight, hdcMem, 0, 0, SRCCOPY);
-            SelectObject(hdcMem, hOld);
-            DeleteDC(hdcMem);
+            GetObjectW(g_hCurrentImage.Get(), sizeof(bm), &bm);
+            BitBlt(hdc, 0, 0, bm.bmWidth, bm.bmHeight, hdcMem.Get(), 0, 0, SRCCOPY);
+            SelectObject(hdcMem.Get(), hOld);  // the bitmap leaves the DC before the DC goes
         }
     }
     EndPaint(hWnd, &ps);

@@ -60,14 +60,6 @@ CStaticCriticalSection g_csAmbientLightAware;
 // waits for the main window), so neither side can block the other through it.
 CStaticCriticalSection g_csSensorMaps;
 
-class CMapLock {
-public:
-    CMapLock() { g_csSensorMaps.Enter(); }
-    virtual ~CMapLock() { g_csSensorMaps.Leave(); }
-    CMapLock(const CMapLock&) = delete;
-    CMapLock& operator=(const CMapLock&) = delete;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -83,7 +75,7 @@ CAmbientLightAwareSensorEvents::CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK 
 
 CAmbientLightAwareSensorEvents::~CAmbientLightAwareSensorEvents()
 {
-    CMapLock lock;
+    CCritSecLock lock(&g_csSensorMaps);
     m_mapLux.clear();
 }
 
@@ -115,7 +107,7 @@ STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::Release()
 
 void CAmbientLightAwareSensorEvents::DetachManagerEvents()
 {
-    CMapLock lock;
+    CCritSecLock lock(&g_csSensorMaps);
     m_pManagerEvents = nullptr;
 }
 
@@ -165,16 +157,15 @@ HRESULT CAmbientLightAwareSensorEvents::UpdateLuxFromReport(ISensor* pSensor, IS
     HRESULT hr = pSensor->GetID(&id);
     if (FAILED(hr))
         return hr;
-    PROPVARIANT pv;
-    PropVariantInit(&pv);
-    hr = pReport->GetSensorValue(kSENSOR_DATA_TYPE_LIGHT_LEVEL_LUX, &pv);
-    if (FAILED(hr)) {
-        PropVariantClear(&pv);
-        return hr;
+    float fLux = 0.0f;
+    {
+        CScopedPropVariant pv;
+        hr = pReport->GetSensorValue(kSENSOR_DATA_TYPE_LIGHT_LEVEL_LUX, pv.Put());
+        if (FAILED(hr))
+            return hr;
+        // The platform reports this key as VT_R4; the float member is taken as it is.
+        fLux = pv->fltVal;
     }
-    // The platform reports this key as VT_R4; the float member is taken as it is.
-    const float fLux = pv.fltVal;
-    PropVariantClear(&pv);
     return StoreLuxAndPublish(id, fLux);
 }
 
@@ -190,7 +181,7 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
     float fAverage = 0.0f;
     int nCount = 0;
     {
-        CMapLock lock;
+        CCritSecLock lock(&g_csSensorMaps);
         if (m_pManagerEvents)
             sensor = m_pManagerEvents->TakeSensor(sensorID);
         if (!sensor)
@@ -208,7 +199,7 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
 HRESULT CAmbientLightAwareSensorEvents::StoreLuxAndPublish(const SENSOR_ID& id, float fLux)
 {
     {
-        CMapLock lock;
+        CCritSecLock lock(&g_csSensorMaps);
         m_mapLux[id] = fLux;
     }
     return PublishAverageLux();
@@ -219,7 +210,7 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
     float fAverage = 0.0f;
     int nCount = 0;
     {
-        CMapLock lock;
+        CCritSecLock lock(&g_csSensorMaps);
         AverageLux(m_mapLux, &fAverage, &nCount);
     }
     // Outside the lock: the callback waits until the main window has handled the value.
@@ -238,7 +229,7 @@ CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
 {
     std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapLeft;
     {
-        CMapLock lock;
+        CCritSecLock lock(&g_csSensorMaps);
         if (m_pSensorEvents)
             m_pSensorEvents->DetachManagerEvents();
         mapLeft.swap(m_mapSensors);
@@ -307,20 +298,17 @@ HRESULT CAmbientLightAwareSensorManagerEvents::AttachSensor(ISensor* pSensor)
     hr = pSensor->GetID(&id);
     if (FAILED(hr))
         return hr;
-    pSensor->AddRef();
-    CComRef<ISensor> replaced;  // released outside the lock
+    CComRef<ISensor> sensor = CComRef<ISensor>::Share(pSensor);
     {
-        CMapLock lock;
-        CComRef<ISensor>& slot = m_mapSensors[id];
-        replaced = std::move(slot);
-        slot.Attach(pSensor);
+        CCritSecLock lock(&g_csSensorMaps);
+        std::swap(m_mapSensors[id], sensor);
     }
-    return S_OK;
+    return S_OK;  // a sensor it replaced is released here, outside the lock
 }
 
 CComRef<ISensor> CAmbientLightAwareSensorManagerEvents::TakeSensor(const SENSOR_ID& id)
 {
-    CMapLock lock;
+    CCritSecLock lock(&g_csSensorMaps);
     CComRef<ISensor> sensor;
     auto it = m_mapSensors.find(id);
     if (it != m_mapSensors.end()) {
@@ -345,7 +333,7 @@ HRESULT CAmbientLightAwareSensorManagerEvents::ReleaseAllSensors()
     // detaching a sink may wait for that sensor's callbacks in flight.
     std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapTaken;
     {
-        CMapLock lock;
+        CCritSecLock lock(&g_csSensorMaps);
         mapTaken.swap(m_mapSensors);
     }
     for (auto& entry : mapTaken)

@@ -44,25 +44,21 @@ IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElem
     CComRef<IUIAutomationCondition> both;
     IUIAutomationElement* pFound = nullptr;  // the caller's reference
 
-    VARIANT varType;
-    VariantInit(&varType);
-    varType.vt = VT_I4;
-    varType.lVal = UIA_GroupControlTypeId;
-    VARIANT varId;
-    VariantInit(&varId);
-    varId.vt = VT_BSTR;
-    varId.bstrVal = SysAllocString(L"movie_player");
+    CScopedVariant varType;
+    varType->vt = VT_I4;
+    varType->lVal = UIA_GroupControlTypeId;
+    CScopedVariant varId;
+    varId->vt = VT_BSTR;
+    varId->bstrVal = SysAllocString(L"movie_player");
 
     IUIAutomation* pClient = g_pAutomation.load();
-    pClient->CreatePropertyCondition(UIA_ControlTypePropertyId, varType, group.Put());
+    pClient->CreatePropertyCondition(UIA_ControlTypePropertyId, *varType.Get(), group.Put());
     if (group)
-        pClient->CreatePropertyCondition(UIA_AutomationIdPropertyId, varId, movieId.Put());
+        pClient->CreatePropertyCondition(UIA_AutomationIdPropertyId, *varId.Get(), movieId.Put());
     if (movieId)
         pClient->CreateAndCondition(group.Get(), movieId.Get(), both.Put());
     if (both)
         pElement->FindFirst(TreeScope_Descendants, both.Get(), &pFound);
-
-    VariantClear(&varId);
     return pFound;
 }
 

@@ -238,15 +238,15 @@ DWORD RunHoldLock(const CArgs& args)
     CMyMutex mutex(glim::kMutexConf);
     if (!mutex.m_hMutex)
         return kExitLockFailed;
-    const DWORD dwWait = WaitForSingleObject(mutex.m_hMutex, 30000);
+    const DWORD dwWait = WaitForSingleObject(mutex.m_hMutex.Get(), 30000);
     if (dwWait != WAIT_OBJECT_0 && dwWait != WAIT_ABANDONED)
         return kExitLockFailed;
     if (!SignalReady(args.strReady)) {
-        ReleaseMutex(mutex.m_hMutex);
+        ReleaseMutex(mutex.m_hMutex.Get());
         return kExitReadyFailed;
     }
     Sleep(args.dwHoldMs);
-    ReleaseMutex(mutex.m_hMutex);
+    ReleaseMutex(mutex.m_hMutex.Get());
     return kExitOk;
 }
 

@@ -195,21 +195,21 @@ TEST(ManagerInit, FailedComInitialisationIsLogged)
 TEST(ManagerThreading, AnEntryPointCalledOffTheMainThreadIsLoggedOnce)
 {
     const auto errorLines = [] {
-        std::vector<testlog::Line> lines;
-        for (const testlog::Line& line : testlog::Lines()) {
+        std::vector<glimtest::Line> lines;
+        for (const glimtest::Line& line : glimtest::Lines()) {
             if (line.chLevel == 'E')
                 lines.push_back(line);
         }
         return lines;
     };
     agent::RecordMainThread();
-    testlog::Clear();
+    glimtest::Clear();
     CKBBackLightMgr* pMgr = CKBBackLightMgr::GetInstance();
     pMgr->OnScreenOn();
     EXPECT_TRUE(errorLines().empty());
 
     std::thread([pMgr] { pMgr->OnScreenOn(); }).join();
-    const std::vector<testlog::Line> lines = errorLines();
+    const std::vector<glimtest::Line> lines = errorLines();
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ(L"CKBBackLightMgr::OnScreenOn", lines[0].function);
     EXPECT_EQ(0u, lines[0].message.find(L"called off the main thread")) << std::string(lines[0].message.begin(), lines[0].message.end());

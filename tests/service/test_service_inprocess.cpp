@@ -323,7 +323,7 @@ TEST(LauncherToken, NoTokenWhenNeitherLinkedNorDuplicateIsObtained)
     // A handle with the launcher's rights yields a token (the linked one where it exists).
     glim::CScopedHandle hFull;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, hFull.Put()));
-    hChosen.Reset(glim::ChooseAgentToken(hFull.Get()));
+    hChosen = glim::ChooseAgentToken(hFull.Get());
     ASSERT_TRUE(hChosen);
 }
 

@@ -106,7 +106,7 @@ DWORD WINAPI WriteStatusOne(LPVOID)
 TEST_F(SettingsLock, ScopedLockExcludesOtherThreadsForItsScope)
 {
     CMyMutex mutex(kMutexConf);
-    ASSERT_NE(nullptr, mutex.m_hMutex);
+    ASSERT_TRUE(mutex.m_hMutex);
     ULONGLONG ullStart = 0;
     glim::CScopedHandle hThread;
     {

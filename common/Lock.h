@@ -1,0 +1,102 @@
+// One family of scoped lock holds: a hold takes its lock when made and gives it back when it
+// leaves its scope, on every path. Traits say how a kind of lock is taken (within a bound,
+// for the kinds another process can hold) and given back. A hold that did not get its lock
+// gives nothing back.
+#pragma once
+
+#include <windows.h>
+
+namespace glim {
+
+// A critical section from construction to destruction.
+class CCriticalSection {
+public:
+    CCriticalSection() { InitializeCriticalSection(&m_cs); }
+    virtual ~CCriticalSection() { DeleteCriticalSection(&m_cs); }
+    CCriticalSection(const CCriticalSection&) = delete;
+    CCriticalSection& operator=(const CCriticalSection&) = delete;
+
+    void Enter() { EnterCriticalSection(&m_cs); }
+    void Leave() { LeaveCriticalSection(&m_cs); }
+
+private:
+    CRITICAL_SECTION m_cs;
+};
+
+// True when a wait obtained a mutex; an abandoned one is ours too (its holder ended).
+inline bool Acquired(DWORD dwWait)
+{
+    return dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+}
+
+struct SCritSecTraits {
+    using Type = CCriticalSection*;
+    static bool Enter(Type p, DWORD /*dwTimeoutMs*/)
+    {
+        p->Enter();
+        return true;
+    }
+    static void Leave(Type p) { p->Leave(); }
+};
+
+struct SSrwExclusiveTraits {
+    using Type = SRWLOCK*;
+    static bool Enter(Type p, DWORD /*dwTimeoutMs*/)
+    {
+        AcquireSRWLockExclusive(p);
+        return true;
+    }
+    static void Leave(Type p) { ReleaseSRWLockExclusive(p); }
+};
+
+struct SSrwSharedTraits {
+    using Type = SRWLOCK*;
+    static bool Enter(Type p, DWORD /*dwTimeoutMs*/)
+    {
+        AcquireSRWLockShared(p);
+        return true;
+    }
+    static void Leave(Type p) { ReleaseSRWLockShared(p); }
+};
+
+// A kernel mutex: a NULL handle or a wait that runs out leaves the hold without the lock.
+struct SMutexTraits {
+    using Type = HANDLE;
+    static bool Enter(Type h, DWORD dwTimeoutMs) { return h && Acquired(WaitForSingleObject(h, dwTimeoutMs)); }
+    static void Leave(Type h) { ReleaseMutex(h); }
+};
+
+template <typename Traits>
+class CLockHold {
+public:
+    using Type = typename Traits::Type;
+
+    // dwTimeoutMs bounds the wait for kinds that can time out; the others ignore it.
+    explicit CLockHold(Type lock, DWORD dwTimeoutMs = INFINITE)
+        : m_lock(lock)
+        , m_bHeld(Traits::Enter(lock, dwTimeoutMs))
+    {
+    }
+    virtual ~CLockHold()
+    {
+        if (m_bHeld)
+            Traits::Leave(m_lock);
+    }
+    CLockHold(const CLockHold&) = delete;
+    CLockHold& operator=(const CLockHold&) = delete;
+
+    bool Held() const { return m_bHeld; }
+    // Leaves the lock taken when the hold ends (for a lock kept until the process exits).
+    void Keep() { m_bHeld = false; }
+
+private:
+    Type m_lock;
+    bool m_bHeld;
+};
+
+using CCritSecLock = CLockHold<SCritSecTraits>;
+using CSrwExclusiveLock = CLockHold<SSrwExclusiveTraits>;
+using CSrwSharedLock = CLockHold<SSrwSharedTraits>;
+using CMutexHold = CLockHold<SMutexTraits>;
+
+}  // namespace glim
