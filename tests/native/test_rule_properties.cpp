@@ -1,5 +1,6 @@
-// The pure rules held to properties over many generated inputs (a fixed seed, so a failure
-// repeats), with the tick counter's 32-bit wrap inside every range of ticks.
+// The pure rules held to properties over many generated inputs (the generator starts from a
+// fixed value, so a failure repeats), with the tick counter's 32-bit wrap inside every range
+// of ticks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
