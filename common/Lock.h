@@ -30,6 +30,7 @@ inline bool Acquired(DWORD dwWait)
 }
 
 struct SCritSecTraits {
+    static constexpr DWORD kDefaultWaitMs = INFINITE;  // in-process: waits for this process's own threads
     using Type = CCriticalSection*;
     static bool Enter(Type p, DWORD /*dwTimeoutMs*/)
     {
@@ -40,6 +41,7 @@ struct SCritSecTraits {
 };
 
 struct SSrwExclusiveTraits {
+    static constexpr DWORD kDefaultWaitMs = INFINITE;  // in-process: waits for this process's own threads
     using Type = SRWLOCK*;
     static bool Enter(Type p, DWORD /*dwTimeoutMs*/)
     {
@@ -50,6 +52,7 @@ struct SSrwExclusiveTraits {
 };
 
 struct SSrwSharedTraits {
+    static constexpr DWORD kDefaultWaitMs = INFINITE;  // in-process: waits for this process's own threads
     using Type = SRWLOCK*;
     static bool Enter(Type p, DWORD /*dwTimeoutMs*/)
     {
@@ -71,8 +74,10 @@ class CLockHold {
 public:
     using Type = typename Traits::Type;
 
-    // dwTimeoutMs bounds the wait for kinds that can time out; the others ignore it.
-    explicit CLockHold(Type lock, DWORD dwTimeoutMs = INFINITE)
+    // dwTimeoutMs bounds the wait for kinds that can time out; the others ignore it. Only
+    // in-process kinds have a default: a hold on a lock another process can keep must name
+    // its bound, or it does not compile.
+    explicit CLockHold(Type lock, DWORD dwTimeoutMs = Traits::kDefaultWaitMs)
         : m_lock(lock)
         , m_bHeld(Traits::Enter(lock, dwTimeoutMs))
     {
