@@ -33,11 +33,12 @@ void InActiveHandler(bool bInActive)
 constexpr int kListenerEventAttempts = 20;
 constexpr DWORD kListenerEventRetryMs = 250;
 
-// A relay may create the listener's event a moment before this instance does, and one
-// started with the user's full token makes it with rights this process lacks. The relay
-// ends soon and takes the event with it, so creating (or opening it just to wait on it)
-// is tried for about five seconds before the listener gives up. Each different error is
-// logged once, not once per attempt.
+// A relay may create the listener's event a moment before this instance does. Relays run
+// with the user's own token, so such an event opens here; but another object may hold the
+// name for a moment (a relay of an older version, started with other rights, ends soon and
+// takes it with it), so creating (or opening it just to wait on it) is tried for about five
+// seconds before the listener gives up. A first attempt that succeeds costs nothing more.
+// Each different error is logged once, not once per attempt.
 HANDLE CreateListenerEvent(const wchar_t* pszLabel, const wchar_t* pszEvent)
 {
     DWORD dwLoggedErr = ERROR_SUCCESS;

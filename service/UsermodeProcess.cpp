@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 #include <userenv.h>
+#include <wtsapi32.h>
 
 #include "GlimLog.h"
 #include "GlimNames.h"
@@ -15,31 +16,21 @@ std::atomic<CUsermodeProcess*> g_pUsermodeProcess{nullptr};
 CStaticCriticalSection g_csUsermodeProcess;
 
 constexpr wchar_t kLabel[] = L"CUsermodeProcess::CreateUsermodeProcess2";
-// Every standard token right except TOKEN_ADJUST_SESSIONID.
-constexpr DWORD kExplorerTokenAccess = 0xF00FF;
+// Explorer's token is only read and copied, never changed.
+constexpr DWORD kExplorerTokenAccess = TOKEN_QUERY | TOKEN_DUPLICATE;
 constexpr DWORD kFlagsWithEnvironment = CREATE_PRESERVE_CODE_AUTHZ_LEVEL | CREATE_UNICODE_ENVIRONMENT;
 static_assert(kFlagsWithEnvironment == 0x02000400, "creation flags with an environment block");
 
-void EnableDebugPrivilege(HANDLE hToken)
+// The console user's own token, as Windows gives it to a service (for an administrator under
+// user account control, the filtered one); empty when there is none or the caller may not ask.
+CScopedHandle QuerySessionUserToken(DWORD dwSession)
 {
-    TOKEN_PRIVILEGES privileges = {};
-    if (!LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid))
-        return;
-    GLIM_LOG('D', kLabel, L"Step4: LookupPrivilegeValue successfully.");
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    AdjustTokenPrivileges(hToken, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
-}
-
-// A program with UI access at the user's own integrity level could be driven by any other
-// program of that user, which would gain UI access through it; Windows raises the level of a
-// UI-access program it starts itself in the same way. A failure costs no press: the agent
-// starts as before.
-void RaiseIntegrityForUIAccess(HANDLE hToken)
-{
-    const DWORD dwErr = RaiseTokenIntegrityLevel(hToken, kUIAccessIntegrityStep);
-    if (dwErr != ERROR_SUCCESS)
-        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwErr));
+    CScopedHandle hToken;
+    if (!WTSQueryUserToken(dwSession, hToken.Put())) {
+        GLIM_LOG_LAST_ERROR('W', kLabel, L"WTSQueryUserToken");
+        return CScopedHandle();
+    }
+    return hToken;
 }
 
 struct SEnvironmentBlockTraits {
@@ -48,11 +39,12 @@ struct SEnvironmentBlockTraits {
     static void Close(Type p) { DestroyEnvironmentBlock(p); }
 };
 
-// The user's environment for the agent; empty when it cannot be built.
+// The user's own environment for the agent, without the service's; empty when it cannot be
+// built.
 CScoped<SEnvironmentBlockTraits> BuildEnvironment(HANDLE hToken)
 {
     LPVOID pBlock = nullptr;
-    if (!CreateEnvironmentBlock(&pBlock, hToken, TRUE))
+    if (!CreateEnvironmentBlock(&pBlock, hToken, FALSE))
         return CScoped<SEnvironmentBlockTraits>();
     return CScoped<SEnvironmentBlockTraits>(pBlock);
 }
@@ -82,24 +74,42 @@ DWORD glim::RaiseTokenIntegrityLevel(HANDLE hToken, DWORD dwStep)
     return ERROR_SUCCESS;
 }
 
-CScopedHandle glim::ChooseAgentToken(HANDLE hExplorerToken)
+bool glim::IsSessionUserToken(HANDLE hToken, DWORD dwSession)
 {
-    TOKEN_LINKED_TOKEN linked = {};
+    DWORD dwTokenSession = 0;
     DWORD cbReturned = 0;
-    if (GetTokenInformation(hExplorerToken, TokenLinkedToken, &linked, sizeof(linked), &cbReturned) &&
-        linked.LinkedToken)
-        return CScopedHandle(linked.LinkedToken);
-    GLIM_LOG('D', kLabel, L"Step3: GetTokenInformation successfully.");
-    HANDLE hDuplicate = nullptr;
-    if (!DuplicateTokenEx(hExplorerToken, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
-                          &hDuplicate))
+    if (!GetTokenInformation(hToken, TokenSessionId, &dwTokenSession, sizeof(dwTokenSession), &cbReturned) ||
+        dwTokenSession != dwSession)
+        return false;
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    if (!GetTokenInformation(hToken, TokenUser, buffer, sizeof(buffer), &cbReturned))
+        return false;
+    return !IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
+}
+
+CScopedHandle glim::ChooseAgentToken(HANDLE hSessionToken, HANDLE hExplorerToken, DWORD dwConsoleSession)
+{
+    HANDLE hSource = nullptr;
+    if (hSessionToken && IsSessionUserToken(hSessionToken, dwConsoleSession))
+        hSource = hSessionToken;
+    else if (hExplorerToken && IsSessionUserToken(hExplorerToken, dwConsoleSession))
+        hSource = hExplorerToken;
+    if (!hSource) {
+        GLIM_LOG('E', kLabel, L"No token of the console session's user (session %d)", static_cast<int>(dwConsoleSession));
+        SetLastError(ERROR_NO_TOKEN);
         return CScopedHandle();
-    return CScopedHandle(hDuplicate);
+    }
+    GLIM_LOG('D', kLabel, L"Step3: GetTokenInformation successfully.");
+    // A copy of its own, so that UI access and the level are never set on a token the
+    // user's other processes share.
+    CScopedHandle hDuplicate;
+    if (!DuplicateTokenEx(hSource, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary, hDuplicate.Put()))
+        return CScopedHandle();
+    return hDuplicate;
 }
 
 DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
 {
-    DWORD dwPid = 0;
     CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!hSnapshot)
         return 0;
@@ -108,12 +118,11 @@ DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
     for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore; bMore = Process32NextW(hSnapshot.Get(), &entry)) {
         if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0)
             continue;
-        dwPid = entry.th32ProcessID;
         DWORD dwSession = 0;
-        if (ProcessIdToSessionId(dwPid, &dwSession) && dwSession == dwConsoleSession)
-            break;
+        if (ProcessIdToSessionId(entry.th32ProcessID, &dwSession) && dwSession == dwConsoleSession)
+            return entry.th32ProcessID;
     }
-    return dwPid;
+    return 0;
 }
 
 CUsermodeProcess::CUsermodeProcess() = default;
@@ -144,19 +153,30 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     }
     GLIM_LOG('D', kLabel, L"Step1: OpenProcess successfully.");
     CScopedHandle hExplorerToken;
-    if (!OpenProcessToken(hExplorer.Get(), kExplorerTokenAccess, hExplorerToken.Put()))
+    if (!OpenProcessToken(hExplorer.Get(), kExplorerTokenAccess, hExplorerToken.Put())) {
+        GLIM_LOG_LAST_ERROR('E', kLabel, L"OpenProcessToken");
         return false;
+    }
     GLIM_LOG('D', kLabel, L"Step2: OpenProcessToken successfully.");
-    const CScopedHandle hToken = ChooseAgentToken(hExplorerToken.Get());
+    const CScopedHandle hSessionToken = QuerySessionUserToken(dwConsoleSession);
+    const CScopedHandle hToken = ChooseAgentToken(hSessionToken.Get(), hExplorerToken.Get(), dwConsoleSession);
     if (!hToken) {
         // Going on would start the agent with the service's own identity.
         GLIM_LOG('E', kLabel, L"No token for the agent, dwErr=%d", static_cast<int>(GetLastError()));
         return false;
     }
+    // The agent's manifest asks for UI access, which Windows grants only at a level above the
+    // user's own (a UI-access program at the user's level could be driven by any other
+    // program of the user): without the raise, nothing is started.
+    const DWORD dwRaiseErr = RaiseTokenIntegrityLevel(hToken.Get(), kUIAccessIntegrityStep);
+    if (dwRaiseErr != ERROR_SUCCESS) {
+        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwRaiseErr));
+        GLIM_LOG('E', kLabel, L"The agent is not started: its level could not be raised for UI access");
+        return false;
+    }
     DWORD dwUIAccess = 1;
-    SetTokenInformation(hToken.Get(), TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess));
-    RaiseIntegrityForUIAccess(hToken.Get());
-    EnableDebugPrivilege(hToken.Get());
+    if (!SetTokenInformation(hToken.Get(), TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess)))
+        GLIM_LOG_LAST_ERROR('W', kLabel, L"SetTokenInformation(TokenUIAccess)");
 
     const CScoped<SEnvironmentBlockTraits> environment = BuildEnvironment(hToken.Get());
     DWORD dwFlags = CREATE_PRESERVE_CODE_AUTHZ_LEVEL;
@@ -172,9 +192,11 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     // cannot see the user's windows.
     startup.lpDesktop = const_cast<wchar_t*>(kUserDesktop);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessAsUserW(hToken.Get(), kAgentProgramPath, pszCommandLine, nullptr, nullptr, TRUE, dwFlags,
-                              environment.Get(), nullptr, &startup, &process))
+    if (!CreateProcessAsUserW(hToken.Get(), kAgentProgramPath, pszCommandLine, nullptr, nullptr, FALSE, dwFlags,
+                              environment.Get(), nullptr, &startup, &process)) {
+        GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateProcessAsUserW");
         return false;
+    }
     GLIM_LOG('D', kLabel, L"Step6: CreateProcessAsUser successfully.");
     CScopedHandle hThread(process.hThread);
     CScopedHandle hProcess(process.hProcess);

@@ -1,5 +1,6 @@
-// Starts the agent inside the interactive user's session with the token of the user's
-// explorer.exe, hidden, with a command word as its whole command line.
+// Starts the agent inside the console user's session with a copy of that user's own token
+// (unelevated for an administrator under user account control), hidden, with a command word
+// as its whole command line.
 #pragma once
 
 #include <windows.h>
@@ -26,13 +27,17 @@ private:
 };
 
 namespace glim {
-// The explorer.exe of the console session; failing that, the last explorer.exe met in any
-// session; 0 when none runs.
+// The explorer.exe of the console session; 0 when none runs there (an explorer of another
+// session is never taken: the agent would land in someone else's session).
 DWORD FindExplorerProcessId(DWORD dwConsoleSession);
-// The token the agent runs with: the linked (full) token when explorer runs with a filtered
-// one, otherwise a primary duplicate of explorer's token. Empty when neither is obtained
-// (the error of the last call stays for GetLastError).
-CScopedHandle ChooseAgentToken(HANDLE hExplorerToken);
+// True when the token is of the given session and its user is not the system itself.
+bool IsSessionUserToken(HANDLE hToken, DWORD dwSession);
+// The token the agent runs with: a primary duplicate of the session user's own token
+// (hSessionToken, from WTSQueryUserToken; may be null), or failing that of explorer's, each
+// taken only when IsSessionUserToken holds for the console session. Never the linked token,
+// and never the source itself, which the system may share. Empty when neither qualifies (the
+// error stays for GetLastError).
+CScopedHandle ChooseAgentToken(HANDLE hSessionToken, HANDLE hExplorerToken, DWORD dwConsoleSession);
 
 // The interactive user's desktop, where the agent must land to find the main instance.
 constexpr const wchar_t* kUserDesktop = L"winsta0\\default";

@@ -14,6 +14,9 @@ constexpr const wchar_t* kValueSessionFlags = L"SessionFlags";
 constexpr const wchar_t* kValueLevel = L"Level";
 // Non-zero: the query fails with this error code instead of answering.
 constexpr const wchar_t* kValueFailWith = L"FailWith";
+// Non-zero: WTSQueryUserToken fails with this error code (as it does on Windows with
+// ERROR_NO_TOKEN when nobody is logged on at the console).
+constexpr const wchar_t* kValueTokenFailWith = L"TokenFailWith";
 // Counts the WTSSessionInfoEx queries answered, so a test can see the stand-in was used.
 constexpr const wchar_t* kValueQueries = L"Queries";
 // REG_QWORD: QueryPerformanceCounter at the last query, so a benchmark can see when the

@@ -1,6 +1,8 @@
 // Stand-in for wtsapi32.dll, loaded only into the programs that a per-program DLL override
 // names. Wine never reports a session as locked; this DLL answers WTSSessionInfoEx queries
 // from the registry values of SimSessionProtocol.h. Other classes are not supported.
+// WTSQueryUserToken answers as Wine's own does (every process of the prefix runs as the one
+// user, so the caller's token is that user's), or fails as a test asks.
 #include <windows.h>
 
 #include <cstddef>
@@ -84,4 +86,26 @@ extern "C" void WINAPI SimWTSFreeMemory(PVOID pMemory)
 {
     if (pMemory)
         LocalFree(pMemory);
+}
+
+// A handle to the caller's own token, not a copy: a caller that changed it would change the
+// token its own process runs with, as changing a shared token would on Windows.
+extern "C" BOOL WINAPI SimWTSQueryUserToken(ULONG /*ulSessionId*/, PHANDLE phToken)
+{
+    if (!phToken) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *phToken = nullptr;
+    DWORD dwFail = 0;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, simsession::kRegKey, 0, KEY_QUERY_VALUE, &hKey) == ERROR_SUCCESS) {
+        dwFail = ReadDword(hKey, simsession::kValueTokenFailWith, 0);
+        RegCloseKey(hKey);
+    }
+    if (dwFail != 0) {
+        SetLastError(dwFail);
+        return FALSE;
+    }
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, phToken);
 }

@@ -249,9 +249,9 @@ TEST_F(AgentE2eTest, ListenerThatCannotCreateItsEventLogsTheError)
     EXPECT_TRUE(EventExists(kEventHostStatusChange) && EventExists(kEventUwp));
 }
 
-// The name is taken only for a moment, as by a relay that made the event first with rights
-// the main instance lacks: the listener tries again, logs the failure once, and serves
-// presses once the name is free.
+// The name is taken only for a moment, as by an older version's relay that made the event
+// first with rights the main instance lacks: the listener tries again, logs the failure
+// once, and serves presses once the name is free.
 TEST_F(AgentE2eTest, ListenerGetsItsEventOnceTheNameIsFree)
 {
     glim::CScopedHandle hSquatter(CreateMutexW(nullptr, FALSE, kEventHostStatusChange));

@@ -310,21 +310,107 @@ TEST_F(Launcher, ExplorerThatCannotBeOpenedFails)
     EXPECT_TRUE(m_probe.Starts().empty());
 }
 
-TEST(LauncherToken, NoTokenWhenNeitherLinkedNorDuplicateIsObtained)
+// The agent holds what the console user's own token holds (under Wine every process runs
+// with the one user's elevated token, so the user's shell is the measure): the same
+// elevation as explorer's, and no privilege enabled for it.
+TEST_F(Launcher, AgentRunsWithTheUsersOwnTokenAndNoDebugPrivilege)
 {
-    // A handle without query or duplicate rights yields neither token.
-    glim::CScopedHandle hWeak;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, hWeak.Put()));
-    SetLastError(0xdeadbeef);
-    glim::CScopedHandle hChosen(glim::ChooseAgentToken(hWeak.Get()));
-    EXPECT_FALSE(hChosen);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    DWORD dwExplorer = 0;
+    wchar_t szCommand[] = L"cmd_service-3-statuschange";
+    glim::CScopedHandle hProcess;
+    ASSERT_TRUE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, hProcess.Put()));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), 15000));
+    const std::vector<std::wstring> tokens = m_probe.Tokens();
+    ASSERT_EQ(1u, tokens.size());
+    const std::wstring explorer = glimtest::DescribeExplorerToken();
+    ASSERT_FALSE(explorer.empty());
+    const auto elevation = [](const std::wstring& line) { return line.substr(0, line.find(L" privileges=")); };
+    EXPECT_EQ(elevation(explorer), elevation(tokens[0])) << testing::PrintToString(tokens[0]);
+    EXPECT_EQ(std::wstring::npos, tokens[0].find(L"SeDebugPrivilege")) << testing::PrintToString(tokens[0]);
+}
 
-    // A handle with the launcher's rights yields a token (the linked one where it exists).
-    glim::CScopedHandle hFull;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0xF00FF, hFull.Put()));
-    hChosen = glim::ChooseAgentToken(hFull.Get());
-    ASSERT_TRUE(hChosen);
+// A program that cannot be started is logged with the error, and nothing is left behind.
+TEST_F(Launcher, FailedProcessStartIsLoggedWithItsError)
+{
+    ASSERT_TRUE(DeleteFileW(glim::kAgentProgramPath));
+    DWORD dwExplorer = 0;
+    wchar_t szCommand[] = L"cmd_service-2-osd";
+    glim::CScopedHandle hProcess;
+    EXPECT_FALSE(CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorer, szCommand, hProcess.Put()));
+    EXPECT_FALSE(hProcess);
+    bool bLogged = false;
+    for (const glimtest::Line& line : glimtest::Lines())
+        bLogged |= line.chLevel == 'E' && line.message.find(L"CreateProcessAsUserW failed, dwErr=") == 0;
+    EXPECT_TRUE(bLogged);
+    EXPECT_FALSE(glimtest::Contains(L"Step6: CreateProcessAsUser successfully."));
+}
+
+TEST(LauncherToken, ExplorerOfAnotherSessionIsNeverTaken)
+{
+    if (!glimtest::EnsureExplorer())
+        GTEST_SKIP() << "Wine's explorer.exe did not start";
+    const DWORD dwConsole = WTSGetActiveConsoleSessionId();
+    EXPECT_NE(0u, glim::FindExplorerProcessId(dwConsole));
+    EXPECT_EQ(0u, glim::FindExplorerProcessId(dwConsole + 76));
+}
+
+// The token is a fresh primary copy of the session user's token (or, without one, of
+// explorer's), never the linked token and never another session's or an unreadable one.
+// This process's token plays the user's: under Wine it is the same elevated token explorer
+// has, and its linked token is the limited one.
+TEST(LauncherToken, ChosenTokenIsACopyOfTheConsoleUsersOwn)
+{
+    const auto tokenId = [](HANDLE hToken) {
+        TOKEN_STATISTICS statistics = {};
+        DWORD cb = 0;
+        return GetTokenInformation(hToken, TokenStatistics, &statistics, sizeof(statistics), &cb)
+                   ? (static_cast<ULONGLONG>(statistics.TokenId.HighPart) << 32) | statistics.TokenId.LowPart
+                   : 0ull;
+    };
+    const auto elevationType = [](HANDLE hToken) {
+        TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+        DWORD cb = 0;
+        return GetTokenInformation(hToken, TokenElevationType, &type, sizeof(type), &cb) ? static_cast<int>(type) : -1;
+    };
+    glim::CScopedHandle hOwn;
+    glim::CScopedHandle hWeak;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, hOwn.Put()));
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, hWeak.Put()));
+    DWORD dwOwnSession = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &dwOwnSession));
+
+    struct {
+        const char* pszWhat;
+        HANDLE hSession;
+        HANDLE hExplorer;
+        DWORD dwConsole;
+        bool bChosen;
+    } cases[] = {
+        {"the session user's token", hOwn.Get(), hWeak.Get(), dwOwnSession, true},
+        {"explorer's token when the session has none", nullptr, hOwn.Get(), dwOwnSession, true},
+        {"explorer's token when the session's is unreadable", hWeak.Get(), hOwn.Get(), dwOwnSession, true},
+        {"tokens of another session", hOwn.Get(), hOwn.Get(), dwOwnSession + 76, false},
+        {"no readable token", hWeak.Get(), hWeak.Get(), dwOwnSession, false},
+        {"no token at all", nullptr, nullptr, dwOwnSession, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        SetLastError(0xdeadbeef);
+        const glim::CScopedHandle hChosen(glim::ChooseAgentToken(c.hSession, c.hExplorer, c.dwConsole));
+        const DWORD dwErr = GetLastError();
+        EXPECT_EQ(c.bChosen, static_cast<bool>(hChosen));
+        if (!hChosen) {
+            if (!c.bChosen)
+                EXPECT_EQ(static_cast<DWORD>(ERROR_NO_TOKEN), dwErr);
+            continue;
+        }
+        TOKEN_TYPE type = TokenImpersonation;
+        DWORD cb = 0;
+        ASSERT_TRUE(GetTokenInformation(hChosen.Get(), TokenType, &type, sizeof(type), &cb));
+        EXPECT_EQ(TokenPrimary, type);
+        EXPECT_NE(tokenId(hOwn.Get()), tokenId(hChosen.Get())) << "the source itself, not a copy";
+        EXPECT_EQ(elevationType(hOwn.Get()), elevationType(hChosen.Get())) << "not the user's own token";
+    }
 }
 
 // Under Wine the integrity level is a stub: it is read for any handle, and setting it succeeds

@@ -334,6 +334,37 @@ TEST_F(GlimwardSystem, UnlockedPressStartsTheAgentForAStatusChange)
     EXPECT_EQ(ulRequests, RequestTotal());
 }
 
+// What the started agent holds, seen by the probe: the elevation of the user's own shell
+// (under Wine every process runs with the one user's elevated token, so explorer's is the
+// measure) and no debug privilege, whether the token comes from the session query or, when
+// that fails, from the session's explorer.
+TEST_F(GlimwardSystem, PressStartsTheAgentWithTheUsersOwnToken)
+{
+    const std::wstring explorer = glimtest::DescribeExplorerToken();
+    ASSERT_FALSE(explorer.empty());
+    const auto elevation = [](const std::wstring& line) { return line.substr(0, line.find(L" privileges=")); };
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+
+    const struct {
+        const char* pszWhat;
+        DWORD dwTokenFailure;
+    } cases[] = {{"the session's token", 0}, {"explorer's, the session query failing", ERROR_NO_TOKEN}};
+    size_t nStarts = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetTokenFailure(c.dwTokenFailure));
+        WaitUntil([] { return false; }, 600);  // past the 500 ms that joins presses
+        ASSERT_NO_FATAL_FAILURE(Press());
+        ASSERT_TRUE(WaitForStarts(++nStarts)) << "the agent was not started";
+        ASSERT_TRUE(WaitUntil([&] { return m_probe.Tokens().size() >= nStarts; }, kWaitMs));
+        const std::wstring token = m_probe.Tokens()[nStarts - 1];
+        EXPECT_EQ(elevation(explorer), elevation(token)) << testing::PrintToString(token);
+        EXPECT_EQ(std::wstring::npos, token.find(L"SeDebugPrivilege")) << testing::PrintToString(token);
+    }
+    EXPECT_EQ(1, m_log.CountMessage(L"WTSQueryUserToken failed, dwErr=" + std::to_wstring(ERROR_NO_TOKEN)));
+}
+
 TEST_F(GlimwardSystem, LockedPressTogglesOffAndOn)
 {
     m_settings.Set(glim::kKeyKBStatus, 2);

@@ -7,9 +7,11 @@
 
 #include "GlimNames.h"
 #include "ProcessStart.h"
+#include "ScopedHandle.h"
 #include "Scm.h"
 #include "SettingsFileTools.h"
 #include "SimSessionProtocol.h"
+#include "agentprobe/AgentProbeProtocol.h"
 
 namespace glimtest {
 
@@ -168,6 +170,12 @@ DWORD CSimSession::SetFlags(DWORD dwFlags)
                            &dwFlags, sizeof(dwFlags));
 }
 
+DWORD CSimSession::SetTokenFailure(DWORD dwErr)
+{
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, simsession::kRegKey, simsession::kValueTokenFailWith, REG_DWORD, &dwErr,
+                           sizeof(dwErr));
+}
+
 DWORD CSimSession::Queries() const
 {
     DWORD dwValue = 0;
@@ -194,6 +202,11 @@ DWORD CAgentProbe::Install()
     return m_program.Install(BuildBinPath(L"GlimAgentProbe.exe"), glim::kAgentProgramPath);
 }
 
+std::wstring CAgentProbe::TokenLogPath()
+{
+    return InstallDir() + L"\\" + agentprobe::kTokenLogName;
+}
+
 std::vector<std::wstring> CAgentProbe::Starts() const
 {
     std::string bytes;
@@ -202,9 +215,18 @@ std::vector<std::wstring> CAgentProbe::Starts() const
     return SplitLines(Utf16Text(bytes));
 }
 
+std::vector<std::wstring> CAgentProbe::Tokens() const
+{
+    std::string bytes;
+    if (!ReadWholeFile(TokenLogPath(), &bytes))
+        return {};
+    return SplitLines(Utf16Text(bytes));
+}
+
 void CAgentProbe::Clear() const
 {
     DeleteFileW(LogPath().c_str());
+    DeleteFileW(TokenLogPath().c_str());
 }
 
 CSettings::CSettings()
@@ -379,6 +401,30 @@ DWORD ServiceProcessId(const wchar_t* pszName)
                                            sizeof(status), &cbNeeded))
         return 0;
     return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+}
+
+std::wstring DescribeExplorerToken()
+{
+    const DWORD dwSession = WTSGetActiveConsoleSessionId();
+    std::wstring description;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return description;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL bMore = Process32FirstW(hSnapshot, &entry); bMore && description.empty();
+         bMore = Process32NextW(hSnapshot, &entry)) {
+        DWORD dwProcessSession = 0;
+        if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0 ||
+            !ProcessIdToSessionId(entry.th32ProcessID, &dwProcessSession) || dwProcessSession != dwSession)
+            continue;
+        glim::CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+        glim::CScopedHandle hToken;
+        if (hProcess && OpenProcessToken(hProcess.Get(), TOKEN_QUERY, hToken.Put()))
+            description = agentprobe::DescribeToken(hToken.Get());
+    }
+    CloseHandle(hSnapshot);
+    return description;
 }
 
 }  // namespace glimtest

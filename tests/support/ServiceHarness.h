@@ -59,11 +59,13 @@ public:
     CSimSession(const CSimSession&) = delete;
     CSimSession& operator=(const CSimSession&) = delete;
     DWORD SetFlags(DWORD dwFlags);
+    // Non-zero: the stand-in's WTSQueryUserToken fails with this error.
+    DWORD SetTokenFailure(DWORD dwErr);
     DWORD Queries() const;
 };
 
 // The probe installed at the agent's path; Starts() lists the command lines it was started
-// with, oldest first.
+// with, oldest first, and Tokens() what each start's token held (agentprobe::DescribeToken).
 class CAgentProbe {
 public:
     CAgentProbe() = default;
@@ -72,8 +74,10 @@ public:
     CAgentProbe& operator=(const CAgentProbe&) = delete;
     DWORD Install();
     std::vector<std::wstring> Starts() const;
+    std::vector<std::wstring> Tokens() const;
     void Clear() const;
     static std::wstring LogPath();
+    static std::wstring TokenLogPath();
 
 private:
     CInstalledFile m_program;
@@ -132,6 +136,8 @@ DWORD InstallAndStartService(DWORD dwTimeoutMs = 15000);
 // Makes sure Wine's desktop process (explorer.exe) runs: it starts once a process of the
 // prefix uses the display. True when an explorer.exe process is seen.
 bool EnsureExplorer();
+// agentprobe::DescribeToken of the console session's explorer.exe; empty when none is read.
+std::wstring DescribeExplorerToken();
 
 // The process id of a running service, 0 when it does not run.
 DWORD ServiceProcessId(const wchar_t* pszName);
