@@ -50,23 +50,6 @@ INT_PTR CALLBACK AboutBoxProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
-void OnFullScreenVerdict(WPARAM wParam)
-{
-    CKBBackLightMgr* pMgr = CKBBackLightMgr::GetInstance();
-    switch (agent::FullScreenTransition(pMgr->m_bFullScreen != 0, wParam)) {
-    case 1:
-        pMgr->FullScreenHandler(true);
-        pMgr->m_bFullScreen = 1;
-        break;
-    case -1:
-        pMgr->FullScreenHandler(false);
-        pMgr->m_bFullScreen = 0;
-        break;
-    default:
-        break;
-    }
-}
-
 // Undoes the main instance's start-up in a fixed order; timers, listener threads and the
 // manager end with the process.
 void Shutdown()
@@ -99,7 +82,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         CKBBackLightMgr::GetInstance()->UpdateBrightnessByLux(static_cast<float>(static_cast<UINT64>(wParam)));
         return 0;
     case WM_FULLSCREEN:
-        OnFullScreenVerdict(wParam);
+        CKBBackLightMgr::GetInstance()->OnFullScreenVerdict(wParam, lParam);
         return 0;
     case WM_UWP_MESSAGE:
         CKBBackLightMgr::GetInstance()->OnConfigChange(wParam, lParam);

@@ -16,7 +16,8 @@
 // | GetHostStatusChangeThread,      |                                 |                 | WM_OSD, WM_F12,            |
 // | GetUWPMessageThread             |                                 |                 | WM_UWP_MESSAGE             |
 // | full-screen check, one per      | g_hNotifyWnd, g_pAutomation,    | nothing shared  | SendMessageW(g_hNotifyWnd, |
-// | 2-second tick                   | g_strScopeWindowName            |                 | WM_FULLSCREEN)             |
+// | 2-second tick                   | g_strScopeWindowName; its check |                 | WM_FULLSCREEN)             |
+// |                                 | number (its argument)           |                 |                            |
 // | Sensor API callbacks            | m_hWnd; the sinks' lux and      | the same maps,  | DeliverLux: PostMessageW   |
 // |                                 | sensor maps (g_csSensorMaps)    | under that lock | (m_hWnd, WM_LUX)           |
 //
@@ -28,7 +29,7 @@
 // - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
 //   g_pAutomation and every GetInstance pointer;
 // - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bFullScreenRuled, m_bEnterInActive,
-//   the timer ids, g_nFullScreenTimer, g_nInActiveSeconds, g_nInputTimer,
+//   the timer ids, g_nFullScreenTimer, g_dwFullScreenCheck, g_nInActiveSeconds, g_nInputTimer,
 //   g_pfnInActiveHandler, g_dwLastActiveTick (written on WM_F12 and WM_OSD, read by the idle
 //   timer; atomic only by declaration), CambientLightAware's thresholds, band and sink
 //   pointer, and the OSD's g_pOSD, g_hCurrentImage and g_bHideTimerPending (OSDWindow.cpp:
@@ -57,6 +58,8 @@ public:
 
     // Automatic rules' entry points from the main window.
     void FullScreenHandler(bool bEnter);
+    // WM_FULLSCREEN: a verdict of the running check starts or ends a period on a change.
+    void OnFullScreenVerdict(WPARAM wVerdict, LPARAM lCheck);
     void InActiveTimerHandler(bool bInActive);
     int UpdateBrightnessByLux(float fLux);
 

@@ -4,6 +4,7 @@
 // procedures from its message loop.
 #include "KBBackLightMgr.h"
 
+#include "AgentRules.h"
 #include "GlimLog.h"
 #include "GlimNames.h"
 #include "KBBackLight.h"
@@ -88,6 +89,27 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 // switched off, or the status set to Off) no verdict comes any more, and the period would
 // hold the hotkey and keep the light off until the agent restarts. So it ends here, once,
 // as a verdict of 0 would, with idle tracking as the status asks.
+void CKBBackLightMgr::OnFullScreenVerdict(WPARAM wVerdict, LPARAM lCheck)
+{
+    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnFullScreenVerdict");
+    if (!CFullScreen::GetInstance()->IsVerdictCurrent(lCheck)) {
+        GLIM_LOG('D', L"CKBBackLightMgr::OnFullScreenVerdict", L"verdict of a stopped check ignored");
+        return;
+    }
+    switch (agent::FullScreenTransition(m_bFullScreen != 0, wVerdict)) {
+    case 1:
+        FullScreenHandler(true);
+        m_bFullScreen = 1;
+        break;
+    case -1:
+        FullScreenHandler(false);
+        m_bFullScreen = 0;
+        break;
+    default:
+        break;
+    }
+}
+
 void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::EndUncheckedFullScreenPeriod");

@@ -16,6 +16,7 @@ using namespace glim;
 std::wstring g_strScopeWindowName;
 UINT_PTR g_nFullScreenTimer = 0;
 std::atomic<HWND> g_hNotifyWnd{nullptr};
+DWORD g_dwFullScreenCheck = 0;
 
 namespace {
 std::atomic<CFullScreen*> g_pFullScreen{nullptr};
@@ -55,6 +56,7 @@ void CFullScreen::StartFullScreenMonitor(HWND hWnd)
     CUIAutomation::GetInstance()->InitializeUIAutomation();
     if (!g_nFullScreenTimer) {
         g_hNotifyWnd = hWnd;
+        g_dwFullScreenCheck = NextFullScreenCheck(g_dwFullScreenCheck);
         g_nFullScreenTimer = SetTimer(nullptr, 0, kCheckPeriodMs, FullScreenTimerProc);
     }
 }
@@ -71,13 +73,19 @@ void CFullScreen::StopFullScreenMonitor()
 void CALLBACK CFullScreen::FullScreenTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
     GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::FullScreenTimerProc");
-    _beginthread(FullScreenCheckThread, 0, nullptr);
+    _beginthread(FullScreenCheckThread, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(g_dwFullScreenCheck)));
 }
 
-void __cdecl CFullScreen::FullScreenCheckThread(void*)
+void __cdecl CFullScreen::FullScreenCheckThread(void* pArg)
 {
     const int nResult = GetInstance()->IsVedioPlayFullScreen();
-    SendMessageW(g_hNotifyWnd, WM_FULLSCREEN, static_cast<WPARAM>(nResult), 0);
+    SendMessageW(g_hNotifyWnd, WM_FULLSCREEN, static_cast<WPARAM>(nResult),
+                 static_cast<LPARAM>(reinterpret_cast<UINT_PTR>(pArg)));
+}
+
+bool CFullScreen::IsVerdictCurrent(LPARAM lCheck) const
+{
+    return IsVerdictOfRunningCheck(lCheck, IsMonitoring(), g_dwFullScreenCheck);
 }
 
 int CFullScreen::IsVedioPlayFullScreen()

@@ -1,6 +1,6 @@
 // Full-screen video detection: every 2 seconds a short-lived thread tests whether a video
 // plays full screen in one of the configured windows and sends the answer (WM_FULLSCREEN,
-// wParam 1 or 0) to the manager's window.
+// wParam 1 or 0, lParam the number of the check's start) to the manager's window.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 extern std::wstring g_strScopeWindowName;  // InFullScreenScopeWindowName, read once
 extern UINT_PTR g_nFullScreenTimer;        // the 2-second thread timer; 0 while stopped
 extern std::atomic<HWND> g_hNotifyWnd;     // receives WM_FULLSCREEN; read by the check threads
+extern DWORD g_dwFullScreenCheck;          // the number of the latest start (NextFullScreenCheck)
 
 class CFullScreen {
 public:
@@ -23,8 +24,13 @@ public:
     void StartFullScreenMonitor(HWND hWnd);
     void StopFullScreenMonitor();
     bool IsMonitoring() const { return g_nFullScreenTimer != 0; }
+    // The running check's number, which its threads send as WM_FULLSCREEN's lParam.
+    DWORD RunningCheck() const { return g_dwFullScreenCheck; }
+    // Whether a verdict sent with lParam lCheck may act (IsVerdictOfRunningCheck).
+    bool IsVerdictCurrent(LPARAM lCheck) const;
 
     static void CALLBACK FullScreenTimerProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    // pArg: the number of the check that started the thread, sent back with the verdict.
     static void __cdecl FullScreenCheckThread(void* pArg);
 
     int IsVedioPlayFullScreen();

@@ -121,6 +121,19 @@ int AmbientBandLevel(int nBand, int nKBBrightness)
     return 0;
 }
 
+DWORD NextFullScreenCheck(DWORD dwCurrent)
+{
+    const DWORD dwNext = dwCurrent + 1;
+    return dwNext != 0 ? dwNext : 1;
+}
+
+bool IsVerdictOfRunningCheck(LPARAM lCheck, bool bRunning, DWORD dwRunningCheck)
+{
+    if (lCheck == 0)
+        return true;
+    return bRunning && lCheck == static_cast<LPARAM>(dwRunningCheck);
+}
+
 WPARAM LuxToWParam(float fLux)
 {
     if (!(fLux >= 0.0f))

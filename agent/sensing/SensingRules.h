@@ -47,6 +47,14 @@ int AmbientBand(float fLux, int nDarknessLux, int nDimIndoorsLux);
 // The level a band applies in Auto; nKBBrightness is the user's On level.
 int AmbientBandLevel(int nBand, int nKBBrightness);
 
+// Each start of the full-screen check takes the next number, never 0 (0 names no check).
+DWORD NextFullScreenCheck(DWORD dwCurrent);
+// Whether a WM_FULLSCREEN verdict may act: one sent by a check thread carries its check's
+// number and counts only while that check still runs (a verdict of a stopped or restarted
+// check would start a period that no later verdict ends); one that names no check (0, as the
+// message is described for other senders) counts as before.
+bool IsVerdictOfRunningCheck(LPARAM lCheck, bool bRunning, DWORD dwRunningCheck);
+
 // The WM_LUX parameter: the lux truncated toward zero to an unsigned 64-bit value; a
 // negative or NaN value (never sent: the mean is of valid readings only) gives 0.
 WPARAM LuxToWParam(float fLux);

@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <thread>
+#include <vector>
 
 #include "AgentProcess.h"
 #include "GlimNames.h"
@@ -45,6 +46,15 @@ protected:
     static bool AmbientRunning() { return CambientLightAware::GetInstance()->IsRunning(); }
     static bool Tracking() { return CInputTracking::GetInstance()->IsTracking(); }
     static bool Monitoring() { return CFullScreen::GetInstance()->IsMonitoring(); }
+
+    // Status On with the full-screen rule on: the check runs.
+    void StartCheckInOn() const
+    {
+        WriteKey(kKeyFullScreen5sClose, L"1");
+        WriteKey(kKeyKBStatus, L"1");
+        m_pMgr->OnConfigChange(0, 0);
+        ASSERT_TRUE(Monitoring());
+    }
 
     CKBBackLightMgr* m_pMgr = nullptr;
 };
@@ -154,10 +164,7 @@ TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        WriteKey(kKeyFullScreen5sClose, L"1");
-        WriteKey(kKeyKBStatus, L"1");
-        m_pMgr->OnConfigChange(0, 0);
-        ASSERT_TRUE(Monitoring());
+        ASSERT_NO_FATAL_FAILURE(StartCheckInOn());
         m_pMgr->FullScreenHandler(true);
         ASSERT_FALSE(Tracking());
         ASSERT_NE(0u, m_pMgr->m_nEnterFullTimer);
@@ -171,6 +178,80 @@ TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
         m_pMgr->SwitchToNextStatus();
         EXPECT_EQ(c.dwNext, ReadNumber(kKeyKBStatus, 99));
     }
+}
+
+// A verdict acts only while the check that made it still runs: a verdict of 1 from a check
+// thread that was under way when the check stopped (status Off, rule switched off) or
+// started again would begin a period that no later verdict ends, and the hotkey would stay
+// dead. A verdict of the running check still starts and ends a period.
+TEST_F(ManagerTest, VerdictOfAStoppedCheckIsIgnored)
+{
+    struct { const char* pszWhat; const wchar_t* pszKey; const wchar_t* pszValue; WPARAM wKind; } cases[] = {
+        {"rule switched off", kKeyFullScreen5sClose, L"0", 3},
+        {"status set to Off", kKeyKBStatus, L"0", 0},
+        {"check started again", kKeyKBStatus, L"1", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_NO_FATAL_FAILURE(StartCheckInOn());
+        const LPARAM lStopped = static_cast<LPARAM>(CFullScreen::GetInstance()->RunningCheck());
+        WriteKey(c.pszKey, c.pszValue);
+        m_pMgr->OnConfigChange(c.wKind, 0);
+        glimtest::Clear();
+
+        m_pMgr->OnFullScreenVerdict(1, lStopped);
+        EXPECT_EQ(0, m_pMgr->m_bFullScreen);
+        EXPECT_FALSE(glimtest::Contains(L"FullScreenHandler", L"CKBBackLightMgr::FullScreenHandler"));
+        const DWORD dwBefore = ReadNumber(kKeyKBStatus, 99);
+        m_pMgr->SwitchToNextStatus();
+        EXPECT_NE(dwBefore, ReadNumber(kKeyKBStatus, 99)) << "the hotkey is dead";
+    }
+
+    ASSERT_NO_FATAL_FAILURE(StartCheckInOn());
+    const LPARAM lRunning = static_cast<LPARAM>(CFullScreen::GetInstance()->RunningCheck());
+    m_pMgr->OnFullScreenVerdict(1, lRunning);
+    EXPECT_EQ(1, m_pMgr->m_bFullScreen);
+    m_pMgr->OnFullScreenVerdict(0, lRunning);
+    EXPECT_EQ(0, m_pMgr->m_bFullScreen);
+}
+
+namespace {
+std::vector<LPARAM> g_verdictChecks;  // main thread only: the sink runs in SendMessageW's delivery
+
+LRESULT CALLBACK VerdictSinkProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_FULLSCREEN) {
+        g_verdictChecks.push_back(lParam);
+        return 0;
+    }
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+}  // namespace
+
+// Each check thread sends its verdict with the number of the check that started it.
+TEST_F(ManagerTest, CheckThreadSendsItsCheckNumber)
+{
+    std::vector<LPARAM>& s_checks = g_verdictChecks;
+    s_checks.clear();
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = VerdictSinkProc;
+    wc.lpszClassName = L"GlimTestVerdictSink";
+    RegisterClassW(&wc);
+    HWND hSink = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hSink);
+    WriteKey(kKeyFullScreen5sClose, L"1");
+    CFullScreen* pFullScreen = CFullScreen::GetInstance();
+    pFullScreen->StartFullScreenMonitor(hSink);
+    const DWORD dwFirst = pFullScreen->RunningCheck();
+    pFullScreen->StartFullScreenMonitor(hSink);
+    const DWORD dwSecond = pFullScreen->RunningCheck();
+    EXPECT_NE(dwFirst, dwSecond) << "a start takes a new number";
+    CFullScreen::FullScreenTimerProc(nullptr, 0, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !s_checks.empty(); }, 10000));
+    pFullScreen->StopFullScreenMonitor();
+    DestroyWindow(hSink);
+    ASSERT_EQ(1u, s_checks.size());
+    EXPECT_EQ(static_cast<LPARAM>(dwSecond), s_checks[0]);
 }
 
 // A thread already in a single-threaded apartment cannot join the multithreaded one: Init

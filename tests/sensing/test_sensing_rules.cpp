@@ -62,6 +62,19 @@ TEST(LuxToWParam, TruncatesTowardZero)
     EXPECT_EQ(100000u, LuxToWParam(100000.0f));
 }
 
+// Check numbers never come back to 0, which names no check; a verdict counts only for the
+// running check, or when it names none.
+TEST(FullScreenCheckNumber, NeverZeroAndOnlyTheRunningCheckCounts)
+{
+    EXPECT_EQ(1u, NextFullScreenCheck(0));
+    EXPECT_EQ(1u, NextFullScreenCheck(0xFFFFFFFFu));
+    EXPECT_TRUE(IsVerdictOfRunningCheck(7, true, 7));
+    EXPECT_FALSE(IsVerdictOfRunningCheck(7, false, 7)) << "stopped";
+    EXPECT_FALSE(IsVerdictOfRunningCheck(6, true, 7)) << "started again";
+    EXPECT_TRUE(IsVerdictOfRunningCheck(0, false, 7)) << "names no check";
+    EXPECT_TRUE(IsVerdictOfRunningCheck(static_cast<LPARAM>(0xFFFFFFFFu), true, 0xFFFFFFFFu));
+}
+
 TEST(ParseInActiveTime, MinutesAndSeconds)
 {
     EXPECT_EQ(300, ParseInActiveTime(W(L"5", kMin).c_str()));
