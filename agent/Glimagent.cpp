@@ -152,6 +152,9 @@ int RunMainLoop(HINSTANCE hInstance)
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 {
+    // DLLs come from this program's folder and System32 only, never from the current folder
+    // or PATH (the delay-loaded ones included).
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     // Relays find the main instance by its title, before the command line is examined.
     HWND hMain = FindWindowW(nullptr, kAgentWindowTitle);
     const agent::AgentRole role = agent::DecideAgentRole(GetCommandLineW());

@@ -14,6 +14,9 @@ void GlimLog(char, const wchar_t*, int, const wchar_t*, ...) {}
 
 int wmain(int argc, wchar_t** argv)
 {
+    // DLLs come from this program's folder and System32 only, never from the current folder
+    // or PATH (the delay-loaded ones included).
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     const SCommand command = ParseCommandLine(argc - 1, argv + 1);
     const HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
     std::wstring strOut;

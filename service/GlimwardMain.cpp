@@ -7,6 +7,9 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int)
 {
+    // DLLs come from this program's folder and System32 only, never from the current folder
+    // or PATH (the delay-loaded ones included).
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     int nArgc = 0;
     LPWSTR* ppszArgv = glim::BuildServiceArgv(lpCmdLine, &nArgc);
     const glim::CScopedLocalMemory argv(ppszArgv);
