@@ -158,6 +158,8 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
         return false;
     }
     GLIM_LOG('D', kLabel, L"Step2: OpenProcessToken successfully.");
+    // Explorer in the console session says a user's desktop is there; its token serves only
+    // when the session gives none.
     const CScopedHandle hSessionToken = QuerySessionUserToken(dwConsoleSession);
     const CScopedHandle hToken = ChooseAgentToken(hSessionToken.Get(), hExplorerToken.Get(), dwConsoleSession);
     if (!hToken) {
