@@ -108,6 +108,20 @@ CScopedHandle glim::ChooseAgentToken(HANDLE hSessionToken, HANDLE hExplorerToken
     return hDuplicate;
 }
 
+DWORD glim::PrepareUIAccess(HANDLE hToken)
+{
+    const DWORD dwRaiseErr = RaiseTokenIntegrityLevel(hToken, kUIAccessIntegrityStep);
+    if (dwRaiseErr != ERROR_SUCCESS) {
+        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwRaiseErr));
+        GLIM_LOG('E', kLabel, L"The agent is not started: its level could not be raised for UI access");
+        return dwRaiseErr;
+    }
+    DWORD dwUIAccess = 1;
+    if (!SetTokenInformation(hToken, TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess)))
+        GLIM_LOG_LAST_ERROR('W', kLabel, L"SetTokenInformation(TokenUIAccess)");
+    return ERROR_SUCCESS;
+}
+
 DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
 {
     CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -167,18 +181,8 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
         GLIM_LOG('E', kLabel, L"No token for the agent, dwErr=%d", static_cast<int>(GetLastError()));
         return false;
     }
-    // The agent's manifest asks for UI access, which Windows grants only at a level above the
-    // user's own (a UI-access program at the user's level could be driven by any other
-    // program of the user): without the raise, nothing is started.
-    const DWORD dwRaiseErr = RaiseTokenIntegrityLevel(hToken.Get(), kUIAccessIntegrityStep);
-    if (dwRaiseErr != ERROR_SUCCESS) {
-        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwRaiseErr));
-        GLIM_LOG('E', kLabel, L"The agent is not started: its level could not be raised for UI access");
+    if (PrepareUIAccess(hToken.Get()) != ERROR_SUCCESS)
         return false;
-    }
-    DWORD dwUIAccess = 1;
-    if (!SetTokenInformation(hToken.Get(), TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess)))
-        GLIM_LOG_LAST_ERROR('W', kLabel, L"SetTokenInformation(TokenUIAccess)");
 
     const CScoped<SEnvironmentBlockTraits> environment = BuildEnvironment(hToken.Get());
     DWORD dwFlags = CREATE_PRESERVE_CODE_AUTHZ_LEVEL;

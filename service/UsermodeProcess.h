@@ -47,4 +47,10 @@ constexpr DWORD kUIAccessIntegrityStep = 0x10;
 // Sets the token's integrity level to its current level plus dwStep. Returns the Windows
 // error of the failing call, or 0.
 DWORD RaiseTokenIntegrityLevel(HANDLE hToken, DWORD dwStep);
+// The agent's manifest asks for UI access, which Windows grants only above the user's own
+// level: a UI-access program at that level could be driven by any other program of the user.
+// So the level is raised by kUIAccessIntegrityStep first and, only when that succeeds, UI
+// access is set (a failure to set it is logged; Windows then refuses the start itself).
+// Returns the raise's error, after which the launcher starts nothing, or 0.
+DWORD PrepareUIAccess(HANDLE hToken);
 }  // namespace glim

@@ -413,10 +413,11 @@ TEST(LauncherToken, ChosenTokenIsACopyOfTheConsoleUsersOwn)
     }
 }
 
-// Under Wine the integrity level is a stub: it is read for any handle, and setting it succeeds
-// and changes nothing. So the raised level, and the logged failure the launcher goes on after,
-// are seen on Windows only (where raising a level above the caller's own needs the Tcb
-// privilege that LocalSystem holds).
+// Under Wine the integrity level is a stub: it is read for any handle (even one that is no
+// token), and setting it succeeds and changes nothing. So the raised level, and a failed raise
+// after which the launcher sets no UI access and starts nothing (PrepareUIAccess), are seen on
+// Windows only (where raising a level above the caller's own needs the Tcb privilege that
+// LocalSystem holds).
 TEST(LauncherToken, UIAccessIntegrityLevelIsTheUsersPlusSixteen)
 {
     auto level = [](HANDLE hToken) {
