@@ -81,7 +81,7 @@ bool glim::IsSessionUserToken(HANDLE hToken, DWORD dwSession)
     if (!GetTokenInformation(hToken, TokenSessionId, &dwTokenSession, sizeof(dwTokenSession), &cbReturned) ||
         dwTokenSession != dwSession)
         return false;
-    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
     if (!GetTokenInformation(hToken, TokenUser, buffer, sizeof(buffer), &cbReturned))
         return false;
     return !IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
