@@ -9,7 +9,7 @@
 
 demo_service() (
   set -euo pipefail
-  local root build bin dir data ini log probe_log backup= holder=
+  local root build bin dir data ini log probe_log probe_token backup= holder=
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   build=$(cd "${1:?usage: demo_service BUILD_DIR}" && pwd)
   bin="$build/bin"
@@ -19,6 +19,7 @@ demo_service() (
   ini="$data/Glimkit.ini"
   log="$data/Service.log"
   probe_log="$dir/AgentProbe.log"
+  probe_token="$dir/AgentProbeToken.log"
   local override='HKCU\Software\Wine\AppDefaults\Glimward.exe\DllOverrides'
 
   run() { bash "$root/scripts/wine-env" run "$build" "$@"; }
@@ -31,6 +32,8 @@ demo_service() (
     if [ -s "$probe_log" ]; then
       echo "   agent starts so far (command lines):"
       iconv -f UTF-16LE -t UTF-8 "$probe_log" | tr -d '\r' | sed 's/^/     /'
+      echo "   what each start's token held (the user's own: no debug privilege):"
+      iconv -f UTF-16LE -t UTF-8 "$probe_token" | tr -d '\r' | sed 's/^/     /'
     else
       echo "   agent starts so far: none"
     fi
@@ -41,7 +44,7 @@ demo_service() (
     [ -f "$dir/Glimward.exe" ] && glimward x -U >/dev/null 2>&1 || true
     run "$bin/glimsession.exe" clear >/dev/null 2>&1 || true
     wine reg delete "$override" /f >/dev/null 2>&1 </dev/null 9>&- || true
-    rm -f "$dir/Glimward.exe" "$dir/wtsapi32.dll" "$dir/Glimagent.exe" "$probe_log" "$log"
+    rm -f "$dir/Glimward.exe" "$dir/wtsapi32.dll" "$dir/Glimagent.exe" "$probe_log" "$probe_token" "$log"
     [ -n "$backup" ] && mv -f "$backup" "$dir/Glimagent.exe" || true
     run "$bin/glimsim.exe" driver remove >/dev/null 2>&1 || true
   }
@@ -51,12 +54,12 @@ demo_service() (
   run "$bin/glimsim.exe" driver install
   run "$bin/glimsim.exe" reset
 
-  step "install the programs where the installer puts them (the agent's place holds a probe that records its command line)"
+  step "install the programs where the installer puts them (the agent's place holds a probe that records its command line and token)"
   mkdir -p "$dir" "$data"
   if [ -f "$dir/Glimagent.exe" ]; then backup="$dir/Glimagent.exe.demo-backup"; mv -f "$dir/Glimagent.exe" "$backup"; fi
   cp "$bin/Glimward.exe" "$bin/simdll/wtsapi32.dll" "$dir/"
   cp "$bin/GlimAgentProbe.exe" "$dir/Glimagent.exe"
-  rm -f "$probe_log"
+  rm -f "$probe_log" "$probe_token"
   # Wine never reports a locked session: Glimward.exe alone loads the stand-in wtsapi32.dll.
   wine reg add "$override" /v wtsapi32 /t REG_SZ /d native /f >/dev/null 2>&1 </dev/null 9>&-
   printf '[Glimkit]\r\nKBStatus=1\r\nKBBrightness=6\r\nCurrentKBBrightness=4\r\n' >"$ini"
