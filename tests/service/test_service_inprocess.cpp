@@ -9,6 +9,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstring>
+
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
 #include "HostLink.h"
@@ -17,6 +19,7 @@
 #include "ScopedHandle.h"
 #include "Service.h"
 #include "ServiceHarness.h"
+#include "SettingsFile.h"
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 #include "TestLog.h"
@@ -123,6 +126,167 @@ TEST_F(ServicePowerEvents, OtherEventsDoNothing)
     EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
     // The handler's own lines still appear.
     EXPECT_TRUE(glimtest::Contains(L"dwControl: 13, dwErr=0", L"CService::ServiceHandler"));
+}
+
+namespace {
+
+// GUID_MONITOR_POWER_ON's change as the control manager hands it to the handler.
+struct SMonitorPowerSetting {
+    POWERBROADCAST_SETTING header;  // its Data holds the first byte
+    BYTE rest[sizeof(DWORD) - 1];
+};
+
+SMonitorPowerSetting MonitorPower(DWORD dwValue)
+{
+    SMonitorPowerSetting setting = {};
+    setting.header.PowerSetting = GUID_MONITOR_POWER_ON;
+    setting.header.DataLength = sizeof(DWORD);
+    std::memcpy(setting.header.Data, &dwValue, sizeof(DWORD));
+    return setting;
+}
+
+class ServiceDisplayEvents : public ServicePowerEvents {
+protected:
+    DWORD DisplayEvent(DWORD dwValue)
+    {
+        SMonitorPowerSetting setting = MonitorPower(dwValue);
+        return CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &setting, &m_service);
+    }
+};
+
+}  // namespace
+
+// Leaving Modern Standby is the display coming back on: the recorded level goes back on the
+// device as after a resume, with one line naming the display event.
+TEST_F(ServiceDisplayEvents, ModernStandbyRestoresWhenTheDisplayComesBackOn)
+{
+    m_service.m_bModernStandby = TRUE;
+    m_settings.Set(glim::kKeyCurrentKBBrightness, 6);
+    SetDeviceLevel(6);
+    // The report Windows sends right after the registration: the display is on, nothing to do.
+    EXPECT_EQ(0u, DisplayEvent(1));
+    EXPECT_EQ(0u, DisplayEvent(0));
+    // The controller dims the light during standby.
+    SetDeviceLevel(0);
+    EXPECT_EQ(0u, RequestTotal());
+    EXPECT_EQ(0u, DisplayEvent(1));
+    EXPECT_EQ(6, DriverLevel());
+    EXPECT_EQ(1u, RequestTotal());
+    EXPECT_TRUE(glimtest::Contains(L"tovin GUID_MONITOR_POWER_ON display on after off", L"CService::OnPowerEvent"));
+    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 6", L"CKBBackLight::RecoveryCurrentBrightness"));
+    // On again without an off in between restores nothing more.
+    EXPECT_EQ(0u, DisplayEvent(1));
+    EXPECT_EQ(1u, RequestTotal());
+}
+
+// Without Modern Standby, and for a dimmed display or a wake with nobody there, the light
+// is left alone.
+TEST_F(ServiceDisplayEvents, DisplayAndUnattendedWakesLeaveTheLightAlone)
+{
+    struct SCase {
+        BOOL bModernStandby;
+        DWORD dwOnValue;
+    } const kCases[] = {{FALSE, 1}, {TRUE, 2}};
+    for (const SCase& row : kCases) {
+        CService service;
+        service.Initialize();
+        service.m_bModernStandby = row.bModernStandby;
+        m_settings.Set(glim::kKeyCurrentKBBrightness, 8);
+        SetDeviceLevel(3);
+        glimtest::Clear();
+        SMonitorPowerSetting off = MonitorPower(0);
+        SMonitorPowerSetting on = MonitorPower(row.dwOnValue);
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &off, &service));
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtResumeAutomatic, nullptr, &service));
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &on, &service));
+        // A later control that must be handled shows the earlier ones are done.
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, &service));
+        EXPECT_TRUE(glimtest::Contains(L"dwControl: 4, dwErr=0", L"CService::ServiceHandler"));
+        EXPECT_EQ(3, DriverLevel()) << row.bModernStandby << " " << row.dwOnValue;
+        EXPECT_EQ(0u, RequestTotal()) << row.bModernStandby << " " << row.dwOnValue;
+        EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
+    }
+}
+
+namespace {
+
+// The agent's own set, as it does it: the device first, then the record.
+void AgentSets(INT32 nLevel)
+{
+    ASSERT_GT(glim::KBDeviceRequest(IOCTL_KBBL_SET_BRIGHTNESS, nLevel, nullptr), 0u);
+    CSettingsFile::GetInstance()->WriteInt(glim::kKeyCurrentKBBrightness, nLevel);
+}
+
+// The real settings read and device set of a restore, with the agent's set slipped in
+// before one of the restore's steps (or after the last).
+struct SCrossing {
+    int nStep = 0;
+    int nAgentBefore = 0;
+    INT32 nAgentLevel = 0;
+    bool bAgentDone = false;
+
+    void Step()
+    {
+        if (!bAgentDone && nStep == nAgentBefore) {
+            AgentSets(nAgentLevel);
+            bAgentDone = true;
+        }
+        ++nStep;
+    }
+    static INT32 Read(void* pv)
+    {
+        static_cast<SCrossing*>(pv)->Step();
+        return static_cast<INT32>(CSettingsFile::GetInstance()->ReadInt(glim::kKeyCurrentKBBrightness, 0));
+    }
+    static bool Set(void* pv, INT32 nLevel)
+    {
+        static_cast<SCrossing*>(pv)->Step();
+        return CKBBackLight::GetInstance()->SetKBBackLightBrightness(nLevel);
+    }
+};
+
+}  // namespace
+
+// The agent switching the light back on (the idle rule at the first input, a press) while a
+// restore reads and sets the older level: in every order the agent's level stays.
+TEST_F(ServicePowerEvents, RestoreNeverUndoesTheAgentsSet)
+{
+    constexpr INT32 kOld = 0;  // recorded before the wake: the idle rule had switched it off
+    constexpr INT32 kAgent = 9;
+    CKBBackLight::GetInstance();  // the service's settings path is set with it
+    // Steps of a restore: read, set, read again; 3 is after them all.
+    for (int nAgentBefore = 0; nAgentBefore <= 3; ++nAgentBefore) {
+        m_settings.Set(glim::kKeyCurrentKBBrightness, kOld);
+        SetDeviceLevel(4);
+        SCrossing crossing;
+        crossing.nAgentBefore = nAgentBefore;
+        crossing.nAgentLevel = kAgent;
+        const glim::SLevelPort port = {&SCrossing::Read, &SCrossing::Set, &crossing};
+        const INT32 nLast = glim::RestoreRecordedLevel(port);
+        if (!crossing.bAgentDone)
+            AgentSets(kAgent);
+        EXPECT_EQ(kAgent, DriverLevel()) << "agent before step " << nAgentBefore;
+        EXPECT_EQ(kAgent, m_settings.Get(glim::kKeyCurrentKBBrightness)) << "agent before step " << nAgentBefore;
+        if (nAgentBefore < 3)
+            EXPECT_EQ(kAgent, nLast) << "agent before step " << nAgentBefore;
+    }
+}
+
+// An agent that keeps changing the level is followed a bounded number of times.
+TEST_F(ServicePowerEvents, RestoreFollowsAChangingRecordABoundedNumberOfTimes)
+{
+    struct SCounting {
+        int nReads = 0;
+        int nSets = 0;
+    } counting;
+    const glim::SLevelPort port = {
+        [](void* pv) { return static_cast<INT32>(++static_cast<SCounting*>(pv)->nReads); },
+        [](void* pv, INT32) { return ++static_cast<SCounting*>(pv)->nSets > 0; },
+        &counting,
+    };
+    EXPECT_EQ(glim::kRestoreFollowLimit + 1, glim::RestoreRecordedLevel(port));
+    EXPECT_EQ(glim::kRestoreFollowLimit + 1, counting.nReads);
+    EXPECT_EQ(glim::kRestoreFollowLimit + 1, counting.nSets);
 }
 
 namespace {
