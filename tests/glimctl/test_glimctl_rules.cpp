@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "CtlRules.h"
+#include "CtlVerbs.h"
+#include "Doctor.h"
 #include "GlimNames.h"
+#include "TestLog.h"
 
 using namespace glimctl;
 
@@ -244,4 +247,48 @@ TEST(GlimctlReport, LastLinesOfALog)
     EXPECT_EQ(L"a\nb\n", LastLines(L"a\nb", 5));
     EXPECT_EQ(L"", LastLines(L"", 5));
     EXPECT_EQ(L"b\n", LastLines(L"a\nb", 1));
+}
+
+// status and doctor name the restore rule that applies: the display coming on counts only
+// with Modern Standby, a wake with nobody there never; doctor skips when it cannot tell.
+TEST(GlimctlPower, StatusAndDoctorNameTheRestoreRule)
+{
+    struct SCase {
+        DWORD dwCapsError;
+        bool bModernStandby;
+        const wchar_t* pszStandbyLine;
+        const wchar_t* pszJson;
+        bool bDisplayRule;
+        Verdict verdict;
+    } const kCases[] = {
+        {ERROR_SUCCESS, true, L"Modern Standby: yes\n", L"\"modernStandby\": true", true, Verdict::Pass},
+        {ERROR_SUCCESS, false, L"Modern Standby: no\n", L"\"modernStandby\": false", false, Verdict::Pass},
+        {ERROR_ACCESS_DENIED, true, L"Modern Standby: unknown (", L"\"modernStandby\": null", false, Verdict::Skip},
+    };
+    const std::wstring strDisplay = L"when the display comes on after Modern Standby";
+    glimtest::Clear();  // the recorded log stands in for glimctl's empty log call
+    for (const SCase& row : kCases) {
+        SStatus status;
+        status.dwPowerCapsError = row.dwCapsError;
+        status.bModernStandby = row.bModernStandby;
+        const std::wstring strText = FormatStatus(status);
+        const std::wstring strJson = FormatStatusJson(status);
+        EXPECT_NE(std::wstring::npos, strText.find(row.pszStandbyLine)) << strText;
+        EXPECT_NE(std::wstring::npos, strText.find(L"level restored: on resume with user input")) << strText;
+        EXPECT_NE(std::wstring::npos, strText.find(L"never on a wake with nobody there")) << strText;
+        EXPECT_EQ(row.bDisplayRule, strText.find(strDisplay) != std::wstring::npos) << strText;
+        EXPECT_NE(std::wstring::npos, strJson.find(row.pszJson)) << strJson;
+        EXPECT_EQ(row.bDisplayRule, strJson.find(strDisplay) != std::wstring::npos) << strJson;
+
+        const SCheck check = RestoreRuleCheck(row.dwCapsError, row.bModernStandby);
+        EXPECT_EQ(L"power.restore", check.strId);
+        EXPECT_EQ(row.verdict, check.verdict) << check.strDetail;
+        if (row.verdict == Verdict::Pass) {
+            EXPECT_EQ(0u, check.strDetail.find(row.bModernStandby ? L"Modern Standby: yes" : L"Modern Standby: no"))
+                << check.strDetail;
+            EXPECT_EQ(row.bDisplayRule, check.strDetail.find(strDisplay) != std::wstring::npos) << check.strDetail;
+        }
+        EXPECT_FALSE(check.strDetail.empty());
+        EXPECT_TRUE(check.strAction.empty());
+    }
 }
