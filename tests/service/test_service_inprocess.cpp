@@ -145,66 +145,43 @@ SMonitorPowerSetting MonitorPower(DWORD dwValue)
     return setting;
 }
 
-class ServiceDisplayEvents : public ServicePowerEvents {
-protected:
-    DWORD DisplayEvent(DWORD dwValue)
-    {
-        SMonitorPowerSetting setting = MonitorPower(dwValue);
-        return CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &setting, &m_service);
-    }
-};
+using ServiceDisplayEvents = ServicePowerEvents;
 
 }  // namespace
 
-// Leaving Modern Standby is the display coming back on: the recorded level goes back on the
-// device as after a resume, with one line naming the display event.
-TEST_F(ServiceDisplayEvents, ModernStandbyRestoresWhenTheDisplayComesBackOn)
-{
-    m_service.m_bModernStandby = TRUE;
-    m_settings.Set(glim::kKeyCurrentKBBrightness, 6);
-    SetDeviceLevel(6);
-    // The report Windows sends right after the registration: the display is on, nothing to do.
-    EXPECT_EQ(0u, DisplayEvent(1));
-    EXPECT_EQ(0u, DisplayEvent(0));
-    // The controller dims the light during standby.
-    SetDeviceLevel(0);
-    EXPECT_EQ(0u, RequestTotal());
-    EXPECT_EQ(0u, DisplayEvent(1));
-    EXPECT_EQ(6, DriverLevel());
-    EXPECT_EQ(1u, RequestTotal());
-    EXPECT_TRUE(glimtest::Contains(L"tovin GUID_MONITOR_POWER_ON display on after off", L"CService::OnPowerEvent"));
-    EXPECT_TRUE(glimtest::Contains(L"iBrightness is 6", L"CKBBackLight::RecoveryCurrentBrightness"));
-    // On again without an off in between restores nothing more.
-    EXPECT_EQ(0u, DisplayEvent(1));
-    EXPECT_EQ(1u, RequestTotal());
-}
-
-// Without Modern Standby, and for a dimmed display or a wake with nobody there, the light
-// is left alone.
-TEST_F(ServiceDisplayEvents, DisplayAndUnattendedWakesLeaveTheLightAlone)
+// Leaving Modern Standby is the display coming back on: with AoAc the recorded level goes back
+// on the device as after a resume, with one line naming the display event. The report sent
+// right after the registration (on), a wake with nobody there, a dimmed display, and every
+// display event without AoAc leave the light alone.
+TEST_F(ServiceDisplayEvents, DisplayBackOnRestoresOnlyWithModernStandby)
 {
     struct SCase {
         BOOL bModernStandby;
         DWORD dwOnValue;
-    } const kCases[] = {{FALSE, 1}, {TRUE, 2}};
+        INT32 nExpected;
+    } const kCases[] = {{TRUE, 1, 6}, {FALSE, 1, 0}, {TRUE, 2, 0}};
     for (const SCase& row : kCases) {
         CService service;
         service.Initialize();
         service.m_bModernStandby = row.bModernStandby;
-        m_settings.Set(glim::kKeyCurrentKBBrightness, 8);
-        SetDeviceLevel(3);
+        m_settings.Set(glim::kKeyCurrentKBBrightness, 6);
+        SetDeviceLevel(6);
         glimtest::Clear();
+        SMonitorPowerSetting on = MonitorPower(1);
         SMonitorPowerSetting off = MonitorPower(0);
-        SMonitorPowerSetting on = MonitorPower(row.dwOnValue);
-        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &off, &service));
-        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtResumeAutomatic, nullptr, &service));
+        SMonitorPowerSetting back = MonitorPower(row.dwOnValue);
         EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &on, &service));
-        // A later control that must be handled shows the earlier ones are done.
-        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, &service));
-        EXPECT_TRUE(glimtest::Contains(L"dwControl: 4, dwErr=0", L"CService::ServiceHandler"));
-        EXPECT_EQ(3, DriverLevel()) << row.bModernStandby << " " << row.dwOnValue;
-        EXPECT_EQ(0u, RequestTotal()) << row.bModernStandby << " " << row.dwOnValue;
-        EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &off, &service));
+        SetDeviceLevel(0);  // the controller switched the light off during standby
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtResumeAutomatic, nullptr, &service));
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &back, &service));
+        const bool bRestores = row.nExpected != 0;
+        EXPECT_EQ(row.nExpected, DriverLevel()) << row.bModernStandby << " " << row.dwOnValue;
+        EXPECT_EQ(bRestores ? 1u : 0u, RequestTotal()) << row.bModernStandby << " " << row.dwOnValue;
+        EXPECT_EQ(bRestores, glimtest::Contains(L"tovin GUID_MONITOR_POWER_ON display on after off",
+                                                L"CService::OnPowerEvent"));
+        EXPECT_EQ(bRestores, glimtest::Contains(L"iBrightness is 6", L"CKBBackLight::RecoveryCurrentBrightness"));
+        EXPECT_EQ(bRestores, HasFunctionLines(L"CService::OnPowerEvent"));
     }
 }
 
@@ -273,7 +250,7 @@ TEST_F(ServicePowerEvents, RestoreNeverUndoesTheAgentsSet)
 }
 
 // An agent that keeps changing the level is followed a bounded number of times.
-TEST_F(ServicePowerEvents, RestoreFollowsAChangingRecordABoundedNumberOfTimes)
+TEST(ServiceRestore, FollowsAChangingRecordABoundedNumberOfTimes)
 {
     struct SCounting {
         int nReads = 0;

@@ -331,125 +331,81 @@ TEST(ServiceLogTrust, OnlyThePlainFileAtItsOwnPathIsWritten)
 
 namespace {
 
-// A POWERBROADCAST_SETTING whose data ends exactly where readable memory ends: the page after
-// it cannot be read, so a value read beyond DataLength faults instead of passing unseen.
+// A POWERBROADCAST_SETTING whose data ends where readable memory ends: reading past
+// DataLength faults instead of passing unseen. Unreadable() is event data nobody may read.
 class CSettingAtPageEnd {
 public:
-    CSettingAtPageEnd(const GUID& setting, DWORD cbData, const void* pvData)
+    CSettingAtPageEnd(const GUID& setting, DWORD cbData, DWORD dwValue)
     {
         SYSTEM_INFO info = {};
         GetSystemInfo(&info);
-        m_cbPage = info.dwPageSize;
-        m_pBase = static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * m_cbPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        m_pBase = static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * info.dwPageSize, MEM_COMMIT, PAGE_READWRITE));
         DWORD dwOld = 0;
-        if (!m_pBase || !VirtualProtect(m_pBase + m_cbPage, m_cbPage, PAGE_NOACCESS, &dwOld))
+        if (!m_pBase || !VirtualProtect(m_pBase + info.dwPageSize, info.dwPageSize, PAGE_NOACCESS, &dwOld))
             return;
-        BYTE* pEnd = m_pBase + m_cbPage;
-        m_pSetting = reinterpret_cast<POWERBROADCAST_SETTING*>(pEnd - cbData - offsetof(POWERBROADCAST_SETTING, Data));
-        std::memcpy(&m_pSetting->PowerSetting, &setting, sizeof(GUID));
-        std::memcpy(&m_pSetting->DataLength, &cbData, sizeof(DWORD));
-        std::memcpy(m_pSetting->Data, pvData, cbData);
+        m_pUnreadable = m_pBase + info.dwPageSize;
+        BYTE* pSetting = m_pUnreadable - cbData - offsetof(POWERBROADCAST_SETTING, Data);
+        std::memcpy(pSetting, &setting, sizeof(GUID));
+        std::memcpy(pSetting + offsetof(POWERBROADCAST_SETTING, DataLength), &cbData, sizeof(DWORD));
+        std::memcpy(pSetting + offsetof(POWERBROADCAST_SETTING, Data), &dwValue, cbData < 4 ? cbData : 4);
+        m_pSetting = reinterpret_cast<POWERBROADCAST_SETTING*>(pSetting);
     }
-    ~CSettingAtPageEnd()
-    {
-        if (m_pBase)
-            VirtualFree(m_pBase, 0, MEM_RELEASE);
-    }
+    ~CSettingAtPageEnd() { VirtualFree(m_pBase, 0, MEM_RELEASE); }
     CSettingAtPageEnd(const CSettingAtPageEnd&) = delete;
     CSettingAtPageEnd& operator=(const CSettingAtPageEnd&) = delete;
     const POWERBROADCAST_SETTING* Get() const { return m_pSetting; }
-    // The unreadable page: event data that must never be read.
-    const void* Unreadable() const { return m_pBase ? m_pBase + m_cbPage : nullptr; }
+    const void* Unreadable() const { return m_pUnreadable; }
 
 private:
     BYTE* m_pBase = nullptr;
-    DWORD m_cbPage = 0;
+    BYTE* m_pUnreadable = nullptr;
     POWERBROADCAST_SETTING* m_pSetting = nullptr;
 };
 
-constexpr DWORD kPbtResumeAutomatic = 18;  // PBT_APMRESUMEAUTOMATIC
-constexpr DWORD kPbtPowerStatusChange = 10;
-
 }  // namespace
 
-// The display rule: only Modern Standby machines restore on GUID_MONITOR_POWER_ON, and only
-// when it says on after an off. Dimmed and other settings neither restore nor change state.
-TEST(ServicePowerRule, DisplayOnAfterOffRestoresOnlyWithModernStandby)
+// One power event at a time: only Modern Standby restores on the display, and only on "on"
+// after "off" (not the report right after the registration, not dimmed, not another setting);
+// the value is read only from a whole DWORD; suspend and resume data is never read, and a
+// wake with nobody there (18, PBT_APMRESUMEAUTOMATIC) restores nothing.
+TEST(ServicePowerRule, EachEventAndItsData)
 {
+    constexpr DWORD kNoData = 0xFFFFFFFF;  // the event's data is unreadable memory
     struct SCase {
         bool bAoAc;
+        DWORD dwEvent;
         const GUID* pSetting;
+        DWORD cbData;
         DWORD dwValue;
         bool bWasOff;
         PowerAction expected;
         bool bOffAfter;
     } const kCases[] = {
-        {true, &GUID_MONITOR_POWER_ON, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
-        {true, &GUID_MONITOR_POWER_ON, kMonitorOn, false, PowerAction::None, false},  // the registration's first report
-        {true, &GUID_MONITOR_POWER_ON, kMonitorOff, false, PowerAction::None, true},
-        {true, &GUID_MONITOR_POWER_ON, kMonitorOff, true, PowerAction::None, true},
-        {true, &GUID_MONITOR_POWER_ON, 2, true, PowerAction::None, true},  // dimmed
-        {true, &GUID_MONITOR_POWER_ON, 2, false, PowerAction::None, false},
-        {true, &GUID_ACDC_POWER_SOURCE, 1, true, PowerAction::None, true},
-        {true, &GUID_CONSOLE_DISPLAY_STATE, 1, true, PowerAction::None, true},
-        {false, &GUID_MONITOR_POWER_ON, kMonitorOn, true, PowerAction::None, true},
-        {false, &GUID_MONITOR_POWER_ON, kMonitorOff, false, PowerAction::None, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 6, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, false, PowerAction::None, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOff, false, PowerAction::None, true},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, 2, true, PowerAction::None, true},
+        {true, kPbtPowerSettingChange, &GUID_ACDC_POWER_SOURCE, 4, 1, true, PowerAction::None, true},
+        {false, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, true, PowerAction::None, true},
+        {false, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOff, false, PowerAction::None, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 0, kMonitorOn, true, PowerAction::None, true},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 3, kMonitorOn, true, PowerAction::None, true},
+        {true, kPbtSuspend, nullptr, kNoData, 0, true, PowerAction::LogSuspend, true},
+        {true, kPbtResumeSuspend, nullptr, kNoData, 0, true, PowerAction::RestoreAfterResume, true},
+        {false, kPbtResumeSuspend, nullptr, kNoData, 0, false, PowerAction::RestoreAfterResume, false},
+        {true, 18, nullptr, kNoData, 0, true, PowerAction::None, true},
     };
     for (const SCase& row : kCases) {
-        const CSettingAtPageEnd setting(*row.pSetting, sizeof(DWORD), &row.dwValue);
-        ASSERT_NE(nullptr, setting.Get());
-        const SPowerStep step = NextPowerStep(row.bAoAc, kPbtPowerSettingChange, setting.Get(), row.bWasOff);
-        EXPECT_EQ(row.expected, step.action) << "AoAc " << row.bAoAc << " value " << row.dwValue << " was off "
-                                             << row.bWasOff;
-        EXPECT_EQ(row.bOffAfter, step.bDisplayOff) << "AoAc " << row.bAoAc << " value " << row.dwValue;
-    }
-}
-
-// The value is read only when the data holds a whole DWORD; shorter data ends where memory
-// ends, so reading it anyway faults.
-TEST(ServicePowerRule, ShortSettingDataIsNotRead)
-{
-    const BYTE data[4] = {kMonitorOn, 0, 0, 0};
-    for (DWORD cbData = 0; cbData < sizeof(DWORD); ++cbData) {
-        const CSettingAtPageEnd setting(GUID_MONITOR_POWER_ON, cbData, data);
-        ASSERT_NE(nullptr, setting.Get());
-        DWORD dwValue = 0xdeadbeef;
-        EXPECT_FALSE(ReadPowerSettingValue(setting.Get(), GUID_MONITOR_POWER_ON, &dwValue)) << cbData;
-        EXPECT_EQ(0xdeadbeefu, dwValue) << cbData;
-        const SPowerStep step = NextPowerStep(true, kPbtPowerSettingChange, setting.Get(), true);
-        EXPECT_EQ(PowerAction::None, step.action) << cbData;
-        EXPECT_TRUE(step.bDisplayOff) << cbData;
+        const CSettingAtPageEnd data(row.pSetting ? *row.pSetting : GUID_MONITOR_POWER_ON,
+                                     row.cbData == kNoData ? 4 : row.cbData, row.dwValue);
+        ASSERT_NE(nullptr, data.Get());
+        const void* pvData = row.cbData == kNoData ? data.Unreadable() : data.Get();
+        const SPowerStep step = NextPowerStep(row.bAoAc, row.dwEvent, pvData, row.bWasOff);
+        const std::string what = "event " + std::to_string(row.dwEvent) + " AoAc " + std::to_string(row.bAoAc) +
+                                 " bytes " + std::to_string(row.cbData) + " value " + std::to_string(row.dwValue);
+        EXPECT_EQ(row.expected, step.action) << what;
+        EXPECT_EQ(row.bOffAfter, step.bDisplayOff) << what;
     }
     EXPECT_EQ(PowerAction::None, NextPowerStep(true, kPbtPowerSettingChange, nullptr, true).action);
-    // Longer data is fine: the value is its first DWORD.
-    const BYTE longer[6] = {kMonitorOn, 0, 0, 0, 9, 9};
-    const CSettingAtPageEnd setting(GUID_MONITOR_POWER_ON, sizeof(longer), longer);
-    EXPECT_EQ(PowerAction::RestoreAfterDisplayOn, NextPowerStep(true, kPbtPowerSettingChange, setting.Get(), true).action);
-}
-
-// Suspend and resume carry no data (NULL on Windows): whatever the pointer, it is not read.
-// Only a resume with user input restores; a wake with nobody there does not.
-TEST(ServicePowerRule, SuspendAndResumeReadNoData)
-{
-    const DWORD dwOn = kMonitorOn;
-    const CSettingAtPageEnd guard(GUID_MONITOR_POWER_ON, sizeof(dwOn), &dwOn);
-    ASSERT_NE(nullptr, guard.Unreadable());
-    struct SCase {
-        DWORD dwEvent;
-        PowerAction expected;
-    } const kCases[] = {
-        {kPbtSuspend, PowerAction::LogSuspend},
-        {kPbtResumeSuspend, PowerAction::RestoreAfterResume},
-        {kPbtResumeAutomatic, PowerAction::None},
-        {kPbtPowerStatusChange, PowerAction::None},
-    };
-    for (const SCase& row : kCases) {
-        for (bool bAoAc : {false, true}) {
-            for (const void* pvData : {static_cast<const void*>(nullptr), guard.Unreadable()}) {
-                const SPowerStep step = NextPowerStep(bAoAc, row.dwEvent, pvData, true);
-                EXPECT_EQ(row.expected, step.action) << row.dwEvent << " AoAc " << bAoAc;
-                EXPECT_TRUE(step.bDisplayOff) << row.dwEvent;
-            }
-        }
-    }
 }
