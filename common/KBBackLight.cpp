@@ -102,12 +102,34 @@ void CKBBackLight::SetKBStatus(DWORD dwStatus)
     CSettingsFile::GetInstance()->WriteInt(kKeyKBStatus, static_cast<int>(dwStatus));
 }
 
+INT32 glim::RestoreRecordedLevel(const SLevelPort& port)
+{
+    static const wchar_t kLabel[] = L"CKBBackLight::RecoveryCurrentBrightness";
+    INT32 nSet = port.pfnReadRecorded(port.pvContext);
+    GLIM_LOG('D', kLabel, L"iBrightness is %d", nSet);
+    port.pfnSetDevice(port.pvContext, nSet);
+    for (int i = 0; i < kRestoreFollowLimit; ++i) {
+        const INT32 nRecorded = port.pfnReadRecorded(port.pvContext);
+        if (nRecorded == nSet)
+            break;
+        GLIM_LOG('D', kLabel, L"recorded level changed to %d while restoring %d, set again", nRecorded, nSet);
+        nSet = nRecorded;
+        port.pfnSetDevice(port.pvContext, nSet);
+    }
+    return nSet;
+}
+
 void CKBBackLight::RecoveryCurrentBrightness()
 {
-    const INT32 nBrightness = static_cast<INT32>(
-        CSettingsFile::GetInstance()->ReadInt(kKeyCurrentKBBrightness, kDefCurrentKBBrightness));
-    GLIM_LOG('D', L"CKBBackLight::RecoveryCurrentBrightness", L"iBrightness is %d", nBrightness);
-    SetKBBackLightBrightness(nBrightness);
+    const SLevelPort port = {
+        [](void*) {
+            return static_cast<INT32>(
+                CSettingsFile::GetInstance()->ReadInt(kKeyCurrentKBBrightness, kDefCurrentKBBrightness));
+        },
+        [](void* pv, INT32 nLevel) { return static_cast<CKBBackLight*>(pv)->SetKBBackLightBrightness(nLevel); },
+        this,
+    };
+    RestoreRecordedLevel(port);
 }
 
 bool CKBBackLight::IsF12IntervaltimeMeetsRequirement()

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "GlimNames.h"
+#include "PowerRules.h"
 
 namespace glimctl {
 
@@ -149,6 +150,13 @@ bool ParseSetting(const std::wstring& strName, const std::wstring& strValue, boo
     }
     *pSetting = setting;
     return true;
+}
+
+std::wstring RestoreRuleText(bool bModernStandby)
+{
+    return std::wstring(L"on resume with user input") +
+           (glim::RestoresOnDisplayOn(bModernStandby) ? L" and when the display comes on after Modern Standby" : L"") +
+           L"; never on a wake with nobody there";
 }
 
 std::wstring StatusName(DWORD dwStatus)

@@ -81,6 +81,9 @@ bool IsInstalledRecovery(const SERVICE_FAILURE_ACTIONSW& actions);
 // around '=' as XML allows).
 bool ManifestAsksUiAccess(const std::string& strManifest);
 
+// When the service puts the recorded level back after a wake, for people.
+std::wstring RestoreRuleText(bool bModernStandby);
+
 // The last nLines lines of a text (CR LF or LF), without their line ends.
 std::wstring LastLines(const std::wstring& strText, size_t nLines);
 

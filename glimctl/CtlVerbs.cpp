@@ -69,11 +69,13 @@ bool CollectStatus(SStatus* pStatus, std::wstring* pstrError)
     pStatus->bDeviceAnswers = ReadDeviceLevel(&pStatus->nDeviceLevel) == ERROR_SUCCESS;
     pStatus->bServiceRuns = ServiceRuns();
     pStatus->bAgentRuns = FindWindowW(nullptr, glim::kAgentWindowTitle) != nullptr;
+    pStatus->dwPowerCapsError = ReadModernStandby(&pStatus->bModernStandby);
     return true;
 }
 
 std::wstring FormatStatus(const SStatus& s)
 {
+    const bool bPowerKnown = s.dwPowerCapsError == ERROR_SUCCESS;
     return L"status: " + StatusName(s.dwStatus) + L"\n" +
            L"on level: " + Signed(s.dwBrightness) + L"\n" +
            L"last level the device accepted: " + Signed(s.dwCurrentBrightness) + L"\n" +
@@ -84,18 +86,25 @@ std::wstring FormatStatus(const SStatus& s)
            L"ambient thresholds: dark below " + Signed(s.dwDarknessLux) + L" lux, dim up to " +
            Signed(s.dwDimIndoorsLux) + L" lux\n" +
            L"service runs: " + YesNo(s.bServiceRuns) + L"\n" +
-           L"agent main instance runs: " + YesNo(s.bAgentRuns) + L"\n";
+           L"agent main instance runs: " + YesNo(s.bAgentRuns) + L"\n" +
+           L"Modern Standby: " + (bPowerKnown ? YesNo(s.bModernStandby) : L"unknown (" + ErrorText(s.dwPowerCapsError) + L")") +
+           L"\n" + L"level restored: " + RestoreRuleText(bPowerKnown && s.bModernStandby) +
+           L"\n";
 }
 
 std::wstring FormatStatusJson(const SStatus& s)
 {
+    const bool bPowerKnown = s.dwPowerCapsError == ERROR_SUCCESS;
     return L"{\"status\": " + JsonString(StatusName(s.dwStatus)) + L", \"statusValue\": " + Signed(s.dwStatus) +
            L", \"level\": " + Signed(s.dwBrightness) + L", \"currentLevel\": " + Signed(s.dwCurrentBrightness) +
            L", \"deviceLevel\": " + (s.bDeviceAnswers ? std::to_wstring(s.nDeviceLevel) : L"null") +
            L", \"idle\": " + JsonString(s.strIdle) + L", \"fullScreen\": " + JsonBool(s.dwFullScreen != 0) +
            L", \"fullScreenWindows\": " + JsonString(s.strTitles) + L", \"darknessLux\": " + Signed(s.dwDarknessLux) +
            L", \"dimIndoorsLux\": " + Signed(s.dwDimIndoorsLux) + L", \"serviceRuns\": " + JsonBool(s.bServiceRuns) +
-           L", \"agentRuns\": " + JsonBool(s.bAgentRuns) + L"}\n";
+           L", \"agentRuns\": " + JsonBool(s.bAgentRuns) +
+           L", \"modernStandby\": " + (bPowerKnown ? JsonBool(s.bModernStandby) : L"null") +
+           L", \"restoreRule\": " + JsonString(RestoreRuleText(bPowerKnown && s.bModernStandby)) +
+           L"}\n";
 }
 
 int RunStatus(bool bJson, std::wstring* pstrOut)

@@ -22,6 +22,8 @@ struct SStatus {
     DWORD dwDimIndoorsLux = 0;
     bool bServiceRuns = false;
     bool bAgentRuns = false;
+    DWORD dwPowerCapsError = ERROR_SUCCESS;  // Modern Standby unknown unless ERROR_SUCCESS
+    bool bModernStandby = false;
 };
 
 // Reads the status under the configuration lock. False with a reason when the lock is held.

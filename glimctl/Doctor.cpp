@@ -10,6 +10,9 @@
 #include "GlimNames.h"
 #include "DataFolderRights.h"
 #include "ScopedHandle.h"
+#include "Win32Compat.h"
+
+#include <powrprof.h>
 
 namespace glimctl {
 
@@ -384,6 +387,34 @@ DWORD ReadDeviceLevel(INT32* pnLevel)
     return cbReturned > 0 ? ERROR_SUCCESS : ERROR_NO_DATA;
 }
 
+DWORD ReadModernStandby(bool* pbModernStandby)
+{
+    SYSTEM_POWER_CAPABILITIES caps = {};
+    if (!GetPwrCapabilities(&caps))
+        return GetLastError();
+    *pbModernStandby = PowerCapabilitiesAoAc(caps) != 0;
+    return ERROR_SUCCESS;
+}
+
+SCheck RestoreRuleCheck(DWORD dwCapsError, bool bModernStandby)
+{
+    SCheck check;
+    check.strId = L"power.restore";
+    check.strItem = L"light restored after wake";
+    if (dwCapsError != ERROR_SUCCESS) {
+        check.verdict = Verdict::Skip;
+        check.strDetail = L"the power capabilities cannot be read (" + ErrorText(dwCapsError) + L")";
+        return check;
+    }
+    check.verdict = Verdict::Pass;
+    check.strDetail = bModernStandby
+                          ? L"Modern Standby: yes, so leaving standby is the display coming on; the service restores " +
+                                RestoreRuleText(true)
+                          : L"Modern Standby: no, so every wake for the user is a resume; the service restores " +
+                                RestoreRuleText(false);
+    return check;
+}
+
 std::wstring AgentLogPath(bool* pbEnabled)
 {
     CScopedKey hKey;
@@ -510,6 +541,9 @@ std::vector<SCheck> RunDoctor()
     CheckSettings(checks);
     CheckPrograms(checks);
     CheckLogs(checks);
+    bool bModernStandby = false;
+    const DWORD dwCapsError = ReadModernStandby(&bModernStandby);
+    result.push_back(RestoreRuleCheck(dwCapsError, bModernStandby));
     return result;
 }
 

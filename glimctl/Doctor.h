@@ -27,6 +27,14 @@ std::vector<std::wstring> InstalledPrograms();
 // error, or ERROR_NO_DATA when the request returns no bytes.
 DWORD ReadDeviceLevel(INT32* pnLevel);
 
+// Whether the machine uses Modern Standby (SYSTEM_POWER_CAPABILITIES::AoAc):
+// ERROR_SUCCESS, or GetPwrCapabilities' error.
+DWORD ReadModernStandby(bool* pbModernStandby);
+
+// The restore rule as doctor shows it: PASS naming the rule that applies and why, SKIP when
+// the capabilities could not be read (dwCapsError).
+SCheck RestoreRuleCheck(DWORD dwCapsError, bool bModernStandby);
+
 // The agent log's file as the registry configures it; *pbEnabled false when logging is off.
 std::wstring AgentLogPath(bool* pbEnabled);
 

@@ -12,6 +12,7 @@
 #include "KBBackLight.h"
 #include "KBRules.h"
 #include "Lock.h"
+#include "PowerRules.h"
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
 #include "Service.h"
@@ -36,9 +37,6 @@ struct SWtsMemoryTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type p) { WTSFreeMemory(p); }
 };
-
-constexpr DWORD kPowerSuspend = 4;  // PBT_APMSUSPEND
-constexpr DWORD kPowerResume = 7;   // PBT_APMRESUMESUSPEND
 
 void StartAgent(const wchar_t* pszCommandWord)
 {
@@ -224,14 +222,27 @@ DWORD CService::LeaveMainLoop()
     return ERROR_SUCCESS;
 }
 
-DWORD CService::OnPowerEvent(DWORD dwEventType, LPVOID)
+DWORD CService::OnPowerEvent(DWORD dwEventType, LPVOID lpEventData)
 {
     static const wchar_t kLabel[] = L"CService::OnPowerEvent";
-    if (dwEventType == glim::kPowerSuspend) {
+    const glim::SPowerStep step =
+        glim::NextPowerStep(m_bModernStandby != FALSE, dwEventType, lpEventData, m_bDisplayOff != FALSE);
+    m_bDisplayOff = step.bDisplayOff ? TRUE : FALSE;
+    switch (step.action) {
+    case glim::PowerAction::LogSuspend:
         GLIM_LOG('D', kLabel, L"tovin PBT_APMSUSPEND");
-    } else if (dwEventType == glim::kPowerResume) {
+        break;
+    case glim::PowerAction::RestoreAfterResume:
         GLIM_LOG('D', kLabel, L"tovin PBT_APMRESUMESUSPEND");
         CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
+        break;
+    case glim::PowerAction::RestoreAfterDisplayOn:
+        // Leaving Modern Standby: the display is back on for the user.
+        GLIM_LOG('D', kLabel, L"tovin GUID_MONITOR_POWER_ON display on after off");
+        CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
+        break;
+    case glim::PowerAction::None:
+        break;
     }
     return ERROR_SUCCESS;
 }

@@ -46,6 +46,8 @@ CService::CService()
     , m_szDependencies{}
     , m_bAutoStart(FALSE)
     , m_bInitialized(FALSE)
+    , m_bModernStandby(FALSE)
+    , m_bDisplayOff(FALSE)
 {
 }
 
@@ -330,6 +332,7 @@ DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE hStatus)
     GetPwrCapabilities(&caps);
     const BOOLEAN bAoAc = PowerCapabilitiesAoAc(caps);
     GLIM_LOG('D', kLabel, L"Modern Standby AoAc: %d;", static_cast<int>(bAoAc));
+    m_bModernStandby = bAoAc ? TRUE : FALSE;
     if (bAoAc)
         m_hPowerNotify[3].Reset(
             RegisterPowerSettingNotification(hStatus, &GUID_MONITOR_POWER_ON, DEVICE_NOTIFY_SERVICE_HANDLE));

@@ -86,6 +86,11 @@ public:
     BOOL m_bInitialized;
     glim::CScopedDevNotify m_hDevNotify;
     glim::CScopedPowerNotify m_hPowerNotify[kPowerNotifyCount];
+    // The power-event state, used on the control handler's thread only (the control manager
+    // hands over one control at a time). BeforeMainLoop sets m_bModernStandby from the
+    // machine's capabilities; m_bDisplayOff is what the last GUID_MONITOR_POWER_ON said.
+    BOOL m_bModernStandby;
+    BOOL m_bDisplayOff;
 
 private:
     // What TerminateMainLoop, OnPreShutdown and OnShutdown have in common.

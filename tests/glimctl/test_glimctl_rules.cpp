@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "CtlRules.h"
+#include "CtlVerbs.h"
+#include "Doctor.h"
 #include "GlimNames.h"
+#include "TestLog.h"
 
 using namespace glimctl;
 
@@ -244,4 +247,41 @@ TEST(GlimctlReport, LastLinesOfALog)
     EXPECT_EQ(L"a\nb\n", LastLines(L"a\nb", 5));
     EXPECT_EQ(L"", LastLines(L"", 5));
     EXPECT_EQ(L"b\n", LastLines(L"a\nb", 1));
+}
+
+// status and doctor name the restore rule that applies: the display coming on counts only
+// with Modern Standby, a wake with nobody there never; doctor skips when it cannot tell.
+TEST(GlimctlPower, StatusAndDoctorNameTheRestoreRule)
+{
+    struct SCase {
+        DWORD dwCapsError;
+        bool bModernStandby;
+        const wchar_t* pszStandby;  // in status, in doctor's detail when it passes
+        const wchar_t* pszJson;
+        bool bDisplayRule;
+    } const kCases[] = {
+        {ERROR_SUCCESS, true, L"Modern Standby: yes", L"\"modernStandby\": true", true},
+        {ERROR_SUCCESS, false, L"Modern Standby: no", L"\"modernStandby\": false", false},
+        {ERROR_ACCESS_DENIED, true, L"Modern Standby: unknown (", L"\"modernStandby\": null", false},
+    };
+    const std::wstring strDisplay = L"when the display comes on after Modern Standby";
+    glimtest::Clear();  // the recorded log stands in for glimctl's empty log call
+    for (const SCase& row : kCases) {
+        SStatus status;
+        status.dwPowerCapsError = row.dwCapsError;
+        status.bModernStandby = row.bModernStandby;
+        const std::wstring strText = FormatStatus(status);
+        const std::wstring strJson = FormatStatusJson(status);
+        const SCheck check = RestoreRuleCheck(row.dwCapsError, row.bModernStandby);
+        EXPECT_NE(std::wstring::npos, strText.find(row.pszStandby)) << strText;
+        EXPECT_NE(std::wstring::npos, strText.find(L"level restored: on resume with user input")) << strText;
+        EXPECT_NE(std::wstring::npos, strText.find(L"never on a wake with nobody there")) << strText;
+        EXPECT_NE(std::wstring::npos, strJson.find(row.pszJson)) << strJson;
+        EXPECT_EQ(L"power.restore", check.strId);
+        EXPECT_EQ(row.dwCapsError == ERROR_SUCCESS ? Verdict::Pass : Verdict::Skip, check.verdict) << check.strDetail;
+        EXPECT_EQ(row.dwCapsError != ERROR_SUCCESS, check.strDetail.find(row.pszStandby) == std::wstring::npos)
+            << check.strDetail;
+        for (const std::wstring* pstr : {&strText, &strJson, &check.strDetail})
+            EXPECT_EQ(row.bDisplayRule, pstr->find(strDisplay) != std::wstring::npos) << *pstr;
+    }
 }

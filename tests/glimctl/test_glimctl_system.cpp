@@ -184,6 +184,8 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
     ASSERT_NO_FATAL_FAILURE(StartSystem(1, false));
     const std::map<std::wstring, std::wstring> working = Doctor();
     ASSERT_GE(working.size(), 20u);
+    ASSERT_EQ(1u, working.count(L"power.restore"));
+    EXPECT_EQ(L"PASS", working.at(L"power.restore"));
     // What doctor said, for the test log (SKIP reasons included).
     printf("%ls", Run(L"doctor").strOut.c_str());
     for (const auto& verdict : working)
@@ -268,6 +270,11 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"service runs: yes")) << status.strOut;
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"agent main instance runs: yes")) << status.strOut;
     EXPECT_NE(std::wstring::npos, status.strOut.find(L"idle time: off (なし)")) << status.strOut;
+    // Wine reports no Modern Standby (AoAc 0), so only a resume with user input restores.
+    EXPECT_NE(std::wstring::npos, status.strOut.find(L"Modern Standby: no\n")) << status.strOut;
+    EXPECT_NE(std::wstring::npos,
+              status.strOut.find(L"level restored: on resume with user input; never on a wake with nobody there\n"))
+        << status.strOut;
 }
 
 // Bad values get the usage line and exit code 2; a held configuration lock, and a value an

@@ -9,6 +9,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstring>
+
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
 #include "HostLink.h"
@@ -17,6 +19,7 @@
 #include "ScopedHandle.h"
 #include "Service.h"
 #include "ServiceHarness.h"
+#include "SettingsFile.h"
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 #include "TestLog.h"
@@ -123,6 +126,144 @@ TEST_F(ServicePowerEvents, OtherEventsDoNothing)
     EXPECT_FALSE(HasFunctionLines(L"CService::OnPowerEvent"));
     // The handler's own lines still appear.
     EXPECT_TRUE(glimtest::Contains(L"dwControl: 13, dwErr=0", L"CService::ServiceHandler"));
+}
+
+namespace {
+
+// GUID_MONITOR_POWER_ON's change as the control manager hands it to the handler.
+struct SMonitorPowerSetting {
+    POWERBROADCAST_SETTING header;  // its Data holds the first byte
+    BYTE rest[sizeof(DWORD) - 1];
+};
+
+SMonitorPowerSetting MonitorPower(DWORD dwValue)
+{
+    SMonitorPowerSetting setting = {};
+    setting.header.PowerSetting = GUID_MONITOR_POWER_ON;
+    setting.header.DataLength = sizeof(DWORD);
+    std::memcpy(setting.header.Data, &dwValue, sizeof(DWORD));
+    return setting;
+}
+
+using ServiceDisplayEvents = ServicePowerEvents;
+
+}  // namespace
+
+// Leaving Modern Standby is the display coming back on: with AoAc the recorded level goes back
+// on the device as after a resume, with one line naming the display event. The report sent
+// right after the registration (on), a wake with nobody there, a dimmed display, and every
+// display event without AoAc leave the light alone.
+TEST_F(ServiceDisplayEvents, DisplayBackOnRestoresOnlyWithModernStandby)
+{
+    struct SCase {
+        BOOL bModernStandby;
+        DWORD dwOnValue;
+        INT32 nExpected;
+    } const kCases[] = {{TRUE, 1, 6}, {FALSE, 1, 0}, {TRUE, 2, 0}};
+    for (const SCase& row : kCases) {
+        CService service;
+        service.Initialize();
+        service.m_bModernStandby = row.bModernStandby;
+        m_settings.Set(glim::kKeyCurrentKBBrightness, 6);
+        SetDeviceLevel(6);
+        glimtest::Clear();
+        SMonitorPowerSetting on = MonitorPower(1);
+        SMonitorPowerSetting off = MonitorPower(0);
+        SMonitorPowerSetting back = MonitorPower(row.dwOnValue);
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &on, &service));
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &off, &service));
+        SetDeviceLevel(0);  // the controller switched the light off during standby
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtResumeAutomatic, nullptr, &service));
+        EXPECT_EQ(0u, CService::ServiceHandler(SERVICE_CONTROL_POWEREVENT, kPbtPowerSettingChange, &back, &service));
+        const bool bRestores = row.nExpected != 0;
+        EXPECT_EQ(row.nExpected, DriverLevel()) << row.bModernStandby << " " << row.dwOnValue;
+        EXPECT_EQ(bRestores ? 1u : 0u, RequestTotal()) << row.bModernStandby << " " << row.dwOnValue;
+        EXPECT_EQ(bRestores, glimtest::Contains(L"tovin GUID_MONITOR_POWER_ON display on after off",
+                                                L"CService::OnPowerEvent"));
+        EXPECT_EQ(bRestores, glimtest::Contains(L"iBrightness is 6", L"CKBBackLight::RecoveryCurrentBrightness"));
+        EXPECT_EQ(bRestores, HasFunctionLines(L"CService::OnPowerEvent"));
+    }
+}
+
+namespace {
+
+// The agent's own set, as it does it: the device first, then the record.
+void AgentSets(INT32 nLevel)
+{
+    ASSERT_GT(glim::KBDeviceRequest(IOCTL_KBBL_SET_BRIGHTNESS, nLevel, nullptr), 0u);
+    CSettingsFile::GetInstance()->WriteInt(glim::kKeyCurrentKBBrightness, nLevel);
+}
+
+// The real settings read and device set of a restore, with the agent's set slipped in
+// before one of the restore's steps (or after the last).
+struct SCrossing {
+    int nStep = 0;
+    int nAgentBefore = 0;
+    INT32 nAgentLevel = 0;
+    bool bAgentDone = false;
+
+    void Step()
+    {
+        if (!bAgentDone && nStep == nAgentBefore) {
+            AgentSets(nAgentLevel);
+            bAgentDone = true;
+        }
+        ++nStep;
+    }
+    static INT32 Read(void* pv)
+    {
+        static_cast<SCrossing*>(pv)->Step();
+        return static_cast<INT32>(CSettingsFile::GetInstance()->ReadInt(glim::kKeyCurrentKBBrightness, 0));
+    }
+    static bool Set(void* pv, INT32 nLevel)
+    {
+        static_cast<SCrossing*>(pv)->Step();
+        return CKBBackLight::GetInstance()->SetKBBackLightBrightness(nLevel);
+    }
+};
+
+}  // namespace
+
+// The agent switching the light back on (the idle rule at the first input, a press) while a
+// restore reads and sets the older level: in every order the agent's level stays.
+TEST_F(ServicePowerEvents, RestoreNeverUndoesTheAgentsSet)
+{
+    constexpr INT32 kOld = 0;  // recorded before the wake: the idle rule had switched it off
+    constexpr INT32 kAgent = 9;
+    CKBBackLight::GetInstance();  // the service's settings path is set with it
+    // Steps of a restore: read, set, read again; 3 is after them all.
+    for (int nAgentBefore = 0; nAgentBefore <= 3; ++nAgentBefore) {
+        m_settings.Set(glim::kKeyCurrentKBBrightness, kOld);
+        SetDeviceLevel(4);
+        SCrossing crossing;
+        crossing.nAgentBefore = nAgentBefore;
+        crossing.nAgentLevel = kAgent;
+        const glim::SLevelPort port = {&SCrossing::Read, &SCrossing::Set, &crossing};
+        const INT32 nLast = glim::RestoreRecordedLevel(port);
+        if (!crossing.bAgentDone)
+            AgentSets(kAgent);
+        EXPECT_EQ(kAgent, DriverLevel()) << "agent before step " << nAgentBefore;
+        EXPECT_EQ(kAgent, m_settings.Get(glim::kKeyCurrentKBBrightness)) << "agent before step " << nAgentBefore;
+        if (nAgentBefore < 3)
+            EXPECT_EQ(kAgent, nLast) << "agent before step " << nAgentBefore;
+    }
+}
+
+// An agent that keeps changing the level is followed a bounded number of times.
+TEST(ServiceRestore, FollowsAChangingRecordABoundedNumberOfTimes)
+{
+    struct SCounting {
+        int nReads = 0;
+        int nSets = 0;
+    } counting;
+    const glim::SLevelPort port = {
+        [](void* pv) { return static_cast<INT32>(++static_cast<SCounting*>(pv)->nReads); },
+        [](void* pv, INT32) { return ++static_cast<SCounting*>(pv)->nSets > 0; },
+        &counting,
+    };
+    EXPECT_EQ(glim::kRestoreFollowLimit + 1, glim::RestoreRecordedLevel(port));
+    EXPECT_EQ(glim::kRestoreFollowLimit + 1, counting.nReads);
+    EXPECT_EQ(glim::kRestoreFollowLimit + 1, counting.nSets);
 }
 
 namespace {

@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "ReadLoop.h"
 #include "ServiceCommand.h"
+#include "PowerRules.h"
 #include "ServiceLog.h"
 
 using namespace glim;
@@ -325,4 +327,85 @@ TEST(ServiceLogTrust, OnlyThePlainFileAtItsOwnPathIsWritten)
             << testing::PrintToString(std::wstring(row.pszFinal ? row.pszFinal : L"(null)"));
     }
     EXPECT_FALSE(IsServiceLogTrusted(FILE_ATTRIBUTE_ARCHIVE, 1, kExpected, L"")) << "no expected path";
+}
+
+namespace {
+
+// A POWERBROADCAST_SETTING whose data ends where readable memory ends: reading past
+// DataLength faults instead of passing unseen. Unreadable() is event data nobody may read.
+class CSettingAtPageEnd {
+public:
+    CSettingAtPageEnd(const GUID& setting, DWORD cbData, DWORD dwValue)
+    {
+        SYSTEM_INFO info = {};
+        GetSystemInfo(&info);
+        m_pBase = static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * info.dwPageSize, MEM_COMMIT, PAGE_READWRITE));
+        DWORD dwOld = 0;
+        if (!m_pBase || !VirtualProtect(m_pBase + info.dwPageSize, info.dwPageSize, PAGE_NOACCESS, &dwOld))
+            return;
+        m_pUnreadable = m_pBase + info.dwPageSize;
+        BYTE* pSetting = m_pUnreadable - cbData - offsetof(POWERBROADCAST_SETTING, Data);
+        std::memcpy(pSetting, &setting, sizeof(GUID));
+        std::memcpy(pSetting + offsetof(POWERBROADCAST_SETTING, DataLength), &cbData, sizeof(DWORD));
+        std::memcpy(pSetting + offsetof(POWERBROADCAST_SETTING, Data), &dwValue, cbData < 4 ? cbData : 4);
+        m_pSetting = reinterpret_cast<POWERBROADCAST_SETTING*>(pSetting);
+    }
+    ~CSettingAtPageEnd() { VirtualFree(m_pBase, 0, MEM_RELEASE); }
+    CSettingAtPageEnd(const CSettingAtPageEnd&) = delete;
+    CSettingAtPageEnd& operator=(const CSettingAtPageEnd&) = delete;
+    const POWERBROADCAST_SETTING* Get() const { return m_pSetting; }
+    const void* Unreadable() const { return m_pUnreadable; }
+
+private:
+    BYTE* m_pBase = nullptr;
+    BYTE* m_pUnreadable = nullptr;
+    POWERBROADCAST_SETTING* m_pSetting = nullptr;
+};
+
+}  // namespace
+
+// One power event at a time: only Modern Standby restores on the display, and only on "on"
+// after "off" (not the report right after the registration, not dimmed, not another setting);
+// the value is read only from a whole DWORD; suspend and resume data is never read, and a
+// wake with nobody there (18, PBT_APMRESUMEAUTOMATIC) restores nothing.
+TEST(ServicePowerRule, EachEventAndItsData)
+{
+    constexpr DWORD kNoData = 0xFFFFFFFF;  // the event's data is unreadable memory
+    struct SCase {
+        bool bAoAc;
+        DWORD dwEvent;
+        const GUID* pSetting;
+        DWORD cbData;
+        DWORD dwValue;
+        bool bWasOff;
+        PowerAction expected;
+        bool bOffAfter;
+    } const kCases[] = {
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 6, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, false, PowerAction::None, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOff, false, PowerAction::None, true},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, 2, true, PowerAction::None, true},
+        {true, kPbtPowerSettingChange, &GUID_ACDC_POWER_SOURCE, 4, 1, true, PowerAction::None, true},
+        {false, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, true, PowerAction::None, true},
+        {false, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOff, false, PowerAction::None, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 0, kMonitorOn, true, PowerAction::None, true},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 3, kMonitorOn, true, PowerAction::None, true},
+        {true, kPbtSuspend, nullptr, kNoData, 0, true, PowerAction::LogSuspend, true},
+        {true, kPbtResumeSuspend, nullptr, kNoData, 0, true, PowerAction::RestoreAfterResume, true},
+        {false, kPbtResumeSuspend, nullptr, kNoData, 0, false, PowerAction::RestoreAfterResume, false},
+        {true, 18, nullptr, kNoData, 0, true, PowerAction::None, true},
+    };
+    for (const SCase& row : kCases) {
+        const CSettingAtPageEnd data(row.pSetting ? *row.pSetting : GUID_MONITOR_POWER_ON,
+                                     row.cbData == kNoData ? 4 : row.cbData, row.dwValue);
+        ASSERT_NE(nullptr, data.Get());
+        const void* pvData = row.cbData == kNoData ? data.Unreadable() : data.Get();
+        const SPowerStep step = NextPowerStep(row.bAoAc, row.dwEvent, pvData, row.bWasOff);
+        const std::string what = "event " + std::to_string(row.dwEvent) + " AoAc " + std::to_string(row.bAoAc) +
+                                 " bytes " + std::to_string(row.cbData) + " value " + std::to_string(row.dwValue);
+        EXPECT_EQ(row.expected, step.action) << what;
+        EXPECT_EQ(row.bOffAfter, step.bDisplayOff) << what;
+    }
+    EXPECT_EQ(PowerAction::None, NextPowerStep(true, kPbtPowerSettingChange, nullptr, true).action);
 }
