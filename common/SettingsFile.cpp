@@ -6,8 +6,12 @@
 #include <new>
 #include <stdio.h>
 
+#include <sddl.h>
+
 #include "GlimLog.h"
 #include "GlimNames.h"
+#include "Lock.h"
+#include "SharedTrust.h"
 #include "Singleton.h"
 
 using namespace glim;
@@ -15,10 +19,31 @@ using namespace glim;
 namespace {
 std::atomic<CSettingsFile*> g_pSettingsFile{nullptr};
 CStaticCriticalSection g_csSettingsFile;
+
+#if defined(GLIMKIT_SERVICE)
+// The service's own copy of the lock lives in session 0, whose namespace is the global one:
+// only SYSTEM and Administrators may take it.
+constexpr const wchar_t* kOwnLockSddl = L"D:P(A;;0x1f0001;;;SY)(A;;0x1f0001;;;BA)";
+#else
+constexpr const wchar_t* kOwnLockSddl = nullptr;  // the users' programs keep the default security
+#endif
+
+HANDLE CreateMutexWithSddl(const wchar_t* pszName, const wchar_t* pszSddl)
+{
+    if (!pszSddl)
+        return CreateMutexW(nullptr, FALSE, pszName);
+    CScopedLocalMemory pSd;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, pSd.Put(), nullptr)) {
+        GLIM_LOG_LAST_ERROR('E', L"CMyMutex", L"ConvertStringSecurityDescriptor");
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), pSd.Get(), FALSE};
+    return CreateMutexW(&attributes, FALSE, pszName);
+}
 }  // namespace
 
-CMyMutex::CMyMutex(const wchar_t* pszName)
-    : m_hMutex(CreateMutexW(nullptr, FALSE, pszName))
+CMyMutex::CMyMutex(const wchar_t* pszName, const wchar_t* pszSddl)
+    : m_hMutex(CreateMutexWithSddl(pszName, pszSddl))
 {
 }
 
@@ -40,9 +65,71 @@ CAutoLock::~CAutoLock()
         ReleaseMutex(m_pMutex->m_hMutex.Get());
 }
 
+// One access to the file. The users' programs take their session's lock. The service takes
+// its own and then the console session's, both within the one bound of CAutoLock, and opens
+// the file without following a link: it goes ahead only with the plain file at its path (or
+// none, which the write creates in the protected folder). The handle it keeps until the
+// access ends shares no deletion, so the file cannot be renamed or replaced meanwhile.
+class CSettingsFile::CAccess {
+public:
+    explicit CAccess(CSettingsFile& file)
+        : m_ullStart(GetTickCount64())
+        , m_lock(&file.m_mutex)
+#if defined(GLIMKIT_SERVICE)
+        , m_hSessionLock(OpenConsoleSessionLock())
+        , m_sessionHold(m_hSessionLock.Get(), RemainingMs())
+        , m_trust(OpenAndJudgeFile(file.m_szPath, m_hFile.Put()))
+#endif
+    {
+#if defined(GLIMKIT_SERVICE)
+        if (Allowed()) {
+            file.m_bRefusalLogged = false;
+        } else if (!file.m_bRefusalLogged.exchange(true)) {
+            GLIM_LOG('E', L"CSettingsFile", L"settings file %s is %s: not read or written", file.m_szPath,
+                     FileTrustText(m_trust));
+        }
+#endif
+    }
+    CAccess(const CAccess&) = delete;
+    CAccess& operator=(const CAccess&) = delete;
+
+#if defined(GLIMKIT_SERVICE)
+    bool Allowed() const { return m_trust == FileTrust::Plain || m_trust == FileTrust::Missing; }
+#else
+    bool Allowed() const { return true; }
+#endif
+
+private:
+#if defined(GLIMKIT_SERVICE)
+    static HANDLE OpenConsoleSessionLock()
+    {
+        wchar_t szName[kSessionNameChars] = {};
+        if (!BuildSessionObjectName(WTSGetActiveConsoleSessionId(), kMutexConf, szName))
+            return nullptr;
+        // Opened, never created: a copy the service made there would shut the session's users out.
+        return OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, szName);
+    }
+
+    DWORD RemainingMs() const
+    {
+        const ULONGLONG ullElapsed = GetTickCount64() - m_ullStart;
+        return ullElapsed < CAutoLock::kWaitMs ? static_cast<DWORD>(CAutoLock::kWaitMs - ullElapsed) : 0;
+    }
+#endif
+
+    ULONGLONG m_ullStart;
+    CAutoLock m_lock;
+#if defined(GLIMKIT_SERVICE)
+    CScopedHandle m_hSessionLock;
+    CMutexHold m_sessionHold;
+    CScopedFile m_hFile;
+    FileTrust m_trust;
+#endif
+};
+
 CSettingsFile::CSettingsFile()
     : m_szPath{}
-    , m_mutex(kMutexConf)
+    , m_mutex(kMutexConf, kOwnLockSddl)
 {
 }
 
@@ -68,6 +155,21 @@ bool CSettingsFile::CombineSettingsPath(const wchar_t* pszPrefix, wchar_t (&szOu
     return true;
 }
 
+bool CSettingsFile::BuildSessionObjectName(DWORD dwSessionId, const wchar_t* pszName,
+                                           wchar_t (&szOut)[kSessionNameChars])
+{
+    szOut[0] = L'\0';
+    if (dwSessionId == 0xFFFFFFFF || !pszName || !*pszName)
+        return false;
+    const int cch = _snwprintf(szOut, kSessionNameChars, L"Session\\%lu\\%s", static_cast<unsigned long>(dwSessionId),
+                               pszName);
+    if (cch < 0 || cch >= kSessionNameChars) {
+        szOut[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
 bool CSettingsFile::BuildPath()
 {
     wchar_t szPrefix[kNameChars] = {};
@@ -85,7 +187,9 @@ DWORD CSettingsFile::ReadInt(const wchar_t* pszKey, DWORD dwDefault)
 {
     if (!m_szPath[0])
         return dwDefault;
-    CAutoLock lock(&m_mutex);
+    const CAccess access(*this);
+    if (!access.Allowed())
+        return dwDefault;
     return GetPrivateProfileIntW(kSettingsSection, pszKey, static_cast<INT>(dwDefault), m_szPath);
 }
 
@@ -94,7 +198,9 @@ wchar_t* CSettingsFile::ReadString(const wchar_t* pszKey)
     wchar_t* pszBuffer = new (std::nothrow) wchar_t[kSettingStringChars]();
     if (!pszBuffer || !m_szPath[0])
         return pszBuffer;
-    CAutoLock lock(&m_mutex);
+    const CAccess access(*this);
+    if (!access.Allowed())
+        return pszBuffer;
     GetPrivateProfileStringW(kSettingsSection, pszKey, L"", pszBuffer, kSettingStringChars, m_szPath);
     return pszBuffer;
 }
@@ -103,7 +209,9 @@ void CSettingsFile::WriteInt(const wchar_t* pszKey, int nValue)
 {
     if (!m_szPath[0])
         return;
-    CAutoLock lock(&m_mutex);
+    const CAccess access(*this);
+    if (!access.Allowed())
+        return;
     wchar_t szText[kSettingStringChars] = {};
     _snwprintf(szText, kSettingStringChars - 1, L"%d", nValue);
     WritePrivateProfileStringW(kSettingsSection, pszKey, szText, m_szPath);
@@ -113,6 +221,8 @@ void CSettingsFile::WriteString(const wchar_t* pszKey, const wchar_t* pszText)
 {
     if (!m_szPath[0])
         return;
-    CAutoLock lock(&m_mutex);
+    const CAccess access(*this);
+    if (!access.Allowed())
+        return;
     WritePrivateProfileStringW(kSettingsSection, pszKey, pszText, m_szPath);
 }

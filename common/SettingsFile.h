@@ -1,5 +1,7 @@
 // The shared settings file (an INI file in the all-users data folder) and the named
-// mutex "mut_conf" that brackets every single access to it.
+// mutex "mut_conf" that brackets every single access to it. In the service each access also
+// takes the console session's "mut_conf" (the users' programs know only their session's
+// copy) and touches the file only when it is the plain file at its path.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +15,8 @@
 // Owner of one named mutex handle.
 class CMyMutex {
 public:
-    explicit CMyMutex(const wchar_t* pszName);
+    // With an SDDL text, a mutex this call creates gets that security; one that exists keeps its own.
+    explicit CMyMutex(const wchar_t* pszName, const wchar_t* pszSddl = nullptr);
     virtual ~CMyMutex();
     CMyMutex(const CMyMutex&) = delete;
     CMyMutex& operator=(const CMyMutex&) = delete;
@@ -62,10 +65,20 @@ public:
     // and an empty buffer when the result would not fit.
     static bool CombineSettingsPath(const wchar_t* pszPrefix, wchar_t (&szOut)[kPathChars]);
 
+    // How a service names a named object of another session: "Session\<id>\<name>". False,
+    // and an empty buffer, for "no console session" (0xFFFFFFFF) or a name that does not fit.
+    static constexpr int kSessionNameChars = 64;
+    static bool BuildSessionObjectName(DWORD dwSessionId, const wchar_t* pszName,
+                                       wchar_t (&szOut)[kSessionNameChars]);
+
 private:
+    class CAccess;  // one access: the lock (in the service both), and there the checked file
+
+
     CSettingsFile();
     template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 
     wchar_t m_szPath[kPathChars];
     CMyMutex m_mutex;
+    std::atomic<bool> m_bRefusalLogged{false};  // the service logs a refused file once per refusal
 };

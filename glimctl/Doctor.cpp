@@ -10,6 +10,7 @@
 #include "GlimNames.h"
 #include "DataFolderRights.h"
 #include "ScopedHandle.h"
+#include "SharedTrust.h"
 #include "Win32Compat.h"
 
 #include <powrprof.h>
@@ -112,6 +113,28 @@ void CheckRecovery(SC_HANDLE hService, CChecks& checks)
                  kReinstall);
 }
 
+void CheckRecoveryOnErrors(SC_HANDLE hService, CChecks& checks)
+{
+    const wchar_t* pszId = L"service.recovery_on_errors";
+    const wchar_t* pszItem = L"service recovery also after a stop with an error";
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {};
+    DWORD cbNeeded = 0;
+    if (!QueryServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, reinterpret_cast<BYTE*>(&flag),
+                              sizeof(flag), &cbNeeded)) {
+        const DWORD dwError = GetLastError();
+        if (dwError == ERROR_INVALID_LEVEL || dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_CALL_NOT_IMPLEMENTED)
+            checks.Add(pszId, pszItem, Verdict::Skip,
+                       L"the platform does not report the failure actions flag (" + ErrorText(dwError) + L")");
+        else
+            checks.Add(pszId, pszItem, Verdict::Fail, L"cannot read the failure actions flag (" + ErrorText(dwError) + L")",
+                       kReinstall);
+        return;
+    }
+    checks.Check(pszId, pszItem, flag.fFailureActionsOnNonCrashFailures != FALSE,
+                 flag.fFailureActionsOnNonCrashFailures ? L"on" : L"off: only a crash restarts the service",
+                 L"as an administrator: sc failureflag Glimward 1, or " + std::wstring(kReinstall));
+}
+
 // Returns the service's process id (0 when it does not run).
 DWORD CheckService(CChecks& checks)
 {
@@ -159,6 +182,7 @@ DWORD CheckService(CChecks& checks)
                  bRunning, dwError != ERROR_SUCCESS ? ErrorText(dwError) : StateName(status.dwCurrentState),
                  L"as an administrator: sc start Glimward");
     CheckRecovery(hService.Get(), checks);
+    CheckRecoveryOnErrors(hService.Get(), checks);
     return bRunning ? status.dwProcessId : 0;
 }
 
@@ -177,20 +201,62 @@ void CheckDevice(CChecks& checks)
                  L"install or repair the laptop maker's keyboard (hotkey) driver, then restart");
 }
 
+// A process of some running service, or 0: while Glimward does not run, where it would run is
+// the session every service runs in.
+DWORD AnyRunningServiceProcess()
+{
+    const CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    DWORD cbNeeded = 0;
+    DWORD dwCount = 0;
+    DWORD dwResume = 0;
+    if (!hManager)
+        return 0;
+    EnumServicesStatusExW(hManager.Get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, nullptr, 0, &cbNeeded,
+                          &dwCount, &dwResume, nullptr);
+    std::vector<BYTE> buffer(cbNeeded);
+    dwResume = 0;
+    if (cbNeeded == 0 || !EnumServicesStatusExW(hManager.Get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE,
+                                                buffer.data(), cbNeeded, &cbNeeded, &dwCount, &dwResume, nullptr))
+        return 0;
+    const auto* pServices = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+    for (DWORD i = 0; i < dwCount; ++i) {
+        if (pServices[i].ServiceStatusProcess.dwProcessId)
+            return pServices[i].ServiceStatusProcess.dwProcessId;
+    }
+    return 0;
+}
+
+// An event another process made first could take presses; the service refuses to start with
+// one, and the one it serves grants SYSTEM and Administrators only. Looked at whether or not
+// the service runs: a squatter keeps it from starting.
+void CheckHotkeyEventSecurity(HANDLE hEvent, DWORD dwOpenError, CChecks& checks)
+{
+    const wchar_t* pszId = L"driver.hotkey_event_security";
+    const wchar_t* pszItem = L"\"event_hwap\" is the service's own (SYSTEM and Administrators only)";
+    if (dwOpenError == ERROR_ACCESS_DENIED) {
+        checks.Add(pszId, pszItem, Verdict::Pass, L"this user may not open it");
+        return;
+    }
+    if (!hEvent) {
+        checks.Add(pszId, pszItem, Verdict::Skip, L"there is no event to examine");
+        return;
+    }
+    std::wstring strOwner;
+    const bool bOwn = glim::IsObjectSystemAndAdministratorsOnly(hEvent, &strOwner);
+    checks.Check(pszId, pszItem, bOwn, bOwn ? L"the service's own" : L"made by another process (owner " + strOwner + L")",
+                 L"end the program that made it (sign out, or restart Windows), then as an administrator: "
+                 L"sc start Glimward");
+}
+
 // The service's objects live in its session's namespace: session 0's is the global one.
 void CheckHotkeyEvent(DWORD dwServicePid, CChecks& checks)
 {
     const wchar_t* pszId = L"driver.hotkey_event";
     const wchar_t* pszItem = L"\"event_hwap\" exists";
-    if (!dwServicePid) {
-        checks.Check(pszId, pszItem, false, L"the service does not run, and it creates the event",
-                     L"as an administrator: sc start Glimward");
-        return;
-    }
     DWORD dwServiceSession = 0;
     DWORD dwOwnSession = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &dwOwnSession);
-    if (!ProcessIdToSessionId(dwServicePid, &dwServiceSession))
+    if (!ProcessIdToSessionId(dwServicePid ? dwServicePid : AnyRunningServiceProcess(), &dwServiceSession))
         dwServiceSession = 0;  // where services run
     std::wstring strName = glim::kEventHotkey;
     if (dwServiceSession == 0 && dwOwnSession != 0) {
@@ -201,14 +267,20 @@ void CheckHotkeyEvent(DWORD dwServicePid, CChecks& checks)
                        L", whose objects this session cannot name");
         return;
     }
-    const CScopedHandle hEvent(OpenEventW(SYNCHRONIZE, FALSE, strName.c_str()));
+    const CScopedHandle hEvent(OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, strName.c_str()));
     const DWORD dwError = hEvent ? ERROR_SUCCESS : GetLastError();
-    // Only SYSTEM and Administrators may open it for signalling; denied means it is there.
-    checks.Check(pszId, pszItem, dwError == ERROR_SUCCESS || dwError == ERROR_ACCESS_DENIED,
-                 dwError == ERROR_SUCCESS         ? strName
-                 : dwError == ERROR_ACCESS_DENIED ? strName + L" (exists; only the system may open it)"
-                                                  : strName + L": " + ErrorText(dwError),
-                 L"restart the service (as an administrator: sc stop Glimward, then sc start Glimward)");
+    if (!dwServicePid) {
+        checks.Check(pszId, pszItem, false, L"the service does not run, and it creates the event",
+                     L"as an administrator: sc start Glimward");
+    } else {
+        // Only SYSTEM and Administrators may open it for signalling; denied means it is there.
+        checks.Check(pszId, pszItem, dwError == ERROR_SUCCESS || dwError == ERROR_ACCESS_DENIED,
+                     dwError == ERROR_SUCCESS         ? strName
+                     : dwError == ERROR_ACCESS_DENIED ? strName + L" (exists; only the system may open it)"
+                                                      : strName + L": " + ErrorText(dwError),
+                     L"restart the service (as an administrator: sc stop Glimward, then sc start Glimward)");
+    }
+    CheckHotkeyEventSecurity(hEvent.Get(), dwError, checks);
 }
 
 // ---- the agent ----
@@ -292,6 +364,14 @@ void CheckSettings(CChecks& checks)
                  bRead ? strFile : strFile + L": " + ErrorText(dwError), kReinstall);
     if (!bRead)
         return;
+    // The service reads and writes the file as SYSTEM only when it is the plain file at its path.
+    glim::CScopedFile hChecked;
+    const glim::FileTrust trust = glim::OpenAndJudgeFile(strFile.c_str(), hChecked.Put());
+    checks.Check(L"settings.file_link", L"settings file is a plain file with one name (no link, no hard link)",
+                 trust == glim::FileTrust::Plain, strFile + L": " + glim::FileTrustText(trust),
+                 L"as an administrator delete " + strFile + L" (the service does not use it while it is " +
+                     L"a link), then " + std::wstring(kReinstall));
+    hChecked.Reset();
     const SSettingsForm form = ClassifySettingsBytes(strBytes);
     checks.Check(L"settings.encoding", L"settings file is UTF-16 with a BOM and a [Glimkit] section",
                  form.bUtf16Bom && form.bSection,

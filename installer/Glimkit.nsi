@@ -584,6 +584,17 @@ Function SetServiceRecovery
     ${If} $2 != 0
       ; SERVICE_CONFIG_FAILURE_ACTIONS 2
       System::Call 'advapi32::ChangeServiceConfig2W(p r2, i 2, p r4) i .r0'
+      ; SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4, TRUE: also after a stop with an error, as the
+      ; install verb sets it; a manager that does not know it is logged, as the verb does.
+      System::Call '*(i 1) p .r5'
+      System::Call 'advapi32::ChangeServiceConfig2W(p r2, i 4, p r5) i .r6 ?e'
+      Pop $7
+      System::Free $5
+      ${If} $6 = 0
+        ${Log} "The failure actions flag could not be set (error $7)"
+      ${Else}
+        ${Log} "The failure actions flag is set: a stop with an error is restarted too"
+      ${EndIf}
       System::Call 'advapi32::CloseServiceHandle(p r2)'
     ${EndIf}
     System::Call 'advapi32::CloseServiceHandle(p r1)'

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cwchar>
+#include <string>
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -16,6 +17,7 @@
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
 #include "Service.h"
+#include "SharedTrust.h"
 #include "UsermodeProcess.h"
 
 namespace glim {
@@ -52,20 +54,6 @@ void StartAgent(const wchar_t* pszCommandWord)
     CUsermodeProcess::GetInstance()->CreateUsermodeProcess2(&dwExplorerPid, szCommand, nullptr);
 }
 
-// Logs who created the press event when it existed before the service made it.
-void LogHotkeyEventOwner(HANDLE hEvent, const wchar_t* pszLabel)
-{
-    PSID pOwner = nullptr;
-    CScopedLocalMemory pSd;
-    wchar_t* pszOwner = nullptr;
-    if (GetSecurityInfo(hEvent, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr, nullptr, nullptr,
-                        pSd.Put()) != ERROR_SUCCESS ||
-        !pOwner || !ConvertSidToStringSidW(pOwner, &pszOwner))
-        pszOwner = nullptr;
-    CScopedLocalMemory ownerText(pszOwner);
-    GLIM_LOG('W', pszLabel, L"Event %s existed already, owner %s", kEventHotkey, pszOwner ? pszOwner : L"unknown");
-}
-
 }  // namespace
 
 HANDLE CreateHotkeyEvent(const wchar_t* pszLabel)
@@ -76,12 +64,22 @@ HANDLE CreateHotkeyEvent(const wchar_t* pszLabel)
         attributes.lpSecurityDescriptor = pSd.Get();
     else  // the service's default security still keeps other users out
         GLIM_LOG_LAST_ERROR('W', pszLabel, L"ConvertStringSecurityDescriptor");
-    HANDLE hEvent = CreateEventW(&attributes, FALSE, FALSE, kEventHotkey);
-    if (hEvent && GetLastError() == ERROR_ALREADY_EXISTS) {
-        LogHotkeyEventOwner(hEvent, pszLabel);
-        SetLastError(ERROR_ALREADY_EXISTS);
+    CScopedHandle hEvent(CreateEventW(&attributes, FALSE, FALSE, kEventHotkey));
+    if (!hEvent || GetLastError() != ERROR_ALREADY_EXISTS)
+        return hEvent.Release();
+    // Its maker could take presses (an auto-reset event wakes one waiter) or keep the
+    // service out: only an event with the service's own security is served.
+    std::wstring strOwner;
+    const bool bOwn = IsObjectSystemAndAdministratorsOnly(hEvent.Get(), &strOwner);
+    GLIM_LOG('W', pszLabel, L"Event %s existed already, owner %s", kEventHotkey, strOwner.c_str());
+    if (!bOwn) {
+        GLIM_LOG('E', pszLabel, L"Event %s has security that is not the service's own, not served, dwErr=%d",
+                 kEventHotkey, kHotkeyEventForeignError);
+        SetLastError(kHotkeyEventForeignError);
+        return nullptr;
     }
-    return hEvent;
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return hEvent.Release();
 }
 
 bool IsSessionInfoLocked(BOOL bQueryOk, const WTSINFOEXW* pInfo, DWORD cbReturned)
@@ -203,6 +201,9 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
     // A thread that is late may still signal the event: it stays open for the process's life.
     if (dwErr == ERROR_TIMEOUT)
         hStarted.Release();
+    // A read thread whose wait fails ends, and with it the service (MainLoop).
+    if (dwErr == ERROR_SUCCESS)
+        m_hWorker.Reset(hThread.Release());
     return dwErr;
 }
 

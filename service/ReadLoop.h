@@ -25,9 +25,13 @@ void HandleHotkeyPress();
 // else may open it (the filter driver signals it from the kernel, where no check applies).
 constexpr const wchar_t* kHotkeyEventSddl = L"D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)";
 
-// Creates "event_hwap" (auto-reset, not signalled) with that security. An event that existed
-// already keeps its creator's security; its owner is logged. The last error is as
-// CreateEventW left it.
+// Why the service does not start when "event_hwap" existed with another maker's security.
+constexpr DWORD kHotkeyEventForeignError = ERROR_OBJECT_ALREADY_EXISTS;
+
+// Creates "event_hwap" (auto-reset, not signalled) with that security; the last error is as
+// CreateEventW left it. An event that existed already has its owner logged, and is used only
+// when its security is the service's own kind (SYSTEM and Administrators only); otherwise an
+// 'E' line, NULL and kHotkeyEventForeignError.
 HANDLE CreateHotkeyEvent(const wchar_t* pszLabel);
 
 // Creates the hotkey event, signals the event passed as its argument (if any) and serves

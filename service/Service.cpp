@@ -228,13 +228,14 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     dwErr = pService->SetServiceStatus(SERVICE_START_PENDING, 5000);
     GLIM_LOG('D', kLabel, L"Set [START PENDING] status, dwErr=%d", dwErr);
     const DWORD dwBeforeErr = pService->BeforeMainLoop(g_hServiceStatus);
+    DWORD dwLoopErr = ERROR_SUCCESS;
     dwErr = dwBeforeErr;
     GLIM_LOG('D', kLabel, L"BeforeMainLoop: dwErr=%d", dwErr);
     if (dwErr == ERROR_SUCCESS) {
         dwErr = pService->SetServiceStatus(SERVICE_RUNNING, 0);
         GLIM_LOG('D', kLabel, L"Set [RUNNING] status, dwErr=%d", dwErr);
-        const int nRet = static_cast<int>(pService->MainLoop(dwArgc, lpszArgv));
-        GLIM_LOG('D', kLabel, L"MainLoop: nRet=%d", nRet);
+        dwLoopErr = pService->MainLoop(dwArgc, lpszArgv);
+        GLIM_LOG('D', kLabel, L"MainLoop: nRet=%d", static_cast<int>(dwLoopErr));
     }
     dwErr = pService->SetServiceStatus(SERVICE_STOP_PENDING, 0);
     GLIM_LOG('D', kLabel, L"Set [STOP PENDING] status, dwErr=%d", dwErr);
@@ -243,7 +244,8 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     pService->LeaveMainLoop();
     g_hStopEvent = nullptr;
     hStopEvent.Reset();
-    dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwBeforeErr);
+    // A non-zero exit code lets the control manager's recovery restart the service.
+    dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwBeforeErr != ERROR_SUCCESS ? dwBeforeErr : dwLoopErr);
     GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
 }
 
@@ -341,15 +343,30 @@ DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE hStatus)
 
 DWORD CService::MainLoop(DWORD, LPWSTR*)
 {
-    switch (WaitForSingleObject(g_hStopEvent, INFINITE)) {
-    case WAIT_OBJECT_0: return 0;
-    case WAIT_FAILED: return static_cast<DWORD>(-1);
-    default: return static_cast<DWORD>(-2);
+    static const wchar_t kLabel[] = L"CService::MainLoop";
+    const HANDLE handles[] = {g_hStopEvent, m_hWorker.Get()};
+    const DWORD dwCount = m_hWorker ? 2 : 1;
+    switch (WaitForMultipleObjects(dwCount, handles, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0:
+        return ERROR_SUCCESS;
+    case WAIT_OBJECT_0 + 1: {
+        DWORD dwErr = ERROR_SUCCESS;
+        if (!GetExitCodeThread(m_hWorker.Get(), &dwErr))
+            dwErr = GetLastError();
+        // A worker that ended with no code of its own still leaves the service without its work.
+        if (dwErr == ERROR_SUCCESS)
+            dwErr = ERROR_SERVICE_NO_THREAD;
+        GLIM_LOG('E', kLabel, L"the service's work ended, stopping, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    default:
+        return GLIM_LOG_LAST_ERROR('E', kLabel, L"WaitForMultipleObjects");
     }
 }
 
 DWORD CService::AfterMainLoop(SERVICE_STATUS_HANDLE)
 {
+    m_hWorker.Reset();
     m_hDevNotify.Reset();
     for (glim::CScopedPowerNotify& hNotify : m_hPowerNotify)
         hNotify.Reset();

@@ -22,6 +22,9 @@ public:
     // repeats), counting failures afresh after a day without one.
     static constexpr DWORD kRecoveryDelaysMs[3] = {5000, 30000, 60000};
     static constexpr DWORD kRecoveryResetSeconds = 86400;
+    // The recovery also applies when the service stops with an error or fails to start,
+    // not only when its process crashes.
+    static constexpr BOOL kRecoveryOnNonCrashFailures = TRUE;
 
     CService();
     virtual ~CService();
@@ -91,6 +94,9 @@ public:
     // machine's capabilities; m_bDisplayOff is what the last GUID_MONITOR_POWER_ON said.
     BOOL m_bModernStandby;
     BOOL m_bDisplayOff;
+    // The thread that carries the work EnterMainLoop started, when it has one: MainLoop ends
+    // when it does, and the service stops with its exit code instead of running without it.
+    glim::CScopedHandle m_hWorker;
 
 private:
     // What TerminateMainLoop, OnPreShutdown and OnShutdown have in common.

@@ -67,6 +67,15 @@ DWORD ConfigureRecovery(SC_HANDLE hService)
     return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? ERROR_SUCCESS : GetLastError();
 }
 
+// Without the flag the actions follow a crash only: a start that fails, or a service that
+// stops with an error, would stay stopped.
+DWORD ConfigureRecoveryOnErrors(SC_HANDLE hService)
+{
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {CService::kRecoveryOnNonCrashFailures};
+    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ? ERROR_SUCCESS
+                                                                                      : GetLastError();
+}
+
 }  // namespace
 
 DWORD glim::QueryServiceState(const wchar_t* pszName)
@@ -109,6 +118,13 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
                  static_cast<int>(kRecoveryDelaysMs[0]), static_cast<int>(kRecoveryDelaysMs[1]),
                  static_cast<int>(kRecoveryDelaysMs[2]), static_cast<int>(kRecoveryResetSeconds));
     }
+    // A control manager that does not know the flag (ERROR_INVALID_LEVEL) still restarts
+    // after a crash: logged, and the install goes on.
+    const DWORD dwFlagErr = ConfigureRecoveryOnErrors(hService.Get());
+    if (dwFlagErr == ERROR_SUCCESS)
+        GLIM_LOG('D', kLabel, L"Failure actions also after a stop with an error.");
+    else
+        GLIM_LOG('W', kLabel, L"ChangeServiceConfig2(failure actions flag) failed, dwErr=%d", dwFlagErr);
     if (m_bAutoStart && bDelayedStart) {
         SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
         if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed))

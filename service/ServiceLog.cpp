@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <new>
-#include <string>
 
 #include "ScopedHandle.h"
 
@@ -44,46 +43,6 @@ int FormatServiceLogLine(DWORD dwPid, const wchar_t* pszTime, const wchar_t* psz
     return cchLine;
 }
 
-bool IsServiceLogTrusted(DWORD dwAttributes, DWORD dwLinks, const wchar_t* pszFinalPath, const wchar_t* pszExpectedPath)
-{
-    if ((dwAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 || dwLinks != 1)
-        return false;
-    if (!pszFinalPath || !pszExpectedPath || !*pszFinalPath || !*pszExpectedPath)
-        return false;
-    return CompareStringOrdinal(pszFinalPath, -1, pszExpectedPath, -1, TRUE) == CSTR_EQUAL;
-}
-
-namespace {
-
-// The normalised path of an open file or folder; empty when it cannot be had.
-std::wstring FinalPathOf(HANDLE hFile)
-{
-    wchar_t szPath[kServiceLogPathChars] = {};
-    const DWORD cch = GetFinalPathNameByHandleW(hFile, szPath, kServiceLogPathChars, FILE_NAME_NORMALIZED);
-    return cch > 0 && cch < kServiceLogPathChars ? std::wstring(szPath, cch) : std::wstring();
-}
-
-// Where the log file must be: the final path of its folder (itself no reparse point), joined
-// with the file's name; empty when the folder cannot be opened.
-std::wstring ExpectedFinalPath(const wchar_t* pszPath)
-{
-    const wchar_t* pszName = wcsrchr(pszPath, L'\\');
-    if (!pszName)
-        return std::wstring();
-    const std::wstring folder(pszPath, static_cast<size_t>(pszName - pszPath));
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    CScopedFile hFolder(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!hFolder || !GetFileInformationByHandle(hFolder.Get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return std::wstring();
-    const std::wstring final = FinalPathOf(hFolder.Get());
-    return final.empty() ? final : final + pszName;
-}
-
-}  // namespace
-
 CServiceLog::CServiceLog(const wchar_t* pszPath)
     : m_pszPath(pszPath)
     , m_szTime{}
@@ -103,7 +62,7 @@ void CServiceLog::Write(const wchar_t* pszMessage)
     // when it is the plain file at the log's own path.
     CScopedFile hFile(CreateFileW(m_pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (hFile && IsAtOwnPath(hFile.Get())) {
+    if (hFile && JudgeOpenFile(hFile.Get(), m_pszPath) == FileTrust::Plain) {
         const time_t now = time(nullptr);
         const struct tm* pLocal = localtime(&now);
         if (pLocal)
@@ -117,15 +76,6 @@ void CServiceLog::Write(const wchar_t* pszMessage)
         WriteFile(hFile.Get(), szLine, static_cast<DWORD>(cchLine) * sizeof(wchar_t), &cbWritten, nullptr);
         hFile.Reset();  // closed before the next writer may enter
     }
-}
-
-bool CServiceLog::IsAtOwnPath(HANDLE hFile) const
-{
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(hFile, &info))
-        return false;
-    return IsServiceLogTrusted(info.dwFileAttributes, info.nNumberOfLinks, FinalPathOf(hFile).c_str(),
-                               ExpectedFinalPath(m_pszPath).c_str());
 }
 
 void CServiceLog::WriteV(const wchar_t* pszFormat, va_list args)

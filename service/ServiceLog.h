@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "Lock.h"
+#include "SharedTrust.h"
 
 namespace glim {
 
@@ -20,15 +21,6 @@ void FormatServiceLogTime(const struct tm& time, wchar_t (&szOut)[kServiceLogLin
 int FormatServiceLogLine(DWORD dwPid, const wchar_t* pszTime, const wchar_t* pszMessage,
                          wchar_t (&szLine)[kServiceLogLineChars]);
 
-// A path buffer for final paths ("\\?\" and a long path fit).
-constexpr DWORD kServiceLogPathChars = 1024;
-
-// SYSTEM writes the log only into the plain file at the log's own path: not a reparse point,
-// not a second name (hard link) of another file, and its final path is the expected one
-// (compared without regard to case).
-bool IsServiceLogTrusted(DWORD dwAttributes, DWORD dwLinks, const wchar_t* pszFinalPath,
-                         const wchar_t* pszExpectedPath);
-
 class CServiceLog {
 public:
     explicit CServiceLog(const wchar_t* pszPath);
@@ -36,16 +28,14 @@ public:
     CServiceLog(const CServiceLog&) = delete;
     CServiceLog& operator=(const CServiceLog&) = delete;
 
-    // Appends one line when the file exists, is the plain file at its path, and no other
-    // writer holds it open.
+    // Appends one line when the file exists, is the plain file at its path (IsPlainFileAtOwnPath),
+    // and no other writer holds it open.
     void Write(const wchar_t* pszMessage);
 
     // Formats a printf-style message into a heap buffer of its exact size and writes it.
     void WriteV(const wchar_t* pszFormat, va_list args);
 
 private:
-    bool IsAtOwnPath(HANDLE hFile) const;
-
     const wchar_t* m_pszPath;
     CCriticalSection m_cs;
     wchar_t m_szTime[kServiceLogLineChars];

@@ -16,6 +16,7 @@
 
 #include "CapturedRun.h"
 #include "GlimNames.h"
+#include "HostLink.h"
 #include "InstalledSystemTest.h"
 #include "LogTestUtil.h"
 #include "Scm.h"
@@ -193,6 +194,9 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
             << verdict.first << " " << verdict.second;
     const std::vector<std::wstring> unsigned_ = UnsignedFailures();
     const std::string strBytes = glimtest::ReadRawFile();
+    const std::wstring strSecondName = glimtest::FolderPath() + L"\\second-name.ini";
+    const std::wstring strLinkTarget = glimtest::FolderPath() + L"\\link-target.ini";
+    glim::CScopedHandle hPeerEvent;
 
     struct SBreak {
         const char* pszWhat;
@@ -212,6 +216,31 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
          {L"agent.main_instance"}},
         {"logon start missing", [] { CRunValue::Delete(); }, [] { ASSERT_TRUE(CRunValue::Write()); },
          {L"agent.run_value"}},
+        {"settings file with a second name (hard link)",
+         [&] { ASSERT_TRUE(CreateHardLinkW(strSecondName.c_str(), glimtest::FilePath().c_str(), nullptr)); },
+         [&] { ASSERT_TRUE(DeleteFileW(strSecondName.c_str())); }, {L"settings.file_link"}},
+        {"settings file a symbolic link",
+         [&] {
+             ASSERT_TRUE(MoveFileW(glimtest::FilePath().c_str(), strLinkTarget.c_str()));
+             ASSERT_TRUE(glimtest::Make(glimtest::FilePath(), strLinkTarget));
+         },
+         [&] {
+             ASSERT_TRUE(glimtest::Remove(glimtest::FilePath()));
+             ASSERT_TRUE(MoveFileW(strLinkTarget.c_str(), glimtest::FilePath().c_str()));
+         },
+         {L"settings.file_link"}},
+        {"press event made by another process first",
+         [&] {
+             ASSERT_EQ(0u, glimtest::ScmStop(glim::kServiceName));
+             hPeerEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+             ASSERT_TRUE(hPeerEvent);
+             glimtest::ScmStart(glim::kServiceName);  // refuses to serve it, and stops
+         },
+         [&] {
+             hPeerEvent.Reset();
+             ASSERT_EQ(0u, glimtest::ScmStart(glim::kServiceName));
+         },
+         {L"driver.hotkey_event", L"driver.hotkey_event_security", L"service.running"}},
     };
     for (const SBreak& broken : breaks) {
         SCOPED_TRACE(broken.pszWhat);

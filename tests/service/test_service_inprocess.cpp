@@ -10,6 +10,8 @@
 #include <sddl.h>
 
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
@@ -20,8 +22,10 @@
 #include "Service.h"
 #include "ServiceHarness.h"
 #include "SettingsFile.h"
+#include "SettingsFileTools.h"
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
+#include "LogTestUtil.h"
 #include "TestLog.h"
 #include "UsermodeProcess.h"
 
@@ -34,6 +38,22 @@ constexpr DWORD kPbtSuspend = 4;             // PBT_APMSUSPEND
 constexpr DWORD kPbtResumeSuspend = 7;       // PBT_APMRESUMESUSPEND
 constexpr DWORD kPbtResumeAutomatic = 18;    // PBT_APMRESUMEAUTOMATIC
 constexpr DWORD kPbtPowerSettingChange = 0x8013;
+
+// A kernel object's DACL as SDDL text ("D:P(...)"); empty when it cannot be read.
+std::wstring DaclText(HANDLE hObject)
+{
+    glim::CScopedLocalMemory pSd;
+    PACL pDacl = nullptr;
+    wchar_t* pszSddl = nullptr;
+    if (GetSecurityInfo(hObject, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl, nullptr,
+                        pSd.Put()) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            pSd.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &pszSddl,
+            nullptr))
+        return std::wstring();
+    const glim::CScopedLocalMemory sddl(pszSddl);
+    return pszSddl;
+}
 
 bool HasFunctionLines(const wchar_t* pszFunction)
 {
@@ -587,37 +607,178 @@ TEST(LauncherToken, UIAccessIntegrityLevelIsTheUsersPlusSixteen)
     EXPECT_EQ(dwBefore + 0x10, level(hToken.Get()));
 }
 
-// The press event lets SYSTEM and Administrators signal it and nobody else; an event that a
-// peer created first is used as it is and its owner is logged.
-TEST(HotkeyEvent, CreatedWithItsOwnSecurityAndAPeersEventIsReported)
+// The press event lets SYSTEM and Administrators signal it and nobody else. An event that
+// existed already has its owner logged and is served only when its security is of that kind
+// (the service's own, kept alive by another reference); one a peer made first could take
+// presses, so it is refused with an error line and the start's distinct error.
+TEST(HotkeyEvent, CreatedWithItsOwnSecurityAndAPeersEventIsRefused)
 {
     glim::CScopedHandle hEvent(glim::CreateHotkeyEvent(L"ReadThread"));
     ASSERT_TRUE(hEvent);
     ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError()) << "the service's event is running here";
-    glim::CScopedLocalMemory pSd;
-    PACL pDacl = nullptr;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(hEvent.Get(), SE_KERNEL_OBJECT,
-                                                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl,
-                                                                 nullptr, pSd.Put()));
-    wchar_t* pszSddl = nullptr;
-    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        pSd.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &pszSddl,
-        nullptr));
-    glim::CScopedLocalMemory sddl(pszSddl);
-    EXPECT_EQ(0, _wcsicmp(glim::kHotkeyEventSddl, pszSddl)) << testing::PrintToString(std::wstring(pszSddl));
+    const std::wstring dacl = DaclText(hEvent.Get());
+    EXPECT_EQ(0, _wcsicmp(glim::kHotkeyEventSddl, dacl.c_str())) << testing::PrintToString(dacl);
+
+    // Its own kind, still open: served.
+    glimtest::Clear();
+    glim::CScopedHandle hAgain(glim::CreateHotkeyEvent(L"ReadThread"));
+    EXPECT_TRUE(hAgain);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    for (const glimtest::Line& line : glimtest::Lines())
+        EXPECT_NE('E', line.chLevel) << "the service's own event refused: " << testing::PrintToString(line.message);
+    hAgain.Reset();
     hEvent.Reset();
 
-    glim::CScopedHandle hPeer(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
-    ASSERT_TRUE(hPeer);
-    glimtest::Clear();
-    hEvent.Reset(glim::CreateHotkeyEvent(L"ReadThread"));
-    ASSERT_TRUE(hEvent);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-    // Wine keeps no owner for an event made without one, so the owner's SID shows on Windows.
-    const std::wstring logged = L"Event event_hwap existed already, owner ";
-    const std::wstring owner = glimtest::UnderWine() ? L"" : L"S-1-";
-    bool bOwnerLogged = false;
-    for (const glimtest::Line& line : glimtest::Lines())
-        bOwnerLogged |= line.chLevel == 'W' && line.message.find(logged + owner) == 0;
-    EXPECT_TRUE(bOwnerLogged);
+    // A peer's: no security of its own, everyone allowed, or users allowed beside the two.
+    const wchar_t* const kPeers[] = {nullptr, L"D:(A;;0x1f0003;;;WD)",
+                                     L"D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)(A;;0x1f0003;;;BU)"};
+    for (const wchar_t* pszPeerSddl : kPeers) {
+        const std::string what = pszPeerSddl ? testing::PrintToString(std::wstring(pszPeerSddl)) : "no security";
+        glim::CScopedLocalMemory pPeerSd;
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+        if (pszPeerSddl) {
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(pszPeerSddl, SDDL_REVISION_1,
+                                                                             pPeerSd.Put(), nullptr));
+            attributes.lpSecurityDescriptor = pPeerSd.Get();
+        }
+        glim::CScopedHandle hPeer(CreateEventW(&attributes, FALSE, FALSE, glim::kEventHotkey));
+        ASSERT_TRUE(hPeer) << what;
+        glimtest::Clear();
+        SetLastError(0xdeadbeef);
+        hEvent.Reset(glim::CreateHotkeyEvent(L"ReadThread"));
+        EXPECT_FALSE(hEvent) << what;
+        EXPECT_EQ(glim::kHotkeyEventForeignError, GetLastError()) << what;
+        // Wine keeps no owner for an event made without one, so the owner's SID shows on Windows.
+        const std::wstring logged = L"Event event_hwap existed already, owner ";
+        const std::wstring owner = glimtest::UnderWine() ? L"" : L"S-1-";
+        bool bOwnerLogged = false;
+        for (const glimtest::Line& line : glimtest::Lines())
+            bOwnerLogged |= line.chLevel == 'W' && line.message.find(logged + owner) == 0;
+        EXPECT_TRUE(bOwnerLogged) << what;
+        EXPECT_TRUE(glimtest::Contains(
+            L"Event event_hwap has security that is not the service's own, not served, dwErr=5010", L"ReadThread"))
+            << what;
+        hEvent.Reset();
+    }
+}
+
+namespace {
+
+// The service's settings file in a scratch ALLUSERSPROFILE: CSettingsFile follows the
+// variable when its path is built again, and is pointed back at the real one afterwards.
+class ServiceSettingsFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(m_folder.Path().empty());
+        m_pProfile.reset(new glimtest::CScopedEnvVar(L"ALLUSERSPROFILE", m_folder.Path().c_str()));
+        ASSERT_EQ(0u, glimtest::EnsureFolder());
+        ASSERT_TRUE(CSettingsFile::GetInstance()->BuildPath());
+        m_file = glimtest::FilePath();
+        m_outside = m_folder.File(L"outside.ini");
+        glimtest::Clear();
+    }
+
+    void TearDown() override
+    {
+        glimtest::Remove(m_file);
+        m_pProfile.reset();
+        CSettingsFile::GetInstance()->BuildPath();
+    }
+
+    static int RefusalLines()
+    {
+        int nLines = 0;
+        for (const glimtest::Line& line : glimtest::Lines())
+            nLines += line.chLevel == 'E' && line.message.find(L"settings file ") == 0 ? 1 : 0;
+        return nLines;
+    }
+
+    glimtest::CTempFolder m_folder;
+    std::unique_ptr<glimtest::CScopedEnvVar> m_pProfile;
+    std::wstring m_file;
+    std::wstring m_outside;
+};
+
+}  // namespace
+
+// SYSTEM must not read or write through a link a user planted in place of the settings
+// file: a symbolic link (a host link under Wine, which Wine follows) or a second name of
+// another file (a hard link). The file it leads to stays untouched, reads give the default,
+// one 'E' line per refusal; the plain file at the path is read and written again afterwards.
+TEST_F(ServiceSettingsFile, LinkInPlaceOfTheFileIsNeitherReadNorWritten)
+{
+    const std::string kOutside = "[Glimkit]\r\nCurrentKBBrightness=7\r\nKBStatus=2\r\n";
+    CSettingsFile* pSettings = CSettingsFile::GetInstance();
+    for (const glimtest::SLinkKind& row : glimtest::kLinkKinds) {
+        ASSERT_TRUE(glimtest::WriteBytes(m_outside, kOutside));
+        if (!row.pfnMake(m_file, m_outside)) {
+            ADD_FAILURE() << "no " << row.pszKind << " could be made (Windows: run with the right to make links)";
+            continue;
+        }
+        glimtest::Clear();
+        EXPECT_EQ(0u, pSettings->ReadInt(glim::kKeyCurrentKBBrightness, 0)) << "read through a " << row.pszKind;
+        pSettings->WriteInt(glim::kKeyKBStatus, 1);
+        std::unique_ptr<wchar_t[]> pszValue(pSettings->ReadString(glim::kKeyKBStatus));
+        ASSERT_TRUE(pszValue);
+        EXPECT_STREQ(L"", pszValue.get()) << "read through a " << row.pszKind;
+        pSettings->WriteString(glim::kKeyCurrentKBBrightness, L"3");
+        EXPECT_EQ(kOutside, glimtest::ReadBytes(m_outside)) << "written through a " << row.pszKind;
+        EXPECT_EQ(1, RefusalLines()) << row.pszKind;
+        EXPECT_TRUE(glimtest::Remove(m_file)) << row.pszKind;
+        DeleteFileW(m_outside.c_str());
+
+        // The plain file is used again, and a later refusal is logged again.
+        ASSERT_TRUE(glimtest::WriteBytes(m_file, "[Glimkit]\r\nCurrentKBBrightness=5\r\n"));
+        EXPECT_EQ(5u, pSettings->ReadInt(glim::kKeyCurrentKBBrightness, 0)) << row.pszKind;
+        pSettings->WriteInt(glim::kKeyKBStatus, 1);
+        EXPECT_EQ(L"1", glimtest::ReadKey(glim::kKeyKBStatus)) << row.pszKind;
+        EXPECT_EQ(1, RefusalLines()) << row.pszKind;
+        ASSERT_EQ(0u, glimtest::RemoveFile());
+    }
+    // No file at all: the default, and a write creates it in the (protected) folder.
+    EXPECT_EQ(4u, pSettings->ReadInt(glim::kKeyCurrentKBBrightness, 4));
+    pSettings->WriteInt(glim::kKeyKBStatus, 2);
+    EXPECT_EQ(L"2", glimtest::ReadKey(glim::kKeyKBStatus));
+}
+
+// The service's own copy of the settings lock grants SYSTEM and Administrators only.
+TEST_F(ServiceSettingsFile, OwnLockGrantsSystemAndAdministratorsOnly)
+{
+    glim::CScopedHandle hLock(OpenMutexW(READ_CONTROL | SYNCHRONIZE, FALSE, glim::kMutexConf));
+    ASSERT_TRUE(hLock) << "the settings lock of this process";
+    const std::wstring dacl = DaclText(hLock.Get());
+    EXPECT_EQ(0, _wcsicmp(L"D:P(A;;0x1f0001;;;SY)(A;;0x1f0001;;;BA)", dacl.c_str())) << testing::PrintToString(dacl);
+}
+
+// Each access takes the service's own lock and then the console session's within one bound:
+// a peer holding the lock delays an access by about 3 s, not once per lock, and the write is
+// made. Under Wine the two names reach one object (one namespace); that they are two is
+// seen on Windows only.
+TEST_F(ServiceSettingsFile, PeerHoldingTheLockDelaysAnAccessByOneBound)
+{
+    wchar_t szSession[CSettingsFile::kSessionNameChars] = {};
+    ASSERT_TRUE(CSettingsFile::BuildSessionObjectName(WTSGetActiveConsoleSessionId(), glim::kMutexConf, szSession));
+    glim::CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    glim::CScopedHandle hRelease(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread peer([&] {
+        glim::CScopedHandle hLock(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, szSession));
+        if (hLock && WaitForSingleObject(hLock.Get(), 0) == WAIT_OBJECT_0) {
+            SetEvent(hStarted.Get());
+            WaitForSingleObject(hRelease.Get(), 20000);
+            ReleaseMutex(hLock.Get());
+        }
+    });
+    const bool bHeld = WaitForSingleObject(hStarted.Get(), 5000) == WAIT_OBJECT_0;
+    const ULONGLONG ullStart = GetTickCount64();
+    if (bHeld)
+        CSettingsFile::GetInstance()->WriteInt(glim::kKeyKBStatus, 2);
+    const ULONGLONG ullElapsed = GetTickCount64() - ullStart;
+    SetEvent(hRelease.Get());
+    peer.join();
+    ASSERT_TRUE(bHeld) << "the session's lock, " << testing::PrintToString(std::wstring(szSession))
+                       << ", could not be opened and held";
+    EXPECT_GE(ullElapsed, 2500u) << "the write did not wait for the lock";
+    EXPECT_LE(ullElapsed, 4500u) << "the write waited more than one bound";
+    EXPECT_EQ(L"2", glimtest::ReadKey(glim::kKeyKBStatus)) << "a delayed write must still be made";
 }

@@ -156,17 +156,7 @@ TEST_F(ServiceLogWriter, ThreadsWriteWholeLines)
 TEST_F(ServiceLogWriter, LinkInPlaceOfTheFileIsNeverWrittenThrough)
 {
     const std::wstring outside = m_path + L".outside";
-    const struct {
-        const char* pszKind;
-        bool (*pfnMake)(const std::wstring& link, const std::wstring& target);
-    } kLinks[] = {
-        {"symbolic link", &glimtest::Make},
-        {"hard link",
-         [](const std::wstring& link, const std::wstring& target) {
-             return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
-         }},
-    };
-    for (const auto& row : kLinks) {
+    for (const glimtest::SLinkKind& row : glimtest::kLinkKinds) {
         ASSERT_TRUE(glimtest::WriteBytes(outside, ""));
         if (!row.pfnMake(m_path, outside)) {
             ADD_FAILURE() << "no " << row.pszKind << " could be made (Windows: run with the right to make links)";

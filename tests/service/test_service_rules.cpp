@@ -9,7 +9,12 @@
 #include <ctime>
 #include <string>
 
+#include <sddl.h>
+
 #include "ReadLoop.h"
+#include "ScopedHandle.h"
+#include "SettingsFile.h"
+#include "SharedTrust.h"
 #include "ServiceCommand.h"
 #include "PowerRules.h"
 #include "ServiceLog.h"
@@ -322,11 +327,81 @@ TEST(ServiceLogTrust, OnlyThePlainFileAtItsOwnPathIsWritten)
         {FILE_ATTRIBUTE_ARCHIVE, 1, nullptr, false},
     };
     for (const auto& row : kCases) {
-        EXPECT_EQ(row.bTrusted, IsServiceLogTrusted(row.dwAttributes, row.dwLinks, row.pszFinal, kExpected))
+        EXPECT_EQ(row.bTrusted, IsPlainFileAtOwnPath(row.dwAttributes, row.dwLinks, row.pszFinal, kExpected))
             << "attributes " << row.dwAttributes << ", links " << row.dwLinks << ", final "
             << testing::PrintToString(std::wstring(row.pszFinal ? row.pszFinal : L"(null)"));
     }
-    EXPECT_FALSE(IsServiceLogTrusted(FILE_ATTRIBUTE_ARCHIVE, 1, kExpected, L"")) << "no expected path";
+    EXPECT_FALSE(IsPlainFileAtOwnPath(FILE_ATTRIBUTE_ARCHIVE, 1, kExpected, L"")) << "no expected path";
+}
+
+// A service reaches a user session's named objects as "Session\<id>\<name>"; with no console
+// session (0xFFFFFFFF) or a name that does not fit there is none to take.
+TEST(SettingsSessionLock, NameIsTheSessionPathOfTheObject)
+{
+    const struct {
+        DWORD dwSession;
+        const wchar_t* pszName;
+        const wchar_t* pszExpected;  // nullptr: no name
+    } kCases[] = {
+        {1, L"mut_conf", L"Session\\1\\mut_conf"},
+        {0, L"mut_conf", L"Session\\0\\mut_conf"},
+        {4294967294u, L"mut_conf", L"Session\\4294967294\\mut_conf"},
+        {0xFFFFFFFFu, L"mut_conf", nullptr},
+        {2, L"", nullptr},
+        {2, nullptr, nullptr},
+        // 63 characters and its terminator fill the buffer; one more does not fit.
+        {2, L"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_fits_here", L"Session\\2\\nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_fits_here"},
+        {2, L"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_too_long1", nullptr},
+    };
+    for (const auto& row : kCases) {
+        wchar_t szName[CSettingsFile::kSessionNameChars];
+        wmemset(szName, L'#', CSettingsFile::kSessionNameChars);
+        const bool bBuilt = CSettingsFile::BuildSessionObjectName(row.dwSession, row.pszName, szName);
+        const std::string what = "session " + std::to_string(row.dwSession) + ", name " +
+                                 testing::PrintToString(std::wstring(row.pszName ? row.pszName : L"(null)"));
+        EXPECT_EQ(row.pszExpected != nullptr, bBuilt) << what;
+        EXPECT_EQ(std::wstring(row.pszExpected ? row.pszExpected : L""), std::wstring(szName)) << what;
+    }
+}
+
+// Only a descriptor that lets SYSTEM and Administrators in, and nobody else, is the service's
+// own kind; a missing owner (Wine records none for an event made without security) or the
+// caller's own token owner passes, another owner does not.
+TEST(ObjectSecurity, OnlySystemAndAdministratorsAreTheServicesOwnKind)
+{
+    const struct {
+        const wchar_t* pszSddl;
+        bool bOwn;
+    } kCases[] = {
+        {L"D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)", true},
+        {L"O:SYD:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)", true},
+        {L"O:BAD:(A;;0x1f0001;;;SY)", true},
+        {L"O:S-1-5-21-1-2-3-1001D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)", false},
+        {L"O:S-1-5-21-0-0-0-513D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)", true},
+        {L"D:NO_ACCESS_CONTROL", false},
+        {L"D:P", false},
+        {L"D:(A;;0x1f0003;;;WD)", false},
+        {L"D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)(A;;0x100000;;;BU)", false},
+        {L"D:P(A;;0x1f0003;;;SY)(A;;0x1f0003;;;AU)", false},
+        {L"D:P(D;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)", false},
+        {L"O:SY", false},
+    };
+    CScopedLocalMemory pOwnOwner;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-0-0-0-513", pOwnOwner.Put()));
+    for (const auto& row : kCases) {
+        CScopedLocalMemory pSd;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.pszSddl, SDDL_REVISION_1, pSd.Put(),
+                                                                         nullptr))
+            << testing::PrintToString(std::wstring(row.pszSddl));
+        PSID pOwner = nullptr;
+        PACL pDacl = nullptr;
+        BOOL bPresent = FALSE;
+        BOOL bDefaulted = FALSE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(pSd.Get(), &pOwner, &bDefaulted));
+        ASSERT_TRUE(GetSecurityDescriptorDacl(pSd.Get(), &bPresent, &pDacl, &bDefaulted));
+        EXPECT_EQ(row.bOwn, IsSystemAndAdministratorsOnly(pOwner, bPresent ? pDacl : nullptr, pOwnOwner.Get()))
+            << testing::PrintToString(std::wstring(row.pszSddl));
+    }
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <string>
 #include <vector>
@@ -55,6 +56,39 @@ bool QueryConfig(SConfig* pConfig)
     return true;
 }
 
+// Closes the handle another process holds to the object whose name ends in pszNameEnd
+// (DuplicateHandle with DUPLICATE_CLOSE_SOURCE). The handle is found by trying each value
+// and asking the object's name (NtQueryObject, ObjectNameInformation).
+bool CloseHandleOfObjectIn(DWORD dwPid, const std::wstring& nameEnd)
+{
+    using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    const auto pfnQuery =
+        reinterpret_cast<NtQueryObjectFn>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject"));
+    glim::CScopedHandle hProcess(OpenProcess(PROCESS_DUP_HANDLE, FALSE, dwPid));
+    if (!pfnQuery || !hProcess)
+        return false;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        const HANDLE hRemote = reinterpret_cast<HANDLE>(value);
+        glim::CScopedHandle hCopy;
+        if (!DuplicateHandle(hProcess.Get(), hRemote, GetCurrentProcess(), hCopy.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
+            continue;
+        alignas(8) BYTE buffer[2048] = {};
+        ULONG cb = 0;
+        constexpr ULONG kObjectNameInformation = 1;
+        if (pfnQuery(hCopy.Get(), kObjectNameInformation, buffer, sizeof(buffer) - 2, &cb) < 0)
+            continue;
+        const auto* pName = reinterpret_cast<const UNICODE_STRING*>(buffer);
+        const std::wstring name(pName->Buffer ? pName->Buffer : L"", pName->Length / sizeof(wchar_t));
+        if (name.size() < nameEnd.size() || name.compare(name.size() - nameEnd.size(), nameEnd.size(), nameEnd) != 0)
+            continue;
+        // Moved here and closed: the other process's handle is gone.
+        glim::CScopedHandle hMoved;
+        return DuplicateHandle(hProcess.Get(), hRemote, GetCurrentProcess(), hMoved.Put(), 0, FALSE,
+                               DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS) != FALSE;
+    }
+    return false;
+}
+
 class GlimwardSystem : public CGlimwardSystemTest {
 protected:
     void SetUpTest() override
@@ -87,6 +121,32 @@ protected:
         const std::wstring prefix = std::wstring(L"[") + pszVerb + L"]: dwErr=";
         EXPECT_EQ(m_log.CountMessagePrefix(prefix), m_log.CountMessage(prefix + std::to_wstring(nResult)))
             << "a " << testing::PrintToString(std::wstring(pszVerb)) << " result other than " << nResult;
+    }
+
+    // Installs with the program's own verb, asks the manager to start the service and waits
+    // for it to stop: the exit code it stopped with, or 0xdeadbeef when it did not stop.
+    // (Windows reports the start itself as done; Wine answers 1053 for a service that stops
+    // before it runs. Either way the manager keeps the exit code the service stopped with.)
+    void StartExpectingAStop(DWORD* pdwExitCode) const
+    {
+        *pdwExitCode = 0xdeadbeef;
+        ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
+        glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_START | SERVICE_QUERY_STATUS);
+        ASSERT_TRUE(hService);
+        StartServiceW(hService.Get(), 0, nullptr);
+        ASSERT_NO_FATAL_FAILURE(ExpectStopped(pdwExitCode));
+    }
+
+    // Waits for the service to stop; *pdwExitCode gets the exit code it stopped with.
+    static void ExpectStopped(DWORD* pdwExitCode)
+    {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmWaitForState(kName, SERVICE_STOPPED, kWaitMs))
+            << "the service did not stop";
+        glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_QUERY_STATUS);
+        ASSERT_TRUE(hService);
+        SERVICE_STATUS status = {};
+        ASSERT_TRUE(QueryServiceStatus(hService.Get(), &status));
+        *pdwExitCode = status.dwWin32ExitCode;
     }
 
     bool WaitForStarts(size_t nCount) const
@@ -198,6 +258,21 @@ TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
     ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
     EXPECT_EQ(1, m_log.CountMessage(L"Failure actions: restart after 5000, 30000, 60000 ms; reset after 86400 s."));
     glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    // The actions also follow a stop with an error or a failed start.
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {};
+    DWORD cbFlag = 0;
+    SetLastError(0xdeadbeef);
+    if (QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, reinterpret_cast<BYTE*>(&flag),
+                             sizeof(flag), &cbFlag)) {
+        EXPECT_TRUE(flag.fFailureActionsOnNonCrashFailures);
+        EXPECT_EQ(1, m_log.CountMessage(L"Failure actions also after a stop with an error."));
+    } else {
+        // Wine does not report the flag: that the call was made is seen, and the install goes on.
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), GetLastError());
+        EXPECT_EQ(1, m_log.CountMessage(L"Failure actions also after a stop with an error.") +
+                         m_log.CountMessagePrefix(L"ChangeServiceConfig2(failure actions flag) failed, dwErr="));
+        ExpectResultIfLogged(L"-I", 0);
+    }
     ASSERT_TRUE(hService);
     BYTE buffer[1024] = {};
     DWORD cbNeeded = 0;
@@ -217,34 +292,35 @@ TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
     }
 }
 
-// Any process can create the service's mutex or the press event before the service does:
-// the service still starts and serves presses. A mutex held while the service does not run
-// is logged and passed; a press event made by a peer is used and its owner logged.
+// Any process can create the service's mutex or the press event before the service does. A
+// mutex held while the service does not run is logged and passed: the service starts and
+// serves presses. A press event made by a peer could take presses or keep the service out:
+// the service logs its owner and an error and stops with its own error instead of serving it.
 TEST_F(GlimwardSystem, NamesTakenFirstByAnotherProcessStopNeitherStartNorPresses)
 {
     m_settings.Set(glim::kKeyKBStatus, 1);
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
-    const struct {
-        const wchar_t* pszName;
-        HANDLE (*pfnTake)(const wchar_t* pszName);
-        const wchar_t* pszLogged;
-    } kTaken[] = {
-        {glim::kServiceName, [](const wchar_t* pszName) { return CreateMutexW(nullptr, TRUE, pszName); },
-         L"Mutex Glimward is taken but the service is not running (state 2), dispatching."},
-        {glim::kEventHotkey, [](const wchar_t* pszName) { return CreateEventW(nullptr, FALSE, FALSE, pszName); },
-         L"Event event_hwap existed already, owner "},
-    };
-    size_t nStarts = 0;
-    for (const auto& row : kTaken) {
-        const std::string name = testing::PrintToString(std::wstring(row.pszName));
-        glim::CScopedHandle hTaken(row.pfnTake(row.pszName));
-        ASSERT_TRUE(hTaken) << name;
-        ASSERT_NO_FATAL_FAILURE(InstallAndStart()) << name;
-        EXPECT_EQ(1, m_log.CountMessagePrefix(row.pszLogged)) << name;
+    {
+        glim::CScopedHandle hTaken(CreateMutexW(nullptr, TRUE, glim::kServiceName));
+        ASSERT_TRUE(hTaken);
+        ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+        EXPECT_EQ(1, m_log.CountMessagePrefix(L"Mutex Glimward is taken but the service is not running (state 2), dispatching."));
         ASSERT_NO_FATAL_FAILURE(Press());
-        EXPECT_TRUE(WaitForStarts(++nStarts)) << "no press served with " << name << " taken";
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmRemove(kName)) << name;
+        EXPECT_TRUE(WaitForStarts(1)) << "no press served with the service's mutex taken";
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmRemove(kName));
     }
+
+    const int nRunning = m_log.CountMessagePrefix(L"Set [RUNNING] status");
+    glim::CScopedHandle hPeer(CreateEventW(nullptr, FALSE, FALSE, glim::kEventHotkey));
+    ASSERT_TRUE(hPeer);
+    DWORD dwExitCode = 0;
+    ASSERT_NO_FATAL_FAILURE(StartExpectingAStop(&dwExitCode));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OBJECT_ALREADY_EXISTS), dwExitCode);
+    EXPECT_TRUE(m_log.WaitForMessage(L"EnterMainLoop failed, dwErr=5010", kWaitMs));
+    EXPECT_EQ(1, m_log.CountMessagePrefix(L"Event event_hwap existed already, owner "));
+    EXPECT_EQ(1, m_log.CountMessage(
+                     L"Event event_hwap has security that is not the service's own, not served, dwErr=5010"));
+    EXPECT_EQ(nRunning, m_log.CountMessagePrefix(L"Set [RUNNING] status")) << "reported running with a peer's event";
 }
 
 TEST_F(GlimwardSystem, WordsThatAreNotVerbsDoNothing)
@@ -281,20 +357,37 @@ TEST_F(GlimwardSystem, ReadLoopThatCannotStartStopsTheServiceWithItsError)
     const DWORD dwExpected = GetLastError();
     ASSERT_NE(0xdeadbeefu, dwExpected);
 
-    ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
-    glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_START | SERVICE_QUERY_STATUS);
-    ASSERT_TRUE(hService);
-    // Windows reports the start itself as done; Wine answers 1053 for a service that stops
-    // before it runs. Either way the manager keeps the exit code the service stopped with.
-    StartServiceW(hService.Get(), 0, nullptr);
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmWaitForState(kName, SERVICE_STOPPED, kWaitMs));
-    SERVICE_STATUS status = {};
-    ASSERT_TRUE(QueryServiceStatus(hService.Get(), &status));
-    EXPECT_EQ(dwExpected, status.dwWin32ExitCode);
+    DWORD dwExitCode = 0;
+    ASSERT_NO_FATAL_FAILURE(StartExpectingAStop(&dwExitCode));
+    EXPECT_EQ(dwExpected, dwExitCode);
     const std::wstring error = L"dwErr=" + std::to_wstring(dwExpected);
     EXPECT_TRUE(m_log.WaitForMessage(L"CreateEvent(event_hwap) failed, " + error, kWaitMs));
     EXPECT_TRUE(m_log.WaitForMessage(L"EnterMainLoop failed, " + error, kWaitMs));
     EXPECT_EQ(0, m_log.CountMessagePrefix(L"Set [RUNNING] status")) << "reported running without a read loop";
+}
+
+// A read thread whose wait fails has ended: the service stops with that error (so the
+// control manager's recovery can restart it) instead of running on with a dead hotkey. The
+// wait is made to fail by closing the service's handle of the event from outside.
+TEST_F(GlimwardSystem, ReadLoopWhoseWaitFailsStopsTheServiceWithItsError)
+{
+    m_settings.Set(glim::kKeyKBStatus, 1);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_session.SetFlags(simsession::kFlagsUnlocked));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart());
+    // This process's own reference keeps the event alive once the service's handle is gone.
+    glim::CScopedHandle hEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, glim::kEventHotkey));
+    ASSERT_TRUE(hEvent);
+    const DWORD dwPid = glimtest::ServiceProcessId(kName);
+    ASSERT_NE(0u, dwPid);
+    ASSERT_TRUE(CloseHandleOfObjectIn(dwPid, L"\\event_hwap")) << "the service's handle of event_hwap was not found";
+    // The thread waits on the object, not the handle: the next press wakes it, and its next
+    // wait fails with the invalid handle.
+    ASSERT_TRUE(SetEvent(hEvent.Get()));
+    EXPECT_TRUE(m_log.WaitForMessage(L"WaitForSingleObject failed, dwErr=6", kWaitMs));
+    DWORD dwExitCode = 0;
+    ASSERT_NO_FATAL_FAILURE(ExpectStopped(&dwExitCode)) << "the service runs on without its read thread";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), dwExitCode);
+    EXPECT_TRUE(m_log.WaitForMessage(L"the service's work ended, stopping, dwErr=6", kWaitMs));
 }
 
 TEST_F(GlimwardSystem, StartRestoresTheRecordedLevel)

@@ -71,6 +71,11 @@ bool Make(const std::wstring& link, const std::wstring& target)
     return CreateSymbolicLinkW(link.c_str(), target.c_str(), dwFlags) != FALSE;
 }
 
+bool MakeHardLink(const std::wstring& link, const std::wstring& target)
+{
+    return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
+}
+
 bool Remove(const std::wstring& link)
 {
     if (UnderWine()) {
