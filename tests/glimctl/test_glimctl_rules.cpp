@@ -301,8 +301,9 @@ TEST(GlimctlVerdicts, ProgramChecks)
         EXPECT_STREQ(c.pszSignature, VerdictName(checks[L"programs.signature.Glimagent.exe"].verdict));
         EXPECT_EQ(c.pszSays, checks[L"programs.signature.Glimagent.exe"].strDetail);
         EXPECT_STREQ(c.pszUiAccess, VerdictName(checks[L"programs.uiaccess"].verdict));
-        if (!c.bPresent)
+        if (!c.bPresent) {
             EXPECT_EQ(L"Glimagent.exe is missing", checks[L"programs.uiaccess"].strDetail);
+        }
         int nFailures = 0;
         for (const auto& check : checks) {
             nFailures += check.second.verdict == Verdict::Fail ? 1 : 0;
