@@ -3,8 +3,9 @@
 # from copies of the built programs with a throwaway certificate: no program keeps a debug
 # section, each has a debug link to its symbol file in symbols/ (named after the program and
 # the version, with the checksum the link records), the symbols still resolve an address of
-# the program, each program keeps its PE protections, runs, and verifies; packing again
-# keeps the symbols; a development pack leaves the debug information in.
+# the program, each program keeps its PE protections, runs, and verifies; no temporary file
+# is left; packing again keeps the symbols; a program signed before the split loses that
+# signature whole; a development pack leaves the debug information in.
 #   test_release.sh BUILD_DIR SOURCE_DIR MAKENSIS VERSION
 set -euo pipefail
 build=$1 src=$2 makensis=$3 version=$4
@@ -46,6 +47,13 @@ resolves() {  # resolves ORIGINAL SYMBOLS FUNCTION SOURCE
   echo "$3 at $address: $line"
   case $line in *"$4"*) return 0 ;; *) return 1 ;; esac
 }
+no_leftovers() { local left; left=$(find "$@" -name '.*' -type f); echo "$left"; [ -z "$left" ]; }
+# The certificate table's entry in the PE header is empty: no signature, not a stale one.
+no_certificate_table() { "$tools-objdump" -p "$1" | grep -E 'Entry 4 0+ 0+ Security Directory'; }
+runs() {  # runs PROGRAM: glimctl.exe gives the version
+  bash "$src/scripts/wine-env" run "$build" "$1" --version >"$work/version.txt" 2>&1 || true
+  tr -d '\r' <"$work/version.txt" | grep -xF "glimctl (Glimkit) $version"
+}
 pack() {  # pack BINDIR OUTFILE [ENV...]
   local bindir=$1 outfile=$2; shift 2
   env -u GLIMKIT_SIGN_PFX -u GLIMKIT_SIGN_PASSWORD_FILE -u GLIMKIT_RELEASE -u GLIMKIT_UNSIGNED "$@" \
@@ -54,12 +62,13 @@ pack() {  # pack BINDIR OUTFILE [ENV...]
 }
 
 rm -rf "$work"
-mkdir -p "$work/release/bin" "$work/dev/bin" "$work/original"
+mkdir -p "$work/release/bin" "$work/dev/bin" "$work/resigned/bin" "$work/original"
 bash "$src/scripts/make-test-cert" "$work/cert" >/dev/null
 for name in "${programs[@]}"; do
   cp "$build/bin/$name" "$work/original/"
   cp "$build/bin/$name" "$work/release/bin/"
   cp "$build/bin/$name" "$work/dev/bin/"
+  cp "$build/bin/$name" "$work/resigned/bin/"
 done
 signing=(GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/signer.pass")
 
@@ -82,10 +91,9 @@ check "the symbols resolve glimctl's entry" \
   resolves "$work/original/glimctl.exe" "$work/release/symbols/glimctl-$version.exe.debug" wmain GlimctlMain.cpp
 check "the symbols resolve the service's entry" \
   resolves "$work/original/Glimward.exe" "$work/release/symbols/Glimward-$version.exe.debug" WinMain GlimwardMain.cpp
-# The stripped, signed program still runs.
-bash "$src/scripts/wine-env" run "$build" "$work/release/bin/glimctl.exe" --version >"$work/version.txt" 2>&1 || true
-says_version() { tr -d '\r' <"$work/version.txt" | grep -qxF "glimctl (Glimkit) $version"; }
-check "the released glimctl runs" says_version
+check "the released glimctl runs" runs "$work/release/bin/glimctl.exe"
+check "no temporary file is left beside the programs or the symbols" \
+  no_leftovers "$work/release/bin" "$work/release/symbols"
 
 # Packing again (the installer made again in the same build) keeps the symbols and the links.
 pack "$work/release/bin" "$work/release/GlimkitSetup.exe" GLIMKIT_RELEASE=1 "${signing[@]}" >"$work/pack2.log" 2>&1 \
@@ -96,6 +104,18 @@ for name in "${programs[@]}"; do
   check "$name still verifies after packing again" \
     osslsigncode verify -CAfile "$work/cert/root.pem" -in "$work/release/bin/$name"
 done
+
+# Programs signed in a development build, then made a release without signing: the old
+# signature goes whole, before the split, so nothing stale stays in the header.
+bash "$src/scripts/sign" "$work/cert/signer.pfx" "$work/cert/signer.pass" "$work/resigned/bin/"*.exe >/dev/null
+pack "$work/resigned/bin" "$work/resigned/GlimkitSetup.exe" GLIMKIT_RELEASE=1 GLIMKIT_UNSIGNED=1 \
+  >"$work/pack-resigned.log" 2>&1 \
+  || { cat "$work/pack-resigned.log"; echo "FAILED: the unsigned release could not be made"; exit 1; }
+for name in "${programs[@]}"; do
+  check "$name signed before an unsigned release keeps no certificate table" \
+    no_certificate_table "$work/resigned/bin/$name"
+done
+check "that glimctl runs" runs "$work/resigned/bin/glimctl.exe"
 
 # A development build keeps its debug information.
 pack "$work/dev/bin" "$work/dev/GlimkitSetup.exe" >"$work/pack-dev.log" 2>&1 \
