@@ -83,7 +83,11 @@ SCommand ParseCommandLine(int argc, const wchar_t* const* argv)
     if (words.empty())
         return usage;
     const std::wstring& verb = words[0];
-    if ((verb == L"doctor" || verb == L"status") && words.size() == 1 && !command.bPreview)
+    if (verb == L"--help" || verb == L"-h" || verb == L"/?")
+        command.verb = Verb::Help;
+    else if (verb == L"--version" && words.size() == 1 && !command.bJson && !command.bPreview)
+        command.verb = Verb::Version;
+    else if ((verb == L"doctor" || verb == L"status") && words.size() == 1 && !command.bPreview)
         command.verb = verb == L"doctor" ? Verb::Doctor : Verb::Status;
     else if (verb == L"set" && words.size() == 3 && !command.bJson && (!command.bPreview || words[1] == L"level"))
         command.verb = Verb::Set;
@@ -320,6 +324,55 @@ std::wstring LastLines(const std::wstring& strText, size_t nLines)
     for (size_t i = lines.size() > nLines ? lines.size() - nLines : 0; i < lines.size(); ++i)
         strOut += lines[i] + L"\n";
     return strOut;
+}
+
+
+namespace {
+
+std::wstring TrustText(LONG lTrust)
+{
+    if (lTrust == ERROR_SUCCESS)
+        return L"the signature verifies";
+    if (lTrust == TRUST_E_NOSIGNATURE)
+        return L"not signed";
+    if (lTrust == TRUST_E_BAD_DIGEST)
+        return L"changed after it was signed";
+    wchar_t szHex[16] = {};
+    swprintf(szHex, 16, L"0x%08lX", static_cast<unsigned long>(lTrust));
+    return std::wstring(L"the signature does not verify (") + szHex + L")";
+}
+
+}  // namespace
+
+std::vector<SCheck> JudgePrograms(const std::vector<SProgramSeen>& programs)
+{
+    const wchar_t* pszResign = L"install a signed release of Glimkit (GlimkitSetup.exe, as an administrator)";
+    std::vector<SCheck> checks;
+    const auto add = [&checks](const std::wstring& strId, const std::wstring& strItem, Verdict verdict,
+                               const std::wstring& strDetail, const wchar_t* pszAction) {
+        checks.push_back({strId, strItem, verdict, strDetail, verdict == Verdict::Fail ? pszAction : L""});
+    };
+    for (const SProgramSeen& seen : programs) {
+        const std::wstring strName = seen.strPath.substr(seen.strPath.find_last_of(L'\\') + 1);
+        const std::wstring strMissing = strName + L" is missing";
+        add(L"programs.file." + strName, strName + L" installed", seen.bPresent ? Verdict::Pass : Verdict::Fail,
+            seen.bPresent ? L"version " + seen.strVersion : seen.strPath + L" is missing", kReinstall);
+        // Without the file, what needs it is not judged: the one failure says why.
+        const Verdict signature = !seen.bPresent ? Verdict::Skip
+                                  : seen.lTrust == ERROR_SUCCESS ? Verdict::Pass
+                                                                 : Verdict::Fail;
+        add(L"programs.signature." + strName, strName + L" signed and the signature verifies", signature,
+            seen.bPresent ? TrustText(seen.lTrust) : strMissing, pszResign);
+        if (!seen.bNeedsUiAccess)
+            continue;
+        const Verdict uiAccess = !seen.bPresent ? Verdict::Skip : seen.bAsksUiAccess ? Verdict::Pass : Verdict::Fail;
+        add(L"programs.uiaccess", strName + L"'s manifest asks for UI access", uiAccess,
+            !seen.bPresent        ? strMissing
+            : seen.bAsksUiAccess ? L"uiAccess=\"true\""
+                                 : L"no uiAccess=\"true\" in its manifest",
+            kReinstall);
+    }
+    return checks;
 }
 
 }  // namespace glimctl

@@ -5,10 +5,11 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace glimctl {
 
-enum class Verb { Usage, Doctor, Status, Set, Report };
+enum class Verb { Usage, Help, Version, Doctor, Status, Set, Report };
 
 struct SCommand {
     Verb verb = Verb::Usage;
@@ -18,13 +19,25 @@ struct SCommand {
     std::wstring strValue;  // set: the value as typed; report: the file
 };
 
-// argv without the program name. Unknown verbs, options or extra words give Verb::Usage.
+// argv without the program name. "--help", "-h" or "/?" first asks for help (whatever
+// follows); "--version" alone for the version. Unknown verbs, options or extra words give
+// Verb::Usage.
 SCommand ParseCommandLine(int argc, const wchar_t* const* argv);
 
+// One line per verb, each with one sentence. Printed to standard output on request (exit 0)
+// and to standard error after a mistake (exit 2).
 constexpr const wchar_t* kUsage =
-    L"usage: glimctl doctor [--json] | status [--json] | set status off|on|auto | "
-    L"set level 0-10 [--preview] | set idle 5m|30s|off | set fullscreen on|off | "
-    L"set titles \"A;B\" | report FILE";
+    L"usage: glimctl VERB [ARGUMENTS]\n"
+    L"  doctor [--json]             Checks every installed piece and exits with the number of failures.\n"
+    L"  status [--json]             Shows the status, the levels, the options and whether both programs run.\n"
+    L"  set status off|on|auto      Sets the backlight's status.\n"
+    L"  set level 0-10 [--preview]  Sets the On level (--preview: the three-second preview in Auto).\n"
+    L"  set idle 5m|30s|off         Switches the light off after this long without input.\n"
+    L"  set fullscreen on|off       Switches the light off while a video plays full screen.\n"
+    L"  set titles \"A;B\"            Names the windows, by title, in which full-screen video is watched for.\n"
+    L"  report FILE                 Writes one text file for a support case.\n"
+    L"  --version                   Prints the version.\n"
+    L"  --help, -h, /?              Prints this help.";
 
 // Exit codes of every verb but doctor (which exits with its number of failures).
 constexpr int kExitDone = 0;
@@ -58,6 +71,32 @@ std::wstring JsonEscape(const std::wstring& strText);
 
 enum class Verdict { Pass, Fail, Skip };
 const wchar_t* VerdictName(Verdict verdict);
+
+// One of doctor's checks.
+struct SCheck {
+    std::wstring strId;      // stable name for tools and tests ("service.running")
+    std::wstring strItem;    // what was checked, for people
+    Verdict verdict = Verdict::Skip;
+    std::wstring strDetail;  // what was seen, or why it cannot be seen
+    std::wstring strAction;  // what to do about a FAIL
+};
+
+// What doctor suggests for most failures.
+constexpr const wchar_t* kReinstall = L"reinstall Glimkit (GlimkitSetup.exe, as an administrator)";
+
+// What doctor saw of one installed program.
+struct SProgramSeen {
+    std::wstring strPath;
+    bool bPresent = false;
+    std::wstring strVersion;        // FileVersion's answer
+    LONG lTrust = ERROR_SUCCESS;    // WinVerifyTrust's result
+    bool bNeedsUiAccess = false;    // the agent: its manifest must ask for UI access
+    bool bAsksUiAccess = false;
+};
+// The programs' checks: each program present (with its version), its signature, and the UI
+// access the agent's manifest asks for. A missing program is one failure; the checks that
+// need its file are skipped with that reason.
+std::vector<SCheck> JudgePrograms(const std::vector<SProgramSeen>& programs);
 
 // A command line (service image path, Run value) that starts with the quoted program
 // strProgram, compared without regard to case; "Program" may also stand without ".exe"

@@ -1,10 +1,9 @@
 #include "CtlVerbs.h"
 
-#include <winver.h>
-
 #include "CtlSettings.h"
 #include "Doctor.h"
 #include "GlimNames.h"
+#include "ProgramFiles.h"
 #include "ScopedHandle.h"
 
 namespace glimctl {
@@ -209,20 +208,6 @@ std::wstring ServiceConfigSection()
            (pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : L"") + L"\naccount: " +
            (pConfig->lpServiceStartName ? pConfig->lpServiceStartName : L"") + L"\nstate: " +
            std::to_wstring(status.dwCurrentState) + L"\n";
-}
-
-std::wstring FileVersion(const std::wstring& strPath)
-{
-    DWORD dwHandle = 0;
-    const DWORD cb = GetFileVersionInfoSizeW(strPath.c_str(), &dwHandle);
-    std::vector<BYTE> data(cb);
-    VS_FIXEDFILEINFO* pInfo = nullptr;
-    UINT cbInfo = 0;
-    if (!cb || !GetFileVersionInfoW(strPath.c_str(), 0, cb, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&pInfo), &cbInfo) || !pInfo)
-        return L"no version resource";
-    return std::to_wstring(HIWORD(pInfo->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(pInfo->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(pInfo->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(pInfo->dwFileVersionLS));
 }
 
 std::wstring ProgramsSection()

@@ -8,6 +8,7 @@
 #include "CtlSettings.h"
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
+#include "ProgramFiles.h"
 #include "DataFolderRights.h"
 #include "ScopedHandle.h"
 #include "SharedTrust.h"
@@ -26,7 +27,6 @@ using glim::CScopedScHandle;
 
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Glimagent";
-constexpr const wchar_t* kReinstall = L"reinstall Glimkit (GlimkitSetup.exe, as an administrator)";
 
 class CChecks {
 public:
@@ -386,47 +386,23 @@ void CheckSettings(CChecks& checks)
 
 // ---- the programs ----
 
-std::string ManifestOf(const std::wstring& strPath)
-{
-    const HMODULE hModule =
-        LoadLibraryExW(strPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (!hModule)
-        return std::string();
-    std::string strManifest;
-    const HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
-    const HGLOBAL hData = hResource ? LoadResource(hModule, hResource) : nullptr;
-    const void* pData = hData ? LockResource(hData) : nullptr;
-    if (pData)
-        strManifest.assign(static_cast<const char*>(pData), SizeofResource(hModule, hResource));
-    FreeLibrary(hModule);
-    return strManifest;
-}
-
 void CheckPrograms(CChecks& checks)
 {
-    const wchar_t* pszResign = L"install a signed release of Glimkit (GlimkitSetup.exe, as an administrator)";
+    std::vector<SProgramSeen> programs;
     for (const std::wstring& strProgram : InstalledPrograms()) {
-        const std::wstring strName = strProgram.substr(strProgram.find_last_of(L'\\') + 1);
-        const std::wstring strId = L"programs.signature." + strName;
-        const std::wstring strItem = strName + L" signed and the signature verifies";
-        if (!Exists(strProgram)) {
-            checks.Check(strId.c_str(), strItem.c_str(), false, strProgram + L" is missing", kReinstall);
-            continue;
+        SProgramSeen seen;
+        seen.strPath = strProgram;
+        seen.bPresent = Exists(strProgram);
+        seen.bNeedsUiAccess = SameText(strProgram, glim::kAgentProgramPath);
+        if (seen.bPresent) {
+            seen.strVersion = FileVersion(strProgram);
+            seen.lTrust = VerifySignature(strProgram);
+            seen.bAsksUiAccess = seen.bNeedsUiAccess && ManifestAsksUiAccess(ManifestOf(strProgram));
         }
-        const LONG lTrust = VerifySignature(strProgram);
-        std::wstring strDetail = L"the signature verifies";
-        if (lTrust == TRUST_E_NOSIGNATURE)
-            strDetail = L"not signed";
-        else if (lTrust == TRUST_E_BAD_DIGEST)
-            strDetail = L"changed after it was signed";
-        else if (lTrust != ERROR_SUCCESS)
-            strDetail = L"the signature does not verify (" + Hex(lTrust) + L")";
-        checks.Check(strId.c_str(), strItem.c_str(), lTrust == ERROR_SUCCESS, strDetail, pszResign);
+        programs.push_back(seen);
     }
-    const std::wstring strAgent = glim::kAgentProgramPath;
-    const bool bUiAccess = ManifestAsksUiAccess(ManifestOf(strAgent));
-    checks.Check(L"programs.uiaccess", L"Glimagent.exe's manifest asks for UI access", bUiAccess,
-                 bUiAccess ? L"uiAccess=\"true\"" : L"no uiAccess=\"true\" in its manifest", kReinstall);
+    for (const SCheck& check : JudgePrograms(programs))
+        checks.Add(check.strId.c_str(), check.strItem.c_str(), check.verdict, check.strDetail, check.strAction);
 }
 
 // ---- the logs ----

@@ -11,13 +11,6 @@
 
 namespace glimctl {
 
-struct SCheck {
-    std::wstring strId;      // stable name for tools and tests ("service.running")
-    std::wstring strItem;    // what was checked, for people
-    Verdict verdict = Verdict::Skip;
-    std::wstring strDetail;  // what was seen, or why it cannot be seen
-    std::wstring strAction;  // what to do about a FAIL
-};
 
 // The installed programs, in the order doctor checks them.
 std::wstring InstallFolder();

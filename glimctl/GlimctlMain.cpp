@@ -1,11 +1,13 @@
 // glimctl.exe: the backlight and its installed pieces from a console. Exit codes: doctor
-// gives its number of failures; every other verb 0 done, 1 failed, 2 usage.
+// gives its number of failures; every other verb 0 done, 1 failed, 2 usage (--help and
+// --version 0).
 #include <windows.h>
 
 #include "CtlOutput.h"
 #include "CtlRules.h"
 #include "CtlVerbs.h"
 #include "Doctor.h"
+#include "GlimVersion.h"
 
 using namespace glimctl;
 
@@ -37,6 +39,14 @@ int wmain(int argc, wchar_t** argv)
     case Verb::Report:
         nExit = RunReport(command.strValue, &strOut);
         break;
+    case Verb::Version:
+        strOut = std::wstring(L"glimctl (Glimkit) ") + GLIM_VERSION_TEXT + L"\n";
+        nExit = kExitDone;
+        break;
+    case Verb::Help:
+        // Help on request succeeds; the same text after a mistake goes to standard error.
+        nExit = kExitDone;
+        [[fallthrough]];
     case Verb::Usage:
         strOut = std::wstring(kUsage) + L"\n";
         break;

@@ -9,7 +9,8 @@
 ; once with 740 (ERROR_ELEVATION_REQUIRED). Logs: %TEMP%\GlimkitSetup.log (install) and
 ; %TEMP%\GlimkitUninstall.log (uninstall), rewritten on every run.
 ;
-;   makensis -DBINDIR=<folder with Glimward.exe and Glimagent.exe> -DOUTFILE=<setup.exe> Glimkit.nsi
+;   makensis -DBINDIR=<folder with Glimward.exe and Glimagent.exe> -DOUTFILE=<setup.exe>
+;            -DVERSIONFILE=<build>/generated/GlimkitVersion.nsh Glimkit.nsi
 Unicode true
 Target amd64-unicode
 RequestExecutionLevel admin
@@ -27,9 +28,11 @@ AllowSkipFiles off
 !ifndef OUTFILE
   !define OUTFILE "GlimkitSetup.exe"
 !endif
-!ifndef VERSION
-  !define VERSION "1.0.0"
+; The build's version (VERSION, VERSION_QUAD), generated at configure time.
+!ifndef VERSIONFILE
+  !error "Define VERSIONFILE, the build's generated/GlimkitVersion.nsh"
 !endif
+!include "${VERSIONFILE}"
 ; A signed build (installer/pack defines the command; it takes the file as its last argument):
 ; the uninstaller is signed before it is packed, the installer once it is written.
 !ifdef SIGN_COMMAND
@@ -78,6 +81,16 @@ BrandingText "${PRODUCT} ${VERSION}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+
+; The setup program's version resource (the uninstaller gets the same).
+VIProductVersion "${VERSION_QUAD}"
+VIFileVersion "${VERSION_QUAD}"
+VIAddVersionKey "CompanyName" "${PUBLISHER}"
+VIAddVersionKey "ProductName" "${PRODUCT}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey "OriginalFilename" "GlimkitSetup.exe"
 
 Var LogHandle
 Var DataDir

@@ -2,6 +2,7 @@
 // them, JSON text and the verdicts doctor gives on what it reads.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,15 @@ TEST(GlimctlCommandLine, VerbsAndOptionsParseAndAnythingElseIsUsage)
         {{L"set", L"level", L"4", L"--json"}, Verb::Usage, true, false},
         {{L"report"}, Verb::Usage, false, false},
         {{L"stat"}, Verb::Usage, false, false},
+        {{L"--help"}, Verb::Help, false, false},
+        {{L"-h"}, Verb::Help, false, false},
+        {{L"/?"}, Verb::Help, false, false},
+        {{L"--help", L"set"}, Verb::Help, false, false},
+        {{L"--version"}, Verb::Version, false, false},
+        {{L"--version", L"doctor"}, Verb::Usage, false, false},
+        {{L"--version", L"--json"}, Verb::Usage, true, false},
+        {{L"doctor", L"-h"}, Verb::Usage, false, false},
+        {{L"-?"}, Verb::Usage, false, false},
     };
     for (const auto& c : cases) {
         const SCommand command = Parse(c.words);
@@ -283,5 +293,62 @@ TEST(GlimctlPower, StatusAndDoctorNameTheRestoreRule)
             << check.strDetail;
         for (const std::wstring* pstr : {&strText, &strJson, &check.strDetail})
             EXPECT_EQ(row.bDisplayRule, pstr->find(strDisplay) != std::wstring::npos) << *pstr;
+    }
+}
+
+// A missing program is one failure; its signature and manifest checks are skipped saying so.
+TEST(GlimctlVerdicts, ProgramChecks)
+{
+    const std::wstring strDir = L"C:\\Program Files (x86)\\Vessik\\Glimkit\\";
+    struct {
+        const char* pszWhat;
+        bool bPresent;
+        LONG lTrust;
+        bool bAsksUiAccess;
+        const wchar_t* pszFile;       // programs.file.Glimagent.exe
+        const wchar_t* pszSignature;  // programs.signature.Glimagent.exe
+        const wchar_t* pszUiAccess;   // programs.uiaccess
+        const wchar_t* pszSays;       // in the signature check's detail
+    } const cases[] = {
+        {"signed", true, ERROR_SUCCESS, true, L"PASS", L"PASS", L"PASS", L"the signature verifies"},
+        {"unsigned", true, TRUST_E_NOSIGNATURE, true, L"PASS", L"FAIL", L"PASS", L"not signed"},
+        {"changed", true, TRUST_E_BAD_DIGEST, true, L"PASS", L"FAIL", L"PASS", L"changed after it was signed"},
+        {"no ui access", true, ERROR_SUCCESS, false, L"PASS", L"PASS", L"FAIL", L"the signature verifies"},
+        {"missing", false, TRUST_E_NOSIGNATURE, false, L"FAIL", L"SKIP", L"SKIP", L"Glimagent.exe is missing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        SProgramSeen agent;
+        agent.strPath = strDir + L"Glimagent.exe";
+        agent.bPresent = c.bPresent;
+        agent.strVersion = c.bPresent ? L"1.2.3.0" : L"";
+        agent.lTrust = c.lTrust;
+        agent.bNeedsUiAccess = true;
+        agent.bAsksUiAccess = c.bAsksUiAccess;
+        SProgramSeen service;
+        service.strPath = strDir + L"Glimward.exe";
+        service.bPresent = true;
+        service.strVersion = L"1.2.3.0";
+        std::map<std::wstring, SCheck> checks;
+        for (const SCheck& check : JudgePrograms({service, agent}))
+            checks[check.strId] = check;
+        ASSERT_EQ(5u, checks.size());
+        EXPECT_STREQ(L"PASS", VerdictName(checks[L"programs.file.Glimward.exe"].verdict));
+        EXPECT_EQ(L"version 1.2.3.0", checks[L"programs.file.Glimward.exe"].strDetail);
+        EXPECT_STREQ(c.pszFile, VerdictName(checks[L"programs.file.Glimagent.exe"].verdict));
+        EXPECT_EQ(c.bPresent ? L"version 1.2.3.0" : agent.strPath + L" is missing",
+                  checks[L"programs.file.Glimagent.exe"].strDetail);
+        EXPECT_STREQ(c.pszSignature, VerdictName(checks[L"programs.signature.Glimagent.exe"].verdict));
+        EXPECT_EQ(c.pszSays, checks[L"programs.signature.Glimagent.exe"].strDetail);
+        EXPECT_STREQ(c.pszUiAccess, VerdictName(checks[L"programs.uiaccess"].verdict));
+        if (!c.bPresent) {
+            EXPECT_EQ(L"Glimagent.exe is missing", checks[L"programs.uiaccess"].strDetail);
+        }
+        int nFailures = 0;
+        for (const auto& check : checks) {
+            nFailures += check.second.verdict == Verdict::Fail ? 1 : 0;
+            EXPECT_EQ(check.second.verdict == Verdict::Fail, !check.second.strAction.empty()) << check.first;
+        }
+        EXPECT_EQ(c.bPresent && c.lTrust == ERROR_SUCCESS && c.bAsksUiAccess ? 0 : 1, nFailures);
     }
 }

@@ -382,6 +382,14 @@ TEST_F(GlimctlSystem, ReportHoldsEverySection)
           L"wparam is 1, lparam is 1", L"\n== service log ", L"iBrightness is", L"\n== programs\n", L"glimctl.exe: version"}) {
         EXPECT_NE(std::wstring::npos, strReport.find(pszSection)) << pszSection;
     }
+    // Doctor's and the report's program lines give the build's version.
+    for (const wchar_t* pszProgram : kPrograms) {
+        const std::wstring strVersion = std::wstring(L"version ") + GLIMKIT_TEST_VERSION + L".0";
+        EXPECT_NE(std::wstring::npos, strReport.find(std::wstring(pszProgram) + L" installed: " + strVersion))
+            << pszProgram;
+        EXPECT_NE(std::wstring::npos, strReport.find(std::wstring(pszProgram) + L": " + strVersion + L", "))
+            << pszProgram;
+    }
     if (HasFailure())
         ADD_FAILURE() << strReport;
 }

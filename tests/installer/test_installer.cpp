@@ -373,7 +373,7 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     };
     for (const auto& entry : entries)
         EXPECT_EQ(entry.expected, MachineString(kUninstallKey, entry.pszValue)) << entry.pszValue;
-    EXPECT_FALSE(MachineString(kUninstallKey, L"DisplayVersion").empty());
+    EXPECT_EQ(GLIMKIT_TEST_VERSION, MachineString(kUninstallKey, L"DisplayVersion")) << "the build's version";
     DWORD dwSizeKb = 0;
     DWORD cb = sizeof(dwSizeKb);
     EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD,
