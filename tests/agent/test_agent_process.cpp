@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Absence.h"
 #include "AgentE2eTest.h"
 #include "AgentProcess.h"
 #include "SettingsApp.h"
@@ -41,6 +42,10 @@ protected:
     }
     void TearDown() override { EndStrayAgents(); }
 
+    // Logs what the main instance started after this does into a scratch file.
+    void LogToScratch() { ASSERT_TRUE(m_logConfig.Write(m_logPath, 0, 0)); }
+    size_t LogCount(const std::wstring& message) const { return CountLines(m_logPath, message); }
+
     // Starts the test's main instance; the test fails when it does not come up.
     CMainAgent& StartMain()
     {
@@ -54,6 +59,9 @@ protected:
         return glimtest::OsdShows(main.Process().Pid(), nCell, dwTimeoutMs);
     }
 
+    CTempFolder m_scratch;
+    const std::wstring m_logPath = m_scratch.File(L"Glimagent.log");
+    CAgentLogConfig m_logConfig;
     CMainAgent m_main;
 };
 
@@ -180,8 +188,14 @@ TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
 
     EXPECT_EQ(hWnd, FindAgentWindow());
     EXPECT_TRUE(main.Process().IsRunning());
-    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000)) << "a capitalised word was relayed";
-    EXPECT_EQ(0u, ReadNumber(kKeyKBStatus, 99));
+    // The sentinel: a status relay after them is handled (status 1, its OSD on cell 1). A
+    // relayed capitalised word would have shown the OSD on cell 0 or moved the status to 2.
+    ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
+    EXPECT_TRUE(NothingUntil(
+        [&] { return (OsdVisible(dwPid) && HighlightedCell() == 0) || ReadNumber(kKeyKBStatus, 99) == 2; },
+        [&] { return ReadNumber(kKeyKBStatus, 99) == 1 && OsdVisible(dwPid) && HighlightedCell() == 1; },
+        "the status relay after them", 5000))
+        << "a capitalised word was relayed";
 }
 
 TEST_F(AgentProcessTest, StatusRelayCyclesAndShowsEachStatus)
@@ -217,10 +231,10 @@ TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
     ASSERT_TRUE(OsdShows(main, 2, 1000)) << "the second show did not switch the image";
     const ULONGLONG ullSecond = GetTickCount64();
-    // Past the first show's three seconds it is still up.
-    WaitUntil([&] { return GetTickCount64() >= ullFirst + 3800; }, 5000);
-    EXPECT_TRUE(OsdVisible(dwPid)) << "the second show did not restart the hide timer";
+    // The hide is the sentinel: it comes past the first show's three seconds, so that
+    // show's timer did not hide the OSD before.
     ASSERT_TRUE(WaitUntil([&] { return !OsdVisible(dwPid); }, 5000));
+    EXPECT_GE(GetTickCount64() - ullFirst, 3800u) << "the second show did not restart the hide timer";
     const ULONGLONG ullAfterSecond = GetTickCount64() - ullSecond;
     EXPECT_GE(ullAfterSecond, 2500u);
     EXPECT_LE(ullAfterSecond, 4500u);
@@ -230,17 +244,24 @@ TEST_F(AgentProcessTest, OsdHidesThreeSecondsAfterTheLatestShow)
 TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
 {
     ResetSettings({{kKeyKBStatus, L"1"}});
+    ASSERT_NO_FATAL_FAILURE(LogToScratch());
     CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
 
-    // No kind stored: the notice carries -1 and does nothing.
+    // No kind stored: the notice carries -1 and does nothing. Its keys are read once the
+    // line says so; only then may the next notice's keys be written.
     ASSERT_TRUE(SignalExistingEvent(kEventUwp));
-    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid); }, 1000));
+    ASSERT_TRUE(WaitUntil([&] { return LogCount(L"wparam is -1, lparam is 0") == 1; }, 5000));
 
-    // Kind 0: the settings application changed the status; it is applied and shown.
+    // Kind 0: the settings application changed the status; it is applied and shown. The
+    // listener handles it after the first notice, so its OSD is the sentinel: no OSD of
+    // status 1 before it.
     WriteKey(kKeyKBStatus, L"2");
     WriteKey(kKeyUwpwParam, L"0");
     ASSERT_TRUE(SignalExistingEvent(kEventUwp));
+    EXPECT_TRUE(NothingUntil([&] { return OsdVisible(dwPid) && HighlightedCell() == 1; },
+                             [&] { return OsdVisible(dwPid) && HighlightedCell() == 2; }, "the kind 0 notice's OSD", 5000))
+        << "the notice without a kind showed the OSD";
     EXPECT_TRUE(OsdShows(main, 2));
     EXPECT_EQ(2u, ReadNumber(kKeyKBStatus, 99)) << "a settings notice must not advance the status";
 }
@@ -271,6 +292,7 @@ TEST_F(AgentProcessTest, ExitCommandFromAnotherProcessEndsTheMainInstance)
 // and no OSD shows, until the period ends. Repeated verdicts change nothing.
 TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
 {
+    ASSERT_NO_FATAL_FAILURE(LogToScratch());
     CMainAgent& main = StartMain();
     const DWORD dwPid = main.Process().Pid();
     HWND hWnd = main.Window();
@@ -278,7 +300,11 @@ TEST_F(AgentProcessTest, HotkeyIsIgnoredDuringAFullScreenPeriod)
     EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
     EXPECT_EQ(0, SendMessageW(hWnd, WM_FULLSCREEN, 1, 0));
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
-    EXPECT_FALSE(WaitUntil([&] { return OsdVisible(dwPid) || ReadNumber(kKeyKBStatus, 99) != 0; }, 1500))
+    // The sentinel: the press reached the window (its line), and the window's thread is past
+    // that handler.
+    EXPECT_TRUE(NothingUntil([&] { return OsdVisible(dwPid) || ReadNumber(kKeyKBStatus, 99) != 0; },
+                             [&] { return LogCount(L"WM_F12") == 1 && WindowThreadPassed(hWnd); },
+                             "the press handled by the main window", 5000))
         << "a hotkey press during a full-screen period changed the status or showed the OSD";
 
     // Only the low 32 bits count: this verdict means "not full screen" and ends the period.
@@ -322,7 +348,8 @@ TEST_F(AgentProcessTest, UnknownStatusShowsNothingUntilAValidOne)
 
     ASSERT_TRUE(RunRelay(L"cmd_service-2-osd"));
     ASSERT_TRUE(WaitUntil([&] { return OsdVisible(dwPid); }, 5000));
-    WaitUntil([] { return false; }, 300);
+    // The sentinel: the main window's thread is past the show, so whatever it draws is drawn.
+    ASSERT_TRUE(WindowThreadPassed(main.Window()));
     const RECT rc = glimtest::ExpectedOsdRect();
     for (int i = 0; i < 3; ++i) {
         const COLORREF c = glimtest::ScreenPixel(rc.left + i * 96 + 4, rc.top + 4);

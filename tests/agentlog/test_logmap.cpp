@@ -170,8 +170,7 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
     // append 1: with 0, a writer that starts late would empty the file under the other.
     ASSERT_TRUE(m_config.Write(m_path, 1, 0));
     const std::wstring program = CChildProcess::ModuleDir() + L"logwriter.exe";
-    if (!FileExists(program))
-        GTEST_SKIP() << "logwriter.exe is not beside the test program";
+    ASSERT_TRUE(FileExists(program)) << "logwriter.exe is not beside the test program";
     constexpr int kLines = 1500;
     // Both writers open their log, report ready, and start writing on one signal.
     const wchar_t* kReady = L"glimlogtest-ready";
@@ -228,8 +227,7 @@ TEST_F(LogMapTest, TwoProcessesNeverInterleaveWithinALine)
 TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
 {
     const std::wstring program = CChildProcess::ModuleDir() + L"logwriter.exe";
-    if (!FileExists(program))
-        GTEST_SKIP() << "logwriter.exe is not beside the test program";
+    ASSERT_TRUE(FileExists(program)) << "logwriter.exe is not beside the test program";
     CTempFolder dir;
     const std::wstring outPath = dir.File(L"out.txt");
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Absence.h"
 #include "AgentProcess.h"
 #include "GlimNames.h"
 #include "InstalledSystemTest.h"
@@ -20,7 +21,9 @@
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 
+using glimtest::NothingUntil;
 using glimtest::WaitUntil;
+using glimtest::WindowThreadPassed;
 using glimtest::LevelsAre;
 
 namespace {
@@ -180,12 +183,14 @@ TEST_F(HotkeyRoad, LockedPressesAreToggledByTheServiceAndOnlyShownByTheAgent)
     ASSERT_NO_FATAL_FAILURE(ExpectOsdAtItsPlace(1));
     // Only the service's two requests: the agent neither applied nor advanced the status.
     EXPECT_TRUE(LevelsAre({0, kBrightness}));
-    EXPECT_FALSE(WaitUntil([&] { return Status() != 1; }, 1000)) << "KBStatus moved on to " << Status();
+    // The sentinel: the agent handled both OSD relays (one relay per press, each signals one
+    // event) and its window's thread is past them; the status never moved on meanwhile.
+    EXPECT_TRUE(NothingUntil([&] { return Status() != 1; }, [&] {
+        return AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread") == 2
+            && RelaysRunning() == 0 && WindowThreadPassed(m_main.Window());
+    }, "both OSD relays handled", kWaitMs)) << "KBStatus moved on to " << Status();
 
     EXPECT_EQ(2, m_log.CountMessage(L"SessionLocked"));
-    EXPECT_TRUE(WaitUntil([&] {
-        return AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread") == 2;
-    }, kWaitMs));
     EXPECT_EQ(0u, AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread"));
     EXPECT_EQ(0u, AgentLogCount(L"confchange_status", L"CKBBackLightMgr::OnConfigChange"));
 }
@@ -203,7 +208,14 @@ TEST_F(HotkeyRoad, PressesWithinHalfASecondGiveOneStatusChange)
     ASSERT_NO_FATAL_FAILURE(Press());
 
     ASSERT_TRUE(WaitForStatus(2)) << "KBStatus " << Status();
-    EXPECT_FALSE(WaitUntil([&] { return Status() != 2 || m_app.ReadRecord().size() > 2; }, 1500))
+    // The sentinel: every relay the service started has ended (each told the stand-in before
+    // it signalled), and the agent's window's thread is past the second press it handled.
+    // A relay of the second press would have started before the third's.
+    EXPECT_TRUE(NothingUntil([&] { return Status() != 2 || m_app.ReadRecord().size() > 2; }, [&] {
+        return RelaysRunning() == 0
+            && AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") >= 2
+            && WindowThreadPassed(m_main.Window());
+    }, "every relay ended and handled", kWaitMs))
         << "a third status change: KBStatus " << Status();
     EXPECT_EQ(2u, m_app.ReadRecord().size());
     EXPECT_TRUE(LevelsAre({kBrightness}));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Absence.h"
 #include "AgentE2eTest.h"
 #include "GlimNames.h"
 #include "ScreenProbe.h"
@@ -291,8 +292,11 @@ TEST_F(PoliciesE2eTest, FullScreenPeriodIgnoresTheHotkeyAndEndsWhenTheWindowShri
         GTEST_SKIP() << "this display does not let the test's window into the foreground";
     ASSERT_TRUE(EntersFullScreen());
     ASSERT_TRUE(RunAgent(L"Glimagent.exe cmd_service-3-statuschange"));  // a press relayed as the service does
-    EXPECT_TRUE(WaitUntil([this] { return LogCount(L"WM_F12") == 1; }, 5000)) << "the press did not arrive";
-    EXPECT_FALSE(WaitUntil([] { return glimtest::OsdVisible(0); }, 1000))
+    // The sentinel: the press reached the main window (its line) and the window's thread is
+    // past that handler.
+    EXPECT_TRUE(NothingUntil([] { return glimtest::OsdVisible(0); },
+                             [this] { return LogCount(L"WM_F12") == 1 && WindowThreadPassed(m_main.Window()); },
+                             "the press handled by the main window", 5000))
         << "an OSD came up during the full-screen period";
     EXPECT_EQ(1u, ReadNumber(kKeyKBStatus, 99));
     EXPECT_TRUE(LevelsAre({7, 0}, 6000));

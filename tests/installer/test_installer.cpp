@@ -281,10 +281,10 @@ class Installer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!Exists(glimtest::BuildBinPath(L"GlimkitSetup.exe")))
-            GTEST_SKIP() << "GlimkitSetup.exe was not built (makensis missing)";
-        if (!glimtest::EnsureExplorer())
-            GTEST_SKIP() << "Wine's explorer.exe did not start, so there is no user shell to start the agent in";
+        ASSERT_TRUE(Exists(glimtest::BuildBinPath(L"GlimkitSetup.exe")))
+            << "Installer: GlimkitSetup.exe was not built (makensis missing)";
+        ASSERT_TRUE(glimtest::EnsureExplorer())
+            << "Installer: Wine's explorer.exe did not start, so there is no user shell to start the agent in";
     }
 
     // Runs the installer silently; returns its exit code (or a start error, never 0).

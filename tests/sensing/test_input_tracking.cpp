@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Absence.h"
 #include "GlimNames.h"
 #include "InputTracking.h"
 #include "SensingTestEnv.h"
@@ -44,6 +45,24 @@ bool LastVerdictIs(bool bInActive)
     const std::vector<bool> all = Verdicts();
     return !all.empty() && all.back() == bInActive;
 }
+
+// A thread timer of the test with the tracking's own period, counting its calls: a tracking
+// timer made before it fires before it in each period, so its count is the sentinel that
+// the tracking's moments have passed.
+class CSentinelTimer {
+public:
+    CSentinelTimer() { s_nFired = 0; m_nTimer = SetTimer(nullptr, 0, 1000, &CSentinelTimer::Proc); }
+    virtual ~CSentinelTimer() { KillTimer(nullptr, m_nTimer); }
+    CSentinelTimer(const CSentinelTimer&) = delete;
+    CSentinelTimer& operator=(const CSentinelTimer&) = delete;
+    static bool Fired(int n) { return s_nFired >= n; }
+
+private:
+    static void CALLBACK Proc(HWND, UINT, UINT_PTR, DWORD) { ++s_nFired; }
+    static int s_nFired;
+    UINT_PTR m_nTimer;
+};
+int CSentinelTimer::s_nFired = 0;
 
 const std::wstring kMinute = L"\x5206";
 const std::wstring kSecond = L"\x79D2";
@@ -124,8 +143,7 @@ TEST_F(InputTracking, RealInputCountsAsActivity)
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = MOUSEEVENTF_MOVE;
     SetLastError(0xdeadbeef);
-    if (SendInput(1, &input, sizeof(input)) != 1)
-        GTEST_SKIP() << "SendInput failed here, error " << GetLastError();
+    ASSERT_EQ(1u, SendInput(1, &input, sizeof(input))) << "SendInput failed here, error " << GetLastError();
     ClearVerdicts();
     ASSERT_TRUE(WaitUntil([] { return !Verdicts().empty(); }, 3000));
     EXPECT_FALSE(Verdicts().front());
@@ -136,13 +154,17 @@ TEST_F(InputTracking, NoVerdictWhileStoppedAndOneTimerAfterRestarts)
     Start(L"1" + kSecond);
     m_pTracking->StopTracking();
     EXPECT_FALSE(m_pTracking->IsTracking());
-    WaitUntil([] { return false; }, 2500);
-    EXPECT_TRUE(Verdicts().empty());
+    {
+        CSentinelTimer sentinel;
+        EXPECT_TRUE(NothingUntil([] { return !Verdicts().empty(); }, [] { return CSentinelTimer::Fired(2); },
+                                 "two periods of the test's own timer", 5000));
+    }
 
     Start(L"1" + kSecond);
     m_pTracking->StartTracking();
     m_pTracking->StartTracking();
-    WaitUntil([] { return false; }, 3500);
+    CSentinelTimer sentinel;
+    ASSERT_TRUE(WaitUntil([] { return CSentinelTimer::Fired(3); }, 8000));
     const size_t nCalls = Verdicts().size();
     EXPECT_GE(nCalls, 2u);
     EXPECT_LE(nCalls, 4u) << "restarting must not leave several timers running";

@@ -68,9 +68,8 @@ class ServicePowerEvents : public testing::Test {
 protected:
     void SetUp() override
     {
-        const DWORD dwErr = m_driver.Install();
-        if (dwErr != ERROR_SUCCESS)
-            GTEST_SKIP() << "the simulated driver could not be installed and started, error " << dwErr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_driver.Install())
+            << "ServicePowerEvents: the simulated driver could not be installed and started";
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::Reset());
         m_service.Initialize();
         glimtest::Clear();
@@ -415,8 +414,7 @@ class Launcher : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!glimtest::EnsureExplorer())
-            GTEST_SKIP() << "Wine's explorer.exe did not start";
+        ASSERT_TRUE(glimtest::EnsureExplorer()) << "Launcher: Wine's explorer.exe did not start";
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
         glimtest::Clear();
     }

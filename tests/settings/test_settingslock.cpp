@@ -5,10 +5,13 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "GlimNames.h"
 #include "ScopedHandle.h"
 #include "SettingsApp.h"
 #include "SettingsTestCommon.h"
+#include "Wait.h"
 
 using namespace glim;
 using namespace glimtest;
@@ -95,8 +98,12 @@ TEST_F(SettingsLock, AbandonedLockBlocksNobody)
     ExpectLockFree("after an abandoned wait");
 }
 
+// When WriteStatusOne asked for its write (GetTickCount64; 0 before it did).
+std::atomic<ULONGLONG> g_ullWriteAsked{0};
+
 DWORD WINAPI WriteStatusOne(LPVOID)
 {
+    g_ullWriteAsked = GetTickCount64();
     Settings()->WriteInt(kKeyKBStatus, 1);
     return 0;
 }
@@ -112,8 +119,12 @@ TEST_F(SettingsLock, ScopedLockExcludesOtherThreadsForItsScope)
     {
         CAutoLock lock(&mutex);
         ullStart = GetTickCount64();
+        g_ullWriteAsked = 0;
         hThread.Reset(CreateThread(nullptr, 0, WriteStatusOne, nullptr, 0, nullptr));
         ASSERT_TRUE(hThread);
+        // The sentinel: the other thread has asked for its write while the lock is held, so
+        // a thread still running after the second below was held up by the lock.
+        ASSERT_TRUE(WaitUntil([] { return g_ullWriteAsked != 0; }, 5000)) << "the other thread did not start";
         EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hThread.Get(), 1000))
             << "the other thread's write did not wait for the lock";
     }

@@ -4,9 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
+#include "Absence.h"
 #include "GlimNames.h"
 #include "SettingsFileTools.h"
 #include "StagedTest.h"
@@ -48,6 +51,61 @@ private:
 int CCountingWindow::s_nReceived = 0;
 
 }  // namespace
+
+// A check of absence passes only when the sentinel came and the unwanted thing was seen
+// neither before it nor right after it.
+TEST(Harness, NothingUntilNeedsItsSentinel)
+{
+    int nPolls = 0;
+    const struct {
+        const char* pszCase;
+        std::function<bool()> pfnHappened;  // sees the polls counted so far
+        int nSentinelPoll;                  // the poll at which the sentinel holds; 0: never
+        bool bPasses;
+    } kCases[] = {
+        {"nothing, sentinel on the third poll", [] { return false; }, 3, true},
+        {"happened before the sentinel", [&] { return nPolls >= 2; }, 5, false},
+        {"happened as the sentinel came", [&] { return nPolls >= 3; }, 3, false},
+        {"no sentinel", [] { return false; }, 0, false},
+    };
+    for (const auto& c : kCases) {
+        nPolls = 0;
+        const int nSentinelPoll = c.nSentinelPoll;
+        const ::testing::AssertionResult result = NothingUntil(
+            c.pfnHappened, [&] { return ++nPolls == nSentinelPoll; }, "the sentinel", 300);
+        EXPECT_EQ(c.bPasses, static_cast<bool>(result)) << c.pszCase << ": " << result.message();
+    }
+}
+
+// The sentinel of a window's thread returns only after the handler running there has ended.
+TEST(Harness, WindowThreadPassedWaitsForTheRunningHandler)
+{
+    std::atomic<HWND> hWnd{nullptr};
+    std::atomic<DWORD> dwOwner{0};
+    std::atomic<bool> bHandlerStarted{false}, bHandlerDone{false};
+    std::thread owner([&] {
+        CCountingWindow window;
+        dwOwner = GetCurrentThreadId();
+        hWnd = window.Handle();
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_APP + 1) {
+                bHandlerStarted = true;
+                Sleep(500);  // a handler busy for a while
+                bHandlerDone = true;
+            }
+            DispatchMessageW(&msg);
+        }
+    });
+    // No ASSERT until the owner thread is joined.
+    EXPECT_TRUE(WaitUntil([&] { return hWnd.load() != nullptr; }, 5000));
+    EXPECT_TRUE(PostMessageW(hWnd, WM_APP + 1, 0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return bHandlerStarted.load(); }, 5000));
+    EXPECT_TRUE(WindowThreadPassed(hWnd, 5000));
+    EXPECT_TRUE(bHandlerDone) << "the sentinel returned while the handler still ran";
+    PostThreadMessageW(dwOwner, WM_QUIT, 0, 0);
+    owner.join();
+}
 
 // The wait returns as soon as the condition holds, never later than its deadline, and serves
 // the thread's messages, which is what a condition on a window of the test often awaits.

@@ -1,5 +1,6 @@
 #include "SimDriverChecks.h"
 
+#include "Absence.h"
 #include "AgentProcess.h"
 #include "SimDriver.h"
 
@@ -32,7 +33,13 @@ ULONG RequestTotal()
 ::testing::AssertionResult LevelsAre(const std::vector<long>& expected, DWORD dwTimeoutMs)
 {
     glimtest::WaitUntil([&] { return SetLevels().size() >= expected.size(); }, dwTimeoutMs);
+    // No more than these: a short settle for a listener or the service, then the sentinel of
+    // the agent's main thread (which sends the agent's levels) being past what it handled.
     glimtest::WaitUntil([] { return false; }, 300);
+    if (HWND hAgent = FindAgentWindow()) {
+        if (!WindowThreadPassed(hAgent, dwTimeoutMs))
+            return ::testing::AssertionFailure() << "the agent's main window did not answer within " << dwTimeoutMs << " ms";
+    }
     const std::vector<long> actual = SetLevels();
     if (actual == expected)
         return ::testing::AssertionSuccess();
