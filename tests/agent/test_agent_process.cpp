@@ -328,8 +328,9 @@ TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
         hDialog = glimtest::FindWindowOfClass(main.Process().Pid(), L"#32770");  // the dialog class
         return hDialog != nullptr;
     }, 5000)) << "no About box";
+    // The dialog's window exists a moment before its controls.
+    EXPECT_TRUE(WaitUntil([&] { return GetDlgItem(hDialog, IDOK) != nullptr; }, 5000)) << "About box without OK";
     EXPECT_EQ(main.Window(), GetWindow(hDialog, GW_OWNER));
-    EXPECT_NE(nullptr, GetDlgItem(hDialog, IDOK));
 
     // The box is modal: OK ends it and the agent carries on.
     PostMessageW(hDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

@@ -506,8 +506,7 @@ TEST_F(Launcher, FailedProcessStartIsLoggedWithItsError)
 
 TEST(LauncherToken, ExplorerOfAnotherSessionIsNeverTaken)
 {
-    if (!glimtest::EnsureExplorer())
-        GTEST_SKIP() << "Wine's explorer.exe did not start";
+    ASSERT_TRUE(glimtest::EnsureExplorer()) << "Wine's explorer.exe did not start";
     const DWORD dwConsole = WTSGetActiveConsoleSessionId();
     EXPECT_NE(0u, glim::FindExplorerProcessId(dwConsole));
     EXPECT_EQ(0u, glim::FindExplorerProcessId(dwConsole + 76));
