@@ -337,8 +337,9 @@ TEST_F(GlimctlSystem, BadValuesAHeldLockAndAnAnsiFileChangeNothing)
         ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), c.bAnsi ? strAnsi : strUnicode));
         const std::string strBefore = glimtest::ReadRawFile();
         CSettingsApp holder;
-        if (c.bHoldLock)
+        if (c.bHoldLock) {
             ASSERT_EQ(0u, holder.StartHoldLock(15000));
+        }
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
         const ULONGLONG ullStart = GetTickCount64();
         const glimtest::SCapturedRun run = Run(c.pszArgs);

@@ -129,8 +129,9 @@ TEST_F(Reliability, HotkeyUnderLoad)
     ASSERT_TRUE(SettledAfter(3));
     SWatched watched[2] = {};
     const bool bWatch = glimtest::LinuxProcReadable();
-    if (bWatch)
+    if (bWatch) {
         ASSERT_TRUE(Watch(&watched[0], &watched[1])) << "the Wine processes of the service and the main instance were not found";
+    }
     glimtest::SUsage before[2], after[2];
     for (int i = 0; bWatch && i < 2; ++i)
         ASSERT_TRUE(glimtest::ReadUsage(watched[i].dwWindowsPid, watched[i].dwLinuxPid, &before[i]));
@@ -174,8 +175,9 @@ TEST_F(Reliability, HotkeyUnderLoad)
         Figure((what + "_threads_after").c_str(), after[i].dwThreads);
         Figure((what + "_rss_kb_before").c_str(), static_cast<long long>(before[i].ullRssKb));
         Figure((what + "_rss_kb_after").c_str(), static_cast<long long>(after[i].ullRssKb));
-        if (before[i].dwHandles)  // Windows reports them; Wine answers 0 for another process
+        if (before[i].dwHandles) {  // Windows reports them; Wine answers 0 for another process
             EXPECT_LE(after[i].dwHandles, before[i].dwHandles + 8);
+        }
         EXPECT_LE(after[i].dwThreads, before[i].dwThreads + 2);
         EXPECT_LE(after[i].ullRssKb, before[i].ullRssKb + 4096);
     }
@@ -234,8 +236,9 @@ TEST_F(Reliability, DeviceFailures)
         // the same without a failure.
         for (bool bFail : {true, false}) {
             ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ClearHistory());
-            if (bFail)
+            if (bFail) {
                 ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, mode));
+            }
             DWORD dwExit = 0xdeadbeef;
             ASSERT_EQ(0u, CSettingsApp::RunNotify(CNotifyRequest().Set(glim::kKeyKBBrightness, L"8").Params(1, 0), &dwExit));
             ASSERT_EQ(0u, dwExit);
@@ -360,8 +363,9 @@ TEST_F(Reliability, MissingSettings)
         const size_t nHandled = AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread");
         Press();
         ASSERT_TRUE(SettledAfter(1, nNotices, nHandled));
-        if (row.bFolder)
+        if (row.bFolder) {
             EXPECT_TRUE(WaitForStatus(1));
+        }
         bool bExists = true;
         glimtest::ReadRawFile(&bExists);
         EXPECT_EQ(row.bFolder, bExists);

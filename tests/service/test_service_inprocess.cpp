@@ -263,8 +263,9 @@ TEST_F(ServicePowerEvents, RestoreNeverUndoesTheAgentsSet)
             AgentSets(kAgent);
         EXPECT_EQ(kAgent, DriverLevel()) << "agent before step " << nAgentBefore;
         EXPECT_EQ(kAgent, m_settings.Get(glim::kKeyCurrentKBBrightness)) << "agent before step " << nAgentBefore;
-        if (nAgentBefore < 3)
+        if (nAgentBefore < 3) {
             EXPECT_EQ(kAgent, nLast) << "agent before step " << nAgentBefore;
+        }
     }
 }
 
@@ -558,8 +559,9 @@ TEST(LauncherToken, ChosenTokenIsACopyOfTheConsoleUsersOwn)
         const DWORD dwErr = GetLastError();
         EXPECT_EQ(c.bChosen, static_cast<bool>(hChosen));
         if (!hChosen) {
-            if (!c.bChosen)
+            if (!c.bChosen) {
                 EXPECT_EQ(static_cast<DWORD>(ERROR_NO_TOKEN), dwErr);
+            }
             continue;
         }
         TOKEN_TYPE type = TokenImpersonation;
