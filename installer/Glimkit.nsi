@@ -1,7 +1,8 @@
 ; Glimkit installer (64-bit, Unicode). Installs both programs in the fixed folder the service
-; starts the agent from, prepares the shared settings folder and file, installs and starts the
-; service through its own verbs, starts the agent at every logon and now for the installing
-; user, and registers with Apps & features. Run over an installed Glimkit it upgrades in place.
+; starts the agent from, prepares the shared settings folder and file (through the setup helper
+; installed beside the programs first), installs and starts the service through its own verbs,
+; starts the agent at every logon and now for the installing user, and registers with Apps &
+; features. Run over an installed Glimkit it upgrades in place.
 ; The uninstaller undoes all of it; the settings file stays unless /PURGE is given.
 ;
 ; Every step is checked. A failed step is written to the log, shown (interactive) and ends the
@@ -9,7 +10,7 @@
 ; once with 740 (ERROR_ELEVATION_REQUIRED). Logs: %TEMP%\GlimkitSetup.log (install) and
 ; %TEMP%\GlimkitUninstall.log (uninstall), rewritten on every run.
 ;
-;   makensis -DBINDIR=<folder with Glimward.exe and Glimagent.exe> -DOUTFILE=<setup.exe>
+;   makensis -DBINDIR=<folder with the programs and GlimkitSetupHelper.exe> -DOUTFILE=<setup.exe>
 ;            -DVERSIONFILE=<build>/generated/GlimkitVersion.nsh Glimkit.nsi
 Unicode true
 Target amd64-unicode
@@ -52,15 +53,9 @@ AllowSkipFiles off
 !define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimkit"
 !define RUNKEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUNVALUE "Glimagent"
-; Rights of the data folders (Vessik and Vessik\Glimkit) and of the settings file; the
-; reference copy is common/DataFolderRights.h (kDataFolderSddl, kSettingsFileSddl). SYSTEM and
-; Administrators full control; Users read the folders and read and write the settings file's
-; data, and can create, delete or re-grant nothing. The owner becomes Administrators.
-!define DATA_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-!define SETTINGS_SDDL "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)"
-; CreateFileW flags that open a link itself instead of what it leads to (and open folders):
-; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT.
-!define OPEN_NOFOLLOW 0x02200000
+; The setup's steps on the data folders (their rights, the settings file, the purge) are the
+; verbs of this program, installed with the others and run from the program folder.
+!define HELPER "GlimkitSetupHelper.exe"
 ; Bounds of the waits on processes this installer does not control.
 !define VERB_TIMEOUT_MS 60000
 !define AGENT_EXIT_MS 10000
@@ -93,6 +88,7 @@ VIAddVersionKey "FileDescription" "${PRODUCT} setup"
 VIAddVersionKey "OriginalFilename" "GlimkitSetup.exe"
 
 Var LogHandle
+Var LogPath
 Var DataDir
 Var ServiceWasRunning
 Var AgentWasRunning
@@ -116,8 +112,18 @@ Var AgentWasRunning
 !macroend
 !define Fail "!insertmacro Fail"
 
+; Ends the run with exit code 2 after a step that wrote its own failure to the log.
+!macro FailLogged text
+  FileClose $LogHandle
+  MessageBox MB_OK|MB_ICONSTOP "${text}" /SD IDOK
+  SetErrorLevel 2
+  Abort "${text}"
+!macroend
+!define FailLogged "!insertmacro FailLogged"
+
 !macro OpenLog name
-  FileOpen $LogHandle "$TEMP\${name}" w
+  StrCpy $LogPath "$TEMP\${name}"
+  FileOpen $LogHandle "$LogPath" w
   FileWriteWord $LogHandle 0xFEFF
 !macroend
 
@@ -205,157 +211,25 @@ Var AgentWasRunning
     Pop $0
   FunctionEnd
 
-  ; The final path of the folder holding $R1, joined with $R1's name, in $R3 (empty when the
-  ; folder cannot be opened): where a path that no link redirects ends.
-  Function ${un}ExpectedFinalPath
+  ; Runs a verb of the installed setup helper (the verb on the stack), which appends what it
+  ; does to the log; ends the run with exit code 2 when the verb fails (the helper's last line in
+  ; the log says what and why) or when the helper cannot run or does not end in time.
+  Function ${un}HelperVerb
+    Exch $1
     Push $0
-    Push $1
-    Push $2
-    ${GetParent} "$R1" $0
-    ${GetFileName} "$R1" $1
-    StrCpy $R3 ""
-    ; FILE_READ_ATTRIBUTES, share all, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS
-    System::Call 'kernel32::CreateFileW(w r0, i 0x80, i 7, p 0, i 3, i 0x02000000, p 0) p .r2'
-    ${If} $2 != -1
-      System::Call 'kernel32::GetFinalPathNameByHandleW(p r2, w .r0, i ${NSIS_MAX_STRLEN}, i 0) i'
-      ${If} $0 != ""
-        StrCpy $R3 "$0\$1"
-      ${EndIf}
-      System::Call 'kernel32::CloseHandle(p r2)'
-    ${EndIf}
-    Pop $2
-    Pop $1
+    FileClose $LogHandle
+    nsExec::ExecToLog /TIMEOUT=${VERB_TIMEOUT_MS} '"$INSTDIR\${HELPER}" $1 --log "$LogPath"'
     Pop $0
-  FunctionEnd
-
-  ; What stands at the path in $R1, looked at without following a link at its last element,
-  ; in $R2: "missing"; "link" (a reparse point, or a file with a second name, a hard link),
-  ; which can be removed itself; "redirected" (the open reached another place than the path
-  ; names: a link that was followed, as Wine follows a host link, which no call here removes
-  ; without following); "foreign" (owned by neither SYSTEM, Administrators nor the user running
-  ; this setup, who is an administrator); "ok".
-  Function ${un}InspectPath
-    Push $0
-    Push $1
-    Push $2
-    Push $3
-    Push $4
-    Push $5
-    StrCpy $R2 "ok"
-    System::Call 'kernel32::GetFileAttributesW(w R1) i .r0'
-    ${If} $0 = -1
-      StrCpy $R2 "missing"
-    ${Else}
-      IntOp $1 $0 & 0x400
-      ${If} $1 != 0
-        StrCpy $R2 "link"
-      ${EndIf}
-      ; READ_CONTROL | FILE_READ_ATTRIBUTES, share all, OPEN_EXISTING
-      System::Call 'kernel32::CreateFileW(w R1, i 0x20080, i 7, p 0, i 3, i ${OPEN_NOFOLLOW}, p 0) p .r2'
-      ${If} $2 == -1
-        StrCpy $R2 "foreign"
-      ${Else}
-        Call ${un}ExpectedFinalPath
-        System::Call 'kernel32::GetFinalPathNameByHandleW(p r2, w .r3, i ${NSIS_MAX_STRLEN}, i 0) i'
-        ${If} $3 != $R3
-          StrCpy $R2 "redirected"
-        ${EndIf}
-        ; BY_HANDLE_FILE_INFORMATION (52 bytes): attributes at 0, number of links at 40.
-        System::Alloc 52
-        Pop $3
-        System::Call 'kernel32::GetFileInformationByHandle(p r2, p r3) i .r4'
-        System::Call '*$3(i .r0, i, i, i, i, i, i, i, i, i, i .r5)'
-        System::Free $3
-        IntOp $1 $0 & 0x400
-        IntOp $0 $0 & 0x10
-        ${If} $R2 == "redirected"
-        ${ElseIf} $4 = 0
-          StrCpy $R2 "foreign"
-        ${ElseIf} $1 != 0
-          StrCpy $R2 "link"
-        ${ElseIf} $5 > 1
-        ${AndIf} $0 = 0
-          StrCpy $R2 "link"
-        ${EndIf}
-        ${If} $R2 == "ok"
-          ; SE_FILE_OBJECT 1, OWNER_SECURITY_INFORMATION 1
-          System::Call 'advapi32::GetSecurityInfo(p r2, i 1, i 1, *p 0 r3, p 0, p 0, p 0, *p 0 r4) i .r0'
-          ${If} $0 != 0
-            StrCpy $R2 "foreign"
-          ${Else}
-            Call ${un}IsTrustedOwner
-            ${If} $0 = 0
-              StrCpy $R2 "foreign"
-            ${EndIf}
-            System::Call 'kernel32::LocalFree(p r4)'
-          ${EndIf}
-        ${EndIf}
-        System::Call 'kernel32::CloseHandle(p r2)'
-      ${EndIf}
-    ${EndIf}
-    Pop $5
-    Pop $4
-    Pop $3
-    Pop $2
-    Pop $1
-    Pop $0
-  FunctionEnd
-
-  ; $0 = 1 when the SID in $3 is SYSTEM, Administrators or this process's user, else 0.
-  Function ${un}IsTrustedOwner
-    Push $1
-    Push $2
-    Push $4
-    ; WinLocalSystemSid 22, WinBuiltinAdministratorsSid 26
-    System::Call 'advapi32::IsWellKnownSid(p r3, i 22) i .r0'
-    ${If} $0 = 0
-      System::Call 'advapi32::IsWellKnownSid(p r3, i 26) i .r0'
-    ${EndIf}
-    ${If} $0 = 0
-      ; TOKEN_QUERY; TOKEN_USER begins with the user's SID.
-      System::Call 'kernel32::GetCurrentProcess() p .r1'
-      System::Call 'advapi32::OpenProcessToken(p r1, i 8, *p 0 r2) i .r0'
-      ${If} $0 != 0
-        System::Alloc 256
-        Pop $4
-        System::Call 'advapi32::GetTokenInformation(p r2, i 1, p r4, i 256, *i 0) i .r0'
-        ${If} $0 != 0
-          System::Call '*$4(p .r1)'
-          System::Call 'advapi32::EqualSid(p r3, p r1) i .r0'
-        ${EndIf}
-        System::Free $4
-        System::Call 'kernel32::CloseHandle(p r2)'
-      ${EndIf}
-    ${EndIf}
-    Pop $4
-    Pop $2
-    Pop $1
-  FunctionEnd
-
-  ; Removes the link, file or empty folder at $R1 without following it. $R2 = 1 when nothing
-  ; is left there.
-  Function ${un}RemoveItself
-    Push $0
-    System::Call 'kernel32::RemoveDirectoryW(w R1) i'
-    System::Call 'kernel32::GetFileAttributesW(w R1) i .r0'
-    ${If} $0 != -1
-      System::Call 'kernel32::DeleteFileW(w R1) i'
-      System::Call 'kernel32::GetFileAttributesW(w R1) i .r0'
-    ${EndIf}
-    StrCpy $R2 0
-    ${If} $0 = -1
-      StrCpy $R2 1
+    FileOpen $LogHandle "$LogPath" a
+    FileSeek $LogHandle 0 END
+    ${If} $0 == "error"
+    ${OrIf} $0 == "timeout"
+      ${Fail} "${HELPER} could not run its verb $1 ($0)."
+    ${ElseIf} $0 != 0
+      ${FailLogged} "${HELPER} $1 failed (exit code $0); the log $LogPath says why."
     ${EndIf}
     Pop $0
-  FunctionEnd
-
-  ; The all-users data folder the programs use (ALLUSERSPROFILE\Vessik\Glimkit) in $DataDir.
-  Function ${un}FindDataDir
-    ReadEnvStr $DataDir ALLUSERSPROFILE
-    ${If} $DataDir == ""
-      ${Fail} "ALLUSERSPROFILE is not set."
-    ${EndIf}
-    StrCpy $DataDir "$DataDir\Vessik\Glimkit"
+    Pop $1
   FunctionEnd
 !macroend
 !insertmacro HelperFunctions ""
@@ -445,6 +319,7 @@ Function CopyPrograms
   !insertmacro FindFileInUse "Glimward.exe"
   !insertmacro FindFileInUse "Glimagent.exe"
   !insertmacro FindFileInUse "glimctl.exe"
+  !insertmacro FindFileInUse "${HELPER}"
   ${If} $1 != ""
     Push $1
     Call RestoreRunning
@@ -457,128 +332,19 @@ Function CopyPrograms
   File "${BINDIR}\Glimward.exe"
   File "${BINDIR}\Glimagent.exe"
   File "${BINDIR}\glimctl.exe"
+  File "${BINDIR}\${HELPER}"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ${If} ${Errors}
     ${Fail} "The programs could not be written to $INSTDIR."
   ${EndIf}
 FunctionEnd
 
-; Sets the owner (Administrators) and the protected access list in SDDL $R2 on what stands
-; at $R1, through a handle that does not follow a link. Fails the run when it cannot.
-Function SetRights
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  ${Log} "Rights of $R1: O:BA$R2"
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BA$R2", i 1, *p 0 r0, p 0) i .r1'
-  ${If} $1 = 0
-    ${Fail} "The rights for $R1 could not be built."
-  ${EndIf}
-  System::Call 'advapi32::GetSecurityDescriptorOwner(p r0, *p 0 r1, *i 0) i'
-  System::Call 'advapi32::GetSecurityDescriptorDacl(p r0, *i 0, *p 0 r2, *i 0) i'
-  ; READ_CONTROL | WRITE_DAC | WRITE_OWNER, share all, OPEN_EXISTING
-  System::Call 'kernel32::CreateFileW(w R1, i 0xE0000, i 7, p 0, i 3, i ${OPEN_NOFOLLOW}, p 0) p .r3 ?e'
-  Pop $4
-  ${If} $3 == -1
-    System::Call 'kernel32::LocalFree(p r0)'
-    ${Fail} "$R1 could not be opened to set its rights (error $4)."
-  ${EndIf}
-  ; SE_FILE_OBJECT; OWNER | DACL | PROTECTED_DACL_SECURITY_INFORMATION
-  System::Call 'advapi32::SetSecurityInfo(p r3, i 1, i 0x80000005, p r1, p 0, p r2, p 0) i .r4'
-  System::Call 'kernel32::CloseHandle(p r3)'
-  System::Call 'kernel32::LocalFree(p r0)'
-  ${If} $4 != 0
-    ${Fail} "The rights of $R1 could not be set (error $4)."
-  ${EndIf}
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
-
-; Makes $R1 a folder of this setup's own: a link, or a folder that an earlier owner other than
-; SYSTEM or an administrator made, is removed without following it (such a folder that holds
-; something is moved aside; a link that cannot be removed fails the run) and the folder is made
-; afresh; then it gets the data folder's rights, so that no user can create anything in it.
-Function PrepareFolder
-  Push $0
-  Push $1
-  Call InspectPath
-  ${If} $R2 == "redirected"
-    ${Fail} "$R1 leads to another place; remove it and run the setup again."
-  ${ElseIf} $R2 == "link"
-  ${OrIf} $R2 == "foreign"
-    StrCpy $1 $R2
-    ${Log} "$R1 is a $1 folder: removing it without following it"
-    Call RemoveItself
-    ${If} $R2 != 1
-    ${AndIf} $1 == "link"
-      ${Fail} "The link $R1 could not be removed."
-    ${ElseIf} $R2 != 1
-      System::Call 'kernel32::GetTickCount() i .r0'
-      ${Log} "Moving $R1 aside to $R1.untrusted-$0"
-      System::Call 'kernel32::MoveFileW(w R1, w "$R1.untrusted-$0") i'
-    ${EndIf}
-  ${EndIf}
-  CreateDirectory "$R1"
-  Call InspectPath
-  ${If} $R2 != "ok"
-    ${Fail} "The data folder $R1 could not be made safe ($R2)."
-  ${EndIf}
-  StrCpy $R2 "${DATA_SDDL}"
-  Call SetRights
-  Pop $1
-  Pop $0
-FunctionEnd
-
-; A known file of the data folder that is a link (or a second name of another file) is removed
-; itself, never followed; the caller then writes a fresh one.
-Function RemoveLinkedFile
-  Call InspectPath
-  ${If} $R2 == "redirected"
-    ${Fail} "$R1 leads to another place; remove it and run the setup again."
-  ${ElseIf} $R2 == "link"
-    ${Log} "$R1 is a link: removing it without following it"
-    Call RemoveItself
-    ${If} $R2 != 1
-      ${Fail} "The link $R1 could not be removed."
-    ${EndIf}
-  ${EndIf}
-FunctionEnd
-
-; The data folders, made safe and protected; the settings file when there is none, which every
-; user may read and write but not delete or re-grant. An upgrade replaces older rights.
+; The data folders, made safe and protected, and the settings file when there is none, which
+; every user may read and write but not delete or re-grant (the setup helper's prepare-data: an
+; upgrade replaces older rights, a link or a folder of an untrusted owner goes, never followed).
 Function PrepareData
-  Call FindDataDir
-  ${GetParent} "$DataDir" $R1
-  Call PrepareFolder
-  StrCpy $R1 "$DataDir"
-  Call PrepareFolder
-  StrCpy $R1 "$DataDir\Glimkit.ini"
-  Call RemoveLinkedFile
-  ${If} ${FileExists} "$DataDir\Glimkit.ini"
-    ${Log} "Keeping the existing settings file $DataDir\Glimkit.ini"
-  ${Else}
-    ; The private-profile functions create a missing file in the ANSI code page, which loses
-    ; the settings application's "5分" and "30秒"; a file that starts with a UTF-16LE
-    ; byte-order mark stays UTF-16.
-    ${Log} "Creating the settings file $DataDir\Glimkit.ini (UTF-16LE)"
-    ClearErrors
-    FileOpen $0 "$DataDir\Glimkit.ini" w
-    ${If} ${Errors}
-      ${Fail} "The settings file $DataDir\Glimkit.ini could not be created."
-    ${EndIf}
-    FileWriteWord $0 0xFEFF
-    FileWriteUTF16LE $0 "[Glimkit]$\r$\n"
-    FileClose $0
-  ${EndIf}
-  StrCpy $R2 "${SETTINGS_SDDL}"
-  Call SetRights
-  StrCpy $R1 "$DataDir\Service.log"
-  Call RemoveLinkedFile
+  Push "prepare-data"
+  Call HelperVerb
 FunctionEnd
 
 ; The recovery the install verb sets, for a registration of an earlier install that is kept:
@@ -889,6 +655,7 @@ Function un.StopUntilRemovable
   !insertmacro FindFileInUse "Glimagent.exe"
   !insertmacro FindFileInUse "Glimward.exe"
   !insertmacro FindFileInUse "glimctl.exe"
+  !insertmacro FindFileInUse "${HELPER}"
   ${If} $1 != ""
     ${If} $ServiceWasRunning = 1
       ${Log} "Starting the service again"
@@ -899,68 +666,13 @@ Function un.StopUntilRemovable
   ${EndIf}
 FunctionEnd
 
-; Deletes a known file of the data folder: a link there goes itself, never what it leads to;
-; one that leads elsewhere without showing as a link stays.
-!macro PurgeKnownFile name
-  StrCpy $R1 "$DataDir\${name}"
-  Call un.InspectPath
-  ${If} $R2 != "redirected"
-    System::Call 'kernel32::DeleteFileW(w R1) i'
-  ${EndIf}
-!macroend
-
-; Removes the link at $R1 alone, logging when it stays. A path that leads elsewhere without
-; showing as a link ($R2 "redirected") is left alone: removing it would follow it.
-Function un.RemoveLinkAlone
-  ${If} $R2 == "redirected"
-    ${Log} "$R1 leads to another place: left alone"
-  ${Else}
-    ${Log} "$R1 is a link: removing the link alone"
-    Call un.RemoveItself
-    ${If} $R2 != 1
-      ${Log} "$R1 stays"
-    ${EndIf}
-  ${EndIf}
-FunctionEnd
-
 ; Removes only the data folder's known files, never following a link: a folder that is a link
 ; loses the link alone, nothing below the folder is searched, and the folder goes only when it
-; is empty; what stays is logged.
+; is empty; what stays is logged (the setup helper's purge).
 Function un.PurgeData
-  Push $0
-  Push $1
   ${Log} "Removing the data folder $DataDir (/PURGE)"
-  ${GetParent} "$DataDir" $R1
-  Call un.InspectPath
-  ${If} $R2 == "link"
-  ${OrIf} $R2 == "redirected"
-    Call un.RemoveLinkAlone
-  ${Else}
-    StrCpy $R1 "$DataDir"
-    Call un.InspectPath
-    ${If} $R2 == "link"
-    ${OrIf} $R2 == "redirected"
-      Call un.RemoveLinkAlone
-    ${ElseIf} $R2 != "missing"
-      !insertmacro PurgeKnownFile "Glimkit.ini"
-      !insertmacro PurgeKnownFile "Service.log"
-      RMDir "$DataDir"
-      ${If} ${FileExists} "$DataDir\*.*"
-        ${Log} "The data folder $DataDir stays, holding what the product did not make:"
-        FindFirst $0 $1 "$DataDir\*"
-        ${DoWhile} $1 != ""
-          ${If} $1 != "."
-          ${AndIf} $1 != ".."
-            ${Log} "  kept: $1"
-          ${EndIf}
-          FindNext $0 $1
-        ${Loop}
-        FindClose $0
-      ${EndIf}
-    ${EndIf}
-  ${EndIf}
-  Pop $1
-  Pop $0
+  Push "purge"
+  Call un.HelperVerb
 FunctionEnd
 
 ; Deletes a program file; fails the run when it stays (for example a process still uses it).
@@ -1023,11 +735,13 @@ Section "Uninstall"
   !insertmacro RemoveFile "$INSTDIR\Glimagent.exe"
   !insertmacro RemoveFile "$INSTDIR\Glimward.exe"
   !insertmacro RemoveFile "$INSTDIR\glimctl.exe"
-  Delete "$INSTDIR\Uninstall.exe"
-  RMDir "$INSTDIR"
-  RMDir "${VENDORDIR}"
 
-  Call un.FindDataDir
+  ; The all-users data folder the programs use.
+  ReadEnvStr $DataDir ALLUSERSPROFILE
+  ${If} $DataDir == ""
+    ${Fail} "ALLUSERSPROFILE is not set."
+  ${EndIf}
+  StrCpy $DataDir "$DataDir\Vessik\Glimkit"
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/PURGE" $1
@@ -1036,6 +750,11 @@ Section "Uninstall"
   ${Else}
     ${Log} "Keeping the settings in $DataDir"
   ${EndIf}
+  ; The helper goes last: the purge runs it.
+  !insertmacro RemoveFile "$INSTDIR\${HELPER}"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  RMDir "${VENDORDIR}"
   ; Only when nothing else of the vendor is left.
   RMDir "$DataDir"
   ${GetParent} "$DataDir" $1

@@ -2,27 +2,31 @@
 // program from the program folder as an administrator. One verb a run:
 //   prepare-data   make the data folders safe and protected, create the settings file
 //   purge          delete the data folder's own files, keep (and list) anything else
-// Every step is written to standard output, one line each. Exit codes: 0 done; 2 failed, with
-// a last line "ERROR: <what and why>" (a wrong command line too, with the usage on standard
-// error).
+// Every step is written to standard output, one line each, and with --log FILE appended to
+// that existing UTF-16LE log too (the setup's own). Exit codes: 0 done; 2 failed, with a last
+// line "ERROR: <what and why>" (a wrong command line too, with the usage on standard error).
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "DataFolders.h"
+#include "GlimLog.h"
+#include "ScopedHandle.h"
 
 using namespace glimsetup;
 
 namespace {
 
 constexpr wchar_t kUsage[] =
-    L"Usage: GlimkitSetupHelper prepare-data | purge\n"
+    L"Usage: GlimkitSetupHelper prepare-data | purge [--log FILE]\n"
     L"  prepare-data  makes the data folder and its parent the setup's own and protected,\n"
     L"                and creates the settings file when there is none\n"
     L"  purge         deletes the settings file and the service log, and the data folder\n"
     L"                when nothing else is in it\n"
+    L"  --log FILE    also appends each line to FILE, an existing UTF-16LE log\n"
     L"Exit codes: 0 done; 2 failed (the last line says what and why).\n";
 
 void WriteLine(HANDLE hOut, const std::wstring& strLine)
@@ -43,13 +47,32 @@ void WriteLine(HANDLE hOut, const std::wstring& strLine)
     WriteFile(hOut, strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr);
 }
 
-int Report(const SVerbResult& result)
+// Appends UTF-16LE lines to the log the setup keeps; never follows a link put in its place.
+void AppendToLog(HANDLE hLog, const std::wstring& strLine)
 {
+    const std::wstring strText = strLine + L"\r\n";
+    DWORD cbWritten = 0;
+    WriteFile(hLog, strText.data(), static_cast<DWORD>(strText.size() * sizeof(wchar_t)), &cbWritten, nullptr);
+}
+
+int Report(const SVerbResult& result, const wchar_t* pszLog)
+{
+    glim::CScopedFile hLog;
+    if (pszLog) {
+        hLog.Reset(CreateFileW(pszLog, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!hLog)
+            GLIM_LOG_LAST_ERROR('E', L"Report", L"CreateFileW");
+    }
     const HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
-    for (const std::wstring& strLine : result.lines)
-        WriteLine(hOut, strLine);
+    std::vector<std::wstring> lines = result.lines;
     if (result.nExit != kExitDone)
-        WriteLine(hOut, L"ERROR: " + result.strFailure);
+        lines.push_back(L"ERROR: " + result.strFailure);
+    for (const std::wstring& strLine : lines) {
+        WriteLine(hOut, strLine);
+        if (hLog)
+            AppendToLog(hLog.Get(), strLine);
+    }
     return result.nExit;
 }
 
@@ -72,20 +95,22 @@ int wmain(int argc, wchar_t** argv)
     // DLLs come from this program's folder and System32 only, never from the current folder
     // or PATH.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    const std::wstring strVerb = argc == 2 ? argv[1] : L"";
+    const bool bLog = argc == 4 && lstrcmpW(argv[2], L"--log") == 0;
+    const std::wstring strVerb = argc == 2 || bLog ? argv[1] : L"";
+    const wchar_t* pszLog = bLog ? argv[3] : nullptr;
     if (strVerb != L"prepare-data" && strVerb != L"purge") {
         WriteLine(GetStdHandle(STD_ERROR_HANDLE), kUsage);
         SVerbResult usage;
         usage.nExit = kExitFailed;
-        usage.strFailure = L"unknown command line: give one verb, prepare-data or purge.";
-        return Report(usage);
+        usage.strFailure = L"unknown command line: give one verb, prepare-data or purge, and --log FILE or nothing.";
+        return Report(usage, nullptr);
     }
     const std::wstring strDataDir = FindDataDir();
     if (strDataDir.empty()) {
         SVerbResult missing;
         missing.nExit = kExitFailed;
         missing.strFailure = L"ALLUSERSPROFILE is not set.";
-        return Report(missing);
+        return Report(missing, pszLog);
     }
-    return Report(strVerb == L"purge" ? PurgeData(strDataDir) : PrepareData(strDataDir));
+    return Report(strVerb == L"purge" ? PurgeData(strDataDir) : PrepareData(strDataDir), pszLog);
 }

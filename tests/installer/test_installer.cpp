@@ -34,7 +34,8 @@ constexpr DWORD kWaitMs = 15000;
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Glimagent";
 constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
-const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe", L"Uninstall.exe"};
+const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe", L"GlimkitSetupHelper.exe",
+                                          L"Uninstall.exe"};
 
 std::wstring InstalledFile(const wchar_t* pszName)
 {

@@ -11,7 +11,7 @@ set -euo pipefail
 build=$1 src=$2 makensis=$3 version=$4
 work="$build/test-release"
 tools=x86_64-w64-mingw32
-programs=(Glimward.exe Glimagent.exe glimctl.exe)
+programs=(Glimward.exe Glimagent.exe glimctl.exe GlimkitSetupHelper.exe)
 
 failures=0
 check() {  # check WHAT COMMAND...: passes when COMMAND succeeds

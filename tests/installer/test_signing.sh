@@ -43,7 +43,7 @@ rm -rf "$work"
 mkdir -p "$work/bin"
 bash "$src/scripts/make-test-cert" "$work/cert" >/dev/null
 bash "$src/scripts/make-test-cert" "$work/other" >/dev/null
-for name in Glimward.exe Glimagent.exe glimctl.exe; do
+for name in Glimward.exe Glimagent.exe glimctl.exe GlimkitSetupHelper.exe; do
   [ -f "$build/bin/$name" ] && cp "$build/bin/$name" "$work/bin/"
 done
 

@@ -23,7 +23,8 @@ struct SProgram {
     const wchar_t* pszFile;
     bool bUiAccess;
 };
-const SProgram kPrograms[] = {{L"Glimward.exe", false}, {L"Glimagent.exe", true}, {L"glimctl.exe", false}};
+const SProgram kPrograms[] = {
+    {L"Glimward.exe", false}, {L"Glimagent.exe", true}, {L"glimctl.exe", false}, {L"GlimkitSetupHelper.exe", false}};
 
 // Windows 10 and 11, 8.1, 8, 7 and Vista, as Microsoft lists them.
 const std::set<std::string> kSupportedOs = {
