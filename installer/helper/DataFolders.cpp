@@ -213,19 +213,24 @@ void PurgeKnownFile(const std::wstring& strPath)
     }
 }
 
+struct SFindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { FindClose(h); }
+};
+
 void ListKept(CVerb* pVerb, const std::wstring& strDataDir)
 {
     pVerb->Say(L"The data folder " + strDataDir + L" stays, holding what the product did not make:");
     WIN32_FIND_DATAW found = {};
-    const HANDLE hFind = FindFirstFileW((strDataDir + L"\\*").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE)
+    const glim::CScoped<SFindHandleTraits> hFind(FindFirstFileW((strDataDir + L"\\*").c_str(), &found));
+    if (!hFind)
         return;
     do {
         const std::wstring strName = found.cFileName;
         if (strName != L"." && strName != L"..")
             pVerb->Say(L"  kept: " + strName);
-    } while (FindNextFileW(hFind, &found));
-    FindClose(hFind);
+    } while (FindNextFileW(hFind.Get(), &found));
 }
 
 }  // namespace
