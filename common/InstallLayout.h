@@ -63,6 +63,11 @@ static_assert(IsPathJoin(kSetupStateKey, kProductKey, L"Setup"), "setup state ke
 constexpr const wchar_t* kServiceWasRunningValue = L"ServiceWasRunning";
 constexpr const wchar_t* kAgentWasRunningValue = L"AgentWasRunning";
 
+// The setup program's exit codes besides 0 (done): a step failed (the log's last line says
+// which), and a run without administrator rights (ERROR_ELEVATION_REQUIRED).
+constexpr DWORD kSetupExitFailed = 2;
+constexpr DWORD kSetupExitElevationRequired = 740;
+
 // The all-users data folder, under %ALLUSERSPROFILE%, and the service's log in it.
 constexpr const wchar_t* kDataVendorFolder = L"Vessik";
 constexpr const wchar_t* kDataFolderRelative = L"Vessik\\Glimkit";

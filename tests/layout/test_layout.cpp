@@ -60,6 +60,8 @@ Defines ExpectedDefines()
     text(L"SETUP_STATE_KEY", glim::kSetupStateKey);
     text(L"SERVICE_WAS_RUNNING_VALUE", glim::kServiceWasRunningValue);
     text(L"AGENT_WAS_RUNNING_VALUE", glim::kAgentWasRunningValue);
+    number(L"SETUP_EXIT_FAILED", glim::kSetupExitFailed);
+    number(L"SETUP_EXIT_ELEVATION_REQUIRED", glim::kSetupExitElevationRequired);
     text(L"DATA_VENDOR_FOLDER", glim::kDataVendorFolder);
     text(L"DATA_FOLDER_RELATIVE", glim::kDataFolderRelative);
     text(L"SERVICE_LOG_FILE_NAME", glim::kServiceLogFileName);
