@@ -53,7 +53,6 @@ constexpr UINT kAgentExitCommand = 105;
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Glimagent";
 constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
-static_assert(IsPathJoin(kUninstallKey, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kProductName), "uninstall key");
 constexpr const wchar_t* kProductKey = L"Software\\Vessik\\Glimkit";
 // The MSI's product code, present while the MSI's install is.
 constexpr const wchar_t* kMsiProductCodeValue = L"MsiProductCode";

@@ -190,8 +190,9 @@ namespace {
 TEST(ProgramVersion, TheAgentsAboutBoxGivesTheBuildsVersion)
 {
     const std::wstring strAgent = glimtest::BuildBinPath(glim::kAgentProgramFile);
+    constexpr DWORD kAsData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
     const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> hAgent(
-        LoadLibraryExW(strAgent.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE), &FreeLibrary);
+        LoadLibraryExW(strAgent.c_str(), nullptr, kAsData), &FreeLibrary);
     ASSERT_TRUE(hAgent) << GetLastError();
     const HRSRC hDialog = FindResourceW(hAgent.get(), MAKEINTRESOURCEW(103), MAKEINTRESOURCEW(5));  // RT_DIALOG
     ASSERT_TRUE(hDialog) << GetLastError();
