@@ -504,6 +504,19 @@ TEST(SetupHelperStartAgent, StartsTheAgentThroughThisPlatformsShell)
                           temp.File(L"Glimagent.exe").c_str(), TRUE));
     SAgentStartPlace place;
     place.strProgramDir = temp.Path();
+    // An agent left running by a failed check is ended with the test.
+    struct SEndLeftAgent {
+        ~SEndLeftAgent()
+        {
+            DWORD dwPid = 0;
+            const HWND hLeft = FindWindowW(nullptr, glim::kAgentWindowTitle);
+            if (hLeft && GetWindowThreadProcessId(hLeft, &dwPid)) {
+                const glim::CScopedHandle hProcess(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid));
+                if (hProcess && TerminateProcess(hProcess.Get(), 1))
+                    WaitForSingleObject(hProcess.Get(), 5000);
+            }
+        }
+    } endLeftAgent;
 
     const SVerbResult started = StartAgent(place, route);
 
