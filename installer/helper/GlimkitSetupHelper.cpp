@@ -12,13 +12,13 @@
 
 #include "CommandLine.h"
 #include "DataFolders.h"
+#include "GlimLog.h"
 #include "GlimVersion.h"
 #include "Programs.h"
 #include "Registration.h"
+#include "ScopedHandle.h"
 #include "ServiceSetup.h"
 #include "ShellStart.h"
-#include "GlimLog.h"
-#include "ScopedHandle.h"
 
 using namespace glimsetup;
 
