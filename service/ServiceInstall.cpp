@@ -3,6 +3,7 @@
 #include "Service.h"
 
 #include "GlimLog.h"
+#include "InstallLayout.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
 #include "ServiceRecovery.h"

@@ -5,8 +5,6 @@
 
 namespace glimsetup {
 
-const wchar_t* const kReplacedPrograms[3] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe"};
-
 namespace {
 
 constexpr DWORD kMaxPollMs = 250;
@@ -120,7 +118,7 @@ bool EndAgents(CVerb* pVerb, const SSetupPlace& place)
             return pVerb->Fail(L"Glimagent (process " + std::to_wstring(dwPid) + L") cannot be waited for (" +
                                ErrorText(dwErr) + L").");
         }
-        if (!PostMessageW(hWnd, WM_COMMAND, kAgentExitCommand, 0))
+        if (!PostMessageW(hWnd, WM_COMMAND, glim::kAgentExitCommand, 0))
             GLIM_LOG_LAST_ERROR('W', L"EndAgents", L"PostMessageW");
         if (WaitForSingleObject(hProcess.Get(), place.dwAgentExitMs) != WAIT_OBJECT_0)
             return pVerb->Fail(L"Glimagent (process " + std::to_wstring(dwPid) + L") did not end within " +
@@ -189,8 +187,8 @@ SVerbResult StopPrograms(const SSetupPlace& place)
     const DWORD dwState = QueryServiceState(place.strServiceName);
     const bool bServiceRuns = dwState != 0 && dwState != SERVICE_STOPPED;
     const bool bAgentRuns = FindWindowW(nullptr, place.strAgentTitle.c_str()) != nullptr;
-    if (!StartRecord(&verb, place) || !WriteRecordValue(&verb, place, kServiceWasRunning, bServiceRuns) ||
-        !WriteRecordValue(&verb, place, kAgentWasRunning, bAgentRuns))
+    if (!StartRecord(&verb, place) || !WriteRecordValue(&verb, place, glim::kServiceWasRunningValue, bServiceRuns) ||
+        !WriteRecordValue(&verb, place, glim::kAgentWasRunningValue, bAgentRuns))
         return verb.Take();
     verb.Say(L"Was running: service " + YesNo(bServiceRuns) + L", agent " + YesNo(bAgentRuns));
     if (StopService(&verb, place))
@@ -201,7 +199,7 @@ SVerbResult StopPrograms(const SSetupPlace& place)
 SVerbResult CheckReplaceable(const std::wstring& strProgramDir)
 {
     CVerb verb;
-    for (const wchar_t* pszName : kReplacedPrograms) {
+    for (const wchar_t* pszName : glim::kProgramFiles) {
         const std::wstring strPath = strProgramDir + L"\\" + pszName;
         if (GetFileAttributesW(strPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
             const DWORD dwErr = GetLastError();
@@ -239,8 +237,8 @@ SVerbResult RestorePrograms(const SSetupPlace& place, const std::function<SVerbR
                   ErrorText(static_cast<DWORD>(status)) + L").");
         return verb.Take();
     }
-    const bool bService = ReadRecordValue(hKey.Get(), kServiceWasRunning);
-    const bool bAgent = ReadRecordValue(hKey.Get(), kAgentWasRunning);
+    const bool bService = ReadRecordValue(hKey.Get(), glim::kServiceWasRunningValue);
+    const bool bAgent = ReadRecordValue(hKey.Get(), glim::kAgentWasRunningValue);
     hKey.Reset();
     verb.Say(L"Starting again: service " + YesNo(bService) + L", agent " + YesNo(bAgent));
     // The record goes whatever happens next: a later run must not start what this one could not.

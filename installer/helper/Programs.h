@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "GlimNames.h"
+#include "InstallLayout.h"
 #include "Verb.h"
 
 namespace glimsetup {
@@ -20,23 +20,14 @@ struct SSetupPlace {
     std::wstring strAgentTitle = glim::kAgentWindowTitle;
     // The record of what the last stop found running (a key of the 64-bit view).
     HKEY hRecordRoot = HKEY_LOCAL_MACHINE;
-    std::wstring strRecordKey = L"Software\\Vessik\\Glimkit\\Setup";
+    std::wstring strRecordKey = glim::kSetupStateKey;
     // Bounds of the waits on what this program does not control.
     DWORD dwServiceWaitMs = 30000;
     DWORD dwAgentExitMs = 10000;
 };
 
-// The agent's exit command (WM_COMMAND) and the number of main instances a stop ends at most.
-constexpr WPARAM kAgentExitCommand = 105;
+// The number of agent main instances a stop ends at most.
 constexpr int kMaxAgentsEnded = 8;
-
-// The names of the record's values.
-constexpr const wchar_t* kServiceWasRunning = L"ServiceWasRunning";
-constexpr const wchar_t* kAgentWasRunning = L"AgentWasRunning";
-
-// The program files a replacement must be able to write; the helper itself is in use by its
-// own run and is left to the setup program's file copy.
-extern const wchar_t* const kReplacedPrograms[3];
 
 // The service's state (SERVICE_STOPPED ... SERVICE_PAUSED), or 0 when it is not registered or
 // cannot be queried.
@@ -52,7 +43,8 @@ bool StartServiceAndWait(CVerb* pVerb, const std::wstring& strName, DWORD dwTime
 // something does not stop within its bound or the record cannot be written.
 SVerbResult StopPrograms(const SSetupPlace& place);
 
-// Every program file present in the folder can be opened for exclusive write and delete.
+// Every program file present in the folder can be opened for exclusive write and delete; the
+// helper itself is in use by its own run and is left to the setup program's file copy.
 SVerbResult CheckReplaceable(const std::wstring& strProgramDir);
 
 // Starts again what the last stop recorded (the agent through startAgent), then deletes the

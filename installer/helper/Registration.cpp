@@ -48,14 +48,14 @@ bool KeyExists(HKEY hRoot, const std::wstring& strKey)
 LSTATUS WriteUninstallEntry(HKEY hKey, const SRegistrationPlace& place)
 {
     const std::wstring& strDir = place.strProgramDir;
-    const std::wstring strUninstaller = L"\"" + strDir + L"\\Uninstall.exe\"";
+    const std::wstring strUninstaller = L"\"" + strDir + L"\\" + glim::kUninstallerFile + L"\"";
     const struct {
         const wchar_t* pszName;
         std::wstring strValue;
     } strings[] = {
-        {L"DisplayName", L"Glimkit"},
+        {L"DisplayName", glim::kProductName},
         {L"DisplayVersion", place.strVersion},
-        {L"Publisher", L"Vessik"},
+        {L"Publisher", glim::kPublisher},
         {L"DisplayIcon", AgentRunCommand(strDir)},
         {L"InstallLocation", strDir},
         {L"UninstallString", strUninstaller},
@@ -83,7 +83,7 @@ std::wstring ErrorText(LSTATUS status)
 
 std::wstring AgentRunCommand(const std::wstring& strProgramDir)
 {
-    return L"\"" + strProgramDir + L"\\Glimagent.exe\"";
+    return L"\"" + strProgramDir + L"\\" + glim::kAgentProgramFile + L"\"";
 }
 
 DWORD FolderSizeKb(const std::wstring& strFolder)

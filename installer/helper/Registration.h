@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "InstallLayout.h"
 #include "Verb.h"
 
 namespace glimsetup {
@@ -17,9 +18,9 @@ struct SRegistrationPlace {
     std::wstring strProgramDir;  // no trailing backslash
     std::wstring strVersion;     // the build's version, MAJOR.MINOR.PATCH
     HKEY hRoot = HKEY_LOCAL_MACHINE;
-    std::wstring strRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    std::wstring strRunValue = L"Glimagent";
-    std::wstring strUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
+    std::wstring strRunKey = glim::kRunKey;
+    std::wstring strRunValue = glim::kRunValue;
+    std::wstring strUninstallKey = glim::kUninstallKey;
 };
 
 // The Run value's data: the agent's quoted path.

@@ -21,7 +21,7 @@ std::wstring ErrorText(DWORD dwErr)
 
 std::wstring ServiceProgram(const std::wstring& strProgramDir)
 {
-    return strProgramDir + L"\\Glimward.exe";
+    return strProgramDir + L"\\" + glim::kServiceProgramFile;
 }
 
 glim::CScopedScHandle OpenService(const std::wstring& strName, DWORD dwAccess)

@@ -190,7 +190,7 @@ SVerbResult StartAgent(const SAgentStartPlace& place, const SShellRoute& route)
             glim::CComRef<IShellWindows> pWindows;
             hr = Checked(route.createShellWindows(pWindows.Put()), pWindows);
             if (hr == S_OK)
-                hr = ShellExecuteThroughShell(pWindows.Get(), place.strProgramDir + L"\\Glimagent.exe",
+                hr = ShellExecuteThroughShell(pWindows.Get(), place.strProgramDir + L"\\" + glim::kAgentProgramFile,
                                               place.strProgramDir, &strStep);
         }
     }

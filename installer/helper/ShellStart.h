@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "GlimNames.h"
+#include "InstallLayout.h"
 #include "Verb.h"
 
 namespace glimsetup {

@@ -69,9 +69,9 @@ protected:
     {
         const DWORD values[2] = {static_cast<DWORD>(nService), static_cast<DWORD>(nAgent)};
         ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRecordRoot, m_place.strRecordKey.c_str(),
-                                                 kServiceWasRunning, REG_DWORD, &values[0], sizeof(DWORD)));
+                                                 glim::kServiceWasRunningValue, REG_DWORD, &values[0], sizeof(DWORD)));
         ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRecordRoot, m_place.strRecordKey.c_str(),
-                                                 kAgentWasRunning, REG_DWORD, &values[1], sizeof(DWORD)));
+                                                 glim::kAgentWasRunningValue, REG_DWORD, &values[1], sizeof(DWORD)));
     }
     // Installs the stand-in service, stopping stopDelay ms after it is asked to.
     DWORD InstallPeerService(DWORD dwStopDelayMs)
@@ -138,8 +138,8 @@ TEST_F(SetupHelperStop, RecordsWhatRanAndFailsWhenSomethingDoesNotStop)
         EXPECT_TRUE(HasLine(result, std::wstring(L"Was running: ") + c.pszWasRunning));
         EXPECT_EQ(0u, result.strFailure.rfind(c.pszFailureStart, 0)) << result.strFailure;
         EXPECT_EQ(c.service == Service::Stops || c.service == Service::StopsLate ? 1 : 0,
-                  RecordValue(kServiceWasRunning));
-        EXPECT_EQ(c.agent == Agent::None ? 0 : 1, RecordValue(kAgentWasRunning));
+                  RecordValue(glim::kServiceWasRunningValue));
+        EXPECT_EQ(c.agent == Agent::None ? 0 : 1, RecordValue(glim::kAgentWasRunningValue));
         if (c.service == Service::Stops) {
             EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), glimtest::ScmQueryState(kPeerService));
         }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
+#include "InstallLayout.h"
+
 namespace glimtest {
 
 bool ReadFailureActions(SC_HANDLE hService, SFailureActions* pActions, DWORD* pdwErr)
@@ -44,12 +48,11 @@ void ExpectStoredProductRecovery(SC_HANDLE hService)
         GTEST_SKIP() << "Wine accepts failure actions but answers their query with error 124: what is stored is "
                         "seen on Windows only";
     }
-    const DWORD kDelays[] = {5000, 30000, 60000};
-    ASSERT_EQ(3u, stored.actions.size());
-    EXPECT_EQ(86400u, stored.dwResetSeconds);
-    for (size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(std::size(glim::kRecoveryDelaysMs), stored.actions.size());
+    EXPECT_EQ(glim::kRecoveryResetSeconds, stored.dwResetSeconds);
+    for (size_t i = 0; i < stored.actions.size(); ++i) {
         EXPECT_EQ(SC_ACTION_RESTART, stored.actions[i].Type) << i;
-        EXPECT_EQ(kDelays[i], stored.actions[i].Delay) << i;
+        EXPECT_EQ(glim::kRecoveryDelaysMs[i], stored.actions[i].Delay) << i;
     }
 }
 

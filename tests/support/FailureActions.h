@@ -17,8 +17,8 @@ struct SFailureActions {
 bool ReadFailureActions(SC_HANDLE hService, SFailureActions* pActions, DWORD* pdwErr);
 bool ReadFailureActionsFlag(SC_HANDLE hService, BOOL* pbOnNonCrashFailures, DWORD* pdwErr);
 
-// Checks that the stored actions are the product's: restart after 5 s, 30 s and 60 s, reset
-// after a day. Where the manager does not report them (Wine: error 124) the test is skipped,
+// Checks that the stored actions are the install layout's: a restart after each delay, and
+// the reset period. Where the manager does not report them (Wine: error 124) the test is skipped,
 // so call it last.
 void ExpectStoredProductRecovery(SC_HANDLE hService);
 
