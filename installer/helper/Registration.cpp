@@ -58,8 +58,10 @@ LSTATUS WriteUninstallEntry(HKEY hKey, const SRegistrationPlace& place)
         {L"Publisher", L"Vessik"},
         {L"DisplayIcon", AgentRunCommand(strDir)},
         {L"InstallLocation", strDir},
-        {L"UninstallString", strUninstaller},
-        {L"QuietUninstallString", strUninstaller + L" /S"},
+        // In place ("_?=" last): otherwise the uninstaller copies itself into the temporary
+        // folder, where every user may write, and runs from there.
+        {L"UninstallString", strUninstaller + L" _?=" + strDir},
+        {L"QuietUninstallString", strUninstaller + L" /S _?=" + strDir},
     };
     for (const auto& value : strings) {
         const LSTATUS status = SetString(hKey, value.pszName, value.strValue);

@@ -302,8 +302,9 @@ TEST_F(SetupHelperRegister, WritesTheRunValueAndTheEntryAndRemovesBoth)
         {L"Publisher", L"Vessik"},
         {L"DisplayIcon", strAgent},
         {L"InstallLocation", strDir},
-        {L"UninstallString", L"\"" + strDir + L"\\Uninstall.exe\""},
-        {L"QuietUninstallString", L"\"" + strDir + L"\\Uninstall.exe\" /S"},
+        // In place ("_?=" last): never as a copy in the temporary folder.
+        {L"UninstallString", L"\"" + strDir + L"\\Uninstall.exe\" _?=" + strDir},
+        {L"QuietUninstallString", L"\"" + strDir + L"\\Uninstall.exe\" /S _?=" + strDir},
     };
     for (const auto& value : strings) {
         EXPECT_EQ(value.strValue, ReadString(m_place.strUninstallKey, value.pszName));
