@@ -721,3 +721,35 @@ TEST_F(Installer, PutsNoProgramIntoTheTemporaryFolder)
     }
     EXPECT_EQ(std::vector<std::wstring>{kUninstallLog}, left);
 }
+
+// One product per machine: over an install by the Windows Installer package the setup program
+// refuses, names the command that removes that install, and changes nothing.
+TEST_F(Installer, RefusesOverTheWindowsInstallerPackagesInstall)
+{
+    constexpr const wchar_t* kProductKey = L"Software\\Vessik\\Glimkit";
+    constexpr const wchar_t* kCode = L"{6F1C2B1E-3D0A-4A7B-9C55-2E8D4F0B7A11}";
+    struct CPackageRecord {
+        CPackageRecord()
+        {
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"MsiProductCode", REG_SZ, kCode,
+                            static_cast<DWORD>((lstrlenW(kCode) + 1) * sizeof(wchar_t)));
+        }
+        virtual ~CPackageRecord()
+        {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"MsiProductCode");
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Vessik");
+        }
+    } const record;
+    ASSERT_EQ(std::wstring(kCode), MachineString(kProductKey, L"MsiProductCode"));
+
+    EXPECT_EQ(2u, RunSetup());
+    EXPECT_NE(std::wstring::npos, Log(kSetupLog).find(L"ERROR: Glimkit is installed here by its Windows Installer "
+                                                      L"package; remove it first with: msiexec /x " +
+                                                      std::wstring(kCode)))
+        << Log(kSetupLog);
+    EXPECT_EQ(0u, glimtest::ScmQueryState(glim::kServiceName));
+    for (const wchar_t* pszName : kProgramFiles)
+        EXPECT_FALSE(Exists(InstalledFile(pszName))) << pszName;
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey));
+}
