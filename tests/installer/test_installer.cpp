@@ -85,10 +85,10 @@ std::wstring MachineString(const wchar_t* pszKey, const wchar_t* pszValue)
     return szData;
 }
 
-// Removes the deletions and renames at the next restart whose source lies in the folder (NT
-// paths, "\\??\\C:\\..."), and returns their sources: the test prefix restarts, so none may
-// stay to delete a later test's files.
-std::vector<std::wstring> TakePendingOperationsIn(const std::wstring& folder)
+// The sources of the deletions and renames at the next restart that lie in the folder (NT
+// paths, "\\??\\C:\\..."), removed with bRemove: the test prefix restarts, so none may stay
+// to delete a later test's files.
+std::vector<std::wstring> PendingOperationsIn(const std::wstring& folder, bool bRemove)
 {
     constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
     constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
@@ -118,7 +118,7 @@ std::vector<std::wstring> TakePendingOperationsIn(const std::wstring& folder)
         }
         kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
     }
-    if (taken.empty())
+    if (taken.empty() || !bRemove)
         return taken;
     if (kept.empty()) {
         RegDeleteValueW(hKey.Get(), kValue);
@@ -325,7 +325,7 @@ private:
         RemoveDirectoryW(dir.substr(0, dir.find_last_of(L'\\')).c_str());
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
-        TakePendingOperationsIn(dir);
+        PendingOperationsIn(dir, true);
     }
 
     void RestoreSettings() const
@@ -713,13 +713,17 @@ TEST_F(Installer, PutsNoProgramIntoTheTemporaryFolder)
     EXPECT_TRUE(programs.empty()) << "programs appeared in the temporary folder:" << seen;
     // The uninstaller, run in place, cannot delete its own file: it goes at the next restart, and
     // then only the log stays.
-    const std::vector<std::wstring> pending = TakePendingOperationsIn(glimtest::InstallDir());
     std::vector<std::wstring> left = FolderNames(glimtest::InstallDir());
     if (std::find(left.begin(), left.end(), L"Uninstall.exe") != left.end()) {
-        EXPECT_EQ(std::vector<std::wstring>{InstalledFile(L"Uninstall.exe")}, pending) << Log(kUninstallLog);
+        EXPECT_EQ(std::vector<std::wstring>{InstalledFile(L"Uninstall.exe")},
+                  PendingOperationsIn(glimtest::InstallDir(), false))
+            << Log(kUninstallLog);
         left.erase(std::find(left.begin(), left.end(), L"Uninstall.exe"));
     }
     EXPECT_EQ(std::vector<std::wstring>{kUninstallLog}, left);
+    // An install before that restart keeps its own new uninstaller.
+    ASSERT_EQ(0u, RunSetup()) << Log(kSetupLog);
+    EXPECT_EQ(std::vector<std::wstring>{}, PendingOperationsIn(glimtest::InstallDir(), true)) << Log(kSetupLog);
 }
 
 // One product per machine: over an install by the Windows Installer package the setup program
