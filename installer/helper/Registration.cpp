@@ -58,8 +58,10 @@ LSTATUS WriteUninstallEntry(HKEY hKey, const SRegistrationPlace& place)
         {L"Publisher", glim::kPublisher},
         {L"DisplayIcon", AgentRunCommand(strDir)},
         {L"InstallLocation", strDir},
-        {L"UninstallString", strUninstaller},
-        {L"QuietUninstallString", strUninstaller + L" /S"},
+        // In place ("_?=" last): otherwise the uninstaller copies itself into the temporary
+        // folder, where every user may write, and runs from there.
+        {L"UninstallString", strUninstaller + L" _?=" + strDir},
+        {L"QuietUninstallString", strUninstaller + L" /S _?=" + strDir},
     };
     for (const auto& value : strings) {
         const LSTATUS status = SetString(hKey, value.pszName, value.strValue);
@@ -100,6 +102,86 @@ DWORD FolderSizeKb(const std::wstring& strFolder)
     return static_cast<DWORD>((ullBytes + 1023) / 1024);
 }
 
+bool DropPendingDeletion(std::vector<std::wstring>* pOperations, const std::wstring& strPath)
+{
+    const std::wstring strNtPath = L"\\??\\" + strPath;
+    std::vector<std::wstring> kept;
+    for (size_t i = 0; i + 1 < pOperations->size(); i += 2) {
+        const std::wstring& strSource = (*pOperations)[i];
+        const std::wstring& strTarget = (*pOperations)[i + 1];
+        if (strTarget.empty() && strSource.size() == strNtPath.size() &&
+            CompareStringOrdinal(strSource.c_str(), -1, strNtPath.c_str(), -1, TRUE) == CSTR_EQUAL)
+            continue;
+        kept.push_back(strSource);
+        kept.push_back(strTarget);
+    }
+    const bool bDropped = kept.size() != pOperations->size();
+    pOperations->swap(kept);
+    return bDropped;
+}
+
+namespace {
+
+constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+
+// The restart's operations, one string each; empty when there are none or they cannot be read.
+std::vector<std::wstring> ReadPendingOperations(HKEY hKey)
+{
+    std::vector<std::wstring> operations;
+    DWORD cb = 0;
+    if (RegQueryValueExW(hKey, kPendingValue, nullptr, nullptr, nullptr, &cb) != ERROR_SUCCESS || cb == 0)
+        return operations;
+    // Two more characters: a value written without its final terminators still ends.
+    std::vector<wchar_t> data(cb / sizeof(wchar_t) + 2, L'\0');
+    if (RegQueryValueExW(hKey, kPendingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &cb) !=
+        ERROR_SUCCESS)
+        return operations;
+    const wchar_t* const pEnd = data.data() + cb / sizeof(wchar_t);
+    for (const wchar_t* p = data.data(); p < pEnd; p += operations.back().size() + 1)
+        operations.emplace_back(p);
+    // The list's closing empty string is no operation.
+    if (operations.size() % 2 != 0 && operations.back().empty())
+        operations.pop_back();
+    return operations;
+}
+
+LSTATUS WritePendingOperations(HKEY hKey, const std::vector<std::wstring>& operations)
+{
+    if (operations.empty()) {
+        const LSTATUS status = RegDeleteValueW(hKey, kPendingValue);
+        return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    }
+    std::wstring strData;
+    for (const std::wstring& strOperation : operations)
+        strData += strOperation + L'\0';
+    strData += L'\0';
+    return RegSetValueExW(hKey, kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(strData.data()),
+                          static_cast<DWORD>(strData.size() * sizeof(wchar_t)));
+}
+
+// Cancels the deletion at the next restart of the program folder's Uninstall.exe, which an
+// uninstaller run in place leaves for its own file; the entry names the new one at that path.
+void KeepUninstaller(const SRegistrationPlace& place, CVerb* pVerb)
+{
+    glim::CScopedKey hKey;
+    if (RegOpenKeyExW(place.hRoot, place.strPendingKey.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                      hKey.Put()) != ERROR_SUCCESS)
+        return;
+    std::vector<std::wstring> operations = ReadPendingOperations(hKey.Get());
+    const std::wstring strUninstaller = place.strProgramDir + L"\\Uninstall.exe";
+    if (!DropPendingDeletion(&operations, strUninstaller))
+        return;
+    const LSTATUS status = WritePendingOperations(hKey.Get(), operations);
+    if (status != ERROR_SUCCESS) {
+        pVerb->Fail(L"The deletion at the next restart of " + strUninstaller + L" could not be cancelled (" +
+                    ErrorText(status) + L").");
+        return;
+    }
+    pVerb->Say(L"The deletion at the next restart of " + strUninstaller + L" (left by an uninstall) is cancelled");
+}
+
+}  // namespace
+
 SVerbResult RegisterProduct(const SRegistrationPlace& place, bool bRunOnly)
 {
     CVerb verb;
@@ -118,8 +200,11 @@ SVerbResult RegisterProduct(const SRegistrationPlace& place, bool bRunOnly)
     glim::CScopedKey hEntry(CreateKey(place.hRoot, place.strUninstallKey, &status));
     if (status == ERROR_SUCCESS)
         status = WriteUninstallEntry(hEntry.Get(), place);
-    if (status != ERROR_SUCCESS)
+    if (status != ERROR_SUCCESS) {
         verb.Fail(L"The Apps & features entry could not be written (" + ErrorText(status) + L").");
+        return verb.Take();
+    }
+    KeepUninstaller(place, &verb);
     return verb.Take();
 }
 

@@ -245,6 +245,7 @@ protected:
         m_place.hRoot = HKEY_CURRENT_USER;
         m_place.strRunKey = strBase + L"\\Run";
         m_place.strUninstallKey = strBase + L"\\Uninstall\\Glimkit";
+        m_place.strPendingKey = strBase + L"\\Session Manager";
         m_place.strProgramDir = m_temp.Path();
         m_place.strVersion = L"1.2.3";
         m_strBase = strBase;
@@ -302,8 +303,9 @@ TEST_F(SetupHelperRegister, WritesTheRunValueAndTheEntryAndRemovesBoth)
         {L"Publisher", L"Vessik"},
         {L"DisplayIcon", strAgent},
         {L"InstallLocation", strDir},
-        {L"UninstallString", L"\"" + strDir + L"\\Uninstall.exe\""},
-        {L"QuietUninstallString", L"\"" + strDir + L"\\Uninstall.exe\" /S"},
+        // In place ("_?=" last): never as a copy in the temporary folder.
+        {L"UninstallString", L"\"" + strDir + L"\\Uninstall.exe\" _?=" + strDir},
+        {L"QuietUninstallString", L"\"" + strDir + L"\\Uninstall.exe\" /S _?=" + strDir},
     };
     for (const auto& value : strings) {
         EXPECT_EQ(value.strValue, ReadString(m_place.strUninstallKey, value.pszName));
@@ -321,3 +323,63 @@ TEST_F(SetupHelperRegister, WritesTheRunValueAndTheEntryAndRemovesBoth)
 }
 
 }  // namespace
+
+// An uninstaller that ran in place left its own file to be deleted at the next restart; an
+// install made before that restart cancels that deletion, and only that one, or its new
+// uninstaller would go at the restart.
+TEST(SetupHelperRegisterRule, DropsOnlyTheUninstallersPendingDeletion)
+{
+    const std::wstring strPath = L"C:\\Program Files (x86)\\Vessik\\Glimkit\\Uninstall.exe";
+    const std::wstring strNt = L"\\??\\" + strPath;
+    const struct {
+        const char* pszCase;
+        std::vector<std::wstring> operations;
+        std::vector<std::wstring> expected;
+    } cases[] = {
+        {"none", {}, {}},
+        {"its deletion alone", {strNt, L""}, {}},
+        {"another case of the path", {L"\\??\\c:\\program files (x86)\\vessik\\glimkit\\UNINSTALL.EXE", L""}, {}},
+        {"among others", {L"\\??\\C:\\a.tmp", L"", strNt, L"", L"\\??\\C:\\b.tmp", L"\\??\\C:\\c.tmp"},
+         {L"\\??\\C:\\a.tmp", L"", L"\\??\\C:\\b.tmp", L"\\??\\C:\\c.tmp"}},
+        {"a rename of it is kept", {strNt, L"\\??\\C:\\moved.exe"}, {strNt, L"\\??\\C:\\moved.exe"}},
+        {"a rename onto it is kept", {L"\\??\\C:\\new.exe", strNt}, {L"\\??\\C:\\new.exe", strNt}},
+        {"a file beside it is kept", {strNt + L".old", L""}, {strNt + L".old", L""}},
+    };
+    for (const auto& test : cases) {
+        std::vector<std::wstring> operations = test.operations;
+        const bool bDropped = DropPendingDeletion(&operations, strPath);
+        EXPECT_EQ(test.expected, operations) << test.pszCase;
+        EXPECT_EQ(test.expected.size() != test.operations.size(), bDropped) << test.pszCase;
+    }
+}
+
+TEST_F(SetupHelperRegister, CancelsThePendingDeletionOfTheUninstaller)
+{
+    const std::wstring strOther = L"\\??\\C:\\other.tmp";
+    const std::wstring strMine = L"\\??\\" + m_temp.File(L"Uninstall.exe");
+    const std::wstring strData = strOther + L'\0' + L'\0' + strMine + L'\0' + L'\0' + L'\0';
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
+                                             REG_MULTI_SZ, strData.data(),
+                                             static_cast<DWORD>(strData.size() * sizeof(wchar_t))));
+
+    SVerbResult result = RegisterProduct(m_place, false);
+    ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
+    EXPECT_TRUE(HasLine(result, L"The deletion at the next restart of " + m_temp.File(L"Uninstall.exe") +
+                                    L" (left by an uninstall) is cancelled"));
+    wchar_t szData[256] = {};
+    DWORD cb = sizeof(szData);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
+                                          RRF_RT_REG_MULTI_SZ, nullptr, szData, &cb));
+    EXPECT_EQ(strOther + L'\0' + L'\0' + L'\0', std::wstring(szData, cb / sizeof(wchar_t)));
+
+    // The last one gone, the value goes.
+    const std::wstring strOnlyMine = strMine + L'\0' + L'\0' + L'\0';
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
+                                             REG_MULTI_SZ, strOnlyMine.data(),
+                                             static_cast<DWORD>(strOnlyMine.size() * sizeof(wchar_t))));
+    result = RegisterProduct(m_place, false);
+    ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
+    EXPECT_EQ(static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND),
+              RegGetValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations", RRF_RT_ANY,
+                           nullptr, nullptr, nullptr));
+}
