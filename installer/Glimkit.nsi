@@ -102,7 +102,7 @@ Var DataDir
   ${Log} "ERROR: ${text}"
   FileClose $LogHandle
   MessageBox MB_OK|MB_ICONSTOP "${text}" /SD IDOK
-  SetErrorLevel 2
+  SetErrorLevel ${SETUP_EXIT_FAILED}
   Abort "${text}"
 !macroend
 !define Fail "!insertmacro Fail"
@@ -111,7 +111,7 @@ Var DataDir
 !macro FailLogged text
   FileClose $LogHandle
   MessageBox MB_OK|MB_ICONSTOP "${text}" /SD IDOK
-  SetErrorLevel 2
+  SetErrorLevel ${SETUP_EXIT_FAILED}
   Abort "${text}"
 !macroend
 !define FailLogged "!insertmacro FailLogged"
@@ -125,7 +125,7 @@ Var DataDir
   FileOpen $LogHandle "$LogPath" w
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "The log $LogPath could not be written." /SD IDOK
-    SetErrorLevel 2
+    SetErrorLevel ${SETUP_EXIT_FAILED}
     Abort "The log $LogPath could not be written."
   ${EndIf}
   FileWriteWord $LogHandle 0xFEFF
@@ -200,7 +200,7 @@ Var DataDir
   WriteRegDWORD HKLM "${SETUP_STATE_KEY}" "AdministratorCheck" 1
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "Administrator rights are needed for ${PRODUCT}." /SD IDOK
-    SetErrorLevel 740
+    SetErrorLevel ${SETUP_EXIT_ELEVATION_REQUIRED}
     Quit
   ${EndIf}
   DeleteRegValue HKLM "${SETUP_STATE_KEY}" "AdministratorCheck"
