@@ -284,6 +284,34 @@ TEST_F(Msi, AFailedStepRollsTheInstallBack)
     ExpectNothingInstalled("after the rollback");
 }
 
+// A newer package whose step fails leaves the older product as it was on Windows, where the
+// older product's removal is part of the install's transaction and is rolled back with it.
+// Wine's msiexec removes the older product for good before the new install runs, so there
+// the failed upgrade leaves neither product: that is what is checked under Wine.
+TEST_F(Msi, AFailedUpgradeRollsBack)
+{
+    ASSERT_EQ(0u, Install(m_package)) << Log();
+    const std::string settings = ReadRawFile();
+    CTempFolder target;
+    const std::wstring outside = target.File(L"outside.txt");
+    ASSERT_TRUE(WriteBytes(outside, "outside"));
+    const std::wstring serviceLog = FolderPath() + L"\\Service.log";
+    ASSERT_TRUE(!Exists(serviceLog) || DeleteFileW(serviceLog.c_str())) << GetLastError();
+    ASSERT_TRUE(Make(serviceLog, outside)) << "no link could be made";
+    const DWORD dwExit = Install(m_nextPackage);
+    const bool bRemoved = !Exists(serviceLog) || Remove(serviceLog);
+    EXPECT_TRUE(bRemoved);
+    EXPECT_EQ("outside", ReadBytes(outside)) << "the upgrade wrote through the link";
+    EXPECT_EQ(settings, ReadRawFile()) << "the failed upgrade changed the settings file";
+    if (!UnderWine()) {
+        EXPECT_EQ(0u, dwExit) << Log();
+        return;
+    }
+    EXPECT_EQ(kWineCustomActionFailure, dwExit) << Log();
+    EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(PackageProperty(m_nextPackage, L"ProductCode").c_str()));
+    ExpectNothingInstalled("after the failed upgrade under Wine");
+}
+
 // The installed system serves the hotkey: with the agent started as a logon starts it (the
 // program the package's Run value names), a press through the simulated driver reaches the
 // installed service and the agent advances the status.
