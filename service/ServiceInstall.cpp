@@ -5,6 +5,7 @@
 #include "GlimLog.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
+#include "ServiceRecovery.h"
 
 using namespace glim;
 
@@ -51,29 +52,6 @@ DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, cons
     if (!hService)
         return GLIM_LOG_LAST_ERROR('E', pszLabel, L"OpenService");
     return ERROR_SUCCESS;
-}
-
-// A crashed service is restarted by its control manager instead of leaving the hotkey dead
-// until the next boot. The handle needs SERVICE_START as well as SERVICE_CHANGE_CONFIG.
-DWORD ConfigureRecovery(SC_HANDLE hService)
-{
-    SC_ACTION actions[3] = {};
-    for (size_t i = 0; i < 3; ++i)
-        actions[i] = {SC_ACTION_RESTART, CService::kRecoveryDelaysMs[i]};
-    SERVICE_FAILURE_ACTIONSW failure = {};
-    failure.dwResetPeriod = CService::kRecoveryResetSeconds;
-    failure.cActions = 3;
-    failure.lpsaActions = actions;
-    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? ERROR_SUCCESS : GetLastError();
-}
-
-// Without the flag the actions follow a crash only: a start that fails, or a service that
-// stops with an error, would stay stopped.
-DWORD ConfigureRecoveryOnErrors(SC_HANDLE hService)
-{
-    SERVICE_FAILURE_ACTIONS_FLAG flag = {CService::kRecoveryOnNonCrashFailures};
-    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ? ERROR_SUCCESS
-                                                                                      : GetLastError();
 }
 
 }  // namespace
