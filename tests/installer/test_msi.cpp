@@ -113,6 +113,20 @@ std::wstring ReadLog(const std::wstring& path)
     return text;
 }
 
+// The settings file once the starting agent has written what it records there: the same
+// bytes on two reads a second apart.
+std::string SettledSettings()
+{
+    std::string last = ReadRawFile();
+    WaitUntil([&] {
+        const std::string now = ReadRawFile();
+        const bool bSettled = now == last;
+        last = now;
+        return bSettled;
+    }, kWaitMs, 1000);
+    return last;
+}
+
 // Uninstalls every product of the package's upgrade code with msiexec, so Windows Installer
 // forgets it; CProductCleanup then removes whatever such an uninstall left.
 void UninstallRelated(const std::wstring& upgradeCode)
@@ -134,6 +148,8 @@ protected:
         ASSERT_EQ(38u, m_upgradeCode.size()) << "no upgrade code in the package";
         ASSERT_EQ(38u, m_productCode.size()) << "no product code in the package";
         ASSERT_FALSE(m_log.Path().empty());
+        ASSERT_TRUE(EnsureExplorer())
+            << "Wine's explorer.exe did not start, so there is no user shell to start the agent in";
         UninstallRelated(m_upgradeCode);
         CProductCleanup::RemoveProduct();
     }
@@ -210,7 +226,15 @@ TEST_F(Msi, InstallsUpgradesAndUninstallsKeepingTheSettings)
     EXPECT_EQ("\xFF\xFE", fresh.substr(0, 2));
     ASSERT_TRUE(WriteKey(glim::kKeyInActiveTime, L"5分"));
     EXPECT_EQ(L"5分", ReadKey(glim::kKeyInActiveTime));
-    const std::string before = ReadRawFile();
+    // Started for the installing user by the user's shell, the one start that passes the
+    // system's UI-access check.
+    EXPECT_EQ(std::wstring(glim::kAgentProgramPath), AgentWindowImage()) << "no main instance of the installed agent";
+    const std::wstring parent = ParentImageName(AgentWindowPid());
+    EXPECT_EQ(0, lstrcmpiW(L"explorer.exe", parent.c_str())) << "the agent was started by " << parent;
+    const std::string before = SettledSettings();
+    const glim::CScopedHandle oldService(OpenProcess(SYNCHRONIZE, FALSE, ServiceProcessId(glim::kServiceName)));
+    const glim::CScopedHandle oldAgent(OpenProcess(SYNCHRONIZE, FALSE, AgentWindowPid()));
+    ASSERT_TRUE(oldService && oldAgent);
 
     const std::wstring nextCode = PackageProperty(m_nextPackage, L"ProductCode");
     ASSERT_NE(m_productCode, nextCode);
@@ -218,10 +242,13 @@ TEST_F(Msi, InstallsUpgradesAndUninstallsKeepingTheSettings)
     ASSERT_EQ(0u, Install(m_nextPackage)) << Log();
     EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(m_productCode.c_str())) << "the older product stays";
     ASSERT_NO_FATAL_FAILURE(ExpectInstalled(nextCode, GLIMKIT_TEST_NEXT_VERSION));
-    EXPECT_EQ(before, ReadRawFile()) << "the upgrade changed the settings file";
+    EXPECT_TRUE(Ended(oldService) && Ended(oldAgent)) << "the upgrade left an old process running";
+    EXPECT_TRUE(WaitUntil([] { return AgentWindowPid() != 0; }, kWaitMs)) << "no main instance after the upgrade";
+    EXPECT_TRUE(WaitUntil([&] { return ReadRawFile() == before; }, 2000)) << "the upgrade changed the settings file";
 
     ASSERT_EQ(0u, Uninstall(nextCode)) << Log();
     ExpectNothingInstalled("after the uninstall");
+    EXPECT_TRUE(WaitUntil([] { return CountAgentProcesses() == 0; }, 5000)) << "a Glimagent process stays";
     EXPECT_EQ(before, ReadRawFile()) << "the uninstall changed the settings file";
 }
 
@@ -291,7 +318,7 @@ TEST_F(Msi, AFailedStepRollsTheInstallBack)
 TEST_F(Msi, AFailedUpgradeRollsBack)
 {
     ASSERT_EQ(0u, Install(m_package)) << Log();
-    const std::string settings = ReadRawFile();
+    const std::string settings = SettledSettings();
     CTempFolder target;
     const std::wstring outside = target.File(L"outside.txt");
     ASSERT_TRUE(WriteBytes(outside, "outside"));
@@ -312,9 +339,9 @@ TEST_F(Msi, AFailedUpgradeRollsBack)
     ExpectNothingInstalled("after the failed upgrade under Wine");
 }
 
-// The installed system serves the hotkey: with the agent started as a logon starts it (the
-// program the package's Run value names), a press through the simulated driver reaches the
-// installed service and the agent advances the status.
+// The installed system serves the hotkey: with the service and the agent the package started
+// (the agent being the program its Run value names for every logon), a press through the
+// simulated driver reaches the installed service and the agent advances the status.
 TEST_F(Msi, TheInstalledSystemServesTheHotkey)
 {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_driver.Install());
@@ -322,9 +349,7 @@ TEST_F(Msi, TheInstalledSystemServesTheHotkey)
     ASSERT_EQ(0u, Install(m_package)) << Log();
     const std::wstring run = MachineString(kRunKey, kRunValue);
     ASSERT_EQ(Quoted(glim::kAgentProgramPath), run);
-    CMainAgent agent;
-    if (AgentWindowPid() == 0)
-        ASSERT_TRUE(agent.Start(kWaitMs, run.substr(1, run.size() - 2))) << "the installed agent did not come up";
+    EXPECT_EQ(std::wstring(glim::kAgentProgramPath), AgentWindowImage()) << "the package started no agent";
     ASSERT_TRUE(WaitUntil([] {
         return EventExists(glim::kEventHotkey) && EventExists(glim::kEventHostStatusChange);
     }, kWaitMs)) << "the service or the agent's main instance does not listen";
