@@ -127,15 +127,95 @@ std::string SettledSettings()
     return last;
 }
 
+// The component codes of the package as built.
+std::vector<std::wstring> PackageComponents(const std::wstring& package)
+{
+    std::vector<std::wstring> codes;
+    CMsiHandle hDatabase;
+    CMsiHandle hView;
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, hDatabase.Put()) != ERROR_SUCCESS ||
+        MsiDatabaseOpenViewW(hDatabase.Get(), L"SELECT `ComponentId` FROM `Component`", hView.Put()) != ERROR_SUCCESS ||
+        MsiViewExecute(hView.Get(), 0) != ERROR_SUCCESS)
+        return codes;
+    for (;;) {
+        CMsiHandle hRecord;
+        if (MsiViewFetch(hView.Get(), hRecord.Put()) != ERROR_SUCCESS)
+            break;
+        wchar_t szCode[64] = {};
+        DWORD cch = 64;
+        if (MsiRecordGetStringW(hRecord.Get(), 1, szCode, &cch) == ERROR_SUCCESS)
+            codes.push_back(szCode);
+    }
+    return codes;
+}
+
+// A GUID "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as Windows Installer writes it in the
+// registry: the first three groups reversed, then each byte's two digits swapped.
+std::wstring PackedGuid(const std::wstring& guid)
+{
+    std::wstring hex;
+    for (wchar_t ch : guid) {
+        if (ch != L'{' && ch != L'}' && ch != L'-')
+            hex += ch;
+    }
+    if (hex.size() != 32)
+        return std::wstring();
+    std::wstring packed(hex.rbegin() + 24, hex.rend());
+    packed.append(hex.rbegin() + 20, hex.rbegin() + 24);
+    packed.append(hex.rbegin() + 16, hex.rbegin() + 20);
+    for (size_t i = 16; i < 32; i += 2) {
+        packed += hex[i + 1];
+        packed += hex[i];
+    }
+    return packed;
+}
+
 // Uninstalls every product of the package's upgrade code with msiexec, so Windows Installer
-// forgets it; CProductCleanup then removes whatever such an uninstall left.
-void UninstallRelated(const std::wstring& upgradeCode)
+// forgets it; CProductCleanup then removes whatever such an uninstall left. Wine's msiexec
+// can lose a product's registration and keep its components' (an uninstall that failed): a
+// later uninstall would then keep those components as shared, so their records go too.
+void UninstallRelated(const std::wstring& upgradeCode, const std::wstring& package)
 {
     for (const std::wstring& code : RelatedProducts(upgradeCode))
         RunMsiexec(L"/x " + code + L" /qn");
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kVendorKey, L"MsiProductCode");
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVendorKey);
+    for (const std::wstring& component : PackageComponents(package)) {
+        const std::wstring key =
+            L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\" +
+            PackedGuid(component);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kVendorKey);
 }
+
+// A top-level window with the agent's title in this test's own process, which never ends on
+// the agent's exit command: the uninstall's stop cannot end it.
+class CAgentLookalike {
+public:
+    CAgentLookalike()
+    {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kClass;
+        RegisterClassW(&wc);
+        m_hWnd = CreateWindowExW(0, kClass, glim::kAgentWindowTitle, WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                 wc.hInstance, nullptr);
+    }
+    virtual ~CAgentLookalike()
+    {
+        if (m_hWnd)
+            DestroyWindow(m_hWnd);
+        UnregisterClassW(kClass, GetModuleHandleW(nullptr));
+    }
+    CAgentLookalike(const CAgentLookalike&) = delete;
+    CAgentLookalike& operator=(const CAgentLookalike&) = delete;
+
+    bool Made() const { return m_hWnd != nullptr; }
+
+private:
+    static constexpr const wchar_t* kClass = L"GlimkitTestAgentLookalike";
+    HWND m_hWnd = nullptr;
+};
 
 class Msi : public ::testing::Test {
 protected:
@@ -150,13 +230,13 @@ protected:
         ASSERT_FALSE(m_log.Path().empty());
         ASSERT_TRUE(EnsureExplorer())
             << "Wine's explorer.exe did not start, so there is no user shell to start the agent in";
-        UninstallRelated(m_upgradeCode);
+        UninstallRelated(m_upgradeCode, m_package);
         CProductCleanup::RemoveProduct();
     }
 
     void TearDown() override
     {
-        UninstallRelated(m_upgradeCode);
+        UninstallRelated(m_upgradeCode, m_package);
     }
 
     // msiexec /i PACKAGE /qn with a verbose log; returns its exit code.
@@ -194,6 +274,12 @@ protected:
         EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(productCode.c_str()));
         EXPECT_EQ(version, InstalledVersion(productCode));
         EXPECT_EQ(std::vector<std::wstring>{productCode}, RelatedProducts(m_upgradeCode));
+        ExpectInPlace(productCode);
+    }
+
+    // The product's pieces on the machine, as the package with this product code puts them.
+    static void ExpectInPlace(const std::wstring& productCode)
+    {
         EXPECT_EQ(productCode, MachineString(kVendorKey, L"MsiProductCode"));
         ASSERT_NO_FATAL_FAILURE(ExpectServiceAsInstalled());
         for (size_t i = 0; i < 4; ++i)
@@ -337,6 +423,30 @@ TEST_F(Msi, AFailedUpgradeRollsBack)
     EXPECT_EQ(kWineCustomActionFailure, dwExit) << Log();
     EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(PackageProperty(m_nextPackage, L"ProductCode").c_str()));
     ExpectNothingInstalled("after the failed upgrade under Wine");
+}
+
+// An uninstall whose stop fails (a window with the agent's title whose process does not end)
+// fails and rolls back: the product's pieces stay, and the restore action starts again the
+// service that the stop had stopped and the agent.
+TEST_F(Msi, AFailedUninstallRestoresWhatRan)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "Windows runs the stop as LocalSystem in session 0, where this session's windows are not seen";
+    ASSERT_EQ(0u, Install(m_package)) << Log();
+    ASSERT_NE(0u, AgentWindowPid());
+    DWORD dwExit = 0;
+    {
+        CAgentLookalike lookalike;
+        ASSERT_TRUE(lookalike.Made()) << GetLastError();
+        dwExit = Uninstall(m_productCode);
+    }
+    EXPECT_EQ(kWineCustomActionFailure, dwExit) << Log();
+    // Wine's msiexec unregisters the product before the uninstall's deferred steps and does not
+    // register it again on rollback (Windows Installer does): the pieces are checked.
+    ASSERT_NO_FATAL_FAILURE(ExpectInPlace(m_productCode));
+    EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(m_productCode.c_str()));
+    EXPECT_TRUE(WaitUntil([] { return !ProcessesOf(glim::kAgentProgramPath).empty(); }, kWaitMs))
+        << "no agent runs after the rollback";
 }
 
 // The installed system serves the hotkey: with the service and the agent the package started
