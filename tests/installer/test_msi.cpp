@@ -263,6 +263,8 @@ protected:
         EXPECT_EQ(0u, ScmQueryState(glim::kServiceName, &dwErr)) << pszWhen;
         EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr) << pszWhen;
         EXPECT_FALSE(Exists(InstallDir())) << pszWhen << ": the program folder stays";
+        const std::wstring vendorDir = InstallDir().substr(0, InstallDir().find_last_of(L'\\'));
+        EXPECT_FALSE(Exists(vendorDir)) << pszWhen << ": the vendor folder stays";
         EXPECT_TRUE(MachineString(kRunKey, kRunValue).empty()) << pszWhen;
         EXPECT_TRUE(MachineString(kVendorKey, L"MsiProductCode").empty()) << pszWhen;
         EXPECT_TRUE(RelatedProducts(m_upgradeCode).empty()) << pszWhen << ": Windows Installer still knows it";
