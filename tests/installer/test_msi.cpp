@@ -340,6 +340,15 @@ TEST_F(Msi, InstallsUpgradesAndUninstallsKeepingTheSettings)
     EXPECT_EQ(before, ReadRawFile()) << "the uninstall changed the settings file";
 }
 
+// An older package over a newer install refuses with 1603 and leaves the newer one in place.
+TEST_F(Msi, AnOlderPackageDoesNotReplaceANewerOne)
+{
+    const std::wstring nextCode = PackageProperty(m_nextPackage, L"ProductCode");
+    ASSERT_EQ(0u, Install(m_nextPackage)) << Log();
+    EXPECT_EQ(kInstallFailure, Install(m_package)) << Log();
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(nextCode, GLIMKIT_TEST_NEXT_VERSION));
+}
+
 // PURGE=1 removes the settings file and the data folder with the programs.
 TEST_F(Msi, PurgeRemovesTheSettings)
 {
