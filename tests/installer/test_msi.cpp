@@ -113,10 +113,11 @@ std::wstring ReadLog(const std::wstring& path)
     return text;
 }
 
-// The settings file once the starting agent has written what it records there: the same
-// bytes on two reads a second apart.
+// The settings file once the starting agent has written what it records there (its start
+// writes the Undefine key first), then the same bytes on two reads a second apart.
 std::string SettledSettings()
 {
+    WaitUntil([] { return ReadKey(glim::kKeyUndefine, L"missing") != L"missing"; }, kWaitMs);
     std::string last = ReadRawFile();
     WaitUntil([&] {
         const std::string now = ReadRawFile();
