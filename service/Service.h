@@ -18,6 +18,8 @@ public:
     static constexpr int kPowerNotifyCount = 4;
     // Start and Stop give up waiting for the wanted state after this long (ERROR_TIMEOUT).
     static constexpr DWORD kStateWaitLimitMs = 30000;
+    // Install configures the recovery of the install layout (glim::kRecoveryDelaysMs,
+    // kRecoveryResetSeconds, kRecoveryOnNonCrashFailures).
 
     CService();
     virtual ~CService();

@@ -2,7 +2,10 @@
 // control manager.
 #include "Service.h"
 
+#include <iterator>
+
 #include "GlimLog.h"
+#include "InstallLayout.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
 #include "ServiceRecovery.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "AgentProcess.h"
-#include "DataFolderRights.h"
+#include "InstallLayout.h"
 #include "GlimNames.h"
 #include "HostLink.h"
 #include "InstalledProduct.h"
@@ -184,8 +184,8 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
         const wchar_t* pszValue;
         std::wstring expected;
     } const entries[] = {
-        {L"DisplayName", L"Glimkit"},
-        {L"Publisher", L"Vessik"},
+        {L"DisplayName", glim::kProductName},
+        {L"Publisher", glim::kPublisher},
         {L"UninstallString", Quoted(InstalledFile(L"Uninstall.exe"))},
     };
     for (const auto& entry : entries)

@@ -58,7 +58,8 @@ check "a development build needs no certificate" policy
 
 GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/signer.pass" \
   bash "$src/installer/pack" "$work/bin" "$work/GlimkitSetup.exe" "$version" "$makensis" -V2 \
-  "-DBINDIR=$work/bin" "-DVERSIONFILE=$build/generated/GlimkitVersion.nsh" "$src/installer/Glimkit.nsi" \
+  "-DBINDIR=$work/bin" "-DVERSIONFILE=$build/generated/GlimkitVersion.nsh" \
+  "-DLAYOUTFILE=$build/generated/GlimkitLayout.nsh" "$src/installer/Glimkit.nsi" \
   >"$work/pack.log" 2>&1 \
   || { cat "$work/pack.log"; echo "FAILED: the signed installer could not be made"; exit 1; }
 for file in "$work"/bin/*.exe "$work/GlimkitSetup.exe"; do
@@ -70,7 +71,7 @@ done
 if command -v wixl >/dev/null 2>&1 && command -v msiextract >/dev/null 2>&1; then
   GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/signer.pass" \
     bash "$src/installer/pack-msi" --prepared "$work/bin" "$work/GlimkitSetup.msi" "$version" \
-    "$src/installer/Glimkit.wxs" >"$work/pack-msi.log" 2>&1 \
+    "$src/installer/Glimkit.wxs" "$build/generated" >"$work/pack-msi.log" 2>&1 \
     || { cat "$work/pack-msi.log"; echo "FAILED: the signed package could not be made"; exit 1; }
   check "GlimkitSetup.msi verifies against the throwaway root" verify "$work/GlimkitSetup.msi" "$work/cert/root.pem"
   refuse "GlimkitSetup.msi does not verify against another root" verify "$work/GlimkitSetup.msi" "$work/other/root.pem"

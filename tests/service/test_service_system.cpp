@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 

@@ -6,6 +6,7 @@
 
 #include "AgentProcess.h"
 #include "GlimNames.h"
+#include "InstallLayout.h"
 #include "LogTestUtil.h"
 #include "Scm.h"
 #include "ServiceHarness.h"
@@ -14,11 +15,12 @@
 
 namespace glimtest {
 
-const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t* const kRunValue = L"Glimagent";
-const wchar_t* const kSetupProgramUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
-const wchar_t* const kInstalledProgramFiles[5] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe",
-                                                  L"GlimkitSetupHelper.exe", L"Uninstall.exe"};
+const wchar_t* const kRunKey = glim::kRunKey;
+const wchar_t* const kRunValue = glim::kRunValue;
+const wchar_t* const kSetupProgramUninstallKey = glim::kUninstallKey;
+const wchar_t* const kInstalledProgramFiles[5] = {glim::kServiceProgramFile, glim::kAgentProgramFile,
+                                                  glim::kCtlProgramFile, glim::kSetupHelperFile,
+                                                  glim::kUninstallerFile};
 
 std::wstring InstalledFile(const wchar_t* pszName)
 {
