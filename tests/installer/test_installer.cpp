@@ -10,7 +10,6 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <string>
@@ -24,6 +23,7 @@
 #include "ProgramFiles.h"
 #include "GlimNames.h"
 #include "HostLink.h"
+#include "InstalledProduct.h"
 #include "LogTestUtil.h"
 #include "Scm.h"
 #include "ScopedHandle.h"
@@ -34,177 +34,30 @@
 
 namespace {
 
+using glimtest::AgentWindowImage;
+using glimtest::AgentWindowPid;
+using glimtest::CountAgentProcesses;
+using glimtest::CProductCleanup;
+using glimtest::Ended;
+using glimtest::Exists;
+using glimtest::FolderNames;
+using glimtest::InstalledFile;
+using glimtest::kRunKey;
+using glimtest::kRunValue;
+using glimtest::MachineKeyExists;
+using glimtest::MachineString;
+using glimtest::ParentImageName;
+using glimtest::PendingOperationsIn;
+using glimtest::Quoted;
+
+const wchar_t* const kUninstallKey = glimtest::kSetupProgramUninstallKey;
+const auto& kProgramFiles = glimtest::kInstalledProgramFiles;
+
 constexpr DWORD kSetupTimeoutMs = 120000;
 constexpr DWORD kWaitMs = 15000;
-using glim::kRunKey;
-using glim::kRunValue;
-using glim::kUninstallKey;
-const wchar_t* const kProgramFiles[] = {glim::kServiceProgramFile, glim::kAgentProgramFile, glim::kCtlProgramFile,
-                                          glim::kSetupHelperFile, glim::kUninstallerFile};
 // The setup program's logs, kept in the program folder.
 constexpr const wchar_t* kSetupLog = L"GlimkitSetup.log";
 constexpr const wchar_t* kUninstallLog = L"GlimkitUninstall.log";
-
-std::wstring InstalledFile(const wchar_t* pszName)
-{
-    return glimtest::InstallDir() + L"\\" + pszName;
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The names in a folder, sorted; empty when it is missing or empty.
-std::vector<std::wstring> FolderNames(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data = {};
-    const HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (lstrcmpW(data.cFileName, L".") != 0 && lstrcmpW(data.cFileName, L"..") != 0)
-            names.emplace_back(data.cFileName);
-    } while (FindNextFileW(hFind, &data));
-    FindClose(hFind);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
-// A string value of HKLM (64-bit view); empty when it is missing.
-std::wstring MachineString(const wchar_t* pszKey, const wchar_t* pszValue)
-{
-    wchar_t szData[512] = {};
-    DWORD cb = sizeof(szData);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, pszKey, pszValue, RRF_RT_REG_SZ, nullptr, szData, &cb) != ERROR_SUCCESS)
-        return std::wstring();
-    return szData;
-}
-
-// The sources of the deletions and renames at the next restart that lie in the folder (NT
-// paths, "\\??\\C:\\..."), removed with bRemove: the test prefix restarts, so none may stay
-// to delete a later test's files.
-std::vector<std::wstring> PendingOperationsIn(const std::wstring& folder, bool bRemove)
-{
-    constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-    constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
-    std::vector<std::wstring> taken;
-    glim::CScopedKey hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, hKey.Put()) != ERROR_SUCCESS)
-        return taken;
-    DWORD cb = 0;
-    if (RegQueryValueExW(hKey.Get(), kValue, nullptr, nullptr, nullptr, &cb) != ERROR_SUCCESS || cb == 0)
-        return taken;
-    std::vector<wchar_t> data(cb / sizeof(wchar_t) + 2, L'\0');
-    if (RegQueryValueExW(hKey.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &cb) !=
-        ERROR_SUCCESS)
-        return taken;
-    // Pairs of strings: the source, then the destination (empty for a deletion).
-    std::vector<std::wstring> strings;
-    for (const wchar_t* p = data.data(); p < data.data() + cb / sizeof(wchar_t); p += lstrlenW(p) + 1)
-        strings.emplace_back(p);
-    while (!strings.empty() && strings.back().empty() && strings.size() % 2 != 0)
-        strings.pop_back();
-    const std::wstring prefix = L"\\??\\" + folder + L"\\";
-    std::wstring kept;
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-        if (_wcsnicmp(strings[i].c_str(), prefix.c_str(), prefix.size()) == 0) {
-            taken.push_back(strings[i].substr(4));
-            continue;
-        }
-        kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
-    }
-    if (taken.empty() || !bRemove)
-        return taken;
-    if (kept.empty()) {
-        RegDeleteValueW(hKey.Get(), kValue);
-    } else {
-        kept += L'\0';
-        RegSetValueExW(hKey.Get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                       static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
-    }
-    return taken;
-}
-
-bool MachineKeyExists(const wchar_t* pszKey)
-{
-    glim::CScopedKey hKey;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, hKey.Put()) == ERROR_SUCCESS;
-}
-
-// Calls visit(entry) for each running process until it returns false; false when the
-// processes cannot be listed.
-template <typename Visit>
-bool ForEachProcess(Visit visit)
-{
-    const glim::CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!hSnapshot)
-        return false;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore && visit(entry);
-         bMore = Process32NextW(hSnapshot.Get(), &entry)) {
-    }
-    return true;
-}
-
-// Processes whose image file is named Glimagent.exe, wherever they run from.
-int CountAgentProcesses()
-{
-    int nCount = 0;
-    const bool bListed = ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        nCount += lstrcmpiW(entry.szExeFile, L"Glimagent.exe") == 0 ? 1 : 0;
-        return true;
-    });
-    return bListed ? nCount : -1;
-}
-
-// The image file name of the process that started the given one; empty when unknown.
-std::wstring ParentImageName(DWORD dwPid)
-{
-    DWORD dwParent = 0;
-    ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        dwParent = entry.th32ProcessID == dwPid ? entry.th32ParentProcessID : 0;
-        return dwParent == 0;
-    });
-    std::wstring name;
-    ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        if (dwParent != 0 && entry.th32ProcessID == dwParent)
-            name = entry.szExeFile;
-        return name.empty();
-    });
-    return name;
-}
-
-// A process that a test watches end: the handle keeps its identity when Wine reuses the id.
-bool Ended(const glim::CScopedHandle& hProcess)
-{
-    return hProcess && WaitForSingleObject(hProcess.Get(), 0) == WAIT_OBJECT_0;
-}
-
-DWORD AgentWindowPid()
-{
-    DWORD dwPid = 0;
-    HWND hWnd = glimtest::FindAgentWindow();
-    if (hWnd)
-        GetWindowThreadProcessId(hWnd, &dwPid);
-    return dwPid;
-}
-
-// The image of the process that owns the agent's main window; empty when there is none.
-std::wstring AgentWindowImage()
-{
-    const glim::CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AgentWindowPid()));
-    wchar_t szImage[MAX_PATH] = {};
-    DWORD cch = MAX_PATH;
-    return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch) ? szImage : L"";
-}
 
 // The owner and the access list of a file or folder in SDDL, the protected flag included;
 // empty when they cannot be read.
@@ -266,81 +119,6 @@ private:
     std::vector<std::wstring> m_links;
 };
 
-// Everything an install leaves, removed without the uninstaller (which is under test) when the
-// test starts and again when it ends; the settings folder and file come back as they were.
-class CProductCleanup {
-public:
-    CProductCleanup()
-    {
-        m_bHadInstallDir = Exists(glimtest::InstallDir());
-        for (size_t i = 0; i < 2; ++i)
-            m_bHadFolder[i] = Exists(DataFolder(i));
-        m_settings = glimtest::ReadRawFile(&m_bHadSettings);
-        RemoveProduct();
-        glimtest::RemoveFile();
-    }
-    virtual ~CProductCleanup()
-    {
-        RemoveProduct();
-        // Other tests put their programs into the install folder and leave it, empty.
-        if (m_bHadInstallDir)
-            SHCreateDirectoryExW(nullptr, glimtest::InstallDir().c_str(), nullptr);
-        glimtest::RemoveFile();
-        // The vendor folder (the service's link to the settings leads there), then its
-        // Glimkit folder, as they were: /PURGE removes both.
-        for (size_t i = 0; i < 2; ++i) {
-            if (m_bHadFolder[i])
-                CreateDirectoryW(DataFolder(i).c_str(), nullptr);
-        }
-        for (size_t i = 2; i-- > 0;) {
-            if (!m_bHadFolder[i])
-                RemoveDirectoryW(DataFolder(i).c_str());
-        }
-        if (m_bHadSettings)
-            RestoreSettings();
-    }
-    CProductCleanup(const CProductCleanup&) = delete;
-    CProductCleanup& operator=(const CProductCleanup&) = delete;
-
-private:
-    // 0: ALLUSERSPROFILE\Vessik, 1: ALLUSERSPROFILE\Vessik\Glimkit.
-    static std::wstring DataFolder(size_t nDepth)
-    {
-        const std::wstring folder = glimtest::FolderPath();
-        return nDepth == 1 ? folder : folder.substr(0, folder.find_last_of(L'\\'));
-    }
-
-    static void RemoveProduct()
-    {
-        glimtest::ScmRemove(glim::kServiceName);
-        glimtest::EndStrayAgents();
-        glimtest::EndProcessesOf(glim::kAgentProgramPath);
-        // A program that has just ended may still hold its image for a moment.
-        for (const wchar_t* pszName : kProgramFiles) {
-            const std::wstring file = InstalledFile(pszName);
-            glimtest::WaitUntil([&] { return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
-                               5000);
-        }
-        // The logs, and an uninstaller that ran in place and waits for a restart to go.
-        const std::wstring dir = glimtest::InstallDir();
-        glimtest::RemoveTree(dir);
-        RemoveDirectoryW(dir.substr(0, dir.find_last_of(L'\\')).c_str());
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
-        PendingOperationsIn(dir, true);
-    }
-
-    void RestoreSettings() const
-    {
-        glimtest::WriteBytes(glimtest::FilePath(), m_settings);
-    }
-
-    bool m_bHadInstallDir = false;
-    bool m_bHadFolder[2] = {};
-    bool m_bHadSettings = false;
-    std::string m_settings;
-};
-
 class Installer : public ::testing::Test {
 protected:
     void SetUp() override
@@ -400,21 +178,6 @@ protected:
         return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     }
 
-    static void ExpectServiceAsInstalled()
-    {
-        glimtest::CScHandle hService = glimtest::OpenServiceHandle(glim::kServiceName, SERVICE_QUERY_CONFIG);
-        ASSERT_TRUE(hService) << "the service is not registered";
-        BYTE buffer[8192] = {};
-        auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
-        DWORD cbNeeded = 0;
-        ASSERT_TRUE(QueryServiceConfigW(hService.Get(), pConfig, sizeof(buffer), &cbNeeded)) << GetLastError();
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), pConfig->dwServiceType);
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), pConfig->dwStartType);
-        EXPECT_EQ(Quoted(glimtest::InstallDir() + L"\\Glimward"), pConfig->lpBinaryPathName);
-        EXPECT_STREQ(L"LocalSystem", pConfig->lpServiceStartName);
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(glim::kServiceName));
-    }
-
     // Waits until the installed service and the agent's main instance listen.
     static void WaitUntilListening()
     {
@@ -439,7 +202,7 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::Reset());
 
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
-    ASSERT_NO_FATAL_FAILURE(ExpectServiceAsInstalled());
+    ASSERT_NO_FATAL_FAILURE(glimtest::ExpectServiceAsInstalled());
     for (const wchar_t* pszName : kProgramFiles)
         EXPECT_TRUE(Exists(InstalledFile(pszName))) << pszName;
     EXPECT_EQ(Quoted(glim::kAgentProgramPath), MachineString(kRunKey, kRunValue));

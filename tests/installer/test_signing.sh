@@ -2,7 +2,8 @@
 # The signing settings a build accepts, and the signed build, made the way scripts/build makes
 # it (installer/pack) from copies of the built programs with a throwaway certificate: every
 # program, the installer and the uninstaller the installer writes verify against the throwaway
-# root, and fail to verify after one byte is changed or against another root. The uninstaller is taken from an install
+# root, and fail to verify after one byte is changed or against another root; the MSI package
+# made from the same programs verifies too and carries them. The uninstaller is taken from an install
 # in the test prefix, which is then uninstalled; the settings folder is put back as it was.
 #   test_signing.sh BUILD_DIR SOURCE_DIR MAKENSIS VERSION
 set -euo pipefail
@@ -64,6 +65,23 @@ GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/
 for file in "$work"/bin/*.exe "$work/GlimkitSetup.exe"; do
   check_signed "$file"
 done
+
+# The package for fleets, made from the same signed programs (as the build makes it after the
+# installer), is signed itself and carries those programs.
+if command -v wixl >/dev/null 2>&1 && command -v msiextract >/dev/null 2>&1; then
+  GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/signer.pass" \
+    bash "$src/installer/pack-msi" --prepared "$work/bin" "$work/GlimkitSetup.msi" "$version" \
+    "$src/installer/Glimkit.wxs" "$build/generated" >"$work/pack-msi.log" 2>&1 \
+    || { cat "$work/pack-msi.log"; echo "FAILED: the signed package could not be made"; exit 1; }
+  check "GlimkitSetup.msi verifies against the throwaway root" verify "$work/GlimkitSetup.msi" "$work/cert/root.pem"
+  refuse "GlimkitSetup.msi does not verify against another root" verify "$work/GlimkitSetup.msi" "$work/other/root.pem"
+  mkdir -p "$work/msi"
+  (cd "$work/msi" && msiextract "$work/GlimkitSetup.msi" >/dev/null)
+  for file in "$work"/bin/*.exe; do
+    packed=$(find "$work/msi" -name "$(basename "$file")" | head -n 1)
+    check "GlimkitSetup.msi carries the signed $(basename "$file")" cmp "$file" "$packed"
+  done
+fi
 
 # The uninstaller exists only inside the installer: install, take it, uninstall.
 backup="$work/data-backup"
