@@ -11,6 +11,7 @@
 #include "Lock.h"
 #include "ScopedHandle.h"
 #include "TestLog.h"
+#include "ThreadStart.h"
 
 namespace {
 
@@ -201,6 +202,21 @@ TEST(ReturnOnFailure, LogsTheFailureOnceAndReturnsTheGivenValue)
         EXPECT_EQ(c.pszLine, lines[0].message);
         EXPECT_EQ(c.pszLabel, lines[0].function);
     }
+}
+
+void __cdecl SignalArgument(void* pvEvent)
+{
+    SetEvent(static_cast<HANDLE>(pvEvent));
+}
+
+TEST(BeginThread, RunsTheThreadWithItsArgumentAndLogsNothing)
+{
+    const glim::CScopedHandle hRan(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(hRan);
+    glimtest::Clear();
+    EXPECT_TRUE(GLIM_BEGIN_THREAD(L"CTest::Init", L"SignalArgument", &SignalArgument, hRan.Get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hRan.Get(), 10000));
+    EXPECT_TRUE(glimtest::Lines().empty());
 }
 
 }  // namespace
