@@ -146,8 +146,8 @@ bool CKBBackLightMgr::Init(HINSTANCE hInstance, HWND hWnd)
     // A listener that cannot start leaves its command words unserved; the agent runs on.
     GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetUWPMessageThread", &CKBBackLightMgr::GetUWPMessageThread, nullptr);
     GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetHostOsdThread", &CKBBackLightMgr::GetHostOsdThread, nullptr);
-    GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetHostStatusChangeThread", &CKBBackLightMgr::GetHostStatusChangeThread,
-                      nullptr);
+    GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetHostStatusChangeThread",
+                      &CKBBackLightMgr::GetHostStatusChangeThread, nullptr);
     return true;
 }
 

@@ -180,7 +180,8 @@ TEST(ReturnOnFailure, LogsTheFailureOnceAndReturnsTheGivenValue)
 {
     int nEvaluations = 0;
     const SReturnCase cases[] = {
-        {"last error, failed", [] { return ReturnIfLastError(true); }, 7, L"CreateFile failed, dwErr=2", L"CTest::Open"},
+        {"last error, failed", [] { return ReturnIfLastError(true); }, 7, L"CreateFile failed, dwErr=2",
+         L"CTest::Open"},
         {"last error, succeeded", [] { return ReturnIfLastError(false); }, -1, nullptr, nullptr},
         {"hr failed", [&] { return ReturnIfHrFailed(E_ACCESSDENIED, &nEvaluations); }, 7,
          L"SetEventSink failed, hr=0x80070005", L"CTest::Attach"},
