@@ -2,7 +2,10 @@
 // control manager.
 #include "ServiceInstall.h"
 
+#include <iterator>
+
 #include "GlimLog.h"
+#include "InstallLayout.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
 
@@ -58,12 +61,12 @@ DWORD OpenThisService(const wchar_t* pszName, CScopedScHandle& hManager, CScoped
 // until the next boot. The handle needs SERVICE_START as well as SERVICE_CHANGE_CONFIG.
 DWORD ConfigureRecovery(SC_HANDLE hService)
 {
-    SC_ACTION actions[3] = {};
-    for (size_t i = 0; i < 3; ++i)
+    SC_ACTION actions[std::size(kRecoveryDelaysMs)] = {};
+    for (size_t i = 0; i < std::size(kRecoveryDelaysMs); ++i)
         actions[i] = {SC_ACTION_RESTART, kRecoveryDelaysMs[i]};
     SERVICE_FAILURE_ACTIONSW failure = {};
     failure.dwResetPeriod = kRecoveryResetSeconds;
-    failure.cActions = 3;
+    failure.cActions = static_cast<DWORD>(std::size(actions));
     failure.lpsaActions = actions;
     return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? ERROR_SUCCESS : GetLastError();
 }

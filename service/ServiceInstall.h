@@ -9,13 +9,6 @@ namespace glim {
 
 // Starting and stopping give up waiting for the wanted state after this long (ERROR_TIMEOUT).
 constexpr DWORD kStateWaitLimitMs = 30000;
-// Recovery that installing configures: restart after each delay in turn (the last one
-// repeats), counting failures afresh after a day without one.
-constexpr DWORD kRecoveryDelaysMs[3] = {5000, 30000, 60000};
-constexpr DWORD kRecoveryResetSeconds = 86400;
-// The recovery also applies when the service stops with an error or fails to start, not
-// only when its process crashes.
-constexpr BOOL kRecoveryOnNonCrashFailures = TRUE;
 
 // What the control manager records for a service.
 struct SServiceRegistration {
@@ -26,7 +19,8 @@ struct SServiceRegistration {
     BOOL bAutoStart;
 };
 
-// Registers the service in its own process, with its description and recovery, starting
+// Registers the service in its own process, with its description and the recovery of the
+// install layout (InstallLayout.h), starting
 // automatically (delayed when bDelayedStart) or on demand. Returns the last error met.
 DWORD InstallService(const SServiceRegistration& service, const wchar_t* pszImagePath, BOOL bDelayedStart);
 // Marks the named service for deletion; failures are logged under the caller's label.
