@@ -53,7 +53,6 @@ constexpr UINT kAgentExitCommand = 105;
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Glimagent";
 constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
-static_assert(IsPathJoin(kUninstallKey, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kProductName), "uninstall key");
 constexpr const wchar_t* kProductKey = L"Software\\Vessik\\Glimkit";
 // The MSI's product code, present while the MSI's install is.
 constexpr const wchar_t* kMsiProductCodeValue = L"MsiProductCode";
@@ -62,6 +61,11 @@ constexpr const wchar_t* kSetupStateKey = L"Software\\Vessik\\Glimkit\\Setup";
 static_assert(IsPathJoin(kSetupStateKey, kProductKey, L"Setup"), "setup state key");
 constexpr const wchar_t* kServiceWasRunningValue = L"ServiceWasRunning";
 constexpr const wchar_t* kAgentWasRunningValue = L"AgentWasRunning";
+
+// The setup program's exit codes besides 0 (done): a step failed (the log's last line says
+// which), and a run without administrator rights (ERROR_ELEVATION_REQUIRED).
+constexpr DWORD kSetupExitFailed = 2;
+constexpr DWORD kSetupExitElevationRequired = 740;
 
 // The all-users data folder, under %ALLUSERSPROFILE%, and the service's log in it.
 constexpr const wchar_t* kDataVendorFolder = L"Vessik";

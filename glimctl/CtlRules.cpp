@@ -277,7 +277,8 @@ bool IsInstalledRecovery(const SERVICE_FAILURE_ACTIONSW& actions)
     if (actions.dwResetPeriod != glim::kRecoveryResetSeconds || actions.cActions != kActions || !actions.lpsaActions)
         return false;
     for (DWORD i = 0; i < kActions; ++i) {
-        if (actions.lpsaActions[i].Type != SC_ACTION_RESTART || actions.lpsaActions[i].Delay != glim::kRecoveryDelaysMs[i])
+        const SC_ACTION& action = actions.lpsaActions[i];
+        if (action.Type != SC_ACTION_RESTART || action.Delay != glim::kRecoveryDelaysMs[i])
             return false;
     }
     return true;

@@ -165,8 +165,9 @@ DWORD CheckService(CChecks& checks)
                                                                 : L"start type " + std::to_wstring(pConfig->dwStartType),
                      L"as an administrator: sc config Glimward start= auto");
         const std::wstring strImage = pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : L"";
+        const std::wstring strService = InstallFolder() + L"\\" + glim::kServiceProgramFile;
         checks.Check(L"service.image_path", L"service image path quoted, the installed program",
-                     IsQuotedProgram(strImage, InstallFolder() + L"\\" + glim::kServiceProgramFile), strImage, kReinstall);
+                     IsQuotedProgram(strImage, strService), strImage, kReinstall);
     } else {
         checks.Add(L"service.config", L"service configuration", Verdict::Fail,
                    L"cannot read it (" + ErrorText(GetLastError()) + L")", kReinstall);
@@ -315,7 +316,8 @@ void CheckAgent(CChecks& checks)
     DWORD dwType = 0;
     LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, glim::kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, hKey.Put());
     if (lError == ERROR_SUCCESS)
-        lError = RegQueryValueExW(hKey.Get(), glim::kRunValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue), &cbValue);
+        lError = RegQueryValueExW(hKey.Get(), glim::kRunValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
+                                  &cbValue);
     const bool bString = lError == ERROR_SUCCESS && (dwType == REG_SZ || dwType == REG_EXPAND_SZ);
     checks.Check(L"agent.run_value", L"logon start (HKLM Run value Glimagent) present and quoted",
                  bString && IsQuotedProgram(szValue, strAgent),

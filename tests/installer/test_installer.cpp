@@ -18,6 +18,7 @@
 
 #include "AgentProcess.h"
 #include "InstallLayout.h"
+#include "ProgramFiles.h"
 #include "GlimNames.h"
 #include "HostLink.h"
 #include "LogTestUtil.h"
@@ -375,6 +376,8 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     for (const auto& entry : entries)
         EXPECT_EQ(entry.expected, MachineString(kUninstallKey, entry.pszValue)) << entry.pszValue;
     EXPECT_EQ(GLIMKIT_TEST_VERSION, MachineString(kUninstallKey, L"DisplayVersion")) << "the build's version";
+    EXPECT_EQ(std::wstring(GLIMKIT_TEST_VERSION) + L".0", glimctl::FileVersion(InstalledFile(glim::kUninstallerFile)))
+        << "the uninstaller the setup wrote carries the build's version";
     DWORD dwSizeKb = 0;
     DWORD cb = sizeof(dwSizeKb);
     EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD,

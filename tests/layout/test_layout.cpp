@@ -60,6 +60,8 @@ Defines ExpectedDefines()
     text(L"SETUP_STATE_KEY", glim::kSetupStateKey);
     text(L"SERVICE_WAS_RUNNING_VALUE", glim::kServiceWasRunningValue);
     text(L"AGENT_WAS_RUNNING_VALUE", glim::kAgentWasRunningValue);
+    number(L"SETUP_EXIT_FAILED", glim::kSetupExitFailed);
+    number(L"SETUP_EXIT_ELEVATION_REQUIRED", glim::kSetupExitElevationRequired);
     text(L"DATA_VENDOR_FOLDER", glim::kDataVendorFolder);
     text(L"DATA_FOLDER_RELATIVE", glim::kDataFolderRelative);
     text(L"SERVICE_LOG_FILE_NAME", glim::kServiceLogFileName);
@@ -120,9 +122,11 @@ std::vector<std::string> Lines(const wchar_t* pszName)
 // escape (rc: \\ for a backslash) undone; "?" marks what is neither.
 std::wstring Unquote(const std::string& strValue, bool bBackslashEscapes)
 {
+    const bool bNumber = !strValue.empty() && strValue.find_first_not_of("0123456789") == std::string::npos;
+    if (bNumber)
+        return Widen(strValue);
     if (strValue.size() < 2 || strValue.front() != '"' || strValue.back() != '"')
-        return strValue.find_first_not_of("0123456789") == std::string::npos && !strValue.empty() ? Widen(strValue)
-                                                                                                  : L"?" + Widen(strValue);
+        return L"?" + Widen(strValue);
     std::string strText;
     for (size_t i = 1; i + 1 < strValue.size(); ++i) {
         if (bBackslashEscapes && strValue[i] == '\\' && i + 2 < strValue.size())
@@ -146,9 +150,10 @@ Defines Parse(const wchar_t* pszFile, const std::string& strPrefix, const std::s
             bSkip = bSkip || line.compare(0, start.size(), start) == 0;
         if (bSkip)
             continue;
-        const bool bShape = line.compare(0, strPrefix.size(), strPrefix) == 0 && line.size() > strPrefix.size() + strSuffix.size() &&
+        const size_t nFrame = strPrefix.size() + strSuffix.size();
+        const bool bShape = line.size() > nFrame && line.compare(0, strPrefix.size(), strPrefix) == 0 &&
                             line.compare(line.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
-        const std::string strBody = bShape ? line.substr(strPrefix.size(), line.size() - strPrefix.size() - strSuffix.size()) : "";
+        const std::string strBody = bShape ? line.substr(strPrefix.size(), line.size() - nFrame) : "";
         const size_t nSpace = strBody.find(' ');
         if (!bShape || nSpace == std::string::npos || strBody.compare(0, strNamePrefix.size(), strNamePrefix) != 0) {
             defines[L"?" + Widen(line)] = L"a line of no known shape";
@@ -202,8 +207,9 @@ TEST(Layout, TheResourceHeaderDefinesEveryConstant)
 TEST(Layout, TheAgentsWindowTitleIsTheSharedOne)
 {
     const std::wstring strAgent = glimtest::BuildBinPath(glim::kAgentProgramFile);
+    constexpr DWORD kAsData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
     const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> hAgent(
-        LoadLibraryExW(strAgent.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE), &FreeLibrary);
+        LoadLibraryExW(strAgent.c_str(), nullptr, kAsData), &FreeLibrary);
     ASSERT_TRUE(hAgent) << GetLastError();
     wchar_t szTitle[256] = {};
     ASSERT_LT(0, LoadStringW(hAgent.get(), 103, szTitle, 256));

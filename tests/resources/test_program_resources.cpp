@@ -8,9 +8,11 @@
 
 #include <cwchar>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "CapturedRun.h"
@@ -181,3 +183,27 @@ TEST(ProgramVersion, TheSetupProgramAndGlimctlGiveTheSameVersion)
     EXPECT_EQ(std::wstring(L"glimctl (Glimkit) ") + GLIMKIT_TEST_VERSION + L"\n", run.strOut);
     EXPECT_EQ(L"", run.strErr);
 }
+
+namespace {
+
+// The agent's About box (dialog 103) names the build's version, not a fixed one.
+TEST(ProgramVersion, TheAgentsAboutBoxGivesTheBuildsVersion)
+{
+    const std::wstring strAgent = glimtest::BuildBinPath(glim::kAgentProgramFile);
+    constexpr DWORD kAsData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> hAgent(
+        LoadLibraryExW(strAgent.c_str(), nullptr, kAsData), &FreeLibrary);
+    ASSERT_TRUE(hAgent) << GetLastError();
+    const HRSRC hDialog = FindResourceW(hAgent.get(), MAKEINTRESOURCEW(103), MAKEINTRESOURCEW(5));  // RT_DIALOG
+    ASSERT_TRUE(hDialog) << GetLastError();
+    const HGLOBAL hData = LoadResource(hAgent.get(), hDialog);
+    const DWORD cb = SizeofResource(hAgent.get(), hDialog);
+    ASSERT_TRUE(hData && cb);
+    // A dialog template holds its texts as UTF-16 strings.
+    const wchar_t* pchData = static_cast<const wchar_t*>(LockResource(hData));
+    const std::wstring strTemplate(pchData, cb / sizeof(wchar_t));
+    const std::wstring strLine = std::wstring(L"Glimagent, version ") + GLIMKIT_TEST_VERSION + L'\0';
+    EXPECT_NE(std::wstring::npos, strTemplate.find(strLine)) << "the About box does not say the build's version";
+}
+
+}  // namespace
