@@ -2,12 +2,11 @@
 // control manager.
 #include "ServiceInstall.h"
 
-#include <iterator>
-
 #include "GlimLog.h"
 #include "InstallLayout.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
+#include "ServiceRecovery.h"
 
 using namespace glim;
 
@@ -55,29 +54,6 @@ DWORD OpenThisService(const wchar_t* pszName, CScopedScHandle& hManager, CScoped
     if (!hService)
         return GLIM_LOG_LAST_ERROR('E', pszLabel, L"OpenService");
     return ERROR_SUCCESS;
-}
-
-// A crashed service is restarted by its control manager instead of leaving the hotkey dead
-// until the next boot. The handle needs SERVICE_START as well as SERVICE_CHANGE_CONFIG.
-DWORD ConfigureRecovery(SC_HANDLE hService)
-{
-    SC_ACTION actions[std::size(kRecoveryDelaysMs)] = {};
-    for (size_t i = 0; i < std::size(kRecoveryDelaysMs); ++i)
-        actions[i] = {SC_ACTION_RESTART, kRecoveryDelaysMs[i]};
-    SERVICE_FAILURE_ACTIONSW failure = {};
-    failure.dwResetPeriod = kRecoveryResetSeconds;
-    failure.cActions = static_cast<DWORD>(std::size(actions));
-    failure.lpsaActions = actions;
-    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? ERROR_SUCCESS : GetLastError();
-}
-
-// Without the flag the actions follow a crash only: a start that fails, or a service that
-// stops with an error, would stay stopped.
-DWORD ConfigureRecoveryOnErrors(SC_HANDLE hService)
-{
-    SERVICE_FAILURE_ACTIONS_FLAG flag = {kRecoveryOnNonCrashFailures};
-    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ? ERROR_SUCCESS
-                                                                                      : GetLastError();
 }
 
 }  // namespace

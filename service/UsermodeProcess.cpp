@@ -1,6 +1,5 @@
 #include "UsermodeProcess.h"
 
-#include <tlhelp32.h>
 #include <userenv.h>
 #include <wtsapi32.h>
 
@@ -118,23 +117,6 @@ DWORD glim::PrepareUIAccess(HANDLE hToken)
     if (!SetTokenInformation(hToken, TokenUIAccess, &dwUIAccess, sizeof(dwUIAccess)))
         GLIM_LOG_LAST_ERROR('W', kLabel, L"SetTokenInformation(TokenUIAccess)");
     return ERROR_SUCCESS;
-}
-
-DWORD glim::FindExplorerProcessId(DWORD dwConsoleSession)
-{
-    CScopedFile hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!hSnapshot)
-        return 0;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore; bMore = Process32NextW(hSnapshot.Get(), &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0)
-            continue;
-        DWORD dwSession = 0;
-        if (ProcessIdToSessionId(entry.th32ProcessID, &dwSession) && dwSession == dwConsoleSession)
-            return entry.th32ProcessID;
-    }
-    return 0;
 }
 
 CUsermodeProcess::CUsermodeProcess() = default;

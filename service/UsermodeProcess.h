@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "ScopedHandle.h"
+#include "ShellProcess.h"
 #include "Singleton.h"
 
 class CUsermodeProcess {
@@ -27,9 +28,6 @@ private:
 };
 
 namespace glim {
-// The explorer.exe of the console session; 0 when none runs there (an explorer of another
-// session is never taken: the agent would land in someone else's session).
-DWORD FindExplorerProcessId(DWORD dwConsoleSession);
 // True when the token is of the given session and its user is not the system itself.
 bool IsSessionUserToken(HANDLE hToken, DWORD dwSession);
 // The token the agent runs with: a primary duplicate of the session user's own token

@@ -59,23 +59,6 @@ void ReadHandleFacts(HANDLE hFile, const std::wstring& strPath, SPathFacts* pFac
     pFacts->bOwnerTrusted = IsOwnerOfHandleTrusted(hFile);
 }
 
-// A verb's steps share the result they add to; a failed step records the failure and the
-// caller stops.
-class CVerb {
-public:
-    void Say(const std::wstring& strLine) { m_result.lines.push_back(strLine); }
-    bool Fail(const std::wstring& strWhy)
-    {
-        m_result.strFailure = strWhy;
-        m_result.nExit = kExitFailed;
-        return false;
-    }
-    SVerbResult Take() { return std::move(m_result); }
-
-private:
-    SVerbResult m_result;
-};
-
 std::wstring LeadsElsewhere(const std::wstring& strPath)
 {
     return strPath + L" leads to another place; remove it and run the setup again.";

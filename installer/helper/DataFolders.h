@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace glimsetup {
+#include "Verb.h"
 
-// The helper's exit codes.
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 2;
+namespace glimsetup {
 
 // What stands at a path, looked at without following a link at its last element.
 enum class PathState {
@@ -55,13 +53,6 @@ PathState InspectPath(const std::wstring& strPath, DWORD dwExtraAccess = 0, HAND
 // Removes the link, file or empty folder at the path without following it. True when nothing
 // is left there.
 bool RemoveItself(const std::wstring& strPath);
-
-// What a verb said, line by line, and the one line of its failure (empty when it succeeded).
-struct SVerbResult {
-    std::vector<std::wstring> lines;
-    std::wstring strFailure;
-    int nExit = kExitDone;
-};
 
 // The data folder the programs use, ALLUSERSPROFILE\Vessik\Glimkit; empty when the variable
 // is not set.

@@ -1,7 +1,5 @@
-// GlimkitSetupHelper.exe: the setup's steps that need care against links, run by the setup
-// program from the program folder as an administrator. One verb a run:
-//   prepare-data   make the data folders safe and protected, create the settings file
-//   purge          delete the data folder's own files, keep (and list) anything else
+// GlimkitSetupHelper.exe, the setup's steps in C++, run by the setup program (or an MSI's
+// custom actions) from the program folder as an administrator. One verb a run (see kUsage).
 // Every step is written to standard output, one line each, and with --log FILE appended to
 // that existing UTF-16LE log too (the setup's own). Exit codes: 0 done; 2 failed, with a last
 // line "ERROR: <what and why>" (a wrong command line too, with the usage on standard error).
@@ -12,21 +10,37 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "DataFolders.h"
 #include "GlimLog.h"
+#include "GlimVersion.h"
+#include "Programs.h"
+#include "Registration.h"
 #include "ScopedHandle.h"
+#include "ServiceSetup.h"
+#include "ShellStart.h"
 
 using namespace glimsetup;
 
 namespace {
 
 constexpr wchar_t kUsage[] =
-    L"Usage: GlimkitSetupHelper prepare-data | purge [--log FILE]\n"
-    L"  prepare-data  makes the data folder and its parent the setup's own and protected,\n"
-    L"                and creates the settings file when there is none\n"
-    L"  purge         deletes the settings file and the service log, and the data folder\n"
-    L"                when nothing else is in it\n"
-    L"  --log FILE    also appends each line to FILE, an existing UTF-16LE log\n"
+    L"Usage: GlimkitSetupHelper VERB [--log FILE]\n"
+    L"  prepare-data       makes the data folder and its parent the setup's own and protected,\n"
+    L"                     and creates the settings file when there is none\n"
+    L"  purge              deletes the settings file and the service log, and the data folder\n"
+    L"                     when nothing else is in it\n"
+    L"  stop               stops the service and this desktop's agents, writing down what ran\n"
+    L"  check-replaceable  fails when a program file is in use\n"
+    L"  restore            starts again what the last stop wrote down\n"
+    L"  start-agent        starts Glimagent through the user's shell and waits for it\n"
+    L"  service-install    registers (or replaces) the service, sets its recovery, starts it\n"
+    L"  service-recovery   sets the service's restart after a failure\n"
+    L"  service-remove     stops and removes the service\n"
+    L"  register [--run-only]\n"
+    L"                     writes the agent's start at logon and the Apps & features entry\n"
+    L"  unregister         removes both and checks they are gone\n"
+    L"  --log FILE         also appends each line to FILE, an existing UTF-16LE log\n"
     L"Exit codes: 0 done; 2 failed (the last line says what and why).\n";
 
 void WriteLine(HANDLE hOut, const std::wstring& strLine)
@@ -90,27 +104,91 @@ void GlimLog(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t*
                                                   L"(" + std::to_wstring(nLine) + L"): " + szText);
 }
 
+namespace {
+
+// The folder this program runs from: the program folder, the only place it is run from.
+std::wstring OwnFolder()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH)
+        return std::wstring();
+    std::wstring strPath(szPath, cch);
+    const size_t pos = strPath.find_last_of(L'\\');
+    return pos == std::wstring::npos ? std::wstring() : strPath.substr(0, pos);
+}
+
+SVerbResult Failure(const std::wstring& strWhy)
+{
+    SVerbResult result;
+    result.nExit = kExitFailed;
+    result.strFailure = strWhy;
+    return result;
+}
+
+SVerbResult DataVerb(SVerbResult (*pfnVerb)(const std::wstring&))
+{
+    const std::wstring strDataDir = FindDataDir();
+    return strDataDir.empty() ? Failure(L"ALLUSERSPROFILE is not set.") : pfnVerb(strDataDir);
+}
+
+SVerbResult StartAgentThroughShell(const SSetupPlace& place)
+{
+    SAgentStartPlace start;
+    start.strProgramDir = place.strProgramDir;
+    return StartAgent(start, SystemShellRoute());
+}
+
+SRegistrationPlace Registration(const SSetupPlace& place)
+{
+    SRegistrationPlace registration;
+    registration.strProgramDir = place.strProgramDir;
+    registration.strVersion = GLIM_VERSION_TEXT;
+    return registration;
+}
+
+SVerbResult RunVerb(const SHelperCommand& command, const SSetupPlace& place)
+{
+    const std::wstring& strVerb = command.strVerb;
+    if (strVerb == L"prepare-data")
+        return DataVerb(PrepareData);
+    if (strVerb == L"purge")
+        return DataVerb(PurgeData);
+    if (strVerb == L"stop")
+        return StopPrograms(place);
+    if (strVerb == L"check-replaceable")
+        return CheckReplaceable(place.strProgramDir);
+    if (strVerb == L"start-agent")
+        return StartAgentThroughShell(place);
+    if (strVerb == L"restore")
+        return RestorePrograms(place, [&place] { return StartAgentThroughShell(place); });
+    if (strVerb == L"service-install")
+        return InstallService(place, ServiceProgramRunner(place.strProgramDir));
+    if (strVerb == L"service-recovery")
+        return SetServiceRecovery(place);
+    if (strVerb == L"service-remove")
+        return RemoveService(place, ServiceProgramRunner(place.strProgramDir));
+    if (strVerb == L"register")
+        return RegisterProduct(Registration(place), command.bRunOnly);
+    if (strVerb == L"unregister")
+        return UnregisterProduct(Registration(place));
+    return Failure(L"the verb " + strVerb + L" is not known.");
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv)
 {
     // DLLs come from this program's folder and System32 only, never from the current folder
     // or PATH.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    const bool bLog = argc == 4 && lstrcmpW(argv[2], L"--log") == 0;
-    const std::wstring strVerb = argc == 2 || bLog ? argv[1] : L"";
-    const wchar_t* pszLog = bLog ? argv[3] : nullptr;
-    if (strVerb != L"prepare-data" && strVerb != L"purge") {
+    const SHelperCommand command = ParseHelperCommand(std::vector<std::wstring>(argv + 1, argv + argc));
+    if (!command.bValid) {
         WriteLine(GetStdHandle(STD_ERROR_HANDLE), kUsage);
-        SVerbResult usage;
-        usage.nExit = kExitFailed;
-        usage.strFailure = L"unknown command line: give one verb, prepare-data or purge, and --log FILE or nothing.";
-        return Report(usage, nullptr);
+        return Report(Failure(L"unknown command line: give one verb, its options, and --log FILE or nothing."),
+                      nullptr);
     }
-    const std::wstring strDataDir = FindDataDir();
-    if (strDataDir.empty()) {
-        SVerbResult missing;
-        missing.nExit = kExitFailed;
-        missing.strFailure = L"ALLUSERSPROFILE is not set.";
-        return Report(missing, pszLog);
-    }
-    return Report(strVerb == L"purge" ? PurgeData(strDataDir) : PrepareData(strDataDir), pszLog);
+    SSetupPlace place;
+    place.strProgramDir = OwnFolder();
+    return Report(RunVerb(command, place), command.strLog.empty() ? nullptr : command.strLog.c_str());
 }

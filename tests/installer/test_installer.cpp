@@ -1,8 +1,8 @@
 // GlimkitSetup.exe run silently in the test prefix, as a Windows user or a deployment tool
 // runs it, and the product observed from outside: the service manager, the registry, the
-// files, the processes, and a hotkey press through the simulated driver. The prefix is left as
-// it was found on every path: the service, the programs, the registry entries, the agents,
-// the settings file and the logs of the installer go away again.
+// files, the processes, the temporary folder, and a hotkey press through the simulated driver.
+// The prefix is left as it was found on every path: the service, the programs, the registry
+// entries, the agents, the settings file and the logs of the installer go away again.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,11 +12,14 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "AgentProcess.h"
+#include "DataFolderRights.h"
+#include "FolderWatch.h"
 #include "InstallLayout.h"
 #include "ProgramFiles.h"
 #include "GlimNames.h"
@@ -27,6 +30,7 @@
 #include "ServiceHarness.h"
 #include "SettingsFileTools.h"
 #include "SimDriver.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -37,6 +41,9 @@ using glim::kRunValue;
 using glim::kUninstallKey;
 const wchar_t* const kProgramFiles[] = {glim::kServiceProgramFile, glim::kAgentProgramFile, glim::kCtlProgramFile,
                                           glim::kSetupHelperFile, glim::kUninstallerFile};
+// The setup program's logs, kept in the program folder.
+constexpr const wchar_t* kSetupLog = L"GlimkitSetup.log";
+constexpr const wchar_t* kUninstallLog = L"GlimkitUninstall.log";
 
 std::wstring InstalledFile(const wchar_t* pszName)
 {
@@ -46,6 +53,23 @@ std::wstring InstalledFile(const wchar_t* pszName)
 bool Exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The names in a folder, sorted; empty when it is missing or empty.
+std::vector<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data = {};
+    const HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (lstrcmpW(data.cFileName, L".") != 0 && lstrcmpW(data.cFileName, L"..") != 0)
+            names.emplace_back(data.cFileName);
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::wstring Quoted(const std::wstring& text)
@@ -61,6 +85,51 @@ std::wstring MachineString(const wchar_t* pszKey, const wchar_t* pszValue)
     if (RegGetValueW(HKEY_LOCAL_MACHINE, pszKey, pszValue, RRF_RT_REG_SZ, nullptr, szData, &cb) != ERROR_SUCCESS)
         return std::wstring();
     return szData;
+}
+
+// The sources of the deletions and renames at the next restart that lie in the folder (NT
+// paths, "\\??\\C:\\..."), removed with bRemove: the test prefix restarts, so none may stay
+// to delete a later test's files.
+std::vector<std::wstring> PendingOperationsIn(const std::wstring& folder, bool bRemove)
+{
+    constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
+    std::vector<std::wstring> taken;
+    glim::CScopedKey hKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, hKey.Put()) != ERROR_SUCCESS)
+        return taken;
+    DWORD cb = 0;
+    if (RegQueryValueExW(hKey.Get(), kValue, nullptr, nullptr, nullptr, &cb) != ERROR_SUCCESS || cb == 0)
+        return taken;
+    std::vector<wchar_t> data(cb / sizeof(wchar_t) + 2, L'\0');
+    if (RegQueryValueExW(hKey.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &cb) !=
+        ERROR_SUCCESS)
+        return taken;
+    // Pairs of strings: the source, then the destination (empty for a deletion).
+    std::vector<std::wstring> strings;
+    for (const wchar_t* p = data.data(); p < data.data() + cb / sizeof(wchar_t); p += lstrlenW(p) + 1)
+        strings.emplace_back(p);
+    while (!strings.empty() && strings.back().empty() && strings.size() % 2 != 0)
+        strings.pop_back();
+    const std::wstring prefix = L"\\??\\" + folder + L"\\";
+    std::wstring kept;
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+        if (_wcsnicmp(strings[i].c_str(), prefix.c_str(), prefix.size()) == 0) {
+            taken.push_back(strings[i].substr(4));
+            continue;
+        }
+        kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
+    }
+    if (taken.empty() || !bRemove)
+        return taken;
+    if (kept.empty()) {
+        RegDeleteValueW(hKey.Get(), kValue);
+    } else {
+        kept += L'\0';
+        RegSetValueExW(hKey.Get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                       static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    }
+    return taken;
 }
 
 bool MachineKeyExists(const wchar_t* pszKey)
@@ -229,18 +298,9 @@ public:
         }
         if (m_bHadSettings)
             RestoreSettings();
-        for (const wchar_t* pszLog : {L"GlimkitSetup.log", L"GlimkitUninstall.log"})
-            DeleteFileW(TempFile(pszLog).c_str());
     }
     CProductCleanup(const CProductCleanup&) = delete;
     CProductCleanup& operator=(const CProductCleanup&) = delete;
-
-    static std::wstring TempFile(const wchar_t* pszName)
-    {
-        wchar_t szTemp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, szTemp);
-        return std::wstring(szTemp) + pszName;
-    }
 
 private:
     // 0: ALLUSERSPROFILE\Vessik, 1: ALLUSERSPROFILE\Vessik\Glimkit.
@@ -261,11 +321,13 @@ private:
             glimtest::WaitUntil([&] { return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
                                5000);
         }
+        // The logs, and an uninstaller that ran in place and waits for a restart to go.
         const std::wstring dir = glimtest::InstallDir();
-        RemoveDirectoryW(dir.c_str());
+        glimtest::RemoveTree(dir);
         RemoveDirectoryW(dir.substr(0, dir.find_last_of(L'\\')).c_str());
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+        PendingOperationsIn(dir, true);
     }
 
     void RestoreSettings() const
@@ -315,10 +377,26 @@ protected:
         return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
     }
 
+    // Runs a command line as Apps & features or a deployment tool does (a quoted program, then
+    // its arguments) and returns its exit code, or a start error (never 0).
+    static DWORD RunCommandLine(const std::wstring& commandLine)
+    {
+        const size_t nEnd = commandLine.size() > 1 && commandLine[0] == L'"' ? commandLine.find(L'"', 1)
+                                                                            : std::wstring::npos;
+        if (nEnd == std::wstring::npos)
+            return static_cast<DWORD>(ERROR_BAD_FORMAT);
+        const size_t nArgs = commandLine.find_first_not_of(L' ', nEnd + 1);
+        DWORD dwExit = 0xdeadbeef;
+        const DWORD dwErr = glimtest::RunProgram(commandLine.substr(1, nEnd - 1),
+                                                nArgs == std::wstring::npos ? L"" : commandLine.substr(nArgs), &dwExit,
+                                                kSetupTimeoutMs);
+        return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
+    }
+
     static std::wstring Log(const wchar_t* pszName)
     {
         // The installer writes its logs in UTF-16.
-        const std::string bytes = glimtest::ReadBytes(CProductCleanup::TempFile(pszName));
+        const std::string bytes = glimtest::ReadBytes(InstalledFile(pszName));
         return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     }
 
@@ -371,7 +449,9 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     } const entries[] = {
         {L"DisplayName", glim::kProductName},
         {L"Publisher", glim::kPublisher},
-        {L"UninstallString", Quoted(InstalledFile(L"Uninstall.exe"))},
+        // The uninstaller runs in place, not as a copy in the temporary folder.
+        {L"UninstallString", Quoted(InstalledFile(L"Uninstall.exe")) + L" _?=" + glimtest::InstallDir()},
+        {L"QuietUninstallString", Quoted(InstalledFile(L"Uninstall.exe")) + L" /S _?=" + glimtest::InstallDir()},
     };
     for (const auto& entry : entries)
         EXPECT_EQ(entry.expected, MachineString(kUninstallKey, entry.pszValue)) << entry.pszValue;
@@ -432,7 +512,8 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     DWORD dwErr = 0;
     EXPECT_EQ(0u, glimtest::ScmQueryState(glim::kServiceName, &dwErr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), dwErr);
-    EXPECT_FALSE(Exists(glimtest::InstallDir())) << "the install folder stays";
+    EXPECT_EQ(std::vector<std::wstring>{kUninstallLog}, FolderNames(glimtest::InstallDir()))
+        << "the program folder keeps more than the uninstall's log";
     EXPECT_TRUE(MachineString(kRunKey, kRunValue).empty());
     EXPECT_FALSE(MachineKeyExists(kUninstallKey));
     EXPECT_TRUE(glimtest::WaitUntil([] { return CountAgentProcesses() == 0; }, 5000)) << "a Glimagent process stays";
@@ -463,7 +544,7 @@ TEST_F(Installer, KeepsAnExistingSettingsFileAndPurgeRemovesIt)
     ASSERT_EQ(0u, dwExit) << Log(L"GlimkitUninstall.log");
     EXPECT_FALSE(Exists(glimtest::FilePath())) << "/PURGE left the settings file";
     EXPECT_NE(std::wstring::npos, Log(L"GlimkitUninstall.log").find(L"  kept: linked")) << Log(L"GlimkitUninstall.log");
-    EXPECT_FALSE(Exists(glimtest::InstallDir()));
+    EXPECT_EQ(std::vector<std::wstring>{kUninstallLog}, FolderNames(glimtest::InstallDir()));
     ASSERT_TRUE(glimtest::Remove(link));
     EXPECT_TRUE(RemoveDirectoryW(glimtest::FolderPath().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
 }
@@ -588,4 +669,95 @@ TEST_F(Installer, AFileInUseLeavesTheInstalledProductAsItWas)
     EXPECT_EQ(Quoted(glim::kAgentProgramPath), MachineString(kRunKey, kRunValue));
     EXPECT_TRUE(MachineKeyExists(kUninstallKey));
     EXPECT_TRUE(Exists(glimtest::FilePath()));
+}
+
+// Nothing that runs is put into the temporary folder during a silent install and the uninstall
+// Apps & features starts (its QuietUninstallString): no plug-in DLL and no copy of the
+// uninstaller, which a user who can write there (C:\Windows\Temp for a deployment tool running
+// as SYSTEM) could replace or plant beside. The watch first proves that it sees a DLL that lives
+// only a moment in a fresh subfolder, as an extracted plug-in does, and at the end sees a second
+// one, so every change before it was seen.
+TEST_F(Installer, PutsNoProgramIntoTheTemporaryFolder)
+{
+    const std::wstring temp = glimtest::TempFolderPath();
+    ASSERT_FALSE(temp.empty());
+    glimtest::CFolderWatch watch;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), watch.Start(temp));
+    const auto placeSentinel = [](const wchar_t* pszName) {
+        glimtest::CTempFolder folder;
+        const std::wstring file = folder.File(pszName);
+        return !folder.Path().empty() && glimtest::WriteBytes(file, "MZ") && DeleteFileW(file.c_str());
+    };
+    ASSERT_TRUE(placeSentinel(L"first-sentinel.dll"));
+    ASSERT_TRUE(watch.WaitFor(L"\\first-sentinel.dll", kWaitMs))
+        << "the watch does not see a short-lived DLL in a new subfolder of " << temp;
+    const size_t nFrom = watch.Names().size();
+
+    ASSERT_EQ(0u, RunSetup()) << Log(kSetupLog);
+    const std::wstring uninstall = MachineString(kUninstallKey, L"QuietUninstallString");
+    ASSERT_FALSE(uninstall.empty());
+    EXPECT_EQ(0u, RunCommandLine(uninstall)) << Log(kUninstallLog);
+    // An uninstaller that copies itself away returns at once: its copy is done once the entry goes.
+    EXPECT_TRUE(glimtest::WaitUntil([] { return !MachineKeyExists(kUninstallKey); }, kSetupTimeoutMs))
+        << "the uninstall did not end";
+    EXPECT_TRUE(glimtest::WaitUntil([] { return !Exists(InstalledFile(L"Glimward.exe")); }, kWaitMs));
+
+    ASSERT_TRUE(placeSentinel(L"last-sentinel.dll"));
+    ASSERT_TRUE(watch.WaitFor(L"\\last-sentinel.dll", kWaitMs)) << "the watch stopped seeing changes";
+    std::vector<std::wstring> programs = watch.NamesEndingWith({L".dll", L".exe"}, nFrom);
+    programs.erase(std::remove_if(programs.begin(), programs.end(),
+                                  [](const std::wstring& name) {
+                                      return name.size() >= 17 && name.compare(name.size() - 17, 17,
+                                                                               L"last-sentinel.dll") == 0;
+                                  }),
+                   programs.end());
+    std::wstring seen;
+    for (const std::wstring& name : programs)
+        seen += L"\n  " + temp + L"\\" + name;
+    EXPECT_TRUE(programs.empty()) << "programs appeared in the temporary folder:" << seen;
+    // The uninstaller, run in place, cannot delete its own file: it goes at the next restart, and
+    // then only the log stays.
+    std::vector<std::wstring> left = FolderNames(glimtest::InstallDir());
+    if (std::find(left.begin(), left.end(), L"Uninstall.exe") != left.end()) {
+        EXPECT_EQ(std::vector<std::wstring>{InstalledFile(L"Uninstall.exe")},
+                  PendingOperationsIn(glimtest::InstallDir(), false))
+            << Log(kUninstallLog);
+        left.erase(std::find(left.begin(), left.end(), L"Uninstall.exe"));
+    }
+    EXPECT_EQ(std::vector<std::wstring>{kUninstallLog}, left);
+    // An install before that restart keeps its own new uninstaller.
+    ASSERT_EQ(0u, RunSetup()) << Log(kSetupLog);
+    EXPECT_EQ(std::vector<std::wstring>{}, PendingOperationsIn(glimtest::InstallDir(), true)) << Log(kSetupLog);
+}
+
+// One product per machine: over an install by the Windows Installer package the setup program
+// refuses, names the command that removes that install, and changes nothing.
+TEST_F(Installer, RefusesOverTheWindowsInstallerPackagesInstall)
+{
+    constexpr const wchar_t* kProductKey = L"Software\\Vessik\\Glimkit";
+    constexpr const wchar_t* kCode = L"{6F1C2B1E-3D0A-4A7B-9C55-2E8D4F0B7A11}";
+    struct CPackageRecord {
+        CPackageRecord()
+        {
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"MsiProductCode", REG_SZ, kCode,
+                            static_cast<DWORD>((lstrlenW(kCode) + 1) * sizeof(wchar_t)));
+        }
+        virtual ~CPackageRecord()
+        {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"MsiProductCode");
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Vessik");
+        }
+    } const record;
+    ASSERT_EQ(std::wstring(kCode), MachineString(kProductKey, L"MsiProductCode"));
+
+    EXPECT_EQ(2u, RunSetup());
+    EXPECT_NE(std::wstring::npos, Log(kSetupLog).find(L"ERROR: Glimkit is installed here by its Windows Installer "
+                                                      L"package; remove it first with: msiexec /x " +
+                                                      std::wstring(kCode)))
+        << Log(kSetupLog);
+    EXPECT_EQ(0u, glimtest::ScmQueryState(glim::kServiceName));
+    for (const wchar_t* pszName : kProgramFiles)
+        EXPECT_FALSE(Exists(InstalledFile(pszName))) << pszName;
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey));
 }

@@ -10,12 +10,15 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "CommandLine.h"
 #include "DataFolders.h"
 #include "HostLink.h"
 #include "InstallLayout.h"
 #include "ScopedHandle.h"
 #include "SettingsValues.h"
+#include "SetupHelperTest.h"
 #include "TempFolder.h"
 
 using namespace glimsetup;
@@ -51,14 +54,7 @@ std::string ReadBytes(const std::wstring& strPath)
     return strBytes;
 }
 
-bool HasLine(const SVerbResult& result, const std::wstring& strLine)
-{
-    for (const std::wstring& strSaid : result.lines) {
-        if (strSaid == strLine)
-            return true;
-    }
-    return false;
-}
+using glimtest::HasLine;
 
 // A scratch "ProgramData": <temp>\Vessik\Glimkit, with an "Outside" folder holding what a
 // planted link leads to.
@@ -321,6 +317,42 @@ TEST(SetupHelperPurge, RemovesAFolderLinkAloneAndLeavesAMissingFolder)
         EXPECT_FALSE(Exists(scratch.DataDir()));
     }
     glimtest::Remove(scratch.DataDir());
+}
+
+TEST(SetupHelperRule, ReadsOneVerbAndItsOptions)
+{
+    struct SCase {
+        std::vector<std::wstring> args;
+        bool bValid;
+        const wchar_t* pszVerb;
+        bool bRunOnly;
+        const wchar_t* pszLog;
+    };
+    const SCase cases[] = {
+        {{L"stop"}, true, L"stop", false, L""},
+        {{L"purge", L"--log", L"C:\\l.log"}, true, L"purge", false, L"C:\\l.log"},
+        {{L"register", L"--run-only"}, true, L"register", true, L""},
+        {{L"register", L"--log", L"x", L"--run-only"}, true, L"register", true, L"x"},
+        {{}, false, L"", false, L""},
+        {{L"--log", L"x"}, false, L"", false, L""},
+        {{L"Stop"}, false, L"", false, L""},
+        {{L"stop", L"restore"}, false, L"", false, L""},
+        {{L"stop", L"--log"}, false, L"", false, L""},
+        {{L"stop", L"--log", L""}, false, L"", false, L""},
+        {{L"stop", L"--log", L"a", L"--log", L"b"}, false, L"", false, L""},
+        {{L"unregister", L"--run-only"}, false, L"", false, L""},
+        {{L"register", L"--run-only", L"--run-only"}, false, L"", false, L""},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? std::string("(none)") : std::string(c.args[0].begin(), c.args[0].end()));
+        const SHelperCommand command = ParseHelperCommand(c.args);
+        EXPECT_EQ(c.bValid, command.bValid);
+        if (c.bValid) {
+            EXPECT_EQ(c.pszVerb, command.strVerb);
+            EXPECT_EQ(c.bRunOnly, command.bRunOnly);
+            EXPECT_EQ(c.pszLog, command.strLog);
+        }
+    }
 }
 
 }  // namespace

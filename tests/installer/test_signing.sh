@@ -80,12 +80,14 @@ restore() {
       "Z:${work//\//\\}\\run-uninstall.exe /S _?=C:\\Program Files (x86)\\Vessik\\Glimkit" \
       >"$work/uninstall.log" 2>&1 || rc=$?
     echo "the uninstaller ended with exit code $rc"
-    cp "$prefix"/users/*/Temp/GlimkitUninstall.log "$work/" 2>/dev/null || true
+    cp "$installdir/GlimkitUninstall.log" "$work/" 2>/dev/null || true
     [ $rc -eq 0 ] || failures=$((failures + 1))
   fi
   rm -rf "$data"
   [ $had_data -eq 1 ] && cp -a "$backup" "$data"
-  rm -f "$prefix"/users/*/Temp/GlimkitSetup.log "$prefix"/users/*/Temp/GlimkitUninstall.log
+  # The setup's logs stay in the program folder.
+  rm -f "$installdir/GlimkitSetup.log" "$installdir/GlimkitUninstall.log"
+  rmdir "$installdir" "$(dirname "$installdir")" 2>/dev/null || true
   return 0
 }
 trap restore EXIT

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "FailureActions.h"
 #include "GlimNames.h"
 #include "GlimwardSystemTest.h"
 #include "Scm.h"
@@ -259,37 +260,21 @@ TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
     ASSERT_NO_FATAL_FAILURE(Run(L"x -I"));
     EXPECT_EQ(1, m_log.CountMessage(L"Failure actions: restart after 5000, 30000, 60000 ms; reset after 86400 s."));
     glimtest::CScHandle hService = glimtest::OpenServiceHandle(kName, SERVICE_QUERY_CONFIG);
+    ASSERT_TRUE(hService);
     // The actions also follow a stop with an error or a failed start.
-    SERVICE_FAILURE_ACTIONS_FLAG flag = {};
-    DWORD cbFlag = 0;
-    SetLastError(0xdeadbeef);
-    if (QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, reinterpret_cast<BYTE*>(&flag),
-                             sizeof(flag), &cbFlag)) {
-        EXPECT_TRUE(flag.fFailureActionsOnNonCrashFailures);
+    BOOL bOnErrors = FALSE;
+    DWORD dwErr = 0;
+    if (glimtest::ReadFailureActionsFlag(hService.Get(), &bOnErrors, &dwErr)) {
+        EXPECT_TRUE(bOnErrors);
         EXPECT_EQ(1, m_log.CountMessage(L"Failure actions also after a stop with an error."));
     } else {
         // Wine does not report the flag: that the call was made is seen, and the install goes on.
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), GetLastError());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), dwErr);
         EXPECT_EQ(1, m_log.CountMessage(L"Failure actions also after a stop with an error.") +
                          m_log.CountMessagePrefix(L"ChangeServiceConfig2(failure actions flag) failed, dwErr="));
         ExpectResultIfLogged(L"-I", 0);
     }
-    ASSERT_TRUE(hService);
-    BYTE buffer[1024] = {};
-    DWORD cbNeeded = 0;
-    SetLastError(0xdeadbeef);
-    if (!QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof(buffer), &cbNeeded)) {
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), GetLastError());
-        GTEST_SKIP() << "Wine accepts failure actions but answers their query with error 124: what is stored is "
-                        "seen on Windows only";
-    }
-    const auto* pActions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer);
-    ASSERT_EQ(std::size(glim::kRecoveryDelaysMs), pActions->cActions);
-    EXPECT_EQ(glim::kRecoveryResetSeconds, pActions->dwResetPeriod);
-    for (DWORD i = 0; i < pActions->cActions; ++i) {
-        EXPECT_EQ(SC_ACTION_RESTART, pActions->lpsaActions[i].Type) << i;
-        EXPECT_EQ(glim::kRecoveryDelaysMs[i], pActions->lpsaActions[i].Delay) << i;
-    }
+    glimtest::ExpectStoredProductRecovery(hService.Get());
 }
 
 // Any process can create the service's mutex or the press event before the service does. A
