@@ -1,7 +1,6 @@
 #include "KBBackLightMgr.h"
 
 #include <objbase.h>
-#include <process.h>
 
 #include "AgentRules.h"
 #include "GlimLog.h"
@@ -11,6 +10,7 @@
 #include "PowerMonitor.h"
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
+#include "ThreadStart.h"
 #include "osd/OSDWindow.h"
 #include "sensing/AmbientLightAware.h"
 #include "sensing/FullScreen.h"
@@ -143,9 +143,11 @@ bool CKBBackLightMgr::Init(HINSTANCE hInstance, HWND hWnd)
 
     CPowerMonitor::GetInstance()->InitPowerMonitor(m_hWnd);
 
-    _beginthread(&CKBBackLightMgr::GetUWPMessageThread, 0, nullptr);
-    _beginthread(&CKBBackLightMgr::GetHostOsdThread, 0, nullptr);
-    _beginthread(&CKBBackLightMgr::GetHostStatusChangeThread, 0, nullptr);
+    // A listener that cannot start leaves its command words unserved; the agent runs on.
+    GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetUWPMessageThread", &CKBBackLightMgr::GetUWPMessageThread, nullptr);
+    GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetHostOsdThread", &CKBBackLightMgr::GetHostOsdThread, nullptr);
+    GLIM_BEGIN_THREAD(L"CKBBackLightMgr::Init", L"GetHostStatusChangeThread",
+                      &CKBBackLightMgr::GetHostStatusChangeThread, nullptr);
     return true;
 }
 

@@ -33,10 +33,9 @@ HANDLE CreateMutexWithSddl(const wchar_t* pszName, const wchar_t* pszSddl)
     if (!pszSddl)
         return CreateMutexW(nullptr, FALSE, pszName);
     CScopedLocalMemory pSd;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, pSd.Put(), nullptr)) {
-        GLIM_LOG_LAST_ERROR('E', L"CMyMutex", L"ConvertStringSecurityDescriptor");
-        return nullptr;
-    }
+    GLIM_RETURN_LAST_ERROR_IF(
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, pSd.Put(), nullptr), 'E',
+        L"CMyMutex", L"ConvertStringSecurityDescriptor", nullptr);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), pSd.Get(), FALSE};
     return CreateMutexW(&attributes, FALSE, pszName);
 }

@@ -67,7 +67,7 @@ bool ParseIdle(const std::wstring& strValue, std::wstring* pstrText)
 
 }  // namespace
 
-SCommand ParseCommandLine(int argc, const wchar_t* const* argv)
+SCommand ParseCommandLine(int argc, const wchar_t* const* argv, const std::vector<SVerb>& verbs)
 {
     SCommand command;
     std::vector<std::wstring> words;
@@ -83,26 +83,34 @@ SCommand ParseCommandLine(int argc, const wchar_t* const* argv)
     const SCommand usage;
     if (words.empty())
         return usage;
-    const std::wstring& verb = words[0];
-    if (verb == L"--help" || verb == L"-h" || verb == L"/?")
-        command.verb = Verb::Help;
-    else if (verb == L"--version" && words.size() == 1 && !command.bJson && !command.bPreview)
-        command.verb = Verb::Version;
-    else if ((verb == L"doctor" || verb == L"status") && words.size() == 1 && !command.bPreview)
-        command.verb = verb == L"doctor" ? Verb::Doctor : Verb::Status;
-    else if (verb == L"set" && words.size() == 3 && !command.bJson && (!command.bPreview || words[1] == L"level"))
-        command.verb = Verb::Set;
-    else if (verb == L"report" && words.size() == 2 && !command.bJson && !command.bPreview)
-        command.verb = Verb::Report;
-    else
-        return usage;
-    if (command.verb == Verb::Set) {
-        command.strName = words[1];
-        command.strValue = words[2];
-    } else if (command.verb == Verb::Report) {
-        command.strValue = words[1];
+    if (words[0] == L"--help" || words[0] == L"-h" || words[0] == L"/?") {
+        command.bHelp = true;
+        return command;
     }
-    return command;
+    for (const SVerb& verb : verbs) {
+        if (words[0] != verb.pszName)
+            continue;
+        const bool bPreviewTaken =
+            verb.pszPreviewArgument && verb.nArguments > 0 && words.size() > 1 && words[1] == verb.pszPreviewArgument;
+        if (words.size() != static_cast<size_t>(verb.nArguments) + 1 || (command.bJson && !verb.bJson) ||
+            (command.bPreview && !bPreviewTaken))
+            return usage;
+        command.pVerb = &verb;
+        if (verb.nArguments > 0)
+            command.strValue = words.back();
+        if (verb.nArguments > 1)
+            command.strName = words[words.size() - 2];
+        return command;
+    }
+    return usage;
+}
+
+std::wstring UsageText(const std::vector<SVerb>& verbs)
+{
+    std::wstring strText = L"usage: glimctl VERB [ARGUMENTS]\n";
+    for (const SVerb& verb : verbs)
+        strText += verb.pszUsage;
+    return strText + L"  --help, -h, /?              Prints this help.";
 }
 
 bool ParseSetting(const std::wstring& strName, const std::wstring& strValue, bool bPreview, SSetting* pSetting,

@@ -9,35 +9,36 @@
 
 namespace glimctl {
 
-enum class Verb { Usage, Help, Version, Doctor, Status, Set, Report };
+struct SCommand;
+
+// One verb: the word that names it, the words and options it takes, its lines of the usage
+// text and the function that runs it. A new verb is one more entry in the table (Verbs()).
+struct SVerb {
+    const wchar_t* pszName;
+    int nArguments;                     // words after the name: the value last, a name before it
+    bool bJson;                         // takes --json
+    const wchar_t* pszPreviewArgument;  // takes --preview when its first word is this one
+    const wchar_t* pszUsage;            // its lines, each with one sentence and a line end
+    int (*pfnRun)(const SCommand& command, std::wstring* pstrOut);  // the exit code and what to print
+    bool bReport;                       // what it prints goes to standard output whatever the exit code
+};
 
 struct SCommand {
-    Verb verb = Verb::Usage;
+    const SVerb* pVerb = nullptr;  // none: help, or a mistake
+    bool bHelp = false;
     bool bJson = false;     // doctor, status: JSON instead of lines
     bool bPreview = false;  // set level: ask for the three-second preview in Auto
     std::wstring strName;   // set: status, level, idle, fullscreen or titles
     std::wstring strValue;  // set: the value as typed; report: the file
 };
 
-// argv without the program name. "--help", "-h" or "/?" first asks for help (whatever
-// follows); "--version" alone for the version. Unknown verbs, options or extra words give
-// Verb::Usage.
-SCommand ParseCommandLine(int argc, const wchar_t* const* argv);
+// argv without the program name, against the table of verbs. "--help", "-h" or "/?" first
+// asks for help (whatever follows). Unknown verbs, options or extra words give no verb.
+SCommand ParseCommandLine(int argc, const wchar_t* const* argv, const std::vector<SVerb>& verbs);
 
-// One line per verb, each with one sentence. Printed to standard output on request (exit 0)
-// and to standard error after a mistake (exit 2).
-constexpr const wchar_t* kUsage =
-    L"usage: glimctl VERB [ARGUMENTS]\n"
-    L"  doctor [--json]             Checks every installed piece and exits with the number of failures.\n"
-    L"  status [--json]             Shows the status, the levels, the options and whether both programs run.\n"
-    L"  set status off|on|auto      Sets the backlight's status.\n"
-    L"  set level 0-10 [--preview]  Sets the On level (--preview: the three-second preview in Auto).\n"
-    L"  set idle 5m|30s|off         Switches the light off after this long without input.\n"
-    L"  set fullscreen on|off       Switches the light off while a video plays full screen.\n"
-    L"  set titles \"A;B\"            Names the windows, by title, in which full-screen video is watched for.\n"
-    L"  report FILE                 Writes one text file for a support case.\n"
-    L"  --version                   Prints the version.\n"
-    L"  --help, -h, /?              Prints this help.";
+// One line per verb, each with one sentence, in the table's order. Printed to standard
+// output on request (exit 0) and to standard error after a mistake (exit 2).
+std::wstring UsageText(const std::vector<SVerb>& verbs);
 
 // Exit codes of every verb but doctor (which exits with its number of failures).
 constexpr int kExitDone = 0;

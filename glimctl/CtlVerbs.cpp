@@ -3,6 +3,7 @@
 #include "CtlSettings.h"
 #include "Doctor.h"
 #include "GlimNames.h"
+#include "GlimVersion.h"
 #include "ProgramFiles.h"
 #include "ScopedHandle.h"
 
@@ -123,7 +124,7 @@ int RunSet(const SCommand& command, std::wstring* pstrOut)
     SSetting setting;
     std::wstring strError;
     if (!ParseSetting(command.strName, command.strValue, command.bPreview, &setting, &strError)) {
-        *pstrOut = L"glimctl: " + strError + L"\n" + kUsage + L"\n";
+        *pstrOut = L"glimctl: " + strError + L"\n" + UsageText(Verbs()) + L"\n";
         return kExitUsage;
     }
     if (WriteSetting(setting, &strError) != ERROR_SUCCESS) {
@@ -281,6 +282,39 @@ int RunReport(const std::wstring& strFile, std::wstring* pstrOut)
     }
     *pstrOut = L"report written to " + strFile + L"\n";
     return kExitDone;
+}
+
+const std::vector<SVerb>& Verbs()
+{
+    static const std::vector<SVerb> verbs = {
+        {L"doctor", 0, true, nullptr,
+         L"  doctor [--json]             Checks every installed piece and exits with the number of failures.\n",
+         [](const SCommand& command, std::wstring* pstrOut) {
+             const std::vector<SCheck> checks = RunDoctor();
+             *pstrOut = command.bJson ? FormatChecksJson(checks) : FormatChecks(checks);
+             return CountFailures(checks);
+         },
+         true},
+        {L"status", 0, true, nullptr,
+         L"  status [--json]             Shows the status, the levels, the options and whether both programs run.\n",
+         [](const SCommand& command, std::wstring* pstrOut) { return RunStatus(command.bJson, pstrOut); }, true},
+        {L"set", 2, false, L"level",
+         L"  set status off|on|auto      Sets the backlight's status.\n"
+         L"  set level 0-10 [--preview]  Sets the On level (--preview: the three-second preview in Auto).\n"
+         L"  set idle 5m|30s|off         Switches the light off after this long without input.\n"
+         L"  set fullscreen on|off       Switches the light off while a video plays full screen.\n"
+         L"  set titles \"A;B\"            Names the windows, by title, in which full-screen video is watched for.\n",
+         &RunSet, false},
+        {L"report", 1, false, nullptr, L"  report FILE                 Writes one text file for a support case.\n",
+         [](const SCommand& command, std::wstring* pstrOut) { return RunReport(command.strValue, pstrOut); }, false},
+        {L"--version", 0, false, nullptr, L"  --version                   Prints the version.\n",
+         [](const SCommand&, std::wstring* pstrOut) {
+             *pstrOut = std::wstring(L"glimctl (Glimkit) ") + GLIM_VERSION_TEXT + L"\n";
+             return kExitDone;
+         },
+         false},
+    };
+    return verbs;
 }
 
 }  // namespace glimctl

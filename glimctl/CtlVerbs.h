@@ -1,12 +1,17 @@
 // The verbs beside doctor: status, set and report. Each returns its exit code and puts what
-// it has to say into the given text (one line for a failure).
+// it has to say into the given text (one line for a failure). Verbs() is the table of every
+// verb, doctor's and the version's included.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "CtlRules.h"
 
 namespace glimctl {
+
+// Every verb, in the order of the usage text.
+const std::vector<SVerb>& Verbs();
 
 // What status shows: the settings as stored, the device now, and who runs.
 struct SStatus {

@@ -6,8 +6,6 @@
 #include "CtlOutput.h"
 #include "CtlRules.h"
 #include "CtlVerbs.h"
-#include "Doctor.h"
-#include "GlimVersion.h"
 
 using namespace glimctl;
 
@@ -19,41 +17,18 @@ int wmain(int argc, wchar_t** argv)
     // DLLs come from this program's folder and System32 only, never from the current folder
     // or PATH (the delay-loaded ones included).
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    const SCommand command = ParseCommandLine(argc - 1, argv + 1);
-    const HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    const SCommand command = ParseCommandLine(argc - 1, argv + 1, Verbs());
     std::wstring strOut;
     int nExit = kExitUsage;
-    switch (command.verb) {
-    case Verb::Doctor: {
-        const std::vector<SCheck> checks = RunDoctor();
-        strOut = command.bJson ? FormatChecksJson(checks) : FormatChecks(checks);
-        nExit = CountFailures(checks);
-        break;
-    }
-    case Verb::Status:
-        nExit = RunStatus(command.bJson, &strOut);
-        break;
-    case Verb::Set:
-        nExit = RunSet(command, &strOut);
-        break;
-    case Verb::Report:
-        nExit = RunReport(command.strValue, &strOut);
-        break;
-    case Verb::Version:
-        strOut = std::wstring(L"glimctl (Glimkit) ") + GLIM_VERSION_TEXT + L"\n";
-        nExit = kExitDone;
-        break;
-    case Verb::Help:
+    if (command.pVerb) {
+        nExit = command.pVerb->pfnRun(command, &strOut);
+    } else {
         // Help on request succeeds; the same text after a mistake goes to standard error.
-        nExit = kExitDone;
-        [[fallthrough]];
-    case Verb::Usage:
-        strOut = std::wstring(kUsage) + L"\n";
-        break;
+        strOut = UsageText(Verbs()) + L"\n";
+        if (command.bHelp)
+            nExit = kExitDone;
     }
-    WriteOut(nExit == kExitDone || command.verb == Verb::Doctor || command.verb == Verb::Status
-                 ? hOut
-                 : GetStdHandle(STD_ERROR_HANDLE),
-             strOut);
+    const bool bReport = command.pVerb && command.pVerb->bReport;
+    WriteOut(GetStdHandle(nExit == kExitDone || bReport ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), strOut);
     return nExit;
 }

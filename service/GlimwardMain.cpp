@@ -1,8 +1,8 @@
 // Glimward.exe: the keyboard backlight service and its four command verbs.
 #include <windows.h>
 
+#include "BackLightService.h"
 #include "ScopedHandle.h"
-#include "Service.h"
 #include "ServiceCommand.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int)
@@ -13,7 +13,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int)
     int nArgc = 0;
     LPWSTR* ppszArgv = glim::BuildServiceArgv(lpCmdLine, &nArgc);
     const glim::CScopedLocalMemory argv(ppszArgv);
-    CService* pService = new CService();
+    CService* pService = new CBackLightService();
     pService->Initialize();
     pService->ExecArguments(nArgc, ppszArgv);
     pService->m_bInitialized = FALSE;

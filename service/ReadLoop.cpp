@@ -13,10 +13,8 @@
 #include "KBBackLight.h"
 #include "KBRules.h"
 #include "Lock.h"
-#include "PowerRules.h"
 #include "ScopedHandle.h"
 #include "SettingsFile.h"
-#include "Service.h"
 #include "SharedTrust.h"
 #include "UsermodeProcess.h"
 
@@ -28,8 +26,8 @@ HANDLE g_hHotkeyEvent = nullptr;  // created by the read thread, kept for the pr
 
 // A process that ends inside CreateProcessAsUserW may leave the new agent suspended for
 // good, so a stop lets an agent start under way finish and no start begins after it. The
-// read thread holds the lock for each start; LeaveMainLoop sets the flag and then takes
-// the lock. The lock is unnamed, created by EnterMainLoop before the read thread starts.
+// read thread holds the lock for each start; StopAgentStarts sets the flag and then takes
+// the lock. The lock is unnamed, created by StartReadThread before the thread starts.
 HANDLE g_hAgentStartLock = nullptr;
 std::atomic<bool> g_bAgentStartsStopped{false};
 
@@ -136,7 +134,7 @@ DWORD WINAPI ReadThread(LPVOID pvStarted)
     static const wchar_t kLabel[] = L"ReadThread";
     g_hHotkeyEvent = CreateHotkeyEvent(kLabel);
     if (!g_hHotkeyEvent) {
-        // The thread's exit code tells EnterMainLoop why the service cannot serve presses.
+        // The thread's exit code tells StartReadThread why the service cannot serve presses.
         const DWORD dwErr = GetLastError();
         GLIM_LOG('E', kLabel, L"CreateEvent(%s) failed, dwErr=%d", kEventHotkey, dwErr);
         return dwErr;
@@ -178,72 +176,43 @@ DWORD WaitForReadThreadStart(HANDLE hStarted, HANDLE hThread, DWORD dwTimeoutMs)
     return dwErr;
 }
 
-}  // namespace glim
-
-DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
+DWORD StartReadThread(const wchar_t* pszLabel, CScopedHandle* phThread)
 {
-    GLIM_LOG('D', L"CService::EnterMainLoop", L"tovin EnterMainLoop");
-    CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
     // The thread ends with the process. It signals hStarted once it listens, or ends with
     // the error that kept it from listening.
-    static const wchar_t kLabel[] = L"CService::EnterMainLoop";
-    glim::g_bAgentStartsStopped = false;
-    glim::g_hAgentStartLock = CreateMutexW(nullptr, FALSE, nullptr);
-    if (!glim::g_hAgentStartLock)
-        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateMutex");
-    glim::CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_bAgentStartsStopped = false;
+    g_hAgentStartLock = CreateMutexW(nullptr, FALSE, nullptr);
+    if (!g_hAgentStartLock)
+        return GLIM_LOG_LAST_ERROR('E', pszLabel, L"CreateMutex");
+    CScopedHandle hStarted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!hStarted)
-        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateEvent");
-    glim::CScopedHandle hThread(CreateThread(nullptr, 0, &glim::ReadThread, hStarted.Get(), 0, nullptr));
+        return GLIM_LOG_LAST_ERROR('E', pszLabel, L"CreateEvent");
+    CScopedHandle hThread(CreateThread(nullptr, 0, &ReadThread, hStarted.Get(), 0, nullptr));
     if (!hThread)
-        return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateThread");
-    const DWORD dwErr = glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), glim::kReadThreadStartLimitMs);
+        return GLIM_LOG_LAST_ERROR('E', pszLabel, L"CreateThread");
+    const DWORD dwErr = WaitForReadThreadStart(hStarted.Get(), hThread.Get(), kReadThreadStartLimitMs);
     // A thread that is late may still signal the event: it stays open for the process's life.
     if (dwErr == ERROR_TIMEOUT)
         hStarted.Release();
-    // A read thread whose wait fails ends, and with it the service (MainLoop).
     if (dwErr == ERROR_SUCCESS)
-        m_hWorker.Reset(hThread.Release());
+        phThread->Reset(hThread.Release());
     return dwErr;
 }
 
-DWORD CService::LeaveMainLoop()
+DWORD StopAgentStarts(const wchar_t* pszLabel)
 {
     // The read thread itself runs on until the process ends; only its agent starts stop.
     // The lock is kept: a press after this point starts nothing.
-    glim::g_bAgentStartsStopped = true;
-    if (!glim::g_hAgentStartLock)
+    g_bAgentStartsStopped = true;
+    if (!g_hAgentStartLock)
         return ERROR_SUCCESS;
-    glim::CMutexHold hold(glim::g_hAgentStartLock, glim::kAgentStartStopLimitMs);
+    CMutexHold hold(g_hAgentStartLock, kAgentStartStopLimitMs);
     if (!hold.Held()) {
-        GLIM_LOG('E', L"CService::LeaveMainLoop", L"agent start still under way, dwErr=%d", ERROR_TIMEOUT);
+        GLIM_LOG('E', pszLabel, L"agent start still under way, dwErr=%d", ERROR_TIMEOUT);
         return ERROR_TIMEOUT;
     }
     hold.Keep();
     return ERROR_SUCCESS;
 }
 
-DWORD CService::OnPowerEvent(DWORD dwEventType, LPVOID lpEventData)
-{
-    static const wchar_t kLabel[] = L"CService::OnPowerEvent";
-    const glim::SPowerStep step =
-        glim::NextPowerStep(m_bModernStandby != FALSE, dwEventType, lpEventData, m_bDisplayOff != FALSE);
-    m_bDisplayOff = step.bDisplayOff ? TRUE : FALSE;
-    switch (step.action) {
-    case glim::PowerAction::LogSuspend:
-        GLIM_LOG('D', kLabel, L"tovin PBT_APMSUSPEND");
-        break;
-    case glim::PowerAction::RestoreAfterResume:
-        GLIM_LOG('D', kLabel, L"tovin PBT_APMRESUMESUSPEND");
-        CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
-        break;
-    case glim::PowerAction::RestoreAfterDisplayOn:
-        // Leaving Modern Standby: the display is back on for the user.
-        GLIM_LOG('D', kLabel, L"tovin GUID_MONITOR_POWER_ON display on after off");
-        CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
-        break;
-    case glim::PowerAction::None:
-        break;
-    }
-    return ERROR_SUCCESS;
-}
+}  // namespace glim

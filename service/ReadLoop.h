@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "ScopedHandle.h"
 #include "Win32Compat.h"
 
 namespace glim {
@@ -38,15 +39,24 @@ HANDLE CreateHotkeyEvent(const wchar_t* pszLabel);
 // presses until a wait fails. Returns the error that ended it.
 DWORD WINAPI ReadThread(LPVOID pvStarted);
 
-// How long EnterMainLoop waits for the read thread to listen.
+// How long StartReadThread waits for the read thread to listen.
 constexpr DWORD kReadThreadStartLimitMs = 5000;
 
-// How long LeaveMainLoop waits for an agent start under way to finish.
+// How long StopAgentStarts waits for an agent start under way to finish.
 constexpr DWORD kAgentStartStopLimitMs = 3000;
 
 // Waits until the read thread signals hStarted (ERROR_SUCCESS) or ends (its exit code, or
 // ERROR_SERVICE_NO_THREAD when that is 0); ERROR_TIMEOUT when neither happens in time.
 // Every failure is logged.
 DWORD WaitForReadThreadStart(HANDLE hStarted, HANDLE hThread, DWORD dwTimeoutMs);
+
+// Lets agents be started, creates the lock of their starts and starts the read thread.
+// ERROR_SUCCESS once it listens, with the thread in *phThread; otherwise the error, logged
+// under the caller's label.
+DWORD StartReadThread(const wchar_t* pszLabel, CScopedHandle* phThread);
+
+// Lets an agent start under way finish and keeps any later one from beginning; ERROR_TIMEOUT
+// (logged) when one is still under way after kAgentStartStopLimitMs.
+DWORD StopAgentStarts(const wchar_t* pszLabel);
 
 }  // namespace glim

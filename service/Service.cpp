@@ -4,11 +4,10 @@
 
 #include "GlimLog.h"
 #include "GlimNames.h"
+#include "ScopeExit.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
-#include "Win32Compat.h"
-
-#include <powrprof.h>
+#include "ServiceInstall.h"
 
 using namespace glim;
 
@@ -46,8 +45,6 @@ CService::CService()
     , m_szDependencies{}
     , m_bAutoStart(FALSE)
     , m_bInitialized(FALSE)
-    , m_bModernStandby(FALSE)
-    , m_bDisplayOff(FALSE)
 {
 }
 
@@ -92,6 +89,7 @@ DWORD CService::OnShutdown()
 
 DWORD CService::OnPause() { return ERROR_SUCCESS; }
 DWORD CService::OnContinue() { return ERROR_SUCCESS; }
+DWORD CService::OnPowerEvent(DWORD, LPVOID) { return ERROR_SUCCESS; }
 DWORD CService::OnSessionChange(DWORD, LPVOID) { return ERROR_SUCCESS; }
 DWORD CService::OnNetBindAdd() { return ERROR_SUCCESS; }
 DWORD CService::OnNetBindRemove() { return ERROR_SUCCESS; }
@@ -104,6 +102,9 @@ DWORD CService::OnHardwareProfileChange(DWORD, LPVOID) { return ERROR_SUCCESS; }
 DWORD CService::OnTimeChange() { return ERROR_SUCCESS; }
 DWORD CService::OnTriggerEvent() { return ERROR_SUCCESS; }
 DWORD CService::OnUserControl(DWORD, DWORD) { return ERROR_SUCCESS; }
+DWORD CService::EnterMainLoop(DWORD, LPWSTR*) { return ERROR_SUCCESS; }
+DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE) { return ERROR_SUCCESS; }
+DWORD CService::LeaveMainLoop() { return ERROR_SUCCESS; }
 DWORD CService::BeforeStopService() { return ERROR_SUCCESS; }
 DWORD CService::BeforeDeleteService() { return ERROR_SUCCESS; }
 DWORD CService::AfterDeleteService() { return ERROR_SUCCESS; }
@@ -199,39 +200,44 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     // cannot start, the service stops with its error as soon as it can report one.
     const DWORD dwStartErr = pService->EnterMainLoop(dwArgc, lpszArgv);
 
-    CScopedHandle hStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!hStopEvent) {
-        const DWORD dwEventErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateEvent");
+    // Every way out ends alike: the work is left, the handler loses the stop event before it
+    // closes, and the service reports itself stopped with its exit code (a non-zero one lets
+    // the control manager's recovery restart it). The report is logged once a handler exists.
+    CScopedHandle hStopEvent;
+    DWORD dwExitCode = ERROR_SUCCESS;
+    bool bHandlerRegistered = false;
+    const CScopeExit stopped([&] {
         pService->LeaveMainLoop();
-        pService->SetServiceStatus(SERVICE_STOPPED, 0, dwEventErr);
+        g_hStopEvent = nullptr;
+        hStopEvent.Reset();
+        const DWORD dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwExitCode);
+        if (bHandlerRegistered)
+            GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
+    });
+    hStopEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!hStopEvent) {
+        dwExitCode = GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateEvent");
         return;
     }
     // The handler reaches the event through g_hStopEvent, which is cleared before it closes.
     g_hStopEvent = hStopEvent.Get();
     g_hServiceStatus = RegisterServiceCtrlHandlerExW(g_szServiceName, &CService::ServiceHandler, pService);
     if (!g_hServiceStatus) {
-        const DWORD dwRegisterErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"RegisterServiceCtrlHandlerEx");
-        pService->LeaveMainLoop();
-        pService->SetServiceStatus(SERVICE_STOPPED, 0, dwRegisterErr);
-        g_hStopEvent = nullptr;
+        dwExitCode = GLIM_LOG_LAST_ERROR('E', kLabel, L"RegisterServiceCtrlHandlerEx");
         return;
     }
-    DWORD dwErr = ERROR_SUCCESS;
+    bHandlerRegistered = true;
     if (dwStartErr != ERROR_SUCCESS) {
         GLIM_LOG('E', kLabel, L"EnterMainLoop failed, dwErr=%d", dwStartErr);
-        pService->LeaveMainLoop();
-        dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwStartErr);
-        GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
-        g_hStopEvent = nullptr;
+        dwExitCode = dwStartErr;
         return;
     }
-    dwErr = pService->SetServiceStatus(SERVICE_START_PENDING, 5000);
+    DWORD dwErr = pService->SetServiceStatus(SERVICE_START_PENDING, 5000);
     GLIM_LOG('D', kLabel, L"Set [START PENDING] status, dwErr=%d", dwErr);
     const DWORD dwBeforeErr = pService->BeforeMainLoop(g_hServiceStatus);
+    GLIM_LOG('D', kLabel, L"BeforeMainLoop: dwErr=%d", dwBeforeErr);
     DWORD dwLoopErr = ERROR_SUCCESS;
-    dwErr = dwBeforeErr;
-    GLIM_LOG('D', kLabel, L"BeforeMainLoop: dwErr=%d", dwErr);
-    if (dwErr == ERROR_SUCCESS) {
+    if (dwBeforeErr == ERROR_SUCCESS) {
         dwErr = pService->SetServiceStatus(SERVICE_RUNNING, 0);
         GLIM_LOG('D', kLabel, L"Set [RUNNING] status, dwErr=%d", dwErr);
         dwLoopErr = pService->MainLoop(dwArgc, lpszArgv);
@@ -241,12 +247,7 @@ void WINAPI CService::ServiceMain(DWORD dwArgc, LPWSTR* lpszArgv)
     GLIM_LOG('D', kLabel, L"Set [STOP PENDING] status, dwErr=%d", dwErr);
     pService->AfterMainLoop(g_hServiceStatus);
     GLIM_LOG('D', kLabel, L"AfterMainLoop: ");
-    pService->LeaveMainLoop();
-    g_hStopEvent = nullptr;
-    hStopEvent.Reset();
-    // A non-zero exit code lets the control manager's recovery restart the service.
-    dwErr = pService->SetServiceStatus(SERVICE_STOPPED, 0, dwBeforeErr != ERROR_SUCCESS ? dwBeforeErr : dwLoopErr);
-    GLIM_LOG('D', kLabel, L"Set [STOPPED] status, dwErr=%d", dwErr);
+    dwExitCode = dwBeforeErr != ERROR_SUCCESS ? dwBeforeErr : dwLoopErr;
 }
 
 DWORD CService::SetServiceStatus(DWORD dwState, DWORD dwWaitHint, DWORD dwWin32ExitCode)
@@ -318,29 +319,6 @@ DWORD WINAPI CService::ServiceHandler(DWORD dwControl, DWORD dwEventType, LPVOID
     return dwErr;
 }
 
-DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE hStatus)
-{
-    static const wchar_t kLabel[] = L"CService::BeforeMainLoop";
-    DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
-    filter.dbcc_size = 32;  // the record without its name, as the registration expects
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    m_hDevNotify.Reset(RegisterDeviceNotificationW(hStatus, &filter,
-                                                   DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES));
-    m_hPowerNotify[0].Reset(RegisterPowerSettingNotification(hStatus, &GUID_BATTERY_PERCENTAGE_REMAINING,
-                                                             DEVICE_NOTIFY_SERVICE_HANDLE));
-    m_hPowerNotify[1].Reset(RegisterPowerSettingNotification(hStatus, &GUID_ACDC_POWER_SOURCE, DEVICE_NOTIFY_SERVICE_HANDLE));
-    m_hPowerNotify[2].Reset(RegisterPowerSettingNotification(hStatus, &GUID_ACTIVE_POWERSCHEME, DEVICE_NOTIFY_SERVICE_HANDLE));
-    SYSTEM_POWER_CAPABILITIES caps = {};
-    GetPwrCapabilities(&caps);
-    const BOOLEAN bAoAc = PowerCapabilitiesAoAc(caps);
-    GLIM_LOG('D', kLabel, L"Modern Standby AoAc: %d;", static_cast<int>(bAoAc));
-    m_bModernStandby = bAoAc ? TRUE : FALSE;
-    if (bAoAc)
-        m_hPowerNotify[3].Reset(
-            RegisterPowerSettingNotification(hStatus, &GUID_MONITOR_POWER_ON, DEVICE_NOTIFY_SERVICE_HANDLE));
-    return ERROR_SUCCESS;
-}
-
 DWORD CService::MainLoop(DWORD, LPWSTR*)
 {
     static const wchar_t kLabel[] = L"CService::MainLoop";
@@ -367,8 +345,48 @@ DWORD CService::MainLoop(DWORD, LPWSTR*)
 DWORD CService::AfterMainLoop(SERVICE_STATUS_HANDLE)
 {
     m_hWorker.Reset();
-    m_hDevNotify.Reset();
-    for (glim::CScopedPowerNotify& hNotify : m_hPowerNotify)
-        hNotify.Reset();
     return ERROR_SUCCESS;
+}
+
+DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
+{
+    const SServiceRegistration service = {g_szServiceName, m_szDisplayName, m_szDescription, m_szDependencies,
+                                          m_bAutoStart};
+    return InstallService(service, pszImagePath, bDelayedStart);
+}
+
+DWORD CService::Uninstall()
+{
+    static const wchar_t kLabel[] = L"CService::Uninstall";
+    DWORD dwErr = BeforeStopService();
+    if (dwErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"BeforeStopService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    dwErr = Stop();
+    if (dwErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"Stop failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    dwErr = BeforeDeleteService();
+    if (dwErr != ERROR_SUCCESS) {
+        GLIM_LOG('E', kLabel, L"BeforeDeleteService failed, dwErr=%d", dwErr);
+        return dwErr;
+    }
+    dwErr = RemoveService(g_szServiceName, kLabel);
+    if (dwErr != ERROR_SUCCESS)
+        return dwErr;
+    dwErr = AfterDeleteService();
+    GLIM_LOG('D', kLabel, L"AfterDeleteService, dwErr=%d", dwErr);
+    return dwErr;
+}
+
+DWORD CService::Start()
+{
+    return StartNamedService(g_szServiceName);
+}
+
+DWORD CService::Stop()
+{
+    return StopNamedService(g_szServiceName);
 }

@@ -1,12 +1,11 @@
 // The service program's skeleton: process entry dispatch (the four command verbs), the
 // service entry point with its status reports, and the control handler that maps each
-// control onto a virtual hook. The framework knows nothing of the backlight: the hooks
-// that carry the service's work (EnterMainLoop, OnPowerEvent) are defined with the read
-// loop.
+// control onto a virtual hook. The framework knows nothing of the backlight: a class
+// derived from it carries the service's work (CBackLightService), and the control
+// manager's side of the verbs lies below it (ServiceInstall.h).
 #pragma once
 
 #include <windows.h>
-#include <dbt.h>
 
 #include "ScopedHandle.h"
 
@@ -15,11 +14,6 @@ public:
     static constexpr int kDisplayNameChars = 256;
     static constexpr int kDescriptionChars = 1024;
     static constexpr int kDependenciesChars = 1024;
-    static constexpr int kPowerNotifyCount = 4;
-    // Start and Stop give up waiting for the wanted state after this long (ERROR_TIMEOUT).
-    static constexpr DWORD kStateWaitLimitMs = 30000;
-    // Install configures the recovery of the install layout (glim::kRecoveryDelaysMs,
-    // kRecoveryResetSeconds, kRecoveryOnNonCrashFailures).
 
     CService();
     virtual ~CService();
@@ -82,13 +76,6 @@ public:
     wchar_t m_szDependencies[kDependenciesChars];  // list ended by an empty string
     BOOL m_bAutoStart;
     BOOL m_bInitialized;
-    glim::CScopedDevNotify m_hDevNotify;
-    glim::CScopedPowerNotify m_hPowerNotify[kPowerNotifyCount];
-    // The power-event state, used on the control handler's thread only (the control manager
-    // hands over one control at a time). BeforeMainLoop sets m_bModernStandby from the
-    // machine's capabilities; m_bDisplayOff is what the last GUID_MONITOR_POWER_ON said.
-    BOOL m_bModernStandby;
-    BOOL m_bDisplayOff;
     // The thread that carries the work EnterMainLoop started, when it has one: MainLoop ends
     // when it does, and the service stops with its exit code instead of running without it.
     glim::CScopedHandle m_hWorker;
@@ -101,7 +88,4 @@ private:
 namespace glim {
 // The service name the framework registers, dispatches and locks under.
 const wchar_t* ServiceName();
-// The state of the named service as its control manager reports it; 0 when it cannot be
-// asked (not registered, no access).
-DWORD QueryServiceState(const wchar_t* pszName);
 }  // namespace glim

@@ -1,6 +1,6 @@
 // Installation verbs: register, remove, start and stop the service through the service
 // control manager.
-#include "Service.h"
+#include "ServiceInstall.h"
 
 #include "GlimLog.h"
 #include "InstallLayout.h"
@@ -13,14 +13,14 @@ using namespace glim;
 namespace {
 
 // Polls the service until it reports dwWanted, sleeping the smaller of its wait hint and
-// 500 ms between queries, for at most CService::kStateWaitLimitMs; a failed query or the
+// 500 ms between queries, for at most kStateWaitLimitMs; a failed query or the
 // limit ends it with ERROR_TIMEOUT. A hint of 0 (stop pending) still sleeps kMinPollMs, so
 // the poll neither spins nor floods the log.
 constexpr DWORD kMinPollMs = 10;
 
 DWORD AwaitState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel, const wchar_t* pszSuccess)
 {
-    const ULONGLONG ullDeadline = GetTickCount64() + CService::kStateWaitLimitMs;
+    const ULONGLONG ullDeadline = GetTickCount64() + kStateWaitLimitMs;
     for (;;) {
         SERVICE_STATUS status = {};
         if (!QueryServiceStatus(hService, &status))
@@ -31,7 +31,7 @@ DWORD AwaitState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel, co
         }
         if (GetTickCount64() >= ullDeadline) {
             GLIM_LOG('E', pszLabel, L"State %d not reached within %dms.", static_cast<int>(dwWanted),
-                     static_cast<int>(CService::kStateWaitLimitMs));
+                     static_cast<int>(kStateWaitLimitMs));
             return ERROR_TIMEOUT;
         }
         DWORD dwWait = status.dwWaitHint < 500 ? status.dwWaitHint : 500;
@@ -42,14 +42,15 @@ DWORD AwaitState(SC_HANDLE hService, DWORD dwWanted, const wchar_t* pszLabel, co
     }
 }
 
-// Opens the service control manager and this service with all access, logging a failure
-// under the caller's label.
-DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, const wchar_t* pszLabel)
+// Opens the service control manager and the named service with all access, logging a
+// failure under the caller's label.
+DWORD OpenThisService(const wchar_t* pszName, CScopedScHandle& hManager, CScopedScHandle& hService,
+                      const wchar_t* pszLabel)
 {
     hManager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!hManager)
         return GLIM_LOG_LAST_ERROR('E', pszLabel, L"OpenSCManager");
-    hService.Reset(OpenServiceW(hManager.Get(), ServiceName(), SERVICE_ALL_ACCESS));
+    hService.Reset(OpenServiceW(hManager.Get(), pszName, SERVICE_ALL_ACCESS));
     if (!hService)
         return GLIM_LOG_LAST_ERROR('E', pszLabel, L"OpenService");
     return ERROR_SUCCESS;
@@ -65,7 +66,7 @@ DWORD glim::QueryServiceState(const wchar_t* pszName)
     return hService && QueryServiceStatus(hService.Get(), &status) ? status.dwCurrentState : 0;
 }
 
-DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
+DWORD glim::InstallService(const SServiceRegistration& service, const wchar_t* pszImagePath, BOOL bDelayedStart)
 {
     static const wchar_t kLabel[] = L"CService::Install";
     CScopedScHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
@@ -76,16 +77,16 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
         GLIM_LOG('E', kLabel, L"GetSafePath failed, dwErr=%d", ERROR_FILENAME_EXCED_RANGE);
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    CScopedScHandle hService(CreateServiceW(hManager.Get(), ServiceName(), m_szDisplayName, SERVICE_ALL_ACCESS,
+    CScopedScHandle hService(CreateServiceW(hManager.Get(), service.pszName, service.pszDisplayName, SERVICE_ALL_ACCESS,
                                             SERVICE_WIN32_OWN_PROCESS,
-                                            m_bAutoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
-                                            SERVICE_ERROR_NORMAL, szSafePath, nullptr, nullptr, m_szDependencies,
+                                            service.bAutoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
+                                            SERVICE_ERROR_NORMAL, szSafePath, nullptr, nullptr, service.pszDependencies,
                                             nullptr, nullptr));
     if (!hService)
         return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateService");
     DWORD dwLastErr = ERROR_SUCCESS;
     DWORD dwErr = ERROR_SUCCESS;
-    SERVICE_DESCRIPTIONW description = {m_szDescription};
+    SERVICE_DESCRIPTIONW description = {const_cast<wchar_t*>(service.pszDescription)};
     if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DESCRIPTION, &description))
         dwLastErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"ChangeServiceConfig2(description)");
     dwErr = ConfigureRecovery(hService.Get());
@@ -104,7 +105,7 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
         GLIM_LOG('D', kLabel, L"Failure actions also after a stop with an error.");
     else
         GLIM_LOG('W', kLabel, L"ChangeServiceConfig2(failure actions flag) failed, dwErr=%d", dwFlagErr);
-    if (m_bAutoStart && bDelayedStart) {
+    if (service.bAutoStart && bDelayedStart) {
         SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
         if (!ChangeServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed))
             dwLastErr = GLIM_LOG_LAST_ERROR('E', kLabel, L"ChangeServiceConfig2(autostart)");
@@ -112,42 +113,24 @@ DWORD CService::Install(const wchar_t* pszImagePath, BOOL bDelayedStart)
     return dwLastErr;
 }
 
-DWORD CService::Uninstall()
+DWORD glim::RemoveService(const wchar_t* pszName, const wchar_t* pszLabel)
 {
-    static const wchar_t kLabel[] = L"CService::Uninstall";
-    DWORD dwErr = BeforeStopService();
-    if (dwErr != ERROR_SUCCESS) {
-        GLIM_LOG('E', kLabel, L"BeforeStopService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
-    dwErr = Stop();
-    if (dwErr != ERROR_SUCCESS) {
-        GLIM_LOG('E', kLabel, L"Stop failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
-    dwErr = BeforeDeleteService();
-    if (dwErr != ERROR_SUCCESS) {
-        GLIM_LOG('E', kLabel, L"BeforeDeleteService failed, dwErr=%d", dwErr);
-        return dwErr;
-    }
     CScopedScHandle hManager;
     CScopedScHandle hService;
-    dwErr = OpenThisService(hManager, hService, kLabel);
+    const DWORD dwErr = OpenThisService(pszName, hManager, hService, pszLabel);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     if (!DeleteService(hService.Get()))
-        return GLIM_LOG_LAST_ERROR('E', kLabel, L"DeleteService");
-    dwErr = AfterDeleteService();
-    GLIM_LOG('D', kLabel, L"AfterDeleteService, dwErr=%d", dwErr);
-    return dwErr;
+        return GLIM_LOG_LAST_ERROR('E', pszLabel, L"DeleteService");
+    return ERROR_SUCCESS;
 }
 
-DWORD CService::Start()
+DWORD glim::StartNamedService(const wchar_t* pszName)
 {
     static const wchar_t kLabel[] = L"CService::Start";
     CScopedScHandle hManager;
     CScopedScHandle hService;
-    DWORD dwErr = OpenThisService(hManager, hService, kLabel);
+    DWORD dwErr = OpenThisService(pszName, hManager, hService, kLabel);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     if (!StartServiceW(hService.Get(), 0, nullptr))
@@ -155,12 +138,12 @@ DWORD CService::Start()
     return AwaitState(hService.Get(), SERVICE_RUNNING, kLabel, L"Run service success.");
 }
 
-DWORD CService::Stop()
+DWORD glim::StopNamedService(const wchar_t* pszName)
 {
     static const wchar_t kLabel[] = L"CService::Stop";
     CScopedScHandle hManager;
     CScopedScHandle hService;
-    DWORD dwErr = OpenThisService(hManager, hService, kLabel);
+    DWORD dwErr = OpenThisService(pszName, hManager, hService, kLabel);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     SERVICE_STATUS status = {};

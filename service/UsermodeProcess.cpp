@@ -25,10 +25,8 @@ static_assert(kFlagsWithEnvironment == 0x02000400, "creation flags with an envir
 CScopedHandle QuerySessionUserToken(DWORD dwSession)
 {
     CScopedHandle hToken;
-    if (!WTSQueryUserToken(dwSession, hToken.Put())) {
-        GLIM_LOG_LAST_ERROR('W', kLabel, L"WTSQueryUserToken");
-        return CScopedHandle();
-    }
+    GLIM_RETURN_LAST_ERROR_IF(!WTSQueryUserToken(dwSession, hToken.Put()), 'W', kLabel, L"WTSQueryUserToken",
+                              CScopedHandle());
     return hToken;
 }
 
@@ -149,10 +147,8 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     }
     GLIM_LOG('D', kLabel, L"Step1: OpenProcess successfully.");
     CScopedHandle hExplorerToken;
-    if (!OpenProcessToken(hExplorer.Get(), kExplorerTokenAccess, hExplorerToken.Put())) {
-        GLIM_LOG_LAST_ERROR('E', kLabel, L"OpenProcessToken");
-        return false;
-    }
+    GLIM_RETURN_LAST_ERROR_IF(!OpenProcessToken(hExplorer.Get(), kExplorerTokenAccess, hExplorerToken.Put()), 'E',
+                              kLabel, L"OpenProcessToken", false);
     GLIM_LOG('D', kLabel, L"Step2: OpenProcessToken successfully.");
     // Explorer in the console session says a user's desktop is there; its token serves only
     // when the session gives none.
@@ -180,11 +176,9 @@ bool CUsermodeProcess::CreateUsermodeProcess2(DWORD* pdwExplorerPid, wchar_t* ps
     // cannot see the user's windows.
     startup.lpDesktop = const_cast<wchar_t*>(kUserDesktop);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessAsUserW(hToken.Get(), kAgentProgramPath, pszCommandLine, nullptr, nullptr, FALSE, dwFlags,
-                              environment.Get(), nullptr, &startup, &process)) {
-        GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateProcessAsUserW");
-        return false;
-    }
+    const BOOL bCreated = CreateProcessAsUserW(hToken.Get(), kAgentProgramPath, pszCommandLine, nullptr, nullptr, FALSE,
+                                               dwFlags, environment.Get(), nullptr, &startup, &process);
+    GLIM_RETURN_LAST_ERROR_IF(!bCreated, 'E', kLabel, L"CreateProcessAsUserW", false);
     GLIM_LOG('D', kLabel, L"Step6: CreateProcessAsUser successfully.");
     CScopedHandle hThread(process.hThread);
     CScopedHandle hProcess(process.hProcess);

@@ -1,7 +1,6 @@
 #include "AmbientLightAware.h"
 
 #include <propidl.h>
-#include <stdio.h>
 
 #include <utility>
 #include <vector>
@@ -358,7 +357,6 @@ HRESULT CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval(ISensor*
     if (hr == S_FALSE && results) {
         HRESULT hrError = S_OK;
         if (SUCCEEDED(results->GetErrorValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, &hrError))) {
-            wprintf(L"\nSetting current report interval failed with error 0x%X\n", static_cast<unsigned>(hrError));
             GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval",
                      L"failed with error 0x%X", static_cast<unsigned>(hrError));
             hr = hrError;

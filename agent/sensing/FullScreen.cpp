@@ -1,7 +1,6 @@
 #include "FullScreen.h"
 
 #include <powrprof.h>
-#include <process.h>
 #include <shlwapi.h>
 
 #include "../MainThread.h"
@@ -9,6 +8,7 @@
 #include "GlimNames.h"
 #include "SensingRules.h"
 #include "SettingsFile.h"
+#include "ThreadStart.h"
 #include "UIAutomation.h"
 
 using namespace glim;
@@ -73,7 +73,9 @@ void CFullScreen::StopFullScreenMonitor()
 void CALLBACK CFullScreen::FullScreenTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
     GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::FullScreenTimerProc");
-    _beginthread(FullScreenCheckThread, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(g_dwFullScreenCheck)));
+    // A check that cannot start leaves the last verdict in place until the next tick.
+    GLIM_BEGIN_THREAD(L"CFullScreen::FullScreenTimerProc", L"FullScreenCheckThread", FullScreenCheckThread,
+                      reinterpret_cast<void*>(static_cast<UINT_PTR>(g_dwFullScreenCheck)));
 }
 
 void __cdecl CFullScreen::FullScreenCheckThread(void* pArg)

@@ -11,6 +11,7 @@
 #include "Lock.h"
 #include "ScopedHandle.h"
 #include "TestLog.h"
+#include "ThreadStart.h"
 
 namespace {
 
@@ -151,6 +152,72 @@ TEST(LogLastError, LogsTheCallsFailureWithTheErrorAndReturnsIt)
     EXPECT_EQ('W', lines[0].chLevel);
     EXPECT_EQ(L"CTest::Run", lines[0].function);
     EXPECT_EQ(L"OpenService failed, dwErr=5", lines[0].message);
+}
+
+// Functions that leave early through the return-on-failure forms; -1 means they ran on.
+int ReturnIfLastError(bool bFailed)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    GLIM_RETURN_LAST_ERROR_IF(bFailed, 'E', L"CTest::Open", L"CreateFile", 7);
+    return -1;
+}
+
+int ReturnIfHrFailed(HRESULT hr, int* pnEvaluations)
+{
+    GLIM_RETURN_HR_IF_FAILED((++*pnEvaluations, hr), 'W', L"CTest::Attach", L"SetEventSink", 7);
+    return -1;
+}
+
+struct SReturnCase {
+    const char* pszName;
+    std::function<int()> run;
+    int nResult;
+    const wchar_t* pszLine;  // the one line logged, or nullptr for none
+    const wchar_t* pszLabel;
+};
+
+TEST(ReturnOnFailure, LogsTheFailureOnceAndReturnsTheGivenValue)
+{
+    int nEvaluations = 0;
+    const SReturnCase cases[] = {
+        {"last error, failed", [] { return ReturnIfLastError(true); }, 7, L"CreateFile failed, dwErr=2",
+         L"CTest::Open"},
+        {"last error, succeeded", [] { return ReturnIfLastError(false); }, -1, nullptr, nullptr},
+        {"hr failed", [&] { return ReturnIfHrFailed(E_ACCESSDENIED, &nEvaluations); }, 7,
+         L"SetEventSink failed, hr=0x80070005", L"CTest::Attach"},
+        {"hr S_FALSE is a success", [&] { return ReturnIfHrFailed(S_FALSE, &nEvaluations); }, -1, nullptr, nullptr},
+        {"hr S_OK", [&] { return ReturnIfHrFailed(S_OK, &nEvaluations); }, -1, nullptr, nullptr},
+    };
+    for (const SReturnCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        glimtest::Clear();
+        nEvaluations = 0;
+        EXPECT_EQ(c.nResult, c.run());
+        EXPECT_LE(nEvaluations, 1);  // an hr expression is evaluated once
+        const std::vector<glimtest::Line> lines = glimtest::Lines();
+        if (!c.pszLine) {
+            EXPECT_TRUE(lines.empty());
+            continue;
+        }
+        ASSERT_EQ(1u, lines.size());
+        EXPECT_EQ(c.pszLine, lines[0].message);
+        EXPECT_EQ(c.pszLabel, lines[0].function);
+    }
+}
+
+void __cdecl SignalArgument(void* pvEvent)
+{
+    SetEvent(static_cast<HANDLE>(pvEvent));
+}
+
+TEST(BeginThread, RunsTheThreadWithItsArgumentAndLogsNothing)
+{
+    const glim::CScopedHandle hRan(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(hRan);
+    glimtest::Clear();
+    EXPECT_TRUE(GLIM_BEGIN_THREAD(L"CTest::Init", L"SignalArgument", &SignalArgument, hRan.Get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hRan.Get(), 10000));
+    EXPECT_TRUE(glimtest::Lines().empty());
 }
 
 }  // namespace

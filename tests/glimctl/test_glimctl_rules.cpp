@@ -18,7 +18,13 @@ namespace {
 
 SCommand Parse(std::vector<const wchar_t*> words)
 {
-    return ParseCommandLine(static_cast<int>(words.size()), words.data());
+    return ParseCommandLine(static_cast<int>(words.size()), words.data(), Verbs());
+}
+
+// The verb a command names: "--help" for help, empty for a mistake.
+std::wstring VerbName(const SCommand& command)
+{
+    return command.bHelp ? L"--help" : command.pVerb ? command.pVerb->pszName : L"";
 }
 
 }  // namespace
@@ -27,42 +33,42 @@ TEST(GlimctlCommandLine, VerbsAndOptionsParseAndAnythingElseIsUsage)
 {
     struct {
         std::vector<const wchar_t*> words;
-        Verb verb;
+        const wchar_t* pszVerb;
         bool bJson;
         bool bPreview;
     } const cases[] = {
-        {{L"doctor"}, Verb::Doctor, false, false},
-        {{L"doctor", L"--json"}, Verb::Doctor, true, false},
-        {{L"--json", L"status"}, Verb::Status, true, false},
-        {{L"set", L"level", L"4", L"--preview"}, Verb::Set, false, true},
-        {{L"set", L"idle", L"5m"}, Verb::Set, false, false},
-        {{L"report", L"C:\\x.txt"}, Verb::Report, false, false},
-        {{}, Verb::Usage, false, false},
-        {{L"Doctor"}, Verb::Usage, false, false},
-        {{L"doctor", L"now"}, Verb::Usage, false, false},
-        {{L"doctor", L"--verbose"}, Verb::Usage, false, false},
-        {{L"set", L"level"}, Verb::Usage, false, false},
-        {{L"set", L"status", L"on", L"--preview"}, Verb::Usage, false, true},
-        {{L"set", L"level", L"4", L"--json"}, Verb::Usage, true, false},
-        {{L"report"}, Verb::Usage, false, false},
-        {{L"stat"}, Verb::Usage, false, false},
-        {{L"--help"}, Verb::Help, false, false},
-        {{L"-h"}, Verb::Help, false, false},
-        {{L"/?"}, Verb::Help, false, false},
-        {{L"--help", L"set"}, Verb::Help, false, false},
-        {{L"--version"}, Verb::Version, false, false},
-        {{L"--version", L"doctor"}, Verb::Usage, false, false},
-        {{L"--version", L"--json"}, Verb::Usage, true, false},
-        {{L"doctor", L"-h"}, Verb::Usage, false, false},
-        {{L"-?"}, Verb::Usage, false, false},
+        {{L"doctor"}, L"doctor", false, false},
+        {{L"doctor", L"--json"}, L"doctor", true, false},
+        {{L"--json", L"status"}, L"status", true, false},
+        {{L"set", L"level", L"4", L"--preview"}, L"set", false, true},
+        {{L"set", L"idle", L"5m"}, L"set", false, false},
+        {{L"report", L"C:\\x.txt"}, L"report", false, false},
+        {{}, L"", false, false},
+        {{L"Doctor"}, L"", false, false},
+        {{L"doctor", L"now"}, L"", false, false},
+        {{L"doctor", L"--verbose"}, L"", false, false},
+        {{L"set", L"level"}, L"", false, false},
+        {{L"set", L"status", L"on", L"--preview"}, L"", false, true},
+        {{L"set", L"level", L"4", L"--json"}, L"", true, false},
+        {{L"report"}, L"", false, false},
+        {{L"stat"}, L"", false, false},
+        {{L"--help"}, L"--help", false, false},
+        {{L"-h"}, L"--help", false, false},
+        {{L"/?"}, L"--help", false, false},
+        {{L"--help", L"set"}, L"--help", false, false},
+        {{L"--version"}, L"--version", false, false},
+        {{L"--version", L"doctor"}, L"", false, false},
+        {{L"--version", L"--json"}, L"", true, false},
+        {{L"doctor", L"-h"}, L"", false, false},
+        {{L"-?"}, L"", false, false},
     };
     for (const auto& c : cases) {
         const SCommand command = Parse(c.words);
         std::wstring strWords;
         for (const wchar_t* psz : c.words)
             strWords += std::wstring(psz) + L" ";
-        EXPECT_EQ(c.verb, command.verb) << strWords.c_str();
-        if (command.verb != Verb::Usage) {
+        EXPECT_EQ(c.pszVerb, VerbName(command)) << strWords.c_str();
+        if (!VerbName(command).empty()) {
             EXPECT_EQ(c.bJson, command.bJson) << strWords.c_str();
             EXPECT_EQ(c.bPreview, command.bPreview) << strWords.c_str();
         }
@@ -70,6 +76,26 @@ TEST(GlimctlCommandLine, VerbsAndOptionsParseAndAnythingElseIsUsage)
     const SCommand set = Parse({L"set", L"titles", L"A;B"});
     EXPECT_EQ(L"titles", set.strName);
     EXPECT_EQ(L"A;B", set.strValue);
+}
+
+// A verb is one entry of the table: its words, its options and its line of the usage text.
+TEST(GlimctlCommandLine, ANewVerbIsOneEntry)
+{
+    const std::vector<SVerb> verbs = {
+        {L"ping", 1, true, nullptr, L"  ping HOST [--json]          Asks one host.\n",
+         [](const SCommand&, std::wstring*) { return kExitDone; }, false},
+    };
+    const wchar_t* const words[] = {L"ping", L"--json", L"here"};
+    const SCommand command = ParseCommandLine(3, words, verbs);
+    EXPECT_EQ(&verbs[0], command.pVerb);
+    EXPECT_TRUE(command.bJson);
+    EXPECT_EQ(L"here", command.strValue);
+    EXPECT_EQ(nullptr, ParseCommandLine(1, words, verbs).pVerb) << "its argument is missing";
+    EXPECT_EQ(nullptr, ParseCommandLine(3, words, Verbs()).pVerb) << "not a verb of glimctl's own table";
+    EXPECT_EQ(L"usage: glimctl VERB [ARGUMENTS]\n"
+              L"  ping HOST [--json]          Asks one host.\n"
+              L"  --help, -h, /?              Prints this help.",
+              UsageText(verbs));
 }
 
 TEST(GlimctlSetValues, AreWrittenAsTheSettingsApplicationWritesThem)

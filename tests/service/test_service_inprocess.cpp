@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+#include "BackLightService.h"
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
 #include "HostLink.h"
@@ -89,7 +90,7 @@ protected:
 
     glimtest::CSimDriverInstall m_driver;
     glimtest::CSettings m_settings;
-    CService m_service;
+    CBackLightService m_service;
 };
 
 }  // namespace
@@ -180,7 +181,7 @@ TEST_F(ServiceDisplayEvents, DisplayBackOnRestoresOnlyWithModernStandby)
         INT32 nExpected;
     } const kCases[] = {{TRUE, 1, 6}, {FALSE, 1, 0}, {TRUE, 2, 0}};
     for (const SCase& row : kCases) {
-        CService service;
+        CBackLightService service;
         service.Initialize();
         service.m_bModernStandby = row.bModernStandby;
         m_settings.Set(glim::kKeyCurrentKBBrightness, 6);
