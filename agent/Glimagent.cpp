@@ -168,7 +168,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     if (!hMainMutex || GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
     // The mutex stays open until the process ends: it marks the session's main instance.
-    hMainMutex.Release();
+    hMainMutex.Keep();
     agent::RecordMainThread();
 
     logfilesync::StartAgentLog();

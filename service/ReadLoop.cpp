@@ -200,7 +200,7 @@ DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
     const DWORD dwErr = glim::WaitForReadThreadStart(hStarted.Get(), hThread.Get(), glim::kReadThreadStartLimitMs);
     // A thread that is late may still signal the event: it stays open for the process's life.
     if (dwErr == ERROR_TIMEOUT)
-        hStarted.Release();
+        hStarted.Keep();
     // A read thread whose wait fails ends, and with it the service (MainLoop).
     if (dwErr == ERROR_SUCCESS)
         m_hWorker.Reset(hThread.Release());

@@ -67,8 +67,7 @@ CStaticCriticalSection g_csSensorMaps;
 
 CAmbientLightAwareSensorEvents::CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback,
                                                                CAmbientLightAwareSensorManagerEvents* pManagerEvents)
-    : m_cRef(1)
-    , m_pfnLuxCallback(pfnLuxCallback)
+    : m_pfnLuxCallback(pfnLuxCallback)
     , m_pManagerEvents(pManagerEvents)
 {
 }
@@ -77,32 +76,6 @@ CAmbientLightAwareSensorEvents::~CAmbientLightAwareSensorEvents()
 {
     CCritSecLock lock(&g_csSensorMaps);
     m_mapLux.clear();
-}
-
-STDMETHODIMP CAmbientLightAwareSensorEvents::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIID_ISensorEvents)) {
-        *ppv = static_cast<ISensorEvents*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::Release()
-{
-    const LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 void CAmbientLightAwareSensorEvents::DetachManagerEvents()
@@ -220,10 +193,7 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
 // ---------------------------------------------------------------------------------------
 // CAmbientLightAwareSensorManagerEvents
 
-CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents()
-    : m_cRef(1)
-{
-}
+CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents() = default;
 
 CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
 {
@@ -241,32 +211,6 @@ CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
     // goes when the last reference does.
     m_pSensorEvents.Reset();
     m_pSensorManager.Reset();
-}
-
-STDMETHODIMP CAmbientLightAwareSensorManagerEvents::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIID_ISensorManagerEvents)) {
-        *ppv = static_cast<ISensorManagerEvents*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorManagerEvents::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorManagerEvents::Release()
-{
-    const LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 STDMETHODIMP CAmbientLightAwareSensorManagerEvents::OnSensorEnter(ISensor* pSensor, SensorState state)

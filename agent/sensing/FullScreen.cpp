@@ -4,6 +4,8 @@
 #include <process.h>
 #include <shlwapi.h>
 
+#include <memory>
+
 #include "../MainThread.h"
 #include "GlimLog.h"
 #include "GlimNames.h"
@@ -35,9 +37,8 @@ void ForegroundTitle(wchar_t (&szTitle)[kTitleChars])
 CFullScreen::CFullScreen()
 {
     // The scope list is read once, when the instance is created.
-    wchar_t* pszScope = CSettingsFile::GetInstance()->ReadString(kKeyFullScreenScope);
-    g_strScopeWindowName = pszScope ? pszScope : L"";
-    delete[] pszScope;
+    const std::unique_ptr<wchar_t[]> pszScope(CSettingsFile::GetInstance()->ReadString(kKeyFullScreenScope));
+    g_strScopeWindowName = pszScope ? pszScope.get() : L"";
 }
 
 CFullScreen::~CFullScreen() = default;
@@ -112,11 +113,11 @@ int CFullScreen::IsVedioPlayFullScreen()
     GetWindowTextW(hForeground, szTitle, kTitleChars);
     if (StrStrIW(szTitle, L"YouTube")) {
         CUIAutomation* pAutomation = CUIAutomation::GetInstance();
-        IUIAutomationElement* pElement = nullptr;
+        CComRef<IUIAutomationElement> element;
         int nResult = 0;
         IUIAutomation* pClient = g_pAutomation.load();
-        if (pClient && SUCCEEDED(pClient->ElementFromHandle(hForeground, &pElement)) && pElement)
-            nResult = pAutomation->IsWindowContainFullMovie(pElement);
+        if (pClient && SUCCEEDED(pClient->ElementFromHandle(hForeground, element.Put())) && element)
+            nResult = pAutomation->IsWindowContainFullMovie(element.Detach());  // it takes the reference over
         else
             nResult = (state != 0) ? 1 : 0;  // no automation element: the window counts as full screen
         if (!nResult)

@@ -1,5 +1,7 @@
 #include "InputTracking.h"
 
+#include <memory>
+
 #include "../MainThread.h"
 #include "GlimNames.h"
 #include "SensingRules.h"
@@ -38,9 +40,8 @@ void CInputTracking::StartTracking()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::StartTracking");
     StopTracking();
-    wchar_t* pszValue = CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime);
-    g_nInActiveSeconds = ParseInActiveTime(pszValue);
-    delete[] pszValue;
+    const std::unique_ptr<wchar_t[]> pszValue(CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime));
+    g_nInActiveSeconds = ParseInActiveTime(pszValue.get());
     if (g_nInActiveSeconds > 0)
         g_nInputTimer = SetTimer(nullptr, 0, 1000, InputTimerProc);
 }

@@ -37,12 +37,12 @@ HRESULT CUIAutomation::InitializeUIAutomation()
 }
 
 // The first descendant of pElement that is a Group with automation id "movie_player".
-IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElement)
+CComRef<IUIAutomationElement> CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElement)
 {
     CComRef<IUIAutomationCondition> group;
     CComRef<IUIAutomationCondition> movieId;
     CComRef<IUIAutomationCondition> both;
-    IUIAutomationElement* pFound = nullptr;  // the caller's reference
+    CComRef<IUIAutomationElement> found;
 
     CScopedVariant varType;
     varType->vt = VT_I4;
@@ -58,15 +58,16 @@ IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElem
     if (movieId)
         pClient->CreateAndCondition(group.Get(), movieId.Get(), both.Put());
     if (both)
-        pElement->FindFirst(TreeScope_Descendants, both.Get(), &pFound);
-    return pFound;
+        pElement->FindFirst(TreeScope_Descendants, both.Get(), found.Put());
+    return found;
 }
 
 int CUIAutomation::IsWindowContainFullMovie(IUIAutomationElement* pElement)
 {
     GetInstance();
     const CComRef<IUIAutomationElement> element(pElement);  // the caller's reference, taken over
-    const CComRef<IUIAutomationElement> found((g_pAutomation && pElement) ? FindMoviePlayer(pElement) : nullptr);
+    const CComRef<IUIAutomationElement> found =
+        (g_pAutomation && pElement) ? FindMoviePlayer(pElement) : CComRef<IUIAutomationElement>();
     int nResult = 0;
     if (found) {
         RECT rcPlayer = {};
