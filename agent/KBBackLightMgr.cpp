@@ -88,7 +88,8 @@ HWND MainWindow()
 CKBBackLightMgr::CKBBackLightMgr()
     : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bFullScreenRuled(0),
       m_bEnterInActive(0),
-      m_nEnterFullTimer(0), m_nLuxTimer(0), m_nRecoveryTimer(0)
+      m_enterFullTimer(&CKBBackLightMgr::timer_enterfullproc), m_luxTimer(&CKBBackLightMgr::timer_AmbientChangeStatus),
+      m_recoveryTimer(&CKBBackLightMgr::timer_RecoveryAutoProc)
 {
 }
 
@@ -276,20 +277,13 @@ void CKBBackLightMgr::PreviewBrightness()
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     pBackLight->SetKBBackLightBrightness(static_cast<INT32>(pBackLight->GetKBBrightness()));
     CambientLightAware::GetInstance()->UninitAmbientLightAware();
-    if (m_nRecoveryTimer)
-        KillTimer(nullptr, m_nRecoveryTimer);
-    m_nRecoveryTimer = SetTimer(nullptr, 0, kRecoveryAfterMs, &CKBBackLightMgr::timer_RecoveryAutoProc);
+    m_recoveryTimer.Start(kRecoveryAfterMs);
 }
 
-void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEvent, DWORD)
+void CKBBackLightMgr::timer_RecoveryAutoProc()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_RecoveryAutoProc");
     GLIM_LOG('D', L"CKBBackLightMgr::timer_RecoveryAutoProc", L"timer_RecoveryAutoProc");
-    KillTimer(nullptr, idEvent);
-    // A thread timer's id may be handed out again once killed; never kill it twice.
-    CKBBackLightMgr* pMgr = CKBBackLightMgr::GetInstance();
-    if (pMgr->m_nRecoveryTimer == idEvent)
-        pMgr->m_nRecoveryTimer = 0;
     CambientLightAware::GetInstance()->InitAmbientLightAware();
 }
 

@@ -1,5 +1,5 @@
 // The manager's automatic rules: full-screen video, user idleness and the ambient light
-// bands, with their three one-shot thread timers. Everything here runs on the main
+// bands, with their one-shot timers. Everything here runs on the main
 // thread: the handlers from the main window's messages and the idle timer, the timer
 // procedures from its message loop.
 #include "KBBackLightMgr.h"
@@ -25,23 +25,6 @@ constexpr UINT kAmbientSettleMs = 500;
 bool FullScreenRuleOn()
 {
     return CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) != 0;
-}
-
-// A one-shot timer ends itself. Thread timer ids are handed out again once killed, so the
-// kept id is cleared here and never killed a second time later.
-void EndOneShot(UINT_PTR idEvent, UINT_PTR* pnKeptId)
-{
-    KillTimer(nullptr, idEvent);
-    if (*pnKeptId == idEvent)
-        *pnKeptId = 0;
-}
-
-void KillKept(UINT_PTR* pnKeptId)
-{
-    if (*pnKeptId) {
-        KillTimer(nullptr, *pnKeptId);
-        *pnKeptId = 0;
-    }
 }
 
 }  // namespace
@@ -71,15 +54,14 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
     if (bEnter) {
         GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"enter full");
         CInputTracking::GetInstance()->StopTracking();
-        KillKept(&m_nEnterFullTimer);
-        m_nEnterFullTimer = SetTimer(nullptr, 0, kEnterFullDelayMs, &CKBBackLightMgr::timer_enterfullproc);
+        m_enterFullTimer.Start(kEnterFullDelayMs);
         return;
     }
     GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"exit full");
     CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
     CInputTracking::GetInstance()->StartTracking();
     // A video that leaves full screen within 5 seconds never switches the light off.
-    KillKept(&m_nEnterFullTimer);
+    m_enterFullTimer.Cancel();
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (pBackLight->GetKBStatus() == kStatusOn)
         pBackLight->RecoverySlValueBrightness();
@@ -121,11 +103,10 @@ void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
         CInputTracking::GetInstance()->StopTracking();
 }
 
-void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent, DWORD)
+void CKBBackLightMgr::timer_enterfullproc()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_enterfullproc");
     GLIM_LOG('D', L"CKBBackLightMgr::timer_enterfullproc", L"timer_enterfullproc");
-    EndOneShot(idEvent, &GetInstance()->m_nEnterFullTimer);
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (pBackLight->GetKBBackLightBrightness() != 0)
         pBackLight->SetKBBackLightBrightness(0);
@@ -176,22 +157,18 @@ int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
         return 0;
     }
     // The level follows only a band that has held for the settling time.
-    if (m_nLuxTimer) {
+    if (m_luxTimer.IsRunning())
         GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"lux timer exist");
-        KillKept(&m_nLuxTimer);
-    }
-    m_nLuxTimer = SetTimer(nullptr, 0, kAmbientSettleMs, &CKBBackLightMgr::timer_AmbientChangeStatus);
+    m_luxTimer.Start(kAmbientSettleMs);
     return 0;
 }
 
-void CALLBACK CKBBackLightMgr::timer_AmbientChangeStatus(HWND, UINT, UINT_PTR idEvent, DWORD)
+void CKBBackLightMgr::timer_AmbientChangeStatus()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_AmbientChangeStatus");
     const wchar_t* kLabel = L"CKBBackLightMgr::timer_AmbientChangeStatus";
     GLIM_LOG('D', kLabel, L"timer_AmbientChangeStatus");
     CKBBackLightMgr* pMgr = GetInstance();
-    pMgr->m_nLuxTimer = 0;
-    KillTimer(nullptr, idEvent);
     if (pMgr->m_bFullScreen || pMgr->m_bEnterInActive) {
         GLIM_LOG('D', kLabel, L"m_bFullScreen || m_bEnterInActive");
         return;

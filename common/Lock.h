@@ -109,4 +109,34 @@ using CSrwExclusiveLock = CLockHold<SSrwExclusiveTraits>;
 using CSrwSharedLock = CLockHold<SSrwSharedTraits>;
 using CMutexHold = CLockHold<SMutexTraits>;
 
+// A value that code reaches only through a hold on its lock: Hold() takes the lock, and the
+// hold gives the value until it ends. Values may share a lock; a thread that holds it may
+// take it again (a critical section nests).
+template <typename T>
+class CGuarded {
+public:
+    class [[nodiscard]] CHold {
+    public:
+        T& operator*() const { return m_value; }
+        T* operator->() const { return &m_value; }
+
+    private:
+        friend class CGuarded;
+        CHold(CCriticalSection* pLock, T& value) : m_hold(pLock), m_value(value) {}
+
+        CCritSecLock m_hold;
+        T& m_value;
+    };
+
+    explicit CGuarded(CCriticalSection* pLock) : m_pLock(pLock), m_value() {}
+    CGuarded(const CGuarded&) = delete;
+    CGuarded& operator=(const CGuarded&) = delete;
+
+    [[nodiscard]] CHold Hold() { return CHold(m_pLock, m_value); }
+
+private:
+    CCriticalSection* m_pLock;
+    T m_value;
+};
+
 }  // namespace glim

@@ -3,14 +3,18 @@
 #include "GlimLog.h"
 #include "MainThread.h"
 #include "ScopedHandle.h"
+#include "Timer.h"
 #include "resources/resource.h"
 
 namespace {
 // One OSD per process, used only on the UI thread.
 OSDWindow* g_pOSD = nullptr;
 glim::CScopedBitmap g_hCurrentImage;
-constexpr UINT_PTR kHideTimerId = 1;
-bool g_bHideTimerPending = false;
+// Hides the window kHideAfterMs after the latest show.
+agent::CTimer g_hideTimer([] {
+    if (g_pOSD && g_pOSD->GetHwnd())
+        ShowWindow(g_pOSD->GetHwnd(), SW_HIDE);
+});
 }  // namespace
 
 POINT osd::PlaceOnMonitor(const RECT& rcMonitor, int nWidth, int nHeight)
@@ -84,21 +88,17 @@ void OSDWindow::Show(int nStatus)
     LoadImageForStatus(nStatus);
     if (!m_hWnd)
         return;
-    if (g_bHideTimerPending) {
-        KillTimer(m_hWnd, kHideTimerId);
-        g_bHideTimerPending = false;
-    }
     UpdatePosition(m_hWnd);
     ShowWindow(m_hWnd, SW_SHOW);
     InvalidateRect(m_hWnd, nullptr, TRUE);
-    if (SetTimer(m_hWnd, kHideTimerId, osd::kHideAfterMs, nullptr))
-        g_bHideTimerPending = true;
+    g_hideTimer.Start(osd::kHideAfterMs);
 }
 
 void OSDWindow::Destroy()
 {
     GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Destroy");
     if (m_hWnd) {
+        g_hideTimer.Cancel();
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
     }
@@ -151,11 +151,6 @@ LRESULT CALLBACK OSDWindow::WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         return 0;
     case WM_ERASEBKGND:
         return 1;
-    case WM_TIMER:
-        ShowWindow(hWnd, SW_HIDE);
-        KillTimer(hWnd, kHideTimerId);
-        g_bHideTimerPending = false;
-        return 0;
     case WM_COMMAND:
         return 0;
     case WM_DESTROY:

@@ -55,9 +55,9 @@ std::atomic<CambientLightAware*> g_pAmbientLightAware{nullptr};
 CStaticCriticalSection g_csAmbientLightAware;
 
 // The platform calls the sinks on threads of its own while the main thread attaches and
-// detaches sensors: both maps and the sinks' back pointer are touched only under this
-// lock. It is never held across a call into the platform or the lux callback (which
-// waits for the main window), so neither side can block the other through it.
+// detaches sensors: both maps and the sinks' back pointer are reached only through a hold on
+// this lock (CGuarded). It is never held across a call into the platform or the lux
+// callback, so neither side can block the other through it.
 CStaticCriticalSection g_csSensorMaps;
 
 }  // namespace
@@ -68,20 +68,20 @@ CStaticCriticalSection g_csSensorMaps;
 CAmbientLightAwareSensorEvents::CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback,
                                                                CAmbientLightAwareSensorManagerEvents* pManagerEvents)
     : m_pfnLuxCallback(pfnLuxCallback)
-    , m_pManagerEvents(pManagerEvents)
+    , m_pManagerEvents(&g_csSensorMaps)
+    , m_mapLux(&g_csSensorMaps)
 {
+    *m_pManagerEvents.Hold() = pManagerEvents;
 }
 
 CAmbientLightAwareSensorEvents::~CAmbientLightAwareSensorEvents()
 {
-    CCritSecLock lock(&g_csSensorMaps);
-    m_mapLux.clear();
+    m_mapLux.Hold()->clear();
 }
 
 void CAmbientLightAwareSensorEvents::DetachManagerEvents()
 {
-    CCritSecLock lock(&g_csSensorMaps);
-    m_pManagerEvents = nullptr;
+    *m_pManagerEvents.Hold() = nullptr;
 }
 
 STDMETHODIMP CAmbientLightAwareSensorEvents::OnStateChanged(ISensor* pSensor, SensorState state)
@@ -154,16 +154,17 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
     float fAverage = 0.0f;
     int nCount = 0;
     {
-        CCritSecLock lock(&g_csSensorMaps);
-        if (m_pManagerEvents)
-            sensor = m_pManagerEvents->TakeSensor(sensorID);
+        const auto pManagerEvents = m_pManagerEvents.Hold();
+        if (*pManagerEvents)
+            sensor = (*pManagerEvents)->TakeSensor(sensorID);
         if (!sensor)
             return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-        bHadLux = m_mapLux.erase(sensorID) > 0;
+        const auto mapLux = m_mapLux.Hold();
+        bHadLux = mapLux->erase(sensorID) > 0;
         if (bHadLux)
-            AverageLux(m_mapLux, &fAverage, &nCount);
+            AverageLux(*mapLux, &fAverage, &nCount);
     }
-    sensor.Reset();  // outside the lock, before the callback waits for the main window
+    sensor.Reset();  // outside the lock, before the callback
     if (!bHadLux)
         return S_OK;
     return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
@@ -171,10 +172,7 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
 
 HRESULT CAmbientLightAwareSensorEvents::StoreLuxAndPublish(const SENSOR_ID& id, float fLux)
 {
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        m_mapLux[id] = fLux;
-    }
+    (*m_mapLux.Hold())[id] = fLux;
     return PublishAverageLux();
 }
 
@@ -182,27 +180,27 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
 {
     float fAverage = 0.0f;
     int nCount = 0;
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        AverageLux(m_mapLux, &fAverage, &nCount);
-    }
-    // Outside the lock: the callback waits until the main window has handled the value.
+    AverageLux(*m_mapLux.Hold(), &fAverage, &nCount);
+    // Outside the lock: the callback posts to the main window and must not hold up the platform.
     return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
 }
 
 // ---------------------------------------------------------------------------------------
 // CAmbientLightAwareSensorManagerEvents
 
-CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents() = default;
+CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents()
+    : m_mapSensors(&g_csSensorMaps)
+{
+}
 
 CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
 {
     std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapLeft;
     {
-        CCritSecLock lock(&g_csSensorMaps);
+        const auto mapSensors = m_mapSensors.Hold();
         if (m_pSensorEvents)
             m_pSensorEvents->DetachManagerEvents();
-        mapLeft.swap(m_mapSensors);
+        mapLeft.swap(*mapSensors);
     }
     // Sensors that arrived after ReleaseAllSensors detached the others.
     for (auto& entry : mapLeft)
@@ -243,21 +241,18 @@ HRESULT CAmbientLightAwareSensorManagerEvents::AttachSensor(ISensor* pSensor)
     if (FAILED(hr))
         return hr;
     CComRef<ISensor> sensor = CComRef<ISensor>::Share(pSensor);
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        std::swap(m_mapSensors[id], sensor);
-    }
+    std::swap((*m_mapSensors.Hold())[id], sensor);
     return S_OK;  // a sensor it replaced is released here, outside the lock
 }
 
 CComRef<ISensor> CAmbientLightAwareSensorManagerEvents::TakeSensor(const SENSOR_ID& id)
 {
-    CCritSecLock lock(&g_csSensorMaps);
+    const auto mapSensors = m_mapSensors.Hold();
     CComRef<ISensor> sensor;
-    auto it = m_mapSensors.find(id);
-    if (it != m_mapSensors.end()) {
+    auto it = mapSensors->find(id);
+    if (it != mapSensors->end()) {
         sensor = std::move(it->second);
-        m_mapSensors.erase(it);
+        mapSensors->erase(it);
     }
     return sensor;
 }
@@ -276,10 +271,7 @@ HRESULT CAmbientLightAwareSensorManagerEvents::ReleaseAllSensors()
     // The entries leave the map under the lock; the platform is called outside it, since
     // detaching a sink may wait for that sensor's callbacks in flight.
     std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapTaken;
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        mapTaken.swap(m_mapSensors);
-    }
+    m_mapSensors.Hold()->swap(mapTaken);
     for (auto& entry : mapTaken)
         RemoveSensor(entry.second);
     if (!m_pSensorManager)

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "ComObject.h"
+#include "Lock.h"
 #include "ScopedHandle.h"
 #include "Singleton.h"
 
@@ -74,8 +75,9 @@ private:
     HRESULT StoreLuxAndPublish(const SENSOR_ID& id, float fLux);
 
     PFN_LUX_CALLBACK m_pfnLuxCallback;
-    CAmbientLightAwareSensorManagerEvents* m_pManagerEvents;
-    std::unordered_map<GUID, float, glim::GuidHash, glim::GuidEqual> m_mapLux;
+    // Both under the sensor maps' lock, shared with the manager sink's map.
+    glim::CGuarded<CAmbientLightAwareSensorManagerEvents*> m_pManagerEvents;
+    glim::CGuarded<std::unordered_map<GUID, float, glim::GuidHash, glim::GuidEqual>> m_mapLux;
 };
 
 // The sink of sensor arrival; holds the sensor manager and the subscribed sensors.
@@ -98,8 +100,8 @@ public:
 
     glim::CComRef<CAmbientLightAwareSensorEvents> m_pSensorEvents;
     glim::CComRef<ISensorManager> m_pSensorManager;
-    // One reference per subscribed sensor.
-    std::unordered_map<GUID, glim::CComRef<ISensor>, glim::GuidHash, glim::GuidEqual> m_mapSensors;
+    // One reference per subscribed sensor, under the sensor maps' lock.
+    glim::CGuarded<std::unordered_map<GUID, glim::CComRef<ISensor>, glim::GuidHash, glim::GuidEqual>> m_mapSensors;
 
 private:
     void RemoveSensor(glim::CComRef<ISensor>& sensor);

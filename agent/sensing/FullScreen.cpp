@@ -16,7 +16,7 @@
 using namespace glim;
 
 std::wstring g_strScopeWindowName;
-UINT_PTR g_nFullScreenTimer = 0;
+agent::CTimer g_fullScreenTimer(&CFullScreen::FullScreenTimerProc, agent::CTimer::Repeat::Every);
 std::atomic<HWND> g_hNotifyWnd{nullptr};
 DWORD g_dwFullScreenCheck = 0;
 
@@ -55,23 +55,20 @@ void CFullScreen::StartFullScreenMonitor(HWND hWnd)
     if (CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) == 0)
         return;
     CUIAutomation::GetInstance()->InitializeUIAutomation();
-    if (!g_nFullScreenTimer) {
+    if (!g_fullScreenTimer.IsRunning()) {
         g_hNotifyWnd = hWnd;
         g_dwFullScreenCheck = NextFullScreenCheck(g_dwFullScreenCheck);
-        g_nFullScreenTimer = SetTimer(nullptr, 0, kCheckPeriodMs, FullScreenTimerProc);
+        g_fullScreenTimer.Start(kCheckPeriodMs);
     }
 }
 
 void CFullScreen::StopFullScreenMonitor()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::StopFullScreenMonitor");
-    if (g_nFullScreenTimer) {
-        KillTimer(nullptr, g_nFullScreenTimer);
-        g_nFullScreenTimer = 0;
-    }
+    g_fullScreenTimer.Cancel();
 }
 
-void CALLBACK CFullScreen::FullScreenTimerProc(HWND, UINT, UINT_PTR, DWORD)
+void CFullScreen::FullScreenTimerProc()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::FullScreenTimerProc");
     _beginthread(FullScreenCheckThread, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(g_dwFullScreenCheck)));

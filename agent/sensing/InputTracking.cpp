@@ -10,7 +10,7 @@
 using namespace glim;
 
 int g_nInActiveSeconds = 0;
-UINT_PTR g_nInputTimer = 0;
+agent::CTimer g_inputTimer(&CInputTracking::InputTimerProc, agent::CTimer::Repeat::Every);
 std::atomic<DWORD> g_dwLastActiveTick{0};
 PFN_INACTIVE_HANDLER g_pfnInActiveHandler = nullptr;
 
@@ -30,10 +30,7 @@ CInputTracking* CInputTracking::GetInstance()
 void CInputTracking::StopTracking()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::StopTracking");
-    if (g_nInputTimer) {
-        KillTimer(nullptr, g_nInputTimer);
-        g_nInputTimer = 0;
-    }
+    g_inputTimer.Cancel();
 }
 
 void CInputTracking::StartTracking()
@@ -43,7 +40,7 @@ void CInputTracking::StartTracking()
     const std::unique_ptr<wchar_t[]> pszValue(CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime));
     g_nInActiveSeconds = ParseInActiveTime(pszValue.get());
     if (g_nInActiveSeconds > 0)
-        g_nInputTimer = SetTimer(nullptr, 0, 1000, InputTimerProc);
+        g_inputTimer.Start(1000);
 }
 
 void CInputTracking::UpdateLastActiveTime()
@@ -54,7 +51,7 @@ void CInputTracking::UpdateLastActiveTime()
     g_dwLastActiveTick = dwNow;
 }
 
-void CALLBACK CInputTracking::InputTimerProc(HWND, UINT, UINT_PTR, DWORD)
+void CInputTracking::InputTimerProc()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::InputTimerProc");
     LASTINPUTINFO info = {};

@@ -168,13 +168,13 @@ TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
         ASSERT_NO_FATAL_FAILURE(StartCheckInOn());
         m_pMgr->FullScreenHandler(true);
         ASSERT_FALSE(Tracking());
-        ASSERT_NE(0u, m_pMgr->m_nEnterFullTimer);
+        ASSERT_TRUE(m_pMgr->m_enterFullTimer.IsRunning());
 
         WriteKey(c.pszKey, L"0");
         m_pMgr->OnConfigChange(c.wKind, 0);
         EXPECT_FALSE(Monitoring());
         EXPECT_EQ(0, m_pMgr->m_bFullScreen);
-        EXPECT_EQ(0u, m_pMgr->m_nEnterFullTimer);
+        EXPECT_FALSE(m_pMgr->m_enterFullTimer.IsRunning());
         EXPECT_EQ(c.bTracking, Tracking());
         m_pMgr->SwitchToNextStatus();
         EXPECT_EQ(c.dwNext, ReadNumber(kKeyKBStatus, 99));
@@ -247,7 +247,7 @@ TEST_F(ManagerTest, CheckThreadSendsItsCheckNumber)
     pFullScreen->StartFullScreenMonitor(hSink);
     const DWORD dwSecond = pFullScreen->RunningCheck();
     EXPECT_NE(dwFirst, dwSecond) << "a start takes a new number";
-    CFullScreen::FullScreenTimerProc(nullptr, 0, 0, 0);
+    CFullScreen::FullScreenTimerProc();
     EXPECT_TRUE(WaitUntil([&] { return !s_checks.empty(); }, 10000));
     pFullScreen->StopFullScreenMonitor();
     DestroyWindow(hSink);
