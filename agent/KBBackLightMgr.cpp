@@ -193,8 +193,9 @@ void CKBBackLightMgr::SwitchToNextStatus()
 
 void CKBBackLightMgr::ShowOSD()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::ShowOSD");
-    GLIM_LOG('D', L"CKBBackLightMgr::ShowOSD", L"ShowOSD");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::ShowOSD";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"ShowOSD");
     const DWORD dwStatus = CKBBackLight::GetInstance()->GetKBStatus();
     if (m_pOSD)
         m_pOSD->Show(static_cast<int>(dwStatus));
@@ -202,11 +203,12 @@ void CKBBackLightMgr::ShowOSD()
 
 void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnConfigChange");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnConfigChange";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     switch (agent::ClassifyConfigNotice(wKind)) {
     case ConfigNotice::Status:
-        GLIM_LOG('D', L"CKBBackLightMgr::OnConfigChange", L"confchange_status");
+        GLIM_LOG('D', kLabel, L"confchange_status");
         ApplyStatus();
         ShowOSD();
         break;
@@ -282,8 +284,9 @@ void CKBBackLightMgr::PreviewBrightness()
 
 void CKBBackLightMgr::timer_RecoveryAutoProc()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_RecoveryAutoProc");
-    GLIM_LOG('D', L"CKBBackLightMgr::timer_RecoveryAutoProc", L"timer_RecoveryAutoProc");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::timer_RecoveryAutoProc";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"timer_RecoveryAutoProc");
     CambientLightAware::GetInstance()->InitAmbientLightAware();
 }
 
@@ -292,12 +295,14 @@ void CKBBackLightMgr::timer_RecoveryAutoProc()
 
 void CKBBackLightMgr::OnScreenOn()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnScreenOn");
-    GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOn", L"OnScreenOn");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnScreenOn";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"OnScreenOn");
 }
 
 void CKBBackLightMgr::OnScreenOff()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnScreenOff");
-    GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOff", L"OnScreenOff");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnScreenOff";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"OnScreenOff");
 }

@@ -42,22 +42,23 @@ int DeliverLux(float fLux, int /*nCount*/)
 
 void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::FullScreenHandler");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::FullScreenHandler";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     m_bFullScreen = bEnter ? 1 : 0;
     const bool bRuleOn = FullScreenRuleOn();
-    GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"FullScreenHandler");
+    GLIM_LOG('D', kLabel, L"FullScreenHandler");
     // A period that began with the rule on is undone on leaving even when the rule has been
     // switched off since: otherwise the light would stay off and idle tracking stopped.
     if (!bRuleOn && (bEnter || !m_bFullScreenRuled))
         return;
     m_bFullScreenRuled = bEnter ? 1 : 0;
     if (bEnter) {
-        GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"enter full");
+        GLIM_LOG('D', kLabel, L"enter full");
         CInputTracking::GetInstance()->StopTracking();
         m_enterFullTimer.Start(kEnterFullDelayMs);
         return;
     }
-    GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"exit full");
+    GLIM_LOG('D', kLabel, L"exit full");
     CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
     CInputTracking::GetInstance()->StartTracking();
     // A video that leaves full screen within 5 seconds never switches the light off.
@@ -73,9 +74,10 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 // as a verdict of 0 would, with idle tracking as the status asks.
 void CKBBackLightMgr::OnFullScreenVerdict(WPARAM wVerdict, LPARAM lCheck)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnFullScreenVerdict");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnFullScreenVerdict";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     if (!CFullScreen::GetInstance()->IsVerdictCurrent(lCheck)) {
-        GLIM_LOG('D', L"CKBBackLightMgr::OnFullScreenVerdict", L"verdict of a stopped check ignored");
+        GLIM_LOG('D', kLabel, L"verdict of a stopped check ignored");
         return;
     }
     switch (agent::FullScreenTransition(m_bFullScreen != 0, wVerdict)) {
@@ -105,8 +107,9 @@ void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
 
 void CKBBackLightMgr::timer_enterfullproc()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_enterfullproc");
-    GLIM_LOG('D', L"CKBBackLightMgr::timer_enterfullproc", L"timer_enterfullproc");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::timer_enterfullproc";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"timer_enterfullproc");
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (pBackLight->GetKBBackLightBrightness() != 0)
         pBackLight->SetKBBackLightBrightness(0);
@@ -114,21 +117,22 @@ void CKBBackLightMgr::timer_enterfullproc()
 
 void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::InActiveTimerHandler");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::InActiveTimerHandler";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (bInActive) {
         if (m_bEnterInActive)
             return;
-        GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"InActive");
+        GLIM_LOG('D', kLabel, L"InActive");
         m_bEnterInActive = 1;
         const INT32 nBrightness = pBackLight->GetKBBackLightBrightness();
-        GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"enter InActive, iBrightness is %d", nBrightness);
+        GLIM_LOG('D', kLabel, L"enter InActive, iBrightness is %d", nBrightness);
         pBackLight->SetKBBackLightBrightness(0);
         return;
     }
     if (!m_bEnterInActive)
         return;
-    GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"Active");
+    GLIM_LOG('D', kLabel, L"Active");
     m_bEnterInActive = 0;
     // In Auto the next lux report re-applies the band.
     CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
@@ -138,35 +142,36 @@ void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
     // During a full-screen period with the rule on, leaving full screen restores the light.
     if (m_bFullScreen && bRuleOn)
         return;
-    GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"active-- not full");
+    GLIM_LOG('D', kLabel, L"active-- not full");
     pBackLight->RecoverySlValueBrightness();
 }
 
 int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::UpdateBrightnessByLux");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::UpdateBrightnessByLux";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     CambientLightAware* pAmbient = CambientLightAware::GetInstance();
     const int nBand = AmbientBand(fLux, pAmbient->m_nDarknessLux, pAmbient->m_nDimIndoorsLux);
     if (nBand == pAmbient->m_nAmbientStatus)
         return 0;
     pAmbient->m_nAmbientStatus = nBand;
-    GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"AmbientLightStatusChanged lux is %f, status is %d",
+    GLIM_LOG('D', kLabel, L"AmbientLightStatusChanged lux is %f, status is %d",
              static_cast<double>(fLux), nBand);
     if (m_bFullScreen || m_bEnterInActive) {
-        GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"m_bFullScreen || m_bEnterInActive");
+        GLIM_LOG('D', kLabel, L"m_bFullScreen || m_bEnterInActive");
         return 0;
     }
     // The level follows only a band that has held for the settling time.
     if (m_luxTimer.IsRunning())
-        GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"lux timer exist");
+        GLIM_LOG('D', kLabel, L"lux timer exist");
     m_luxTimer.Start(kAmbientSettleMs);
     return 0;
 }
 
 void CKBBackLightMgr::timer_AmbientChangeStatus()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_AmbientChangeStatus");
-    const wchar_t* kLabel = L"CKBBackLightMgr::timer_AmbientChangeStatus";
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::timer_AmbientChangeStatus";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     GLIM_LOG('D', kLabel, L"timer_AmbientChangeStatus");
     CKBBackLightMgr* pMgr = GetInstance();
     if (pMgr->m_bFullScreen || pMgr->m_bEnterInActive) {

@@ -51,7 +51,8 @@ OSDWindow::~OSDWindow()
 
 bool OSDWindow::Create(HINSTANCE hInstance)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Create");
+    static const wchar_t kLabel[] = L"OSDWindow::Create";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -65,7 +66,7 @@ bool OSDWindow::Create(HINSTANCE hInstance)
     m_hWnd = CreateWindowExW(osd::kExStyle, osd::kClassName, L"", WS_POPUP, 0, 0, 0, 0,
                              nullptr, nullptr, hInstance, nullptr);
     if (!m_hWnd) {
-        GLIM_LOG('E', L"OSDWindow::Create", L"Failed to Create OSD!");
+        GLIM_LOG('E', kLabel, L"Failed to Create OSD!");
         return false;
     }
     // Placement during WM_CREATE made the window visible.

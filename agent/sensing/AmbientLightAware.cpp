@@ -86,6 +86,7 @@ void CAmbientLightAwareSensorEvents::DetachManagerEvents()
 
 STDMETHODIMP CAmbientLightAwareSensorEvents::OnStateChanged(ISensor* pSensor, SensorState state)
 {
+    static const wchar_t kLabel[] = L"CAmbientLightAwareSensorEvents::OnStateChanged";
     if (!pSensor)
         return E_POINTER;
     SENSOR_ID id = GUID_NULL;
@@ -93,10 +94,10 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnStateChanged(ISensor* pSensor, Se
     if (FAILED(hr))
         return hr;
     if (state == SENSOR_STATE_READY) {
-        GLIM_LOG('D', L"CAmbientLightAwareSensorEvents::OnStateChanged", L"sensor is ready");
+        GLIM_LOG('D', kLabel, L"sensor is ready");
         return ReadSensorData(pSensor);
     }
-    GLIM_LOG('D', L"CAmbientLightAwareSensorEvents::OnStateChanged", L"sensor is not ready");
+    GLIM_LOG('D', kLabel, L"sensor is not ready");
     return StoreLuxAndPublish(id, kNoReading);
 }
 
@@ -323,7 +324,8 @@ CambientLightAware* CambientLightAware::GetInstance()
 
 HRESULT CambientLightAware::InitAmbientLightAware()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CambientLightAware::InitAmbientLightAware");
+    static const wchar_t kLabel[] = L"CambientLightAware::InitAmbientLightAware";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     if (CSettingsFile::GetInstance()->ReadInt(kKeyKBStatus, kDefKBStatus) != kStatusAuto)
         return S_OK;
     m_nAmbientStatus = 0;
@@ -341,7 +343,7 @@ HRESULT CambientLightAware::InitAmbientLightAware()
     if (SUCCEEDED(hr))
         hr = FindAndAttachSensors(pSink);
     if (hr != S_OK)
-        GLIM_LOG('E', L"CambientLightAware::InitAmbientLightAware", L"InitAmbientLightAware Failed");
+        GLIM_LOG('E', kLabel, L"InitAmbientLightAware Failed");
     return hr;
 }
 

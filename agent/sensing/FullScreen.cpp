@@ -88,7 +88,7 @@ bool CFullScreen::IsVerdictCurrent(LPARAM lCheck) const
 
 int CFullScreen::IsVedioPlayFullScreen()
 {
-    const wchar_t* kLabel = L"CFullScreen::IsVedioPlayFullScreen";
+    static const wchar_t kLabel[] = L"CFullScreen::IsVedioPlayFullScreen";
     GLIM_LOG('D', kLabel, L"IsVedioPlayFullScreen");
 
     EXECUTION_STATE state = 0;
@@ -150,12 +150,13 @@ int CFullScreen::IsWindowInScope()
 
 int CFullScreen::IsWindowInPrimaryScreen(HWND hWnd)
 {
+    static const wchar_t kLabel[] = L"CFullScreen::IsWindowInPrimaryScreen";
     HMONITOR hMonitor = MonitorFromWindow(hWnd, MONITOR_DEFAULTTONULL);
-    GLIM_LOG('D', L"CFullScreen::IsWindowInPrimaryScreen", L"hMonitor is %0x",
+    GLIM_LOG('D', kLabel, L"hMonitor is %0x",
              static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMonitor)));
     const POINT ptOrigin = {0, 0};
     HMONITOR hPrimary = MonitorFromPoint(ptOrigin, MONITOR_DEFAULTTOPRIMARY);
-    GLIM_LOG('D', L"CFullScreen::IsWindowInPrimaryScreen", L"hPrimaryMonitor is %0x",
+    GLIM_LOG('D', kLabel, L"hPrimaryMonitor is %0x",
              static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hPrimary)));
     return (hMonitor && hMonitor == hPrimary) ? 1 : 0;
 }

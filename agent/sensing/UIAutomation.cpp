@@ -23,10 +23,11 @@ CUIAutomation* CUIAutomation::GetInstance()
 
 HRESULT CUIAutomation::InitializeUIAutomation()
 {
-    GLIM_LOG('D', L"CUIAutomation::InitializeUIAutomation", L"InitializeUIAutomation");
+    static const wchar_t kLabel[] = L"CUIAutomation::InitializeUIAutomation";
+    GLIM_LOG('D', kLabel, L"InitializeUIAutomation");
     if (g_pAutomation)
         return S_OK;
-    GLIM_LOG('D', L"CUIAutomation::InitializeUIAutomation", L"g_pAutomation == NULL");
+    GLIM_LOG('D', kLabel, L"g_pAutomation == NULL");
     // Published only once complete: a check thread may be reading meanwhile.
     IUIAutomation* pCreated = nullptr;
     const HRESULT hr = CoCreateInstance(kCLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, kIID_IUIAutomation,
