@@ -99,6 +99,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
             DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), hWnd, AboutBoxProc, 0);
             return 0;
         case IDM_EXIT:
+            static_assert(IDM_EXIT == kAgentExitCommand, "the exit command others send");
             DestroyWindow(hWnd);
             return 0;
         default:

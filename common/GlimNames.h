@@ -1,10 +1,12 @@
 // The contracts between the service, the agent's main instance, its relays and the
 // settings application: named kernel objects, window titles and classes, window messages,
-// command words, fixed paths and settings keys. Both programs and the stand-ins include
-// this header; nobody copies a value out of it.
+// command words, and (through InstallLayout.h and SettingsValues.h) fixed paths and settings
+// keys. Both programs and the stand-ins include this header; nobody copies a value out of it.
 #pragma once
 
+#include "InstallLayout.h"
 #include "RuleTypes.h"
+#include "SettingsValues.h"
 
 namespace glim {
 
@@ -17,11 +19,8 @@ constexpr const wchar_t* kMutexAgentMain = L"KBBackLightMainMutex";
 constexpr const wchar_t* kMutexConf = L"mut_conf";
 constexpr const wchar_t* kMutexLux = L"mut_lux";
 
-// The service's name; also the name of the mutex that marks a running service process.
-constexpr const wchar_t* kServiceName = L"Glimward";
-
-// Windows that other processes look up by title (FindWindowW with no class).
-constexpr const wchar_t* kAgentWindowTitle = L"BACKLIGHT0314FE0E-6416-4CB9-9698-F1C731E00A25";
+// Windows that other processes look up by title (FindWindowW with no class); the agent's
+// main window title is in InstallLayout.h.
 constexpr const wchar_t* kAgentWindowClass = L"GLIMAGENT";
 constexpr const wchar_t* kSettingsAppWindowTitle = L"Zentia";
 
@@ -41,44 +40,9 @@ constexpr WPARAM kNotifyServiceChangedStatus = 1;
 constexpr const wchar_t* kCmdOsd = L"cmd_service-2-osd";
 constexpr const wchar_t* kCmdStatusChange = L"cmd_service-3-statuschange";
 
-// Fixed locations.
-constexpr const wchar_t* kAgentProgramPath = L"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimagent.exe";
-constexpr const wchar_t* kServiceLogPath = L"C:\\ProgramData\\Vessik\\Glimkit\\Service.log";
-constexpr const wchar_t* kSettingsRelativePath = L"Vessik\\Glimkit\\Glimkit.ini";
-constexpr const wchar_t* kSettingsEnvVar = L"ALLUSERSPROFILE";
+// The agent's debug log switch (the install layout and the settings file have headers of
+// their own, included here).
 constexpr const wchar_t* kAgentLogRegKey = L"Software\\Vessik\\Glimagent\\DbgLog";
-
-// The settings file: one section, these keys (spelling included).
-constexpr const wchar_t* kSettingsSection = L"Glimkit";
-constexpr const wchar_t* kKeyKBStatus = L"KBStatus";
-constexpr const wchar_t* kKeyKBBrightness = L"KBBrightness";
-constexpr const wchar_t* kKeyCurrentKBBrightness = L"CurrentKBBrightness";
-constexpr const wchar_t* kKeyInActiveTime = L"InActiveTime";
-constexpr const wchar_t* kKeyFullScreen5sClose = L"FullScreen5sClose";
-constexpr const wchar_t* kKeyFullScreenScope = L"InFullScreenScopeWindowName";
-constexpr const wchar_t* kKeyDarknessLux = L"DarknessLux";
-constexpr const wchar_t* kKeyDimIndoorsLux = L"DimIndoorsLux";
-constexpr const wchar_t* kKeyAmbientChangeTime = L"AmbientStautsChangeTime";
-constexpr const wchar_t* kKeyUwpwParam = L"UwpwParam";
-constexpr const wchar_t* kKeyUwplParam = L"UwplParam";
-constexpr const wchar_t* kKeyUndefine = L"Undefine";
-
-// Key defaults, as every reader passes them.
-constexpr DWORD kDefKBStatus = 0;
-constexpr DWORD kDefKBBrightness = 10;
-constexpr DWORD kDefCurrentKBBrightness = 0;
-constexpr DWORD kDefFullScreen5sClose = 0;
-constexpr DWORD kDefDarknessLux = 5;
-constexpr DWORD kDefDimIndoorsLux = 60;
-constexpr DWORD kDefAmbientChangeTime = 500;
-constexpr DWORD kDefUwpwParam = static_cast<DWORD>(-1);
-constexpr DWORD kDefUwplParam = 0;
-
-// Backlight statuses (KBStatus).
-constexpr DWORD kStatusOff = 0;
-constexpr DWORD kStatusOn = 1;
-constexpr DWORD kStatusAuto = 2;
-constexpr DWORD kStatusInvalid = 0xFFFFFFFF;
 
 // Fixed array sizes shared by both programs.
 constexpr int kNameChars = 260;          // names, keys, paths

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <vector>
 
 #include "GlimNames.h"
@@ -264,12 +265,11 @@ std::wstring SettingsText(const std::string& strBytes)
 
 bool IsInstalledRecovery(const SERVICE_FAILURE_ACTIONSW& actions)
 {
-    static const DWORD kDelaysMs[] = {5000, 30000, 60000};
-    constexpr DWORD kResetSeconds = 24 * 60 * 60;
-    if (actions.dwResetPeriod != kResetSeconds || actions.cActions != 3 || !actions.lpsaActions)
+    constexpr DWORD kActions = static_cast<DWORD>(std::size(glim::kRecoveryDelaysMs));
+    if (actions.dwResetPeriod != glim::kRecoveryResetSeconds || actions.cActions != kActions || !actions.lpsaActions)
         return false;
-    for (DWORD i = 0; i < 3; ++i) {
-        if (actions.lpsaActions[i].Type != SC_ACTION_RESTART || actions.lpsaActions[i].Delay != kDelaysMs[i])
+    for (DWORD i = 0; i < kActions; ++i) {
+        if (actions.lpsaActions[i].Type != SC_ACTION_RESTART || actions.lpsaActions[i].Delay != glim::kRecoveryDelaysMs[i])
             return false;
     }
     return true;

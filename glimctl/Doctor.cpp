@@ -8,8 +8,8 @@
 #include "CtlSettings.h"
 #include "DeviceProtocol.h"
 #include "GlimNames.h"
+#include "InstallLayout.h"
 #include "ProgramFiles.h"
-#include "DataFolderRights.h"
 #include "ScopedHandle.h"
 #include "SharedTrust.h"
 #include "Win32Compat.h"
@@ -24,9 +24,6 @@ using glim::CScopedFile;
 using glim::CScopedHandle;
 using glim::CScopedKey;
 using glim::CScopedScHandle;
-
-constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const wchar_t* kRunValue = L"Glimagent";
 
 class CChecks {
 public:
@@ -150,7 +147,7 @@ DWORD CheckService(CChecks& checks)
                      kReinstall);
         return 0;
     }
-    checks.Add(L"service.registered", L"service registered", Verdict::Pass, L"Glimward");
+    checks.Add(L"service.registered", L"service registered", Verdict::Pass, glim::kServiceName);
 
     std::vector<BYTE> buffer(8192);
     DWORD cbNeeded = 0;
@@ -169,7 +166,7 @@ DWORD CheckService(CChecks& checks)
                      L"as an administrator: sc config Glimward start= auto");
         const std::wstring strImage = pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : L"";
         checks.Check(L"service.image_path", L"service image path quoted, the installed program",
-                     IsQuotedProgram(strImage, InstallFolder() + L"\\Glimward.exe"), strImage, kReinstall);
+                     IsQuotedProgram(strImage, InstallFolder() + L"\\" + glim::kServiceProgramFile), strImage, kReinstall);
     } else {
         checks.Add(L"service.config", L"service configuration", Verdict::Fail,
                    L"cannot read it (" + ErrorText(GetLastError()) + L")", kReinstall);
@@ -316,9 +313,9 @@ void CheckAgent(CChecks& checks)
     wchar_t szValue[1024] = {};
     DWORD cbValue = sizeof(szValue) - sizeof(wchar_t);
     DWORD dwType = 0;
-    LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, hKey.Put());
+    LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, glim::kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, hKey.Put());
     if (lError == ERROR_SUCCESS)
-        lError = RegQueryValueExW(hKey.Get(), kRunValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue), &cbValue);
+        lError = RegQueryValueExW(hKey.Get(), glim::kRunValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue), &cbValue);
     const bool bString = lError == ERROR_SUCCESS && (dwType == REG_SZ || dwType == REG_EXPAND_SZ);
     checks.Check(L"agent.run_value", L"logon start (HKLM Run value Glimagent) present and quoted",
                  bString && IsQuotedProgram(szValue, strAgent),
@@ -489,14 +486,13 @@ std::wstring AgentLogPath(bool* pbEnabled)
 
 std::wstring InstallFolder()
 {
-    const std::wstring strAgent = glim::kAgentProgramPath;
-    return strAgent.substr(0, strAgent.find_last_of(L'\\'));
+    return glim::kProgramFolder;
 }
 
 std::vector<std::wstring> InstalledPrograms()
 {
     std::vector<std::wstring> programs;
-    for (const wchar_t* pszName : {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe"})
+    for (const wchar_t* pszName : glim::kProgramFiles)
         programs.push_back(InstallFolder() + L"\\" + pszName);
     return programs;
 }

@@ -11,7 +11,8 @@
 ; %TEMP%\GlimkitUninstall.log (uninstall), rewritten on every run.
 ;
 ;   makensis -DBINDIR=<folder with the programs and GlimkitSetupHelper.exe> -DOUTFILE=<setup.exe>
-;            -DVERSIONFILE=<build>/generated/GlimkitVersion.nsh Glimkit.nsi
+;            -DVERSIONFILE=<build>/generated/GlimkitVersion.nsh
+;            -DLAYOUTFILE=<build>/generated/GlimkitLayout.nsh Glimkit.nsi
 Unicode true
 Target amd64-unicode
 RequestExecutionLevel admin
@@ -41,21 +42,14 @@ AllowSkipFiles off
   !finalize '${SIGN_COMMAND} "%1"' = 0
 !endif
 
-!define PRODUCT "Glimkit"
-!define PUBLISHER "Vessik"
-; The service starts the agent at exactly this path, whatever the bitness of this installer, so
-; the folder is fixed and not taken from a "Program Files" variable.
-!define INSTDIR_FIXED "C:\Program Files (x86)\Vessik\Glimkit"
-!define VENDORDIR "C:\Program Files (x86)\Vessik"
-!define SERVICE "Glimward"
-!define AGENT_TITLE "BACKLIGHT0314FE0E-6416-4CB9-9698-F1C731E00A25"
-!define IDM_EXIT 105
-!define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimkit"
-!define RUNKEY "Software\Microsoft\Windows\CurrentVersion\Run"
-!define RUNVALUE "Glimagent"
-; The setup's steps on the data folders (their rights, the settings file, the purge) are the
-; verbs of this program, installed with the others and run from the program folder.
-!define HELPER "GlimkitSetupHelper.exe"
+; The names the programs share (PRODUCT, PUBLISHER, INSTDIR_FIXED: the fixed folder the service
+; starts the agent from, VENDORDIR, SERVICE, AGENT_TITLE, IDM_EXIT, UNINSTKEY, RUNKEY, RUNVALUE,
+; HELPER: the setup helper run from the program folder, ...), generated at configure time from
+; the C++ headers that define them.
+!ifndef LAYOUTFILE
+  !error "Define LAYOUTFILE, the build's generated/GlimkitLayout.nsh"
+!endif
+!include "${LAYOUTFILE}"
 ; Bounds of the waits on processes this installer does not control.
 !define VERB_TIMEOUT_MS 60000
 !define AGENT_EXIT_MS 10000

@@ -18,13 +18,8 @@ public:
     static constexpr int kPowerNotifyCount = 4;
     // Start and Stop give up waiting for the wanted state after this long (ERROR_TIMEOUT).
     static constexpr DWORD kStateWaitLimitMs = 30000;
-    // Recovery that Install configures: restart after each delay in turn (the last one
-    // repeats), counting failures afresh after a day without one.
-    static constexpr DWORD kRecoveryDelaysMs[3] = {5000, 30000, 60000};
-    static constexpr DWORD kRecoveryResetSeconds = 86400;
-    // The recovery also applies when the service stops with an error or fails to start,
-    // not only when its process crashes.
-    static constexpr BOOL kRecoveryOnNonCrashFailures = TRUE;
+    // Install configures the recovery of the install layout (glim::kRecoveryDelaysMs,
+    // kRecoveryResetSeconds, kRecoveryOnNonCrashFailures).
 
     CService();
     virtual ~CService();

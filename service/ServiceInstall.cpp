@@ -2,7 +2,10 @@
 // control manager.
 #include "Service.h"
 
+#include <iterator>
+
 #include "GlimLog.h"
+#include "InstallLayout.h"
 #include "ScopedHandle.h"
 #include "ServiceCommand.h"
 
@@ -57,12 +60,12 @@ DWORD OpenThisService(CScopedScHandle& hManager, CScopedScHandle& hService, cons
 // until the next boot. The handle needs SERVICE_START as well as SERVICE_CHANGE_CONFIG.
 DWORD ConfigureRecovery(SC_HANDLE hService)
 {
-    SC_ACTION actions[3] = {};
-    for (size_t i = 0; i < 3; ++i)
-        actions[i] = {SC_ACTION_RESTART, CService::kRecoveryDelaysMs[i]};
+    SC_ACTION actions[std::size(kRecoveryDelaysMs)] = {};
+    for (size_t i = 0; i < std::size(kRecoveryDelaysMs); ++i)
+        actions[i] = {SC_ACTION_RESTART, kRecoveryDelaysMs[i]};
     SERVICE_FAILURE_ACTIONSW failure = {};
-    failure.dwResetPeriod = CService::kRecoveryResetSeconds;
-    failure.cActions = 3;
+    failure.dwResetPeriod = kRecoveryResetSeconds;
+    failure.cActions = static_cast<DWORD>(std::size(actions));
     failure.lpsaActions = actions;
     return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? ERROR_SUCCESS : GetLastError();
 }
@@ -71,7 +74,7 @@ DWORD ConfigureRecovery(SC_HANDLE hService)
 // stops with an error, would stay stopped.
 DWORD ConfigureRecoveryOnErrors(SC_HANDLE hService)
 {
-    SERVICE_FAILURE_ACTIONS_FLAG flag = {CService::kRecoveryOnNonCrashFailures};
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {kRecoveryOnNonCrashFailures};
     return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ? ERROR_SUCCESS
                                                                                       : GetLastError();
 }

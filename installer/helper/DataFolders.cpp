@@ -5,9 +5,10 @@
 
 #include <vector>
 
-#include "DataFolderRights.h"
 #include "GlimLog.h"
+#include "InstallLayout.h"
 #include "ScopedHandle.h"
+#include "SettingsValues.h"
 #include "SharedTrust.h"
 
 namespace glimsetup {
@@ -321,16 +322,16 @@ bool RemoveItself(const std::wstring& strPath)
 std::wstring FindDataDir()
 {
     wchar_t szAllUsers[MAX_PATH] = {};
-    const DWORD cch = GetEnvironmentVariableW(L"ALLUSERSPROFILE", szAllUsers, MAX_PATH);
+    const DWORD cch = GetEnvironmentVariableW(glim::kSettingsEnvVar, szAllUsers, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH)
         return std::wstring();
-    return std::wstring(szAllUsers) + L"\\Vessik\\Glimkit";
+    return std::wstring(szAllUsers) + L"\\" + glim::kDataFolderRelative;
 }
 
 SVerbResult PrepareData(const std::wstring& strDataDir)
 {
     CVerb verb;
-    const std::wstring strSettings = strDataDir + L"\\Glimkit.ini";
+    const std::wstring strSettings = strDataDir + L"\\" + glim::kSettingsFileName;
     if (!PrepareFolder(&verb, ParentOf(strDataDir)) || !PrepareFolder(&verb, strDataDir) ||
         !RemoveLinkedFile(&verb, strSettings))
         return verb.Take();
@@ -344,7 +345,7 @@ SVerbResult PrepareData(const std::wstring& strDataDir)
         }
     }
     if (SetRights(&verb, strSettings, glim::kSettingsFileSddl))
-        RemoveLinkedFile(&verb, strDataDir + L"\\Service.log");
+        RemoveLinkedFile(&verb, strDataDir + L"\\" + glim::kServiceLogFileName);
     return verb.Take();
 }
 
@@ -364,8 +365,8 @@ SVerbResult PurgeData(const std::wstring& strDataDir)
     }
     if (folder == PathState::Missing)
         return verb.Take();
-    PurgeKnownFile(strDataDir + L"\\Glimkit.ini");
-    PurgeKnownFile(strDataDir + L"\\Service.log");
+    PurgeKnownFile(strDataDir + L"\\" + glim::kSettingsFileName);
+    PurgeKnownFile(strDataDir + L"\\" + glim::kServiceLogFileName);
     if (!RemoveDirectoryW(strDataDir.c_str()) && Exists(strDataDir))
         ListKept(&verb, strDataDir);
     return verb.Take();

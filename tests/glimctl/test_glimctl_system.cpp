@@ -28,9 +28,9 @@ using namespace glimtest;
 
 namespace {
 
-constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const wchar_t* kRunValue = L"Glimagent";
-const wchar_t* const kPrograms[] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe"};
+using glim::kRunKey;
+using glim::kRunValue;
+const auto& kPrograms = glim::kProgramFiles;
 
 // The logon start as the installer writes it; deleted again at the end.
 class CRunValue {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "AgentProcess.h"
-#include "DataFolderRights.h"
+#include "InstallLayout.h"
 #include "GlimNames.h"
 #include "HostLink.h"
 #include "LogTestUtil.h"
@@ -31,11 +31,11 @@ namespace {
 
 constexpr DWORD kSetupTimeoutMs = 120000;
 constexpr DWORD kWaitMs = 15000;
-constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const wchar_t* kRunValue = L"Glimagent";
-constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Glimkit";
-const wchar_t* const kProgramFiles[] = {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe", L"GlimkitSetupHelper.exe",
-                                          L"Uninstall.exe"};
+using glim::kRunKey;
+using glim::kRunValue;
+using glim::kUninstallKey;
+const wchar_t* const kProgramFiles[] = {glim::kServiceProgramFile, glim::kAgentProgramFile, glim::kCtlProgramFile,
+                                          glim::kSetupHelperFile, glim::kUninstallerFile};
 
 std::wstring InstalledFile(const wchar_t* pszName)
 {
@@ -368,8 +368,8 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
         const wchar_t* pszValue;
         std::wstring expected;
     } const entries[] = {
-        {L"DisplayName", L"Glimkit"},
-        {L"Publisher", L"Vessik"},
+        {L"DisplayName", glim::kProductName},
+        {L"Publisher", glim::kPublisher},
         {L"UninstallString", Quoted(InstalledFile(L"Uninstall.exe"))},
     };
     for (const auto& entry : entries)

@@ -58,7 +58,8 @@ pack() {  # pack BINDIR OUTFILE [ENV...]
   local bindir=$1 outfile=$2; shift 2
   env -u GLIMKIT_SIGN_PFX -u GLIMKIT_SIGN_PASSWORD_FILE -u GLIMKIT_RELEASE -u GLIMKIT_UNSIGNED "$@" \
     bash "$src/installer/pack" "$bindir" "$outfile" "$version" "$makensis" -V2 "-DBINDIR=$bindir" \
-    "-DVERSIONFILE=$build/generated/GlimkitVersion.nsh" "$src/installer/Glimkit.nsi"
+    "-DVERSIONFILE=$build/generated/GlimkitVersion.nsh" "-DLAYOUTFILE=$build/generated/GlimkitLayout.nsh" \
+    "$src/installer/Glimkit.nsi"
 }
 
 rm -rf "$work"

@@ -13,7 +13,9 @@
 
 #include "DataFolders.h"
 #include "HostLink.h"
+#include "InstallLayout.h"
 #include "ScopedHandle.h"
+#include "SettingsValues.h"
 #include "TempFolder.h"
 
 using namespace glimsetup;
@@ -62,10 +64,10 @@ bool HasLine(const SVerbResult& result, const std::wstring& strLine)
 // planted link leads to.
 class CDataScratch : public glimtest::CTempFolder {
 public:
-    std::wstring Vendor() const { return File(L"Vessik"); }
-    std::wstring DataDir() const { return Vendor() + L"\\Glimkit"; }
-    std::wstring Settings() const { return DataDir() + L"\\Glimkit.ini"; }
-    std::wstring ServiceLog() const { return DataDir() + L"\\Service.log"; }
+    std::wstring Vendor() const { return File(glim::kDataVendorFolder); }
+    std::wstring DataDir() const { return File(glim::kDataFolderRelative); }
+    std::wstring Settings() const { return DataDir() + L"\\" + glim::kSettingsFileName; }
+    std::wstring ServiceLog() const { return DataDir() + L"\\" + glim::kServiceLogFileName; }
     std::wstring Outside() const { return File(L"Outside"); }
     std::wstring OutsideFile() const { return Outside() + L"\\victim.txt"; }
 
@@ -137,7 +139,7 @@ TEST(SetupHelperPrepare, MakesMissingFoldersAndAFreshUtf16SettingsFile)
     ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
     EXPECT_EQ(kFreshSettings, ReadBytes(scratch.Settings()));
     EXPECT_TRUE(HasLine(result, L"Creating the settings file " + scratch.Settings() + L" (UTF-16LE)"));
-    EXPECT_TRUE(HasLine(result, L"Rights of " + scratch.DataDir() + L": O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"));
+    EXPECT_TRUE(HasLine(result, L"Rights of " + scratch.DataDir() + L": O:BA" + glim::kDataFolderSddl));
     EXPECT_EQ(PathState::Ok, InspectPath(scratch.Vendor()));
     EXPECT_EQ(PathState::Ok, InspectPath(scratch.DataDir()));
     EXPECT_FALSE(Exists(scratch.ServiceLog()));

@@ -57,7 +57,8 @@ check "a development build needs no certificate" policy
 
 GLIMKIT_SIGN_PFX="$work/cert/signer.pfx" GLIMKIT_SIGN_PASSWORD_FILE="$work/cert/signer.pass" \
   bash "$src/installer/pack" "$work/bin" "$work/GlimkitSetup.exe" "$version" "$makensis" -V2 \
-  "-DBINDIR=$work/bin" "-DVERSIONFILE=$build/generated/GlimkitVersion.nsh" "$src/installer/Glimkit.nsi" \
+  "-DBINDIR=$work/bin" "-DVERSIONFILE=$build/generated/GlimkitVersion.nsh" \
+  "-DLAYOUTFILE=$build/generated/GlimkitLayout.nsh" "$src/installer/Glimkit.nsi" \
   >"$work/pack.log" 2>&1 \
   || { cat "$work/pack.log"; echo "FAILED: the signed installer could not be made"; exit 1; }
 for file in "$work"/bin/*.exe "$work/GlimkitSetup.exe"; do

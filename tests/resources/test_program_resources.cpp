@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CapturedRun.h"
+#include "InstallLayout.h"
 #include "ProgramFiles.h"
 #include "ServiceHarness.h"
 
@@ -24,7 +25,8 @@ struct SProgram {
     bool bUiAccess;
 };
 const SProgram kPrograms[] = {
-    {L"Glimward.exe", false}, {L"Glimagent.exe", true}, {L"glimctl.exe", false}, {L"GlimkitSetupHelper.exe", false}};
+    {glim::kServiceProgramFile, false}, {glim::kAgentProgramFile, true}, {glim::kCtlProgramFile, false},
+    {glim::kSetupHelperFile, false}};
 
 // Windows 10 and 11, 8.1, 8, 7 and Vista, as Microsoft lists them.
 const std::set<std::string> kSupportedOs = {
@@ -150,8 +152,8 @@ TEST(ProgramVersion, EveryProgramCarriesTheBuildsVersion)
         ExpectVersionWords(resource.Fixed()->dwFileVersionMS, resource.Fixed()->dwFileVersionLS, "file version");
         ExpectVersionWords(resource.Fixed()->dwProductVersionMS, resource.Fixed()->dwProductVersionLS,
                            "product version");
-        EXPECT_EQ(L"Vessik", resource.String(L"CompanyName"));
-        EXPECT_EQ(L"Glimkit", resource.String(L"ProductName"));
+        EXPECT_EQ(glim::kPublisher, resource.String(L"CompanyName"));
+        EXPECT_EQ(glim::kProductName, resource.String(L"ProductName"));
         EXPECT_EQ(GLIMKIT_TEST_VERSION, resource.String(L"ProductVersion"));
         EXPECT_EQ(GLIMKIT_TEST_VERSION, resource.String(L"FileVersion"));
         EXPECT_EQ(program.pszFile, resource.String(L"OriginalFilename"));
@@ -169,8 +171,8 @@ TEST(ProgramVersion, TheSetupProgramAndGlimctlGiveTheSameVersion)
     ExpectVersionWords(setup.Fixed()->dwProductVersionMS, setup.Fixed()->dwProductVersionLS, "setup product version");
     ExpectVersionWords(setup.Fixed()->dwFileVersionMS, setup.Fixed()->dwFileVersionLS, "setup file version");
     EXPECT_EQ(GLIMKIT_TEST_VERSION, setup.String(L"ProductVersion"));
-    EXPECT_EQ(L"Vessik", setup.String(L"CompanyName"));
-    EXPECT_EQ(L"Glimkit", setup.String(L"ProductName"));
+    EXPECT_EQ(glim::kPublisher, setup.String(L"CompanyName"));
+    EXPECT_EQ(glim::kProductName, setup.String(L"ProductName"));
 #endif
     glimtest::SCapturedRun run;
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),

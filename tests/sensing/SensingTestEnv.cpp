@@ -27,11 +27,11 @@ void UsePrivateSettings()
     GetTempPathW(MAX_PATH, szTemp);
     wchar_t szRoot[MAX_PATH] = {};
     _snwprintf(szRoot, MAX_PATH - 1, L"%sglimsensing-%lu", szTemp, GetCurrentProcessId());
-    std::wstring strFolder = std::wstring(szRoot) + L"\\Vessik\\Glimkit";
+    std::wstring strFolder = std::wstring(szRoot) + L"\\" + glim::kDataFolderRelative;
     CreateDirectoryW(szRoot, nullptr);
-    CreateDirectoryW((std::wstring(szRoot) + L"\\Vessik").c_str(), nullptr);
+    CreateDirectoryW((std::wstring(szRoot) + L"\\" + glim::kDataVendorFolder).c_str(), nullptr);
     CreateDirectoryW(strFolder.c_str(), nullptr);
-    DeleteFileW((strFolder + L"\\Glimkit.ini").c_str());
+    DeleteFileW((strFolder + L"\\" + glim::kSettingsFileName).c_str());
     SetEnvironmentVariableW(glim::kSettingsEnvVar, szRoot);
     CSettingsFile::GetInstance()->BuildPath();
     // Also brings the tests' log call into every program that uses this helper, ahead of

@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -283,12 +284,11 @@ TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
                         "seen on Windows only";
     }
     const auto* pActions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer);
-    ASSERT_EQ(3u, pActions->cActions);
-    EXPECT_EQ(86400u, pActions->dwResetPeriod);
-    const DWORD kDelays[] = {5000, 30000, 60000};
-    for (DWORD i = 0; i < 3; ++i) {
+    ASSERT_EQ(std::size(glim::kRecoveryDelaysMs), pActions->cActions);
+    EXPECT_EQ(glim::kRecoveryResetSeconds, pActions->dwResetPeriod);
+    for (DWORD i = 0; i < pActions->cActions; ++i) {
         EXPECT_EQ(SC_ACTION_RESTART, pActions->lpsaActions[i].Type) << i;
-        EXPECT_EQ(kDelays[i], pActions->lpsaActions[i].Delay) << i;
+        EXPECT_EQ(glim::kRecoveryDelaysMs[i], pActions->lpsaActions[i].Delay) << i;
     }
 }
 

@@ -125,7 +125,7 @@ bool CInstalledSystemTest::Watch(SWatched* pService, SWatched* pMain)
     const std::vector<DWORD> mains = glimtest::LinuxPidsOf(glim::kAgentProgramPath);
     if (services.size() != 1 || mains.size() != 1)
         return false;
-    *pService = {L"Glimward", glimtest::ServiceProcessId(glim::kServiceName), services[0]};
+    *pService = {glim::kServiceName, glimtest::ServiceProcessId(glim::kServiceName), services[0]};
     *pMain = {L"Glimagent main instance", m_main.Process().Pid(), mains[0]};
     return true;
 }

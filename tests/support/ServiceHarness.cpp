@@ -66,13 +66,12 @@ std::vector<std::wstring> SplitLines(const std::wstring& text)
 
 std::wstring InstallDir()
 {
-    const std::wstring agent = glim::kAgentProgramPath;
-    return Folder(agent);
+    return glim::kProgramFolder;
 }
 
 std::wstring InstalledServicePath()
 {
-    return InstallDir() + L"\\Glimward.exe";
+    return InstallDir() + L"\\" + glim::kServiceProgramFile;
 }
 
 std::wstring BuildBinPath(const std::wstring& relative)
