@@ -67,14 +67,15 @@ void Shutdown()
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
+    static const wchar_t kLabel[] = L"WndProc";
     switch (uMsg) {
     case WM_F12:
-        GLIM_LOG('D', L"WndProc", L"WM_F12");
+        GLIM_LOG('D', kLabel, L"WM_F12");
         CInputTracking::UpdateLastActiveTime();
         CKBBackLightMgr::GetInstance()->SwitchToNextStatus();
         return 0;
     case WM_OSD:
-        GLIM_LOG('D', L"WndProc", L"WM_OSD");
+        GLIM_LOG('D', kLabel, L"WM_OSD");
         CInputTracking::UpdateLastActiveTime();
         CKBBackLightMgr::GetInstance()->ShowOSD();
         return 0;
@@ -156,6 +157,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     // DLLs come from this program's folder and System32 only, never from the current folder
     // or PATH (the delay-loaded ones included).
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    static const wchar_t kLabel[] = L"wWinMain";
     // Relays find the main instance by its title, before the command line is examined.
     HWND hMain = FindWindowW(nullptr, kAgentWindowTitle);
     const agent::AgentRole role = agent::DecideAgentRole(GetCommandLineW());
@@ -169,7 +171,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     if (!hMainMutex || GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
     // The mutex stays open until the process ends: it marks the session's main instance.
-    hMainMutex.Release();
+    hMainMutex.Keep();
     agent::RecordMainThread();
 
     logfilesync::StartAgentLog();
@@ -181,13 +183,13 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     HWND hWnd = CreateWindowExW(0, g_szMainClass, g_szMainTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, nullptr, nullptr, hInstance, nullptr);
     if (!hWnd) {
-        GLIM_LOG_LAST_ERROR('E', L"wWinMain", L"CreateWindowEx");
+        GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateWindowEx");
         return 0;
     }
     UpdateWindow(hWnd);  // never shown: the window only owns the message queue
 
     // Without the manager the window still runs, so the session keeps its main instance.
     if (!CKBBackLightMgr::GetInstance()->Init(hInstance, hWnd))
-        GLIM_LOG('E', L"wWinMain", L"CKBBackLightMgr::Init failed");
+        GLIM_LOG('E', kLabel, L"CKBBackLightMgr::Init failed");
     return RunMainLoop(hInstance);
 }

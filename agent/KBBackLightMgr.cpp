@@ -88,7 +88,8 @@ HWND MainWindow()
 CKBBackLightMgr::CKBBackLightMgr()
     : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bFullScreenRuled(0),
       m_bEnterInActive(0),
-      m_nEnterFullTimer(0), m_nLuxTimer(0), m_nRecoveryTimer(0)
+      m_enterFullTimer(&CKBBackLightMgr::timer_enterfullproc), m_luxTimer(&CKBBackLightMgr::timer_AmbientChangeStatus),
+      m_recoveryTimer(&CKBBackLightMgr::timer_RecoveryAutoProc)
 {
 }
 
@@ -194,8 +195,9 @@ void CKBBackLightMgr::SwitchToNextStatus()
 
 void CKBBackLightMgr::ShowOSD()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::ShowOSD");
-    GLIM_LOG('D', L"CKBBackLightMgr::ShowOSD", L"ShowOSD");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::ShowOSD";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"ShowOSD");
     const DWORD dwStatus = CKBBackLight::GetInstance()->GetKBStatus();
     if (m_pOSD)
         m_pOSD->Show(static_cast<int>(dwStatus));
@@ -203,11 +205,12 @@ void CKBBackLightMgr::ShowOSD()
 
 void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnConfigChange");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnConfigChange";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     switch (agent::ClassifyConfigNotice(wKind)) {
     case ConfigNotice::Status:
-        GLIM_LOG('D', L"CKBBackLightMgr::OnConfigChange", L"confchange_status");
+        GLIM_LOG('D', kLabel, L"confchange_status");
         ApplyStatus();
         ShowOSD();
         break;
@@ -278,20 +281,14 @@ void CKBBackLightMgr::PreviewBrightness()
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     pBackLight->SetKBBackLightBrightness(static_cast<INT32>(pBackLight->GetKBBrightness()));
     CambientLightAware::GetInstance()->UninitAmbientLightAware();
-    if (m_nRecoveryTimer)
-        KillTimer(nullptr, m_nRecoveryTimer);
-    m_nRecoveryTimer = SetTimer(nullptr, 0, kRecoveryAfterMs, &CKBBackLightMgr::timer_RecoveryAutoProc);
+    m_recoveryTimer.Start(kRecoveryAfterMs);
 }
 
-void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEvent, DWORD)
+void CKBBackLightMgr::timer_RecoveryAutoProc()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_RecoveryAutoProc");
-    GLIM_LOG('D', L"CKBBackLightMgr::timer_RecoveryAutoProc", L"timer_RecoveryAutoProc");
-    KillTimer(nullptr, idEvent);
-    // A thread timer's id may be handed out again once killed; never kill it twice.
-    CKBBackLightMgr* pMgr = CKBBackLightMgr::GetInstance();
-    if (pMgr->m_nRecoveryTimer == idEvent)
-        pMgr->m_nRecoveryTimer = 0;
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::timer_RecoveryAutoProc";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"timer_RecoveryAutoProc");
     CambientLightAware::GetInstance()->InitAmbientLightAware();
 }
 
@@ -300,12 +297,14 @@ void CALLBACK CKBBackLightMgr::timer_RecoveryAutoProc(HWND, UINT, UINT_PTR idEve
 
 void CKBBackLightMgr::OnScreenOn()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnScreenOn");
-    GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOn", L"OnScreenOn");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnScreenOn";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"OnScreenOn");
 }
 
 void CKBBackLightMgr::OnScreenOff()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnScreenOff");
-    GLIM_LOG('D', L"CKBBackLightMgr::OnScreenOff", L"OnScreenOff");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnScreenOff";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"OnScreenOff");
 }

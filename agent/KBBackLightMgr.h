@@ -29,10 +29,10 @@
 // - atomic, since a check thread may read while the main thread writes: g_hNotifyWnd,
 //   g_pAutomation and every GetInstance pointer;
 // - main thread only: m_pOSD, m_hInstance, m_bFullScreen, m_bFullScreenRuled, m_bEnterInActive,
-//   the timer ids, g_nFullScreenTimer, g_dwFullScreenCheck, g_nInActiveSeconds, g_nInputTimer,
+//   the timers, g_fullScreenTimer, g_dwFullScreenCheck, g_nInActiveSeconds, g_inputTimer,
 //   g_pfnInActiveHandler, g_dwLastActiveTick (written on WM_F12 and WM_OSD, read by the idle
 //   timer; atomic only by declaration), CambientLightAware's thresholds, band and sink
-//   pointer, and the OSD's g_pOSD, g_hCurrentImage and g_bHideTimerPending (OSDWindow.cpp:
+//   pointer, and the OSD's g_pOSD, g_hCurrentImage and g_hideTimer (OSDWindow.cpp:
 //   its constructor and destructor, Show, its hide timer and its window procedure).
 // The main-thread-only entry points check this with GLIM_ASSERT_MAIN_THREAD (MainThread.h).
 #pragma once
@@ -42,6 +42,7 @@
 #include <atomic>
 
 #include "Singleton.h"
+#include "Timer.h"
 
 class OSDWindow;
 
@@ -69,9 +70,10 @@ public:
     static void __cdecl GetHostOsdThread(void* pArg);
     static void __cdecl GetHostStatusChangeThread(void* pArg);
     static void __cdecl GetUWPMessageThread(void* pArg);
-    static void CALLBACK timer_RecoveryAutoProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
-    static void CALLBACK timer_enterfullproc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
-    static void CALLBACK timer_AmbientChangeStatus(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    // The one-shot timers' callbacks.
+    static void timer_RecoveryAutoProc();
+    static void timer_enterfullproc();
+    static void timer_AmbientChangeStatus();
 
     OSDWindow* m_pOSD;
     HWND m_hWnd;  // set by Init before any other thread starts; read by all of them
@@ -81,9 +83,9 @@ public:
     int m_bFullScreen;
     int m_bFullScreenRuled;  // the current period began with the rule on: idle off, switch-off timer
     int m_bEnterInActive;
-    UINT_PTR m_nEnterFullTimer;
-    UINT_PTR m_nLuxTimer;
-    UINT_PTR m_nRecoveryTimer;
+    agent::CTimer m_enterFullTimer;  // switches the light off 5 s into a full-screen period
+    agent::CTimer m_luxTimer;        // applies a lux band that has held for the settling time
+    agent::CTimer m_recoveryTimer;   // hands Auto back to the ambient light after a preview
 
 private:
     CKBBackLightMgr();

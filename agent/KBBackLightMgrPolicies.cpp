@@ -1,5 +1,5 @@
 // The manager's automatic rules: full-screen video, user idleness and the ambient light
-// bands, with their three one-shot thread timers. Everything here runs on the main
+// bands, with their one-shot timers. Everything here runs on the main
 // thread: the handlers from the main window's messages and the idle timer, the timer
 // procedures from its message loop.
 #include "KBBackLightMgr.h"
@@ -27,23 +27,6 @@ bool FullScreenRuleOn()
     return CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) != 0;
 }
 
-// A one-shot timer ends itself. Thread timer ids are handed out again once killed, so the
-// kept id is cleared here and never killed a second time later.
-void EndOneShot(UINT_PTR idEvent, UINT_PTR* pnKeptId)
-{
-    KillTimer(nullptr, idEvent);
-    if (*pnKeptId == idEvent)
-        *pnKeptId = 0;
-}
-
-void KillKept(UINT_PTR* pnKeptId)
-{
-    if (*pnKeptId) {
-        KillTimer(nullptr, *pnKeptId);
-        *pnKeptId = 0;
-    }
-}
-
 }  // namespace
 
 // Sensor side -> manager: the mean lux reaches the main window, which calls
@@ -59,27 +42,27 @@ int DeliverLux(float fLux, int /*nCount*/)
 
 void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::FullScreenHandler");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::FullScreenHandler";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     m_bFullScreen = bEnter ? 1 : 0;
     const bool bRuleOn = FullScreenRuleOn();
-    GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"FullScreenHandler");
+    GLIM_LOG('D', kLabel, L"FullScreenHandler");
     // A period that began with the rule on is undone on leaving even when the rule has been
     // switched off since: otherwise the light would stay off and idle tracking stopped.
     if (!bRuleOn && (bEnter || !m_bFullScreenRuled))
         return;
     m_bFullScreenRuled = bEnter ? 1 : 0;
     if (bEnter) {
-        GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"enter full");
+        GLIM_LOG('D', kLabel, L"enter full");
         CInputTracking::GetInstance()->StopTracking();
-        KillKept(&m_nEnterFullTimer);
-        m_nEnterFullTimer = SetTimer(nullptr, 0, kEnterFullDelayMs, &CKBBackLightMgr::timer_enterfullproc);
+        m_enterFullTimer.Start(kEnterFullDelayMs);
         return;
     }
-    GLIM_LOG('D', L"CKBBackLightMgr::FullScreenHandler", L"exit full");
+    GLIM_LOG('D', kLabel, L"exit full");
     CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
     CInputTracking::GetInstance()->StartTracking();
     // A video that leaves full screen within 5 seconds never switches the light off.
-    KillKept(&m_nEnterFullTimer);
+    m_enterFullTimer.Cancel();
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (pBackLight->GetKBStatus() == kStatusOn)
         pBackLight->RecoverySlValueBrightness();
@@ -91,9 +74,10 @@ void CKBBackLightMgr::FullScreenHandler(bool bEnter)
 // as a verdict of 0 would, with idle tracking as the status asks.
 void CKBBackLightMgr::OnFullScreenVerdict(WPARAM wVerdict, LPARAM lCheck)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::OnFullScreenVerdict");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::OnFullScreenVerdict";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     if (!CFullScreen::GetInstance()->IsVerdictCurrent(lCheck)) {
-        GLIM_LOG('D', L"CKBBackLightMgr::OnFullScreenVerdict", L"verdict of a stopped check ignored");
+        GLIM_LOG('D', kLabel, L"verdict of a stopped check ignored");
         return;
     }
     switch (agent::FullScreenTransition(m_bFullScreen != 0, wVerdict)) {
@@ -121,11 +105,11 @@ void CKBBackLightMgr::EndUncheckedFullScreenPeriod()
         CInputTracking::GetInstance()->StopTracking();
 }
 
-void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent, DWORD)
+void CKBBackLightMgr::timer_enterfullproc()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_enterfullproc");
-    GLIM_LOG('D', L"CKBBackLightMgr::timer_enterfullproc", L"timer_enterfullproc");
-    EndOneShot(idEvent, &GetInstance()->m_nEnterFullTimer);
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::timer_enterfullproc";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
+    GLIM_LOG('D', kLabel, L"timer_enterfullproc");
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (pBackLight->GetKBBackLightBrightness() != 0)
         pBackLight->SetKBBackLightBrightness(0);
@@ -133,21 +117,22 @@ void CALLBACK CKBBackLightMgr::timer_enterfullproc(HWND, UINT, UINT_PTR idEvent,
 
 void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::InActiveTimerHandler");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::InActiveTimerHandler";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     CKBBackLight* pBackLight = CKBBackLight::GetInstance();
     if (bInActive) {
         if (m_bEnterInActive)
             return;
-        GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"InActive");
+        GLIM_LOG('D', kLabel, L"InActive");
         m_bEnterInActive = 1;
         const INT32 nBrightness = pBackLight->GetKBBackLightBrightness();
-        GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"enter InActive, iBrightness is %d", nBrightness);
+        GLIM_LOG('D', kLabel, L"enter InActive, iBrightness is %d", nBrightness);
         pBackLight->SetKBBackLightBrightness(0);
         return;
     }
     if (!m_bEnterInActive)
         return;
-    GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"Active");
+    GLIM_LOG('D', kLabel, L"Active");
     m_bEnterInActive = 0;
     // In Auto the next lux report re-applies the band.
     CambientLightAware::GetInstance()->m_nAmbientStatus = kBandNone;
@@ -157,41 +142,38 @@ void CKBBackLightMgr::InActiveTimerHandler(bool bInActive)
     // During a full-screen period with the rule on, leaving full screen restores the light.
     if (m_bFullScreen && bRuleOn)
         return;
-    GLIM_LOG('D', L"CKBBackLightMgr::InActiveTimerHandler", L"active-- not full");
+    GLIM_LOG('D', kLabel, L"active-- not full");
     pBackLight->RecoverySlValueBrightness();
 }
 
 int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::UpdateBrightnessByLux");
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::UpdateBrightnessByLux";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     CambientLightAware* pAmbient = CambientLightAware::GetInstance();
     const int nBand = AmbientBand(fLux, pAmbient->m_nDarknessLux, pAmbient->m_nDimIndoorsLux);
     if (nBand == pAmbient->m_nAmbientStatus)
         return 0;
     pAmbient->m_nAmbientStatus = nBand;
-    GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"AmbientLightStatusChanged lux is %f, status is %d",
+    GLIM_LOG('D', kLabel, L"AmbientLightStatusChanged lux is %f, status is %d",
              static_cast<double>(fLux), nBand);
     if (m_bFullScreen || m_bEnterInActive) {
-        GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"m_bFullScreen || m_bEnterInActive");
+        GLIM_LOG('D', kLabel, L"m_bFullScreen || m_bEnterInActive");
         return 0;
     }
     // The level follows only a band that has held for the settling time.
-    if (m_nLuxTimer) {
-        GLIM_LOG('D', L"CKBBackLightMgr::UpdateBrightnessByLux", L"lux timer exist");
-        KillKept(&m_nLuxTimer);
-    }
-    m_nLuxTimer = SetTimer(nullptr, 0, kAmbientSettleMs, &CKBBackLightMgr::timer_AmbientChangeStatus);
+    if (m_luxTimer.IsRunning())
+        GLIM_LOG('D', kLabel, L"lux timer exist");
+    m_luxTimer.Start(kAmbientSettleMs);
     return 0;
 }
 
-void CALLBACK CKBBackLightMgr::timer_AmbientChangeStatus(HWND, UINT, UINT_PTR idEvent, DWORD)
+void CKBBackLightMgr::timer_AmbientChangeStatus()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CKBBackLightMgr::timer_AmbientChangeStatus");
-    const wchar_t* kLabel = L"CKBBackLightMgr::timer_AmbientChangeStatus";
+    static const wchar_t kLabel[] = L"CKBBackLightMgr::timer_AmbientChangeStatus";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     GLIM_LOG('D', kLabel, L"timer_AmbientChangeStatus");
     CKBBackLightMgr* pMgr = GetInstance();
-    pMgr->m_nLuxTimer = 0;
-    KillTimer(nullptr, idEvent);
     if (pMgr->m_bFullScreen || pMgr->m_bEnterInActive) {
         GLIM_LOG('D', kLabel, L"m_bFullScreen || m_bEnterInActive");
         return;

@@ -36,10 +36,11 @@ CPowerMonitor* CPowerMonitor::GetInstance()
 
 void CPowerMonitor::InitPowerMonitor(HWND hWnd)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::InitPowerMonitor");
+    static const wchar_t kLabel[] = L"CPowerMonitor::InitPowerMonitor";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     m_hPowerNotify.Reset(RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE));
     if (!m_hPowerNotify)
-        GLIM_LOG('E', L"CPowerMonitor::InitPowerMonitor",
+        GLIM_LOG('E', kLabel,
                  L"Failed to register for notification of console display source changes!");
 }
 
@@ -51,16 +52,17 @@ void CPowerMonitor::UninitPowerMonitor()
 
 void CPowerMonitor::OnPowerBroadcast(WPARAM wParam, LPARAM lParam)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CPowerMonitor::OnPowerBroadcast");
+    static const wchar_t kLabel[] = L"CPowerMonitor::OnPowerBroadcast";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     switch (wParam) {
     case PBT_APMSUSPEND:
-        GLIM_LOG('D', L"CPowerMonitor::OnPowerBroadcast", L"PBT_APMSUSPEND");
+        GLIM_LOG('D', kLabel, L"PBT_APMSUSPEND");
         break;
     case PBT_APMRESUMESUSPEND:
-        GLIM_LOG('D', L"CPowerMonitor::OnPowerBroadcast", L"PBT_APMRESUMESUSPEND");
+        GLIM_LOG('D', kLabel, L"PBT_APMRESUMESUSPEND");
         break;
     case PBT_APMPOWERSTATUSCHANGE:
-        GLIM_LOG('D', L"CPowerMonitor::OnPowerBroadcast", L"PBT_APMPOWERSTATUSCHANGE");
+        GLIM_LOG('D', kLabel, L"PBT_APMPOWERSTATUSCHANGE");
         break;
     case PBT_POWERSETTINGCHANGE:
         switch (power::ConsoleDisplayState(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam))) {

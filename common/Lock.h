@@ -1,10 +1,13 @@
 // One family of scoped lock holds: a hold takes its lock when made and gives it back when it
 // leaves its scope, on every path. Traits say how a kind of lock is taken (within a bound,
 // for the kinds another process can hold) and given back. A hold that did not get its lock
-// gives nothing back.
+// gives nothing back; giving back leaves the caller's last error as it was. A hold made and
+// dropped in one expression locks nothing for the code after it: the compiler flags it.
 #pragma once
 
 #include <windows.h>
+
+#include "KeepLastError.h"
 
 namespace glim {
 
@@ -12,7 +15,7 @@ namespace glim {
 class CCriticalSection {
 public:
     CCriticalSection() { InitializeCriticalSection(&m_cs); }
-    virtual ~CCriticalSection() { DeleteCriticalSection(&m_cs); }
+    ~CCriticalSection() { DeleteCriticalSection(&m_cs); }
     CCriticalSection(const CCriticalSection&) = delete;
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
@@ -70,22 +73,24 @@ struct SMutexTraits {
 };
 
 template <typename Traits>
-class CLockHold {
+class [[nodiscard]] CLockHold {
 public:
     using Type = typename Traits::Type;
 
     // dwTimeoutMs bounds the wait for kinds that can time out; the others ignore it. Only
     // in-process kinds have a default: a hold on a lock another process can keep must name
     // its bound, or it does not compile.
-    explicit CLockHold(Type lock, DWORD dwTimeoutMs = Traits::kDefaultWaitMs)
+    [[nodiscard]] explicit CLockHold(Type lock, DWORD dwTimeoutMs = Traits::kDefaultWaitMs)
         : m_lock(lock)
         , m_bHeld(Traits::Enter(lock, dwTimeoutMs))
     {
     }
-    virtual ~CLockHold()
+    ~CLockHold()
     {
-        if (m_bHeld)
+        if (m_bHeld) {
+            const CKeepLastError keep;
             Traits::Leave(m_lock);
+        }
     }
     CLockHold(const CLockHold&) = delete;
     CLockHold& operator=(const CLockHold&) = delete;
@@ -103,5 +108,35 @@ using CCritSecLock = CLockHold<SCritSecTraits>;
 using CSrwExclusiveLock = CLockHold<SSrwExclusiveTraits>;
 using CSrwSharedLock = CLockHold<SSrwSharedTraits>;
 using CMutexHold = CLockHold<SMutexTraits>;
+
+// A value that code reaches only through a hold on its lock: Hold() takes the lock, and the
+// hold gives the value until it ends. Values may share a lock; a thread that holds it may
+// take it again (a critical section nests).
+template <typename T>
+class CGuarded {
+public:
+    class [[nodiscard]] CHold {
+    public:
+        T& operator*() const { return m_value; }
+        T* operator->() const { return &m_value; }
+
+    private:
+        friend class CGuarded;
+        CHold(CCriticalSection* pLock, T& value) : m_hold(pLock), m_value(value) {}
+
+        CCritSecLock m_hold;
+        T& m_value;
+    };
+
+    explicit CGuarded(CCriticalSection* pLock) : m_pLock(pLock), m_value() {}
+    CGuarded(const CGuarded&) = delete;
+    CGuarded& operator=(const CGuarded&) = delete;
+
+    [[nodiscard]] CHold Hold() { return CHold(m_pLock, m_value); }
+
+private:
+    CCriticalSection* m_pLock;
+    T m_value;
+};
 
 }  // namespace glim

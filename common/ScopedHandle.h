@@ -1,6 +1,8 @@
 // Owners for the resources both programs (and their tests) open and close: one template for
 // handles, told apart by traits (what "no handle" is and how one is closed), and one owner
-// of a COM reference. Each closes or releases what it holds on every path out of its scope.
+// of a COM reference. Each closes or releases what it holds on every path out of its scope,
+// and leaves the caller's last error as it was. An owner made and dropped in one expression
+// closes at once: the compiler flags it, as it flags a handle given up and not taken.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +10,8 @@
 #include <propidl.h>
 
 #include <utility>
+
+#include "KeepLastError.h"
 
 namespace glim {
 
@@ -83,13 +87,13 @@ struct SMemoryDcTraits {
 };
 
 template <typename Traits>
-class CScoped {
+class [[nodiscard]] CScoped {
 public:
     using Type = typename Traits::Type;
 
     CScoped() : m_h(Traits::Invalid()) {}
-    explicit CScoped(Type h) : m_h(h) {}
-    virtual ~CScoped() { Reset(); }
+    [[nodiscard]] explicit CScoped(Type h) : m_h(h) {}
+    ~CScoped() { Reset(); }
     CScoped(const CScoped&) = delete;
     CScoped& operator=(const CScoped&) = delete;
     CScoped(CScoped&& other) noexcept : m_h(other.Release()) {}
@@ -112,12 +116,16 @@ public:
     explicit operator bool() const { return IsValid(); }
     void Reset(Type h = Traits::Invalid())
     {
-        if (IsValid())
+        if (IsValid()) {
+            const CKeepLastError keep;
             Traits::Close(m_h);
+        }
         m_h = h;
     }
-    // Gives the handle up without closing it.
-    Type Release() { return std::exchange(m_h, Traits::Invalid()); }
+    // Gives the handle up without closing it, to the caller, who then owns it.
+    [[nodiscard]] Type Release() { return std::exchange(m_h, Traits::Invalid()); }
+    // Leaves the handle open when the owner ends (for a handle kept until the process exits).
+    void Keep() { m_h = Traits::Invalid(); }
 
 private:
     Type m_h;
@@ -154,7 +162,7 @@ public:
     using Type = typename Traits::Type;
 
     CScopedValue() { Traits::Init(&m_value); }
-    virtual ~CScopedValue() { Traits::Clear(&m_value); }
+    ~CScopedValue() { Clear(); }
     CScopedValue(const CScopedValue&) = delete;
     CScopedValue& operator=(const CScopedValue&) = delete;
 
@@ -163,11 +171,17 @@ public:
     // Clears what is held, then gives the slot to a function that fills it.
     Type* Put()
     {
-        Traits::Clear(&m_value);
+        Clear();
         return &m_value;
     }
 
 private:
+    void Clear()
+    {
+        const CKeepLastError keep;
+        Traits::Clear(&m_value);
+    }
+
     Type m_value;
 };
 
@@ -178,11 +192,11 @@ using CScopedVariant = CScopedValue<SVariantTraits>;
 // Detach hands it back without releasing; Put gives the address for an out parameter.
 // A copy, and Share, hold a reference of their own.
 template <typename T>
-class CComRef {
+class [[nodiscard]] CComRef {
 public:
     CComRef() : m_p(nullptr) {}
-    explicit CComRef(T* p) : m_p(p) {}  // takes over the caller's reference
-    virtual ~CComRef() { Reset(); }
+    [[nodiscard]] explicit CComRef(T* p) : m_p(p) {}  // takes over the caller's reference
+    ~CComRef() { Reset(); }
     CComRef(const CComRef& other) : CComRef(Share(other.m_p)) {}
     CComRef& operator=(const CComRef& other)
     {
@@ -220,11 +234,13 @@ public:
         Reset();
         m_p = p;
     }
-    T* Detach() { return std::exchange(m_p, nullptr); }
+    [[nodiscard]] T* Detach() { return std::exchange(m_p, nullptr); }
     void Reset()
     {
-        if (m_p)
+        if (m_p) {
+            const CKeepLastError keep;
             std::exchange(m_p, nullptr)->Release();
+        }
     }
 
 private:

@@ -10,6 +10,7 @@
 
 #include "GlimLog.h"
 #include "GlimNames.h"
+#include "KeepLastError.h"
 #include "Lock.h"
 #include "SharedTrust.h"
 #include "Singleton.h"
@@ -59,9 +60,12 @@ CAutoLock::CAutoLock(CMyMutex* pMutex)
 
 CAutoLock::~CAutoLock()
 {
-    // Also after a timeout: releasing a mutex this thread does not own fails quietly.
-    if (m_pMutex)
+    // Also after a timeout: releasing a mutex this thread does not own fails quietly, and
+    // leaves the caller's last error as it was.
+    if (m_pMutex) {
+        const CKeepLastError keep;
         ReleaseMutex(m_pMutex->m_hMutex.Get());
+    }
 }
 
 // One access to the file. The users' programs take their session's lock. The service takes

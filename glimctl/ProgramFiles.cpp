@@ -4,7 +4,19 @@
 
 #include <vector>
 
+#include "ScopedHandle.h"
+
 namespace glimctl {
+
+namespace {
+// Modules loaded as data files, to read their resources.
+struct SModuleTraits {
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeLibrary(h); }
+};
+using CScopedModule = glim::CScoped<SModuleTraits>;
+}  // namespace
 
 std::wstring FileVersion(const std::wstring& strPath)
 {
@@ -22,17 +34,16 @@ std::wstring FileVersion(const std::wstring& strPath)
 
 std::string ManifestOf(const std::wstring& strPath)
 {
-    const HMODULE hModule =
-        LoadLibraryExW(strPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const CScopedModule hModule(
+        LoadLibraryExW(strPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     if (!hModule)
         return std::string();
     std::string strManifest;
-    const HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
-    const HGLOBAL hData = hResource ? LoadResource(hModule, hResource) : nullptr;
+    const HRSRC hResource = FindResourceW(hModule.Get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    const HGLOBAL hData = hResource ? LoadResource(hModule.Get(), hResource) : nullptr;
     const void* pData = hData ? LockResource(hData) : nullptr;
     if (pData)
-        strManifest.assign(static_cast<const char*>(pData), SizeofResource(hModule, hResource));
-    FreeLibrary(hModule);
+        strManifest.assign(static_cast<const char*>(pData), SizeofResource(hModule.Get(), hResource));
     return strManifest;
 }
 

@@ -193,7 +193,7 @@ DWORD StartReadThread(const wchar_t* pszLabel, CScopedHandle* phThread)
     const DWORD dwErr = WaitForReadThreadStart(hStarted.Get(), hThread.Get(), kReadThreadStartLimitMs);
     // A thread that is late may still signal the event: it stays open for the process's life.
     if (dwErr == ERROR_TIMEOUT)
-        hStarted.Release();
+        hStarted.Keep();
     if (dwErr == ERROR_SUCCESS)
         phThread->Reset(hThread.Release());
     return dwErr;

@@ -3,14 +3,18 @@
 #include "GlimLog.h"
 #include "MainThread.h"
 #include "ScopedHandle.h"
+#include "Timer.h"
 #include "resources/resource.h"
 
 namespace {
 // One OSD per process, used only on the UI thread.
 OSDWindow* g_pOSD = nullptr;
 glim::CScopedBitmap g_hCurrentImage;
-constexpr UINT_PTR kHideTimerId = 1;
-bool g_bHideTimerPending = false;
+// Hides the window kHideAfterMs after the latest show.
+agent::CTimer g_hideTimer([] {
+    if (g_pOSD && g_pOSD->GetHwnd())
+        ShowWindow(g_pOSD->GetHwnd(), SW_HIDE);
+});
 }  // namespace
 
 POINT osd::PlaceOnMonitor(const RECT& rcMonitor, int nWidth, int nHeight)
@@ -47,7 +51,8 @@ OSDWindow::~OSDWindow()
 
 bool OSDWindow::Create(HINSTANCE hInstance)
 {
-    GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Create");
+    static const wchar_t kLabel[] = L"OSDWindow::Create";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -61,7 +66,7 @@ bool OSDWindow::Create(HINSTANCE hInstance)
     m_hWnd = CreateWindowExW(osd::kExStyle, osd::kClassName, L"", WS_POPUP, 0, 0, 0, 0,
                              nullptr, nullptr, hInstance, nullptr);
     if (!m_hWnd) {
-        GLIM_LOG('E', L"OSDWindow::Create", L"Failed to Create OSD!");
+        GLIM_LOG('E', kLabel, L"Failed to Create OSD!");
         return false;
     }
     // Placement during WM_CREATE made the window visible.
@@ -84,21 +89,17 @@ void OSDWindow::Show(int nStatus)
     LoadImageForStatus(nStatus);
     if (!m_hWnd)
         return;
-    if (g_bHideTimerPending) {
-        KillTimer(m_hWnd, kHideTimerId);
-        g_bHideTimerPending = false;
-    }
     UpdatePosition(m_hWnd);
     ShowWindow(m_hWnd, SW_SHOW);
     InvalidateRect(m_hWnd, nullptr, TRUE);
-    if (SetTimer(m_hWnd, kHideTimerId, osd::kHideAfterMs, nullptr))
-        g_bHideTimerPending = true;
+    g_hideTimer.Start(osd::kHideAfterMs);
 }
 
 void OSDWindow::Destroy()
 {
     GLIM_ASSERT_MAIN_THREAD(L"OSDWindow::Destroy");
     if (m_hWnd) {
+        g_hideTimer.Cancel();
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
     }
@@ -151,11 +152,6 @@ LRESULT CALLBACK OSDWindow::WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         return 0;
     case WM_ERASEBKGND:
         return 1;
-    case WM_TIMER:
-        ShowWindow(hWnd, SW_HIDE);
-        KillTimer(hWnd, kHideTimerId);
-        g_bHideTimerPending = false;
-        return 0;
     case WM_COMMAND:
         return 0;
     case WM_DESTROY:

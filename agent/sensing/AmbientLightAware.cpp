@@ -54,9 +54,9 @@ std::atomic<CambientLightAware*> g_pAmbientLightAware{nullptr};
 CStaticCriticalSection g_csAmbientLightAware;
 
 // The platform calls the sinks on threads of its own while the main thread attaches and
-// detaches sensors: both maps and the sinks' back pointer are touched only under this
-// lock. It is never held across a call into the platform or the lux callback (which
-// waits for the main window), so neither side can block the other through it.
+// detaches sensors: both maps and the sinks' back pointer are reached only through a hold on
+// this lock (CGuarded). It is never held across a call into the platform or the lux
+// callback, so neither side can block the other through it.
 CStaticCriticalSection g_csSensorMaps;
 
 }  // namespace
@@ -66,52 +66,26 @@ CStaticCriticalSection g_csSensorMaps;
 
 CAmbientLightAwareSensorEvents::CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback,
                                                                CAmbientLightAwareSensorManagerEvents* pManagerEvents)
-    : m_cRef(1)
-    , m_pfnLuxCallback(pfnLuxCallback)
-    , m_pManagerEvents(pManagerEvents)
+    : m_pfnLuxCallback(pfnLuxCallback)
+    , m_pManagerEvents(&g_csSensorMaps)
+    , m_mapLux(&g_csSensorMaps)
 {
+    *m_pManagerEvents.Hold() = pManagerEvents;
 }
 
 CAmbientLightAwareSensorEvents::~CAmbientLightAwareSensorEvents()
 {
-    CCritSecLock lock(&g_csSensorMaps);
-    m_mapLux.clear();
-}
-
-STDMETHODIMP CAmbientLightAwareSensorEvents::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIID_ISensorEvents)) {
-        *ppv = static_cast<ISensorEvents*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorEvents::Release()
-{
-    const LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
-    return static_cast<ULONG>(cRef);
+    m_mapLux.Hold()->clear();
 }
 
 void CAmbientLightAwareSensorEvents::DetachManagerEvents()
 {
-    CCritSecLock lock(&g_csSensorMaps);
-    m_pManagerEvents = nullptr;
+    *m_pManagerEvents.Hold() = nullptr;
 }
 
 STDMETHODIMP CAmbientLightAwareSensorEvents::OnStateChanged(ISensor* pSensor, SensorState state)
 {
+    static const wchar_t kLabel[] = L"CAmbientLightAwareSensorEvents::OnStateChanged";
     if (!pSensor)
         return E_POINTER;
     SENSOR_ID id = GUID_NULL;
@@ -119,10 +93,10 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnStateChanged(ISensor* pSensor, Se
     if (FAILED(hr))
         return hr;
     if (state == SENSOR_STATE_READY) {
-        GLIM_LOG('D', L"CAmbientLightAwareSensorEvents::OnStateChanged", L"sensor is ready");
+        GLIM_LOG('D', kLabel, L"sensor is ready");
         return ReadSensorData(pSensor);
     }
-    GLIM_LOG('D', L"CAmbientLightAwareSensorEvents::OnStateChanged", L"sensor is not ready");
+    GLIM_LOG('D', kLabel, L"sensor is not ready");
     return StoreLuxAndPublish(id, kNoReading);
 }
 
@@ -180,16 +154,17 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
     float fAverage = 0.0f;
     int nCount = 0;
     {
-        CCritSecLock lock(&g_csSensorMaps);
-        if (m_pManagerEvents)
-            sensor = m_pManagerEvents->TakeSensor(sensorID);
+        const auto pManagerEvents = m_pManagerEvents.Hold();
+        if (*pManagerEvents)
+            sensor = (*pManagerEvents)->TakeSensor(sensorID);
         if (!sensor)
             return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-        bHadLux = m_mapLux.erase(sensorID) > 0;
+        const auto mapLux = m_mapLux.Hold();
+        bHadLux = mapLux->erase(sensorID) > 0;
         if (bHadLux)
-            AverageLux(m_mapLux, &fAverage, &nCount);
+            AverageLux(*mapLux, &fAverage, &nCount);
     }
-    sensor.Reset();  // outside the lock, before the callback waits for the main window
+    sensor.Reset();  // outside the lock, before the callback
     if (!bHadLux)
         return S_OK;
     return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
@@ -197,10 +172,7 @@ STDMETHODIMP CAmbientLightAwareSensorEvents::OnLeave(REFSENSOR_ID sensorID)
 
 HRESULT CAmbientLightAwareSensorEvents::StoreLuxAndPublish(const SENSOR_ID& id, float fLux)
 {
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        m_mapLux[id] = fLux;
-    }
+    (*m_mapLux.Hold())[id] = fLux;
     return PublishAverageLux();
 }
 
@@ -208,11 +180,8 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
 {
     float fAverage = 0.0f;
     int nCount = 0;
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        AverageLux(m_mapLux, &fAverage, &nCount);
-    }
-    // Outside the lock: the callback waits until the main window has handled the value.
+    AverageLux(*m_mapLux.Hold(), &fAverage, &nCount);
+    // Outside the lock: the callback posts to the main window and must not hold up the platform.
     return m_pfnLuxCallback ? m_pfnLuxCallback(fAverage, nCount) : S_OK;
 }
 
@@ -220,7 +189,7 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
 // CAmbientLightAwareSensorManagerEvents
 
 CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents()
-    : m_cRef(1)
+    : m_mapSensors(&g_csSensorMaps)
 {
 }
 
@@ -228,10 +197,10 @@ CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
 {
     std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapLeft;
     {
-        CCritSecLock lock(&g_csSensorMaps);
+        const auto mapSensors = m_mapSensors.Hold();
         if (m_pSensorEvents)
             m_pSensorEvents->DetachManagerEvents();
-        mapLeft.swap(m_mapSensors);
+        mapLeft.swap(*mapSensors);
     }
     // Sensors that arrived after ReleaseAllSensors detached the others.
     for (auto& entry : mapLeft)
@@ -240,32 +209,6 @@ CAmbientLightAwareSensorManagerEvents::~CAmbientLightAwareSensorManagerEvents()
     // goes when the last reference does.
     m_pSensorEvents.Reset();
     m_pSensorManager.Reset();
-}
-
-STDMETHODIMP CAmbientLightAwareSensorManagerEvents::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIID_ISensorManagerEvents)) {
-        *ppv = static_cast<ISensorManagerEvents*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorManagerEvents::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
-}
-
-STDMETHODIMP_(ULONG) CAmbientLightAwareSensorManagerEvents::Release()
-{
-    const LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 STDMETHODIMP CAmbientLightAwareSensorManagerEvents::OnSensorEnter(ISensor* pSensor, SensorState state)
@@ -298,21 +241,18 @@ HRESULT CAmbientLightAwareSensorManagerEvents::AttachSensor(ISensor* pSensor)
     if (FAILED(hr))
         return hr;
     CComRef<ISensor> sensor = CComRef<ISensor>::Share(pSensor);
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        std::swap(m_mapSensors[id], sensor);
-    }
+    std::swap((*m_mapSensors.Hold())[id], sensor);
     return S_OK;  // a sensor it replaced is released here, outside the lock
 }
 
 CComRef<ISensor> CAmbientLightAwareSensorManagerEvents::TakeSensor(const SENSOR_ID& id)
 {
-    CCritSecLock lock(&g_csSensorMaps);
+    const auto mapSensors = m_mapSensors.Hold();
     CComRef<ISensor> sensor;
-    auto it = m_mapSensors.find(id);
-    if (it != m_mapSensors.end()) {
+    auto it = mapSensors->find(id);
+    if (it != mapSensors->end()) {
         sensor = std::move(it->second);
-        m_mapSensors.erase(it);
+        mapSensors->erase(it);
     }
     return sensor;
 }
@@ -331,10 +271,7 @@ HRESULT CAmbientLightAwareSensorManagerEvents::ReleaseAllSensors()
     // The entries leave the map under the lock; the platform is called outside it, since
     // detaching a sink may wait for that sensor's callbacks in flight.
     std::unordered_map<GUID, CComRef<ISensor>, GuidHash, GuidEqual> mapTaken;
-    {
-        CCritSecLock lock(&g_csSensorMaps);
-        mapTaken.swap(m_mapSensors);
-    }
+    m_mapSensors.Hold()->swap(mapTaken);
     for (auto& entry : mapTaken)
         RemoveSensor(entry.second);
     if (!m_pSensorManager)
@@ -385,7 +322,8 @@ CambientLightAware* CambientLightAware::GetInstance()
 
 HRESULT CambientLightAware::InitAmbientLightAware()
 {
-    GLIM_ASSERT_MAIN_THREAD(L"CambientLightAware::InitAmbientLightAware");
+    static const wchar_t kLabel[] = L"CambientLightAware::InitAmbientLightAware";
+    GLIM_ASSERT_MAIN_THREAD(kLabel);
     if (CSettingsFile::GetInstance()->ReadInt(kKeyKBStatus, kDefKBStatus) != kStatusAuto)
         return S_OK;
     m_nAmbientStatus = 0;
@@ -403,7 +341,7 @@ HRESULT CambientLightAware::InitAmbientLightAware()
     if (SUCCEEDED(hr))
         hr = FindAndAttachSensors(pSink);
     if (hr != S_OK)
-        GLIM_LOG('E', L"CambientLightAware::InitAmbientLightAware", L"InitAmbientLightAware Failed");
+        GLIM_LOG('E', kLabel, L"InitAmbientLightAware Failed");
     return hr;
 }
 

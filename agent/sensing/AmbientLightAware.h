@@ -12,6 +12,8 @@
 #include <atomic>
 #include <unordered_map>
 
+#include "ComObject.h"
+#include "Lock.h"
 #include "ScopedHandle.h"
 #include "Singleton.h"
 
@@ -50,13 +52,10 @@ typedef int (*PFN_LUX_CALLBACK)(float fLux, int nCount);
 class CAmbientLightAwareSensorManagerEvents;
 
 // The sink of the sensors' own events, shared by all sensors.
-class CAmbientLightAwareSensorEvents : public ISensorEvents {
+class CAmbientLightAwareSensorEvents
+    : public glim::CComObject<CAmbientLightAwareSensorEvents, ISensorEvents, glim::kIID_ISensorEvents> {
 public:
     CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback, CAmbientLightAwareSensorManagerEvents* pManagerEvents);
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP OnStateChanged(ISensor* pSensor, SensorState state) override;
     STDMETHODIMP OnDataUpdated(ISensor* pSensor, ISensorDataReport* pNewData) override;
@@ -75,20 +74,18 @@ public:
 private:
     HRESULT StoreLuxAndPublish(const SENSOR_ID& id, float fLux);
 
-    volatile LONG m_cRef;
     PFN_LUX_CALLBACK m_pfnLuxCallback;
-    CAmbientLightAwareSensorManagerEvents* m_pManagerEvents;
-    std::unordered_map<GUID, float, glim::GuidHash, glim::GuidEqual> m_mapLux;
+    // Both under the sensor maps' lock, shared with the manager sink's map.
+    glim::CGuarded<CAmbientLightAwareSensorManagerEvents*> m_pManagerEvents;
+    glim::CGuarded<std::unordered_map<GUID, float, glim::GuidHash, glim::GuidEqual>> m_mapLux;
 };
 
 // The sink of sensor arrival; holds the sensor manager and the subscribed sensors.
-class CAmbientLightAwareSensorManagerEvents : public ISensorManagerEvents {
+class CAmbientLightAwareSensorManagerEvents
+    : public glim::CComObject<CAmbientLightAwareSensorManagerEvents, ISensorManagerEvents,
+                              glim::kIID_ISensorManagerEvents> {
 public:
     CAmbientLightAwareSensorManagerEvents();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP OnSensorEnter(ISensor* pSensor, SensorState state) override;
 
@@ -101,11 +98,10 @@ public:
     // Takes the sensor stored under id out of the map; empty when absent.
     glim::CComRef<ISensor> TakeSensor(const SENSOR_ID& id);
 
-    volatile LONG m_cRef;
     glim::CComRef<CAmbientLightAwareSensorEvents> m_pSensorEvents;
     glim::CComRef<ISensorManager> m_pSensorManager;
-    // One reference per subscribed sensor.
-    std::unordered_map<GUID, glim::CComRef<ISensor>, glim::GuidHash, glim::GuidEqual> m_mapSensors;
+    // One reference per subscribed sensor, under the sensor maps' lock.
+    glim::CGuarded<std::unordered_map<GUID, glim::CComRef<ISensor>, glim::GuidHash, glim::GuidEqual>> m_mapSensors;
 
 private:
     void RemoveSensor(glim::CComRef<ISensor>& sensor);

@@ -3,6 +3,8 @@
 #include <powrprof.h>
 #include <shlwapi.h>
 
+#include <memory>
+
 #include "../MainThread.h"
 #include "GlimLog.h"
 #include "GlimNames.h"
@@ -14,7 +16,7 @@
 using namespace glim;
 
 std::wstring g_strScopeWindowName;
-UINT_PTR g_nFullScreenTimer = 0;
+agent::CTimer g_fullScreenTimer(&CFullScreen::FullScreenTimerProc, agent::CTimer::Repeat::Every);
 std::atomic<HWND> g_hNotifyWnd{nullptr};
 DWORD g_dwFullScreenCheck = 0;
 
@@ -35,9 +37,8 @@ void ForegroundTitle(wchar_t (&szTitle)[kTitleChars])
 CFullScreen::CFullScreen()
 {
     // The scope list is read once, when the instance is created.
-    wchar_t* pszScope = CSettingsFile::GetInstance()->ReadString(kKeyFullScreenScope);
-    g_strScopeWindowName = pszScope ? pszScope : L"";
-    delete[] pszScope;
+    const std::unique_ptr<wchar_t[]> pszScope(CSettingsFile::GetInstance()->ReadString(kKeyFullScreenScope));
+    g_strScopeWindowName = pszScope ? pszScope.get() : L"";
 }
 
 CFullScreen::~CFullScreen() = default;
@@ -54,23 +55,20 @@ void CFullScreen::StartFullScreenMonitor(HWND hWnd)
     if (CSettingsFile::GetInstance()->ReadInt(kKeyFullScreen5sClose, kDefFullScreen5sClose) == 0)
         return;
     CUIAutomation::GetInstance()->InitializeUIAutomation();
-    if (!g_nFullScreenTimer) {
+    if (!g_fullScreenTimer.IsRunning()) {
         g_hNotifyWnd = hWnd;
         g_dwFullScreenCheck = NextFullScreenCheck(g_dwFullScreenCheck);
-        g_nFullScreenTimer = SetTimer(nullptr, 0, kCheckPeriodMs, FullScreenTimerProc);
+        g_fullScreenTimer.Start(kCheckPeriodMs);
     }
 }
 
 void CFullScreen::StopFullScreenMonitor()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::StopFullScreenMonitor");
-    if (g_nFullScreenTimer) {
-        KillTimer(nullptr, g_nFullScreenTimer);
-        g_nFullScreenTimer = 0;
-    }
+    g_fullScreenTimer.Cancel();
 }
 
-void CALLBACK CFullScreen::FullScreenTimerProc(HWND, UINT, UINT_PTR, DWORD)
+void CFullScreen::FullScreenTimerProc()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CFullScreen::FullScreenTimerProc");
     // A check that cannot start leaves the last verdict in place until the next tick.
@@ -92,7 +90,7 @@ bool CFullScreen::IsVerdictCurrent(LPARAM lCheck) const
 
 int CFullScreen::IsVedioPlayFullScreen()
 {
-    const wchar_t* kLabel = L"CFullScreen::IsVedioPlayFullScreen";
+    static const wchar_t kLabel[] = L"CFullScreen::IsVedioPlayFullScreen";
     GLIM_LOG('D', kLabel, L"IsVedioPlayFullScreen");
 
     EXECUTION_STATE state = 0;
@@ -114,11 +112,11 @@ int CFullScreen::IsVedioPlayFullScreen()
     GetWindowTextW(hForeground, szTitle, kTitleChars);
     if (StrStrIW(szTitle, L"YouTube")) {
         CUIAutomation* pAutomation = CUIAutomation::GetInstance();
-        IUIAutomationElement* pElement = nullptr;
+        CComRef<IUIAutomationElement> element;
         int nResult = 0;
         IUIAutomation* pClient = g_pAutomation.load();
-        if (pClient && SUCCEEDED(pClient->ElementFromHandle(hForeground, &pElement)) && pElement)
-            nResult = pAutomation->IsWindowContainFullMovie(pElement);
+        if (pClient && SUCCEEDED(pClient->ElementFromHandle(hForeground, element.Put())) && element)
+            nResult = pAutomation->IsWindowContainFullMovie(element.Detach());  // it takes the reference over
         else
             nResult = (state != 0) ? 1 : 0;  // no automation element: the window counts as full screen
         if (!nResult)
@@ -154,12 +152,13 @@ int CFullScreen::IsWindowInScope()
 
 int CFullScreen::IsWindowInPrimaryScreen(HWND hWnd)
 {
+    static const wchar_t kLabel[] = L"CFullScreen::IsWindowInPrimaryScreen";
     HMONITOR hMonitor = MonitorFromWindow(hWnd, MONITOR_DEFAULTTONULL);
-    GLIM_LOG('D', L"CFullScreen::IsWindowInPrimaryScreen", L"hMonitor is %0x",
+    GLIM_LOG('D', kLabel, L"hMonitor is %0x",
              static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMonitor)));
     const POINT ptOrigin = {0, 0};
     HMONITOR hPrimary = MonitorFromPoint(ptOrigin, MONITOR_DEFAULTTOPRIMARY);
-    GLIM_LOG('D', L"CFullScreen::IsWindowInPrimaryScreen", L"hPrimaryMonitor is %0x",
+    GLIM_LOG('D', kLabel, L"hPrimaryMonitor is %0x",
              static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hPrimary)));
     return (hMonitor && hMonitor == hPrimary) ? 1 : 0;
 }

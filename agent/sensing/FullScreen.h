@@ -8,11 +8,12 @@
 #include <atomic>
 #include <string>
 
+#include "../Timer.h"
 #include "Singleton.h"
 
 // Who touches these from which thread: the table at the top of KBBackLightMgr.h.
 extern std::wstring g_strScopeWindowName;  // InFullScreenScopeWindowName, read once
-extern UINT_PTR g_nFullScreenTimer;        // the 2-second thread timer; 0 while stopped
+extern agent::CTimer g_fullScreenTimer;    // the 2-second tick; stopped while not monitoring
 extern std::atomic<HWND> g_hNotifyWnd;     // receives WM_FULLSCREEN; read by the check threads
 extern DWORD g_dwFullScreenCheck;          // the number of the latest start (NextFullScreenCheck)
 
@@ -23,13 +24,14 @@ public:
 
     void StartFullScreenMonitor(HWND hWnd);
     void StopFullScreenMonitor();
-    bool IsMonitoring() const { return g_nFullScreenTimer != 0; }
+    bool IsMonitoring() const { return g_fullScreenTimer.IsRunning(); }
     // The running check's number, which its threads send as WM_FULLSCREEN's lParam.
     DWORD RunningCheck() const { return g_dwFullScreenCheck; }
     // Whether a verdict sent with lParam lCheck may act (IsVerdictOfRunningCheck).
     bool IsVerdictCurrent(LPARAM lCheck) const;
 
-    static void CALLBACK FullScreenTimerProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    // The tick: starts one check thread.
+    static void FullScreenTimerProc();
     // pArg: the number of the check that started the thread, sent back with the verdict.
     static void __cdecl FullScreenCheckThread(void* pArg);
 

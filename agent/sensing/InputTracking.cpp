@@ -1,5 +1,7 @@
 #include "InputTracking.h"
 
+#include <memory>
+
 #include "../MainThread.h"
 #include "GlimNames.h"
 #include "SensingRules.h"
@@ -8,7 +10,7 @@
 using namespace glim;
 
 int g_nInActiveSeconds = 0;
-UINT_PTR g_nInputTimer = 0;
+agent::CTimer g_inputTimer(&CInputTracking::InputTimerProc, agent::CTimer::Repeat::Every);
 std::atomic<DWORD> g_dwLastActiveTick{0};
 PFN_INACTIVE_HANDLER g_pfnInActiveHandler = nullptr;
 
@@ -28,21 +30,17 @@ CInputTracking* CInputTracking::GetInstance()
 void CInputTracking::StopTracking()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::StopTracking");
-    if (g_nInputTimer) {
-        KillTimer(nullptr, g_nInputTimer);
-        g_nInputTimer = 0;
-    }
+    g_inputTimer.Cancel();
 }
 
 void CInputTracking::StartTracking()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::StartTracking");
     StopTracking();
-    wchar_t* pszValue = CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime);
-    g_nInActiveSeconds = ParseInActiveTime(pszValue);
-    delete[] pszValue;
+    const std::unique_ptr<wchar_t[]> pszValue(CSettingsFile::GetInstance()->ReadString(kKeyInActiveTime));
+    g_nInActiveSeconds = ParseInActiveTime(pszValue.get());
     if (g_nInActiveSeconds > 0)
-        g_nInputTimer = SetTimer(nullptr, 0, 1000, InputTimerProc);
+        g_inputTimer.Start(1000);
 }
 
 void CInputTracking::UpdateLastActiveTime()
@@ -53,7 +51,7 @@ void CInputTracking::UpdateLastActiveTime()
     g_dwLastActiveTick = dwNow;
 }
 
-void CALLBACK CInputTracking::InputTimerProc(HWND, UINT, UINT_PTR, DWORD)
+void CInputTracking::InputTimerProc()
 {
     GLIM_ASSERT_MAIN_THREAD(L"CInputTracking::InputTimerProc");
     LASTINPUTINFO info = {};

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "../Timer.h"
 #include "Singleton.h"
 
 // Receives the idle verdict: true when the idle time is reached, false on fresh input.
@@ -13,7 +14,7 @@ using PFN_INACTIVE_HANDLER = void (*)(bool bInActive);
 
 // Who touches these from which thread: the table at the top of KBBackLightMgr.h.
 extern int g_nInActiveSeconds;            // parsed InActiveTime; 0 when tracking is off
-extern UINT_PTR g_nInputTimer;            // the 1-second thread timer; 0 while stopped
+extern agent::CTimer g_inputTimer;        // the 1-second tick; stopped while not tracking
 extern std::atomic<DWORD> g_dwLastActiveTick;  // activity the agent noted itself (relayed presses)
 extern PFN_INACTIVE_HANDLER g_pfnInActiveHandler;
 
@@ -26,9 +27,10 @@ public:
     void StopTracking();
     static void UpdateLastActiveTime();
 
-    bool IsTracking() const { return g_nInputTimer != 0; }
+    bool IsTracking() const { return g_inputTimer.IsRunning(); }
 
-    static void CALLBACK InputTimerProc(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+    // The tick: compares the idle time with the setting.
+    static void InputTimerProc();
 
 private:
     CInputTracking();

@@ -23,10 +23,11 @@ CUIAutomation* CUIAutomation::GetInstance()
 
 HRESULT CUIAutomation::InitializeUIAutomation()
 {
-    GLIM_LOG('D', L"CUIAutomation::InitializeUIAutomation", L"InitializeUIAutomation");
+    static const wchar_t kLabel[] = L"CUIAutomation::InitializeUIAutomation";
+    GLIM_LOG('D', kLabel, L"InitializeUIAutomation");
     if (g_pAutomation)
         return S_OK;
-    GLIM_LOG('D', L"CUIAutomation::InitializeUIAutomation", L"g_pAutomation == NULL");
+    GLIM_LOG('D', kLabel, L"g_pAutomation == NULL");
     // Published only once complete: a check thread may be reading meanwhile.
     IUIAutomation* pCreated = nullptr;
     const HRESULT hr = CoCreateInstance(kCLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, kIID_IUIAutomation,
@@ -37,12 +38,12 @@ HRESULT CUIAutomation::InitializeUIAutomation()
 }
 
 // The first descendant of pElement that is a Group with automation id "movie_player".
-IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElement)
+CComRef<IUIAutomationElement> CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElement)
 {
     CComRef<IUIAutomationCondition> group;
     CComRef<IUIAutomationCondition> movieId;
     CComRef<IUIAutomationCondition> both;
-    IUIAutomationElement* pFound = nullptr;  // the caller's reference
+    CComRef<IUIAutomationElement> found;
 
     CScopedVariant varType;
     varType->vt = VT_I4;
@@ -58,15 +59,16 @@ IUIAutomationElement* CUIAutomation::FindMoviePlayer(IUIAutomationElement* pElem
     if (movieId)
         pClient->CreateAndCondition(group.Get(), movieId.Get(), both.Put());
     if (both)
-        pElement->FindFirst(TreeScope_Descendants, both.Get(), &pFound);
-    return pFound;
+        pElement->FindFirst(TreeScope_Descendants, both.Get(), found.Put());
+    return found;
 }
 
 int CUIAutomation::IsWindowContainFullMovie(IUIAutomationElement* pElement)
 {
     GetInstance();
     const CComRef<IUIAutomationElement> element(pElement);  // the caller's reference, taken over
-    const CComRef<IUIAutomationElement> found((g_pAutomation && pElement) ? FindMoviePlayer(pElement) : nullptr);
+    const CComRef<IUIAutomationElement> found =
+        (g_pAutomation && pElement) ? FindMoviePlayer(pElement) : CComRef<IUIAutomationElement>();
     int nResult = 0;
     if (found) {
         RECT rcPlayer = {};

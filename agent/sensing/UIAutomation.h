@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "ScopedHandle.h"
 #include "Singleton.h"
 #include "UIAutomationDecl.h"
 
@@ -26,5 +27,5 @@ public:
 private:
     CUIAutomation();
     template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
-    IUIAutomationElement* FindMoviePlayer(IUIAutomationElement* pElement);
+    glim::CComRef<IUIAutomationElement> FindMoviePlayer(IUIAutomationElement* pElement);
 };

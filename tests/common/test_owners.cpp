@@ -1,5 +1,6 @@
 // The shared owners and holds: a second COM owner holds its own reference, a lock hold
-// gives back exactly what it took, and a failed call is reported with the error it left.
+// gives back exactly what it took, every owner leaves the caller's last error as it was,
+// and a failed call is reported with the error it left.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "GlimLog.h"
 #include "Lock.h"
 #include "ScopedHandle.h"
+#include "SettingsFile.h"
 #include "TestLog.h"
 #include "ThreadStart.h"
 
@@ -140,6 +142,87 @@ TEST_F(MutexHold, AbandonedMutexIsHeldAndNoHandleIsNot)
     }
     EXPECT_TRUE(FreeForOthers(m_hMutex.Get()));
     EXPECT_FALSE(glim::CMutexHold(nullptr, 0).Held());
+}
+
+// Sets an error of its own whenever a reference is released, as a real object may.
+class CErrorOnRelease : public CCountedObject {
+public:
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        SetLastError(ERROR_BUSY);
+        return CCountedObject::Release();
+    }
+};
+
+// A kind of handle whose close always sets an error.
+struct SErrorOnCloseTraits {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type) { SetLastError(ERROR_INVALID_HANDLE); }
+};
+
+// The error of the caller's failed call, set as the last thing before its owners end.
+constexpr DWORD kCallersError = ERROR_FILE_NOT_FOUND;
+
+struct SKeepCase {
+    const char* pszName;
+    std::function<void()> run;  // ends an owner whose release sets an error after kCallersError
+};
+
+TEST(Owners, KeepTheCallersLastErrorAcrossTheirRelease)
+{
+    CErrorOnRelease object;
+    const glim::CScopedHandle hMutex(CreateMutexW(nullptr, FALSE, nullptr));
+    ASSERT_TRUE(hMutex);
+    const SKeepCase cases[] = {
+        {"handle owner whose close fails", [&] {
+             const glim::CScoped<SErrorOnCloseTraits> owner(&object);
+             SetLastError(kCallersError);
+         }},
+        {"handle owner reset to another handle", [&] {
+             glim::CScoped<SErrorOnCloseTraits> owner(&object);
+             SetLastError(kCallersError);
+             owner.Reset(hMutex.Get());
+             owner.Keep();
+         }},
+        {"kernel handle closed behind the owner's back", [] {
+             HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+             ASSERT_TRUE(hEvent);
+             CloseHandle(hEvent);
+             const glim::CScopedHandle owner(hEvent);  // its close fails: ERROR_INVALID_HANDLE
+             SetLastError(kCallersError);
+         }},
+        {"COM reference", [&] {
+             object.AddRef();
+             const glim::CComRef<IUnknown> ref(&object);
+             SetLastError(kCallersError);
+         }},
+        {"variant holding a COM reference", [&] {
+             object.AddRef();
+             glim::CScopedVariant var;
+             var->vt = VT_UNKNOWN;
+             var->punkVal = &object;
+             SetLastError(kCallersError);
+         }},
+        {"mutex hold whose release fails", [&] {
+             const glim::CMutexHold hold(hMutex.Get(), 0);
+             ASSERT_TRUE(hold.Held());
+             ReleaseMutex(hMutex.Get());  // its own release now fails: ERROR_NOT_OWNER
+             SetLastError(kCallersError);
+         }},
+        {"settings lock whose release fails", [] {
+             CMyMutex mutex(nullptr);
+             const CAutoLock lock(&mutex);
+             ReleaseMutex(mutex.m_hMutex.Get());
+             SetLastError(kCallersError);
+         }},
+    };
+    for (const SKeepCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        SetLastError(0xdeadbeef);
+        c.run();
+        EXPECT_EQ(kCallersError, GetLastError());
+    }
 }
 
 TEST(LogLastError, LogsTheCallsFailureWithTheErrorAndReturnsIt)
