@@ -22,14 +22,9 @@ AgentRole DecideAgentRole(const wchar_t* pszCommandLine)
 bool GetRelayTarget(AgentRole role, RelayTarget* pTarget)
 {
     switch (role) {
-    case AgentRole::RelayOsd:
-        *pTarget = {kEventHostOsd, kNotifyServiceChangedStatus};
-        return true;
-    case AgentRole::RelayStatusChange:
-        *pTarget = {kEventHostStatusChange, kNotifyAgentChangesStatus};
-        return true;
-    default:
-        return false;
+    case AgentRole::RelayOsd: *pTarget = {kEventHostOsd, kNotifyServiceChangedStatus}; return true;
+    case AgentRole::RelayStatusChange: *pTarget = {kEventHostStatusChange, kNotifyAgentChangesStatus}; return true;
+    default: return false;
     }
 }
 

@@ -36,16 +36,14 @@ constexpr int kMaxLoadString = 100;
 INT_PTR CALLBACK AboutBoxProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM)
 {
     switch (uMsg) {
-    case WM_INITDIALOG:
-        return TRUE;
+    case WM_INITDIALOG: return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(hDlg, LOWORD(wParam));
             return TRUE;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return FALSE;
 }
@@ -82,12 +80,8 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_LUX:
         CKBBackLightMgr::GetInstance()->UpdateBrightnessByLux(static_cast<float>(static_cast<UINT64>(wParam)));
         return 0;
-    case WM_FULLSCREEN:
-        CKBBackLightMgr::GetInstance()->OnFullScreenVerdict(wParam, lParam);
-        return 0;
-    case WM_UWP_MESSAGE:
-        CKBBackLightMgr::GetInstance()->OnConfigChange(wParam, lParam);
-        return 0;
+    case WM_FULLSCREEN: CKBBackLightMgr::GetInstance()->OnFullScreenVerdict(wParam, lParam); return 0;
+    case WM_UWP_MESSAGE: CKBBackLightMgr::GetInstance()->OnConfigChange(wParam, lParam); return 0;
     case WM_POWERBROADCAST:
         // Not idle: the power monitor hands display changes to the manager, which must exist.
         CKBBackLightMgr::GetInstance();
@@ -95,15 +89,12 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDM_ABOUT:
-            DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), hWnd, AboutBoxProc, 0);
-            return 0;
+        case IDM_ABOUT: DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), hWnd, AboutBoxProc, 0); return 0;
         case IDM_EXIT:
             static_assert(IDM_EXIT == kAgentExitCommand, "the exit command others send");
             DestroyWindow(hWnd);
             return 0;
-        default:
-            return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+        default: return DefWindowProcW(hWnd, uMsg, wParam, lParam);
         }
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -111,13 +102,9 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         EndPaint(hWnd, &ps);
         return 0;
     }
-    case WM_KEYDOWN:
-        return 0;
-    case WM_DESTROY:
-        Shutdown();
-        return 0;
-    default:
-        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    case WM_KEYDOWN: return 0;
+    case WM_DESTROY: Shutdown(); return 0;
+    default: return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }
 }
 
@@ -180,8 +167,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     RegisterMainClass(hInstance);
     g_hInstance = hInstance;
 
-    HWND hWnd = CreateWindowExW(0, g_szMainClass, g_szMainTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                CW_USEDEFAULT, 0, nullptr, nullptr, hInstance, nullptr);
+    HWND hWnd = CreateWindowExW(0, g_szMainClass, g_szMainTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                                0, nullptr, nullptr, hInstance, nullptr);
     if (!hWnd) {
         GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateWindowEx");
         return 0;

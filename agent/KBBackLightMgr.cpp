@@ -86,10 +86,15 @@ HWND MainWindow()
 }  // namespace
 
 CKBBackLightMgr::CKBBackLightMgr()
-    : m_pOSD(nullptr), m_hWnd(nullptr), m_hInstance(nullptr), m_bFullScreen(0), m_bFullScreenRuled(0),
-      m_bEnterInActive(0),
-      m_enterFullTimer(&CKBBackLightMgr::timer_enterfullproc), m_luxTimer(&CKBBackLightMgr::timer_AmbientChangeStatus),
-      m_recoveryTimer(&CKBBackLightMgr::timer_RecoveryAutoProc)
+    : m_pOSD(nullptr)
+    , m_hWnd(nullptr)
+    , m_hInstance(nullptr)
+    , m_bFullScreen(0)
+    , m_bFullScreenRuled(0)
+    , m_bEnterInActive(0)
+    , m_enterFullTimer(&CKBBackLightMgr::timer_enterfullproc)
+    , m_luxTimer(&CKBBackLightMgr::timer_AmbientChangeStatus)
+    , m_recoveryTimer(&CKBBackLightMgr::timer_RecoveryAutoProc)
 {
 }
 
@@ -219,11 +224,8 @@ void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
         case agent::BrightnessNoticeAction::Apply:
             pBackLight->SetKBBackLightBrightness(static_cast<INT32>(pBackLight->GetKBBrightness()));
             break;
-        case agent::BrightnessNoticeAction::Preview:
-            PreviewBrightness();
-            break;
-        case agent::BrightnessNoticeAction::None:
-            break;
+        case agent::BrightnessNoticeAction::Preview: PreviewBrightness(); break;
+        case agent::BrightnessNoticeAction::None: break;
         }
         break;
     case ConfigNotice::IdleTime:
@@ -242,8 +244,7 @@ void CKBBackLightMgr::OnConfigChange(WPARAM wKind, LPARAM lArgument)
         EndUncheckedFullScreenPeriod();
         break;
     }
-    case ConfigNotice::Ignored:
-        break;
+    case ConfigNotice::Ignored: break;
     }
 }
 

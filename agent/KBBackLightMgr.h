@@ -89,7 +89,8 @@ public:
 
 private:
     CKBBackLightMgr();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 
     void ApplyStatus();
     void PreviewBrightness();

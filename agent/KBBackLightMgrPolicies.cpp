@@ -89,8 +89,7 @@ void CKBBackLightMgr::OnFullScreenVerdict(WPARAM wVerdict, LPARAM lCheck)
         FullScreenHandler(false);
         m_bFullScreen = 0;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -155,8 +154,7 @@ int CKBBackLightMgr::UpdateBrightnessByLux(float fLux)
     if (nBand == pAmbient->m_nAmbientStatus)
         return 0;
     pAmbient->m_nAmbientStatus = nBand;
-    GLIM_LOG('D', kLabel, L"AmbientLightStatusChanged lux is %f, status is %d",
-             static_cast<double>(fLux), nBand);
+    GLIM_LOG('D', kLabel, L"AmbientLightStatusChanged lux is %f, status is %d", static_cast<double>(fLux), nBand);
     if (m_bFullScreen || m_bEnterInActive) {
         GLIM_LOG('D', kLabel, L"m_bFullScreen || m_bEnterInActive");
         return 0;

@@ -35,8 +35,8 @@ inline void CheckMainThread(const wchar_t* pszFunction, int nLine, std::atomic<b
 }  // namespace agent
 
 // pszLabel: the entry point's log label ("CClass::Method"). Each use keeps its own note.
-#define GLIM_ASSERT_MAIN_THREAD(pszLabel)                                       \
-    do {                                                                        \
-        static std::atomic<bool> s_bOffMainThreadLogged{false};                 \
-        ::agent::CheckMainThread((pszLabel), __LINE__, s_bOffMainThreadLogged); \
+#define GLIM_ASSERT_MAIN_THREAD(pszLabel)                                                                              \
+    do {                                                                                                               \
+        static std::atomic<bool> s_bOffMainThreadLogged{false};                                                        \
+        ::agent::CheckMainThread((pszLabel), __LINE__, s_bOffMainThreadLogged);                                        \
     } while (0)

@@ -40,8 +40,7 @@ void CPowerMonitor::InitPowerMonitor(HWND hWnd)
     GLIM_ASSERT_MAIN_THREAD(kLabel);
     m_hPowerNotify.Reset(RegisterPowerSettingNotification(hWnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE));
     if (!m_hPowerNotify)
-        GLIM_LOG('E', kLabel,
-                 L"Failed to register for notification of console display source changes!");
+        GLIM_LOG('E', kLabel, L"Failed to register for notification of console display source changes!");
 }
 
 void CPowerMonitor::UninitPowerMonitor()
@@ -55,15 +54,9 @@ void CPowerMonitor::OnPowerBroadcast(WPARAM wParam, LPARAM lParam)
     static const wchar_t kLabel[] = L"CPowerMonitor::OnPowerBroadcast";
     GLIM_ASSERT_MAIN_THREAD(kLabel);
     switch (wParam) {
-    case PBT_APMSUSPEND:
-        GLIM_LOG('D', kLabel, L"PBT_APMSUSPEND");
-        break;
-    case PBT_APMRESUMESUSPEND:
-        GLIM_LOG('D', kLabel, L"PBT_APMRESUMESUSPEND");
-        break;
-    case PBT_APMPOWERSTATUSCHANGE:
-        GLIM_LOG('D', kLabel, L"PBT_APMPOWERSTATUSCHANGE");
-        break;
+    case PBT_APMSUSPEND: GLIM_LOG('D', kLabel, L"PBT_APMSUSPEND"); break;
+    case PBT_APMRESUMESUSPEND: GLIM_LOG('D', kLabel, L"PBT_APMRESUMESUSPEND"); break;
+    case PBT_APMPOWERSTATUSCHANGE: GLIM_LOG('D', kLabel, L"PBT_APMPOWERSTATUSCHANGE"); break;
     case PBT_POWERSETTINGCHANGE:
         switch (power::ConsoleDisplayState(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam))) {
         case 0: CKBBackLightMgr::GetInstance()->OnScreenOff(); break;
@@ -71,7 +64,6 @@ void CPowerMonitor::OnPowerBroadcast(WPARAM wParam, LPARAM lParam)
         default: break;  // dimmed, or another setting
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }

@@ -28,7 +28,8 @@ public:
 
 private:
     CPowerMonitor();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 
     glim::CScopedPowerNotify m_hPowerNotify;
 };

@@ -20,7 +20,9 @@ public:
     enum class Repeat { Once, Every };
 
     explicit CTimer(std::function<void()> fnElapsed, Repeat repeat = Repeat::Once)
-        : m_fnElapsed(std::move(fnElapsed)), m_repeat(repeat), m_nId(0)
+        : m_fnElapsed(std::move(fnElapsed))
+        , m_repeat(repeat)
+        , m_nId(0)
     {
     }
     ~CTimer() { Cancel(); }

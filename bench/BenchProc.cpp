@@ -111,7 +111,7 @@ bool MapsPrefixFile(DWORD dwUnixPid, const std::string& prefix)
 {
     std::string maps;
     return !prefix.empty() && ReadProcFile(ProcPath(dwUnixPid, L"maps"), &maps) &&
-           maps.find(" " + prefix + "/drive_c/") != std::string::npos;
+        maps.find(" " + prefix + "/drive_c/") != std::string::npos;
 }
 
 // The newest process of this Wine prefix whose command line names the file; 0 when none.
@@ -184,7 +184,8 @@ long HandleCount(DWORD dwWinPid)
     std::vector<BYTE> buffer(1 << 16);
     for (int nTry = 0; nTry < 8; ++nTry) {
         ULONG cbNeeded = 0;
-        const LONG lStatus = pfnQuery(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &cbNeeded);
+        const LONG lStatus =
+            pfnQuery(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &cbNeeded);
         if (lStatus == kStatusInfoLengthMismatch) {
             buffer.resize(buffer.size() * 2 > cbNeeded ? buffer.size() * 2 : cbNeeded + 4096);
             continue;
@@ -220,7 +221,8 @@ SProcSample CWatchedProcess::Sample() const
     if (m_dwUnixPid) {
         const std::vector<std::string> fields = StatFields(m_dwUnixPid);
         if (fields.size() > 12)
-            sample.dCpuMs = (strtod(fields[11].c_str(), nullptr) + strtod(fields[12].c_str(), nullptr)) * kMsPerClockTick;
+            sample.dCpuMs =
+                (strtod(fields[11].c_str(), nullptr) + strtod(fields[12].c_str(), nullptr)) * kMsPerClockTick;
         std::string status;
         if (ReadProcFile(ProcPath(m_dwUnixPid, L"status"), &status)) {
             sample.lRssKb = StatusValue(status, "VmRSS");

@@ -13,10 +13,10 @@ bool RunsUnderWine();
 
 // One reading of a process. Fields that could not be read stay -1.
 struct SProcSample {
-    double dCpuMs = -1;   // user + system since the process started
-    long lRssKb = -1;     // resident set
-    long lThreads = -1;   // threads now (under Wine: the Unix threads, Wine's own included)
-    long lHandles = -1;   // open handles now
+    double dCpuMs = -1;  // user + system since the process started
+    long lRssKb = -1;    // resident set
+    long lThreads = -1;  // threads now (under Wine: the Unix threads, Wine's own included)
+    long lHandles = -1;  // open handles now
 };
 
 // One watched process: a Windows process, and under Wine its Unix process.

@@ -43,7 +43,8 @@ SSummary Summarise(std::vector<double> samples)
 void PrintSection(const wchar_t* pszTitle)
 {
     wprintf(L"\n== %ls\n", pszTitle);
-    wprintf(L"%-56ls %5ls %10ls %10ls %10ls %10ls  %ls\n", L"measure", L"n", L"median", L"p95", L"min", L"max", L"unit");
+    wprintf(L"%-56ls %5ls %10ls %10ls %10ls %10ls  %ls\n", L"measure", L"n", L"median", L"p95", L"min", L"max",
+            L"unit");
     fflush(stdout);
 }
 
@@ -56,7 +57,8 @@ void PrintSummaryRow(const wchar_t* pszWhat, const SSummary& summary, const wcha
 
 void PrintValueRow(const wchar_t* pszWhat, double dValue, const wchar_t* pszUnit, const wchar_t* pszNote)
 {
-    wprintf(L"%-56ls %5ls %10.2f %10ls %10ls %10ls  %ls  %ls\n", pszWhat, L"1", dValue, L"-", L"-", L"-", pszUnit, pszNote);
+    wprintf(L"%-56ls %5ls %10.2f %10ls %10ls %10ls  %ls  %ls\n", pszWhat, L"1", dValue, L"-", L"-", L"-", pszUnit,
+            pszNote);
     fflush(stdout);
 }
 

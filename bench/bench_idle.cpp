@@ -56,7 +56,8 @@ struct SWindow {
 };
 
 // Samples the process and the wineserver, runs the window (during() or a sleep), samples again.
-SWindow MeasureWindow(DWORD dwWinPid, const wchar_t* pszUnixName, DWORD dwSeconds, const std::function<void(DWORD)>& during)
+SWindow MeasureWindow(DWORD dwWinPid, const wchar_t* pszUnixName, DWORD dwSeconds,
+                      const std::function<void(DWORD)>& during)
 {
     SWindow window;
     bench::CWatchedProcess target(dwWinPid, pszUnixName);
@@ -87,7 +88,8 @@ public:
     {
         wchar_t szTitle[160];
         _snwprintf(szTitle, 159, L"Idle cost over %lu s per row (%ls)", dwSeconds,
-                   bench::RunsUnderWine() ? L"/proc of the Wine processes: ended threads included" : L"GetProcessTimes");
+                   bench::RunsUnderWine() ? L"/proc of the Wine processes: ended threads included"
+                                          : L"GetProcessTimes");
         wprintf(L"\n== %ls\n", szTitle);
         wprintf(L"%-44ls %9ls %8ls %8ls %11ls %17ls %9ls %11ls\n", L"row", L"CPU ms", L"% core", L"x floor",
                 L"server ms", L"RSS MB start>end", L"threads", L"handles");
@@ -168,10 +170,10 @@ SWindow MeasureService(DWORD dwSeconds)
 
 struct SAgentRow {
     const wchar_t* pszRow;
-    const wchar_t* pszStatus;    // KBStatus
+    const wchar_t* pszStatus;      // KBStatus
     const wchar_t* pszFullScreen;  // FullScreen5sClose; nullptr: not written
-    const wchar_t* pszIdle;      // InActiveTime; nullptr: not written
-    bool bSensor;                // one simulated light sensor reporting twice a second
+    const wchar_t* pszIdle;        // InActiveTime; nullptr: not written
+    bool bSensor;                  // one simulated light sensor reporting twice a second
 };
 
 // Settings of a row in a UTF-16 file, so that "10分" keeps its unit.
@@ -179,8 +181,8 @@ bool WriteRowSettings(const SAgentRow& row)
 {
     if (glimtest::RemoveFile() || glimtest::CreateUnicodeFile())
         return false;
-    bool bOk = glimtest::WriteKey(glim::kKeyKBStatus, row.pszStatus) &&
-               glimtest::WriteKey(glim::kKeyKBBrightness, L"5");
+    bool bOk =
+        glimtest::WriteKey(glim::kKeyKBStatus, row.pszStatus) && glimtest::WriteKey(glim::kKeyKBBrightness, L"5");
     if (row.pszFullScreen)
         bOk = bOk && glimtest::WriteKey(glim::kKeyFullScreen5sClose, row.pszFullScreen);
     if (row.pszIdle)
@@ -292,7 +294,8 @@ int wmain(int argc, wchar_t** argv)
         {L"floor: trivial GUI program, empty thread/2 s", [&] { return MeasureFloor(L"thread", dwSeconds); }, false},
         {L"floor: trivial GUI program, message loop", [&] { return MeasureFloor(L"", dwSeconds); }, false},
         {L"split: floor thread sends one message", [&] { return MeasureFloor(L"send", dwSeconds); }, true},
-        {L"split: floor thread, agent's libraries loaded", [&] { return MeasureFloor(L"thread dlls", dwSeconds); }, true},
+        {L"split: floor thread, agent's libraries loaded", [&] { return MeasureFloor(L"thread dlls", dwSeconds); },
+         true},
         {L"split: floor thread sends, libraries loaded", [&] { return MeasureFloor(L"send dlls", dwSeconds); }, true},
         {L"Glimward service alone", [&] { return MeasureService(dwSeconds); }, false},
     };
@@ -312,7 +315,8 @@ int wmain(int argc, wchar_t** argv)
         table.Row(row.pszRow, window);
     }
     bench::PrintNote(L"x floor: CPU per second over the thread floor's; server ms: the wineserver in the same window");
-    bench::PrintNote(L"threads: the process's threads now (under Wine its Unix threads); handles: the system handle table");
+    bench::PrintNote(
+        L"threads: the process's threads now (under Wine its Unix threads); handles: the system handle table");
     if (bench::RunsUnderWine())
         bench::PrintNote(L"/proc counts CPU time in 10 ms ticks: each CPU figure is good to about 10 ms");
     return nFailed ? 1 : 0;

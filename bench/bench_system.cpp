@@ -134,7 +134,11 @@ public:
     CSettingsAppWindow& operator=(const CSettingsAppWindow&) = delete;
 
     bool Ok() const { return m_hWnd != nullptr; }
-    void Arm() { m_llNotified = 0; m_bRelayFound = false; }
+    void Arm()
+    {
+        m_llNotified = 0;
+        m_bRelayFound = false;
+    }
     long long Notified() const { return m_llNotified; }
     bool RelayCreated(FILETIME* pft) const
     {
@@ -296,7 +300,8 @@ long long CSystemBench::StartPress()
     const long long llPress = bench::Qpc();
     const LONG lStatus = glimtest::Press();
     if (lStatus != glimtest::kStatusSuccess) {
-        bench::PrintNote(L"the driver could not signal the hotkey, status 0x%08lx", static_cast<unsigned long>(lStatus));
+        bench::PrintNote(L"the driver could not signal the hotkey, status 0x%08lx",
+                         static_cast<unsigned long>(lStatus));
         return 0;
     }
     return llPress;
@@ -335,7 +340,8 @@ bool CSystemBench::Press(DWORD dwStatus, SPressTimes* pTimes)
     if (dwStatus != glim::kStatusAuto) {
         const long lExpected = dwStatus == glim::kStatusOn ? kUserLevel : 0;
         simkb::SimRecord record = {};
-        if (glimtest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs) && record.lLevel == lExpected)
+        if (glimtest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs) &&
+            record.lLevel == lExpected)
             pTimes->dLevelMs = bench::CounterToMs(llPress, record.llTime);
         else
             bench::PrintNote(L"no set request for level %ld after the press", lExpected);
@@ -351,8 +357,8 @@ bool CSystemBench::PressInStages(DWORD dwStatus, CSettingsAppWindow* pApp, const
     if (!llPress)
         return false;
     simkb::SimRecord record = {};
-    const bool bLevel = dwStatus != glim::kStatusAuto &&
-                        glimtest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs);
+    const bool bLevel =
+        dwStatus != glim::kStatusAuto && glimtest::WaitUntil([&] { return FirstSetRequest(&record); }, kPressTimeoutMs);
     const bool bStatus = WaitStatus(dwStatus);
     const long long llWake = LastSessionQuery();
     FILETIME ftRelay = {};
@@ -444,8 +450,10 @@ void RunStages(CSystemBench* pSystem, int nPresses, int* pnLost)
     bench::PrintSection(L"Where a press spends its time (presses that set a level; one counter)");
     bench::PrintSummaryRow(L"press -> Glimward wakes (its session query)", bench::Summarise(stages.wake), L"ms");
     bench::PrintSummaryRow(L"Glimward wakes -> relay process created", bench::Summarise(stages.relayCreated), L"ms");
-    bench::PrintSummaryRow(L"relay created -> relay notifies, signals its event", bench::Summarise(stages.relayNotified), L"ms");
-    bench::PrintSummaryRow(L"event -> main instance's set request at the driver", bench::Summarise(stages.level), L"ms");
+    bench::PrintSummaryRow(L"relay created -> relay notifies, signals its event",
+                           bench::Summarise(stages.relayNotified), L"ms");
+    bench::PrintSummaryRow(L"event -> main instance's set request at the driver", bench::Summarise(stages.level),
+                           L"ms");
     bench::PrintSummaryRow(L"press -> level (these presses)", bench::Summarise(stages.total), L"ms");
     bench::PrintNote(L"the relay's creation time is the system clock mapped onto the counter; with a window titled "
                      L"as the settings application, which the relay notifies just before it signals");

@@ -36,20 +36,20 @@ inline HRESULT LogHr(char chLevel, const wchar_t* pszFunction, int nLine, const 
 
 // Return on failure: when `failed` holds, the call's failure is logged as above and the
 // calling function returns `value` (left empty in a function that returns nothing).
-#define GLIM_RETURN_LAST_ERROR_IF(failed, level, label, call, value) \
-    do {                                                             \
-        if (failed) {                                                \
-            GLIM_LOG_LAST_ERROR(level, label, call);                 \
-            return value;                                            \
-        }                                                            \
+#define GLIM_RETURN_LAST_ERROR_IF(failed, level, label, call, value)                                                   \
+    do {                                                                                                               \
+        if (failed) {                                                                                                  \
+            GLIM_LOG_LAST_ERROR(level, label, call);                                                                   \
+            return value;                                                                                              \
+        }                                                                                                              \
     } while (false)
 
 // The same for an HRESULT, evaluated once: a FAILED one is logged and `value` returned.
-#define GLIM_RETURN_HR_IF_FAILED(hr, level, label, call, value) \
-    do {                                                        \
-        const HRESULT hrGlimChecked = (hr);                     \
-        if (FAILED(hrGlimChecked)) {                            \
-            GLIM_LOG_HR(level, label, call, hrGlimChecked);     \
-            return value;                                       \
-        }                                                       \
+#define GLIM_RETURN_HR_IF_FAILED(hr, level, label, call, value)                                                        \
+    do {                                                                                                               \
+        const HRESULT hrGlimChecked = (hr);                                                                            \
+        if (FAILED(hrGlimChecked)) {                                                                                   \
+            GLIM_LOG_HR(level, label, call, hrGlimChecked);                                                            \
+            return value;                                                                                              \
+        }                                                                                                              \
     } while (false)

@@ -45,7 +45,7 @@ constexpr const wchar_t* kCmdStatusChange = L"cmd_service-3-statuschange";
 constexpr const wchar_t* kAgentLogRegKey = L"Software\\Vessik\\Glimagent\\DbgLog";
 
 // Fixed array sizes shared by both programs.
-constexpr int kNameChars = 260;          // names, keys, paths
-constexpr int kSettingStringChars = 255; // settings strings are read into this many
+constexpr int kNameChars = 260;           // names, keys, paths
+constexpr int kSettingStringChars = 255;  // settings strings are read into this many
 
 }  // namespace glim

@@ -20,8 +20,8 @@ DWORD g_dwLastF12Tick = 0;  // only the service's read thread uses it
 
 DWORD glim::KBDeviceRequest(DWORD dwCode, INT32 nIn, INT32* pnOut)
 {
-    const CScopedFile hDevice(CreateFileW(kDevicePath, GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    const CScopedFile hDevice(CreateFileW(kDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
     if (!hDevice)
         return 0;
     INT32 nOut = 0;

@@ -24,16 +24,10 @@ SPowerStep NextPowerStep(bool bModernStandby, DWORD dwEventType, const void* pvE
     SPowerStep step;
     step.bDisplayOff = bDisplayOff;
     switch (dwEventType) {
-    case kPbtSuspend:
-        step.action = PowerAction::LogSuspend;
-        return step;
-    case kPbtResumeSuspend:
-        step.action = PowerAction::RestoreAfterResume;
-        return step;
-    case kPbtPowerSettingChange:
-        break;
-    default:
-        return step;
+    case kPbtSuspend: step.action = PowerAction::LogSuspend; return step;
+    case kPbtResumeSuspend: step.action = PowerAction::RestoreAfterResume; return step;
+    case kPbtPowerSettingChange: break;
+    default: return step;
     }
     DWORD dwValue = 0;
     if (!RestoresOnDisplayOn(bModernStandby) ||

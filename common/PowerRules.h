@@ -9,8 +9,8 @@
 
 namespace glim {
 
-constexpr DWORD kPbtSuspend = 4;                // PBT_APMSUSPEND
-constexpr DWORD kPbtResumeSuspend = 7;          // PBT_APMRESUMESUSPEND
+constexpr DWORD kPbtSuspend = 4;                  // PBT_APMSUSPEND
+constexpr DWORD kPbtResumeSuspend = 7;            // PBT_APMRESUMESUSPEND
 constexpr DWORD kPbtPowerSettingChange = 0x8013;  // PBT_POWERSETTINGCHANGE
 
 // GUID_MONITOR_POWER_ON's values.

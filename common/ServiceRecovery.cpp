@@ -21,6 +21,5 @@ DWORD glim::ConfigureRecovery(SC_HANDLE hService)
 DWORD glim::ConfigureRecoveryOnErrors(SC_HANDLE hService)
 {
     SERVICE_FAILURE_ACTIONS_FLAG flag = {kRecoveryOnNonCrashFailures};
-    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ? ERROR_SUCCESS
-                                                                                      : GetLastError();
+    return ChangeServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ? ERROR_SUCCESS : GetLastError();
 }

@@ -42,15 +42,13 @@ HANDLE CreateMutexWithSddl(const wchar_t* pszName, const wchar_t* pszSddl)
 }
 }  // namespace
 
-CMyMutex::CMyMutex(const wchar_t* pszName, const wchar_t* pszSddl)
-    : m_hMutex(CreateMutexWithSddl(pszName, pszSddl))
+CMyMutex::CMyMutex(const wchar_t* pszName, const wchar_t* pszSddl) : m_hMutex(CreateMutexWithSddl(pszName, pszSddl))
 {
 }
 
 CMyMutex::~CMyMutex() = default;  // the owner closes the handle
 
-CAutoLock::CAutoLock(CMyMutex* pMutex)
-    : m_pMutex(pMutex)
+CAutoLock::CAutoLock(CMyMutex* pMutex) : m_pMutex(pMutex)
 {
     // The result is deliberately not examined: after a timeout or an abandoned wait the
     // access goes ahead all the same.
@@ -97,9 +95,15 @@ public:
     CAccess& operator=(const CAccess&) = delete;
 
 #if defined(GLIMKIT_SERVICE)
-    bool Allowed() const { return m_trust == FileTrust::Plain || m_trust == FileTrust::Missing; }
+    bool Allowed() const
+    {
+        return m_trust == FileTrust::Plain || m_trust == FileTrust::Missing;
+    }
 #else
-    bool Allowed() const { return true; }
+    bool Allowed() const
+    {
+        return true;
+    }
 #endif
 
 private:
@@ -130,9 +134,7 @@ private:
 #endif
 };
 
-CSettingsFile::CSettingsFile()
-    : m_szPath{}
-    , m_mutex(kMutexConf, kOwnLockSddl)
+CSettingsFile::CSettingsFile() : m_szPath{}, m_mutex(kMutexConf, kOwnLockSddl)
 {
 }
 
@@ -164,8 +166,8 @@ bool CSettingsFile::BuildSessionObjectName(DWORD dwSessionId, const wchar_t* psz
     szOut[0] = L'\0';
     if (dwSessionId == 0xFFFFFFFF || !pszName || !*pszName)
         return false;
-    const int cch = _snwprintf(szOut, kSessionNameChars, L"Session\\%lu\\%s", static_cast<unsigned long>(dwSessionId),
-                               pszName);
+    const int cch =
+        _snwprintf(szOut, kSessionNameChars, L"Session\\%lu\\%s", static_cast<unsigned long>(dwSessionId), pszName);
     if (cch < 0 || cch >= kSessionNameChars) {
         szOut[0] = L'\0';
         return false;

@@ -11,7 +11,6 @@
 #include "ScopedHandle.h"
 #include "Singleton.h"
 
-
 // Owner of one named mutex handle.
 class CMyMutex {
 public:
@@ -68,15 +67,14 @@ public:
     // How a service names a named object of another session: "Session\<id>\<name>". False,
     // and an empty buffer, for "no console session" (0xFFFFFFFF) or a name that does not fit.
     static constexpr int kSessionNameChars = 64;
-    static bool BuildSessionObjectName(DWORD dwSessionId, const wchar_t* pszName,
-                                       wchar_t (&szOut)[kSessionNameChars]);
+    static bool BuildSessionObjectName(DWORD dwSessionId, const wchar_t* pszName, wchar_t (&szOut)[kSessionNameChars]);
 
 private:
     class CAccess;  // one access: the lock (in the service both), and there the checked file
 
-
     CSettingsFile();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 
     wchar_t m_szPath[kPathChars];
     CMyMutex m_mutex;

@@ -19,7 +19,7 @@ FileTrust JudgeFile(DWORD dwAttributes, DWORD dwLinks, const wchar_t* pszFinalPa
     if (!pszFinalPath || !pszExpectedPath || !*pszFinalPath || !*pszExpectedPath)
         return FileTrust::Elsewhere;
     return CompareStringOrdinal(pszFinalPath, -1, pszExpectedPath, -1, TRUE) == CSTR_EQUAL ? FileTrust::Plain
-                                                                                        : FileTrust::Elsewhere;
+                                                                                           : FileTrust::Elsewhere;
 }
 
 const wchar_t* FileTrustText(FileTrust trust)
@@ -77,7 +77,7 @@ FileTrust OpenAndJudgeFile(const wchar_t* pszPath, HANDLE* phFile)
     if (!hFile) {
         const DWORD dwErr = GetLastError();
         return dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND ? FileTrust::Missing
-                                                                               : FileTrust::Unreadable;
+                                                                              : FileTrust::Unreadable;
     }
     const FileTrust trust = JudgeOpenFile(hFile.Get(), pszPath);
     if (phFile)
@@ -136,8 +136,9 @@ bool IsObjectSystemAndAdministratorsOnly(HANDLE hObject, std::wstring* pstrOwner
     PSID pOwner = nullptr;
     PACL pDacl = nullptr;
     CScopedLocalMemory pSd;
-    const bool bRead = GetSecurityInfo(hObject, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                       &pOwner, nullptr, &pDacl, nullptr, pSd.Put()) == ERROR_SUCCESS;
+    const bool bRead =
+        GetSecurityInfo(hObject, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner,
+                        nullptr, &pDacl, nullptr, pSd.Put()) == ERROR_SUCCESS;
     if (pstrOwner) {
         wchar_t* pszOwner = nullptr;
         if (!bRead || !pOwner || !ConvertSidToStringSidW(pOwner, &pszOwner))

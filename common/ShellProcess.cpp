@@ -11,7 +11,8 @@ DWORD glim::FindExplorerProcessId(DWORD dwSession)
         return 0;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore; bMore = Process32NextW(hSnapshot.Get(), &entry)) {
+    for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore;
+         bMore = Process32NextW(hSnapshot.Get(), &entry)) {
         if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0)
             continue;
         DWORD dwProcessSession = 0;

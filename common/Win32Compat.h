@@ -44,10 +44,16 @@ typedef struct _WTSINFOEXW {
 } WTSINFOEXW, *PWTSINFOEXW;
 
 // SYSTEM_POWER_CAPABILITIES::AoAc sits in what these headers still call spare2[2].
-inline BOOLEAN PowerCapabilitiesAoAc(const SYSTEM_POWER_CAPABILITIES& caps) { return caps.spare2[2]; }
+inline BOOLEAN PowerCapabilitiesAoAc(const SYSTEM_POWER_CAPABILITIES& caps)
+{
+    return caps.spare2[2];
+}
 
 #else
 
-inline BOOLEAN PowerCapabilitiesAoAc(const SYSTEM_POWER_CAPABILITIES& caps) { return caps.AoAc; }
+inline BOOLEAN PowerCapabilitiesAoAc(const SYSTEM_POWER_CAPABILITIES& caps)
+{
+    return caps.AoAc;
+}
 
 #endif

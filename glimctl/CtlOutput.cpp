@@ -6,8 +6,8 @@ std::string ToUtf8(const std::wstring& strText)
 {
     if (strText.empty())
         return std::string();
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0,
-                                       nullptr, nullptr);
+    const int cb =
+        WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0, nullptr, nullptr);
     std::string strOut(cb > 0 ? cb : 0, '\0');
     if (cb > 0)
         WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), &strOut[0], cb, nullptr,

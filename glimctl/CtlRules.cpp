@@ -168,8 +168,8 @@ bool ParseSetting(const std::wstring& strName, const std::wstring& strValue, boo
 std::wstring RestoreRuleText(bool bModernStandby)
 {
     return std::wstring(L"on resume with user input") +
-           (glim::RestoresOnDisplayOn(bModernStandby) ? L" and when the display comes on after Modern Standby" : L"") +
-           L"; never on a wake with nobody there";
+        (glim::RestoresOnDisplayOn(bModernStandby) ? L" and when the display comes on after Modern Standby" : L"") +
+        L"; never on a wake with nobody there";
 }
 
 std::wstring StatusName(DWORD dwStatus)
@@ -228,14 +228,15 @@ bool IsQuotedProgram(const std::wstring& strCommandLine, const std::wstring& str
     if (EqualNoCase(strQuoted, strProgram))
         return true;
     const size_t nExe = strProgram.size() >= 4 ? strProgram.size() - 4 : 0;
-    return nExe > 0 && EqualNoCase(strProgram.substr(nExe), L".exe") && EqualNoCase(strQuoted, strProgram.substr(0, nExe));
+    return nExe > 0 && EqualNoCase(strProgram.substr(nExe), L".exe") &&
+        EqualNoCase(strQuoted, strProgram.substr(0, nExe));
 }
 
 SSettingsForm ClassifySettingsBytes(const std::string& strBytes)
 {
     SSettingsForm form;
     form.bUtf16Bom = strBytes.size() >= 2 && static_cast<unsigned char>(strBytes[0]) == 0xFF &&
-                     static_cast<unsigned char>(strBytes[1]) == 0xFE;
+        static_cast<unsigned char>(strBytes[1]) == 0xFE;
     const std::wstring strText = SettingsText(strBytes);
     const std::wstring strSection = std::wstring(L"[") + glim::kSettingsSection + L"]";
     size_t nStart = 0;
@@ -293,15 +294,16 @@ bool ManifestAsksUiAccess(const std::string& strManifest)
     if (nElement == std::string::npos)
         return false;
     const size_t nEnd = strLower.find('>', nElement);
-    const std::string strElement = strLower.substr(nElement, nEnd == std::string::npos ? std::string::npos : nEnd - nElement);
+    const std::string strElement =
+        strLower.substr(nElement, nEnd == std::string::npos ? std::string::npos : nEnd - nElement);
     const std::string strAttribute = " uiaccess";
     size_t nAt = strElement.find(strAttribute);
     if (nAt == std::string::npos)
         return false;
     nAt += strAttribute.size();
     auto skipBlanks = [&](size_t n) {
-        while (n < strElement.size() && (strElement[n] == ' ' || strElement[n] == '\t' || strElement[n] == '\r' ||
-                                         strElement[n] == '\n'))
+        while (n < strElement.size() &&
+               (strElement[n] == ' ' || strElement[n] == '\t' || strElement[n] == '\r' || strElement[n] == '\n'))
             ++n;
         return n;
     };
@@ -335,7 +337,6 @@ std::wstring LastLines(const std::wstring& strText, size_t nLines)
     return strOut;
 }
 
-
 namespace {
 
 std::wstring TrustText(LONG lTrust)
@@ -368,17 +369,17 @@ std::vector<SCheck> JudgePrograms(const std::vector<SProgramSeen>& programs)
             seen.bPresent ? L"version " + seen.strVersion : seen.strPath + L" is missing", kReinstall);
         // Without the file, what needs it is not judged: the one failure says why.
         const Verdict signature = !seen.bPresent ? Verdict::Skip
-                                  : seen.lTrust == ERROR_SUCCESS ? Verdict::Pass
-                                                                 : Verdict::Fail;
+            : seen.lTrust == ERROR_SUCCESS       ? Verdict::Pass
+                                                 : Verdict::Fail;
         add(L"programs.signature." + strName, strName + L" signed and the signature verifies", signature,
             seen.bPresent ? TrustText(seen.lTrust) : strMissing, pszResign);
         if (!seen.bNeedsUiAccess)
             continue;
         const Verdict uiAccess = !seen.bPresent ? Verdict::Skip : seen.bAsksUiAccess ? Verdict::Pass : Verdict::Fail;
         add(L"programs.uiaccess", strName + L"'s manifest asks for UI access", uiAccess,
-            !seen.bPresent        ? strMissing
-            : seen.bAsksUiAccess ? L"uiAccess=\"true\""
-                                 : L"no uiAccess=\"true\" in its manifest",
+            !seen.bPresent           ? strMissing
+                : seen.bAsksUiAccess ? L"uiAccess=\"true\""
+                                     : L"no uiAccess=\"true\" in its manifest",
             kReinstall);
     }
     return checks;

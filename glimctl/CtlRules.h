@@ -20,7 +20,7 @@ struct SVerb {
     const wchar_t* pszPreviewArgument;  // takes --preview when its first word is this one
     const wchar_t* pszUsage;            // its lines, each with one sentence and a line end
     int (*pfnRun)(const SCommand& command, std::wstring* pstrOut);  // the exit code and what to print
-    bool bReport;                       // what it prints goes to standard output whatever the exit code
+    bool bReport;  // what it prints goes to standard output whatever the exit code
 };
 
 struct SCommand {
@@ -75,8 +75,8 @@ const wchar_t* VerdictName(Verdict verdict);
 
 // One of doctor's checks.
 struct SCheck {
-    std::wstring strId;      // stable name for tools and tests ("service.running")
-    std::wstring strItem;    // what was checked, for people
+    std::wstring strId;    // stable name for tools and tests ("service.running")
+    std::wstring strItem;  // what was checked, for people
     Verdict verdict = Verdict::Skip;
     std::wstring strDetail;  // what was seen, or why it cannot be seen
     std::wstring strAction;  // what to do about a FAIL
@@ -89,9 +89,9 @@ constexpr const wchar_t* kReinstall = L"reinstall Glimkit (GlimkitSetup.exe, as 
 struct SProgramSeen {
     std::wstring strPath;
     bool bPresent = false;
-    std::wstring strVersion;        // FileVersion's answer
-    LONG lTrust = ERROR_SUCCESS;    // WinVerifyTrust's result
-    bool bNeedsUiAccess = false;    // the agent: its manifest must ask for UI access
+    std::wstring strVersion;      // FileVersion's answer
+    LONG lTrust = ERROR_SUCCESS;  // WinVerifyTrust's result
+    bool bNeedsUiAccess = false;  // the agent: its manifest must ask for UI access
     bool bAsksUiAccess = false;
 };
 // The programs' checks: each program present (with its version), its signature, and the UI

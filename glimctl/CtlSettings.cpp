@@ -8,7 +8,8 @@ namespace glimctl {
 std::wstring SettingsFilePath()
 {
     wchar_t szPrefix[glim::kNameChars] = {};
-    if (GetEnvironmentVariableW(glim::kSettingsEnvVar, szPrefix, glim::kNameChars) >= static_cast<DWORD>(glim::kNameChars))
+    if (GetEnvironmentVariableW(glim::kSettingsEnvVar, szPrefix, glim::kNameChars) >=
+        static_cast<DWORD>(glim::kNameChars))
         return std::wstring();
     wchar_t szPath[CSettingsFile::kPathChars] = {};
     // A relative path would resolve against the Windows folder: no settings file of the product.
@@ -27,8 +28,9 @@ std::wstring SettingsFolderPath()
 bool ReadFileBytes(const std::wstring& strPath, std::string* pstrBytes, DWORD* pdwError)
 {
     pstrBytes->clear();
-    const glim::CScopedFile hFile(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, 0, nullptr));
+    const glim::CScopedFile hFile(CreateFileW(strPath.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
     if (!hFile) {
         *pdwError = GetLastError();
         return false;
@@ -52,7 +54,8 @@ CConfLock::~CConfLock() = default;
 
 DWORD ReadSettingInt(const wchar_t* pszKey, DWORD dwDefault)
 {
-    return GetPrivateProfileIntW(glim::kSettingsSection, pszKey, static_cast<INT>(dwDefault), SettingsFilePath().c_str());
+    return GetPrivateProfileIntW(glim::kSettingsSection, pszKey, static_cast<INT>(dwDefault),
+                                 SettingsFilePath().c_str());
 }
 
 std::wstring ReadSettingString(const wchar_t* pszKey)
@@ -66,7 +69,8 @@ std::wstring ReadSettingString(const wchar_t* pszKey)
 std::wstring ErrorText(DWORD dwError)
 {
     wchar_t szText[256] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0, szText, 256, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0, szText, 256,
+                   nullptr);
     std::wstring strText = szText;
     while (!strText.empty() && (strText.back() == L'\n' || strText.back() == L'\r' || strText.back() == L' '))
         strText.pop_back();
@@ -88,15 +92,15 @@ bool IsAscii(const std::wstring& strText)
 // byte-order mark and the section line, so values such as "5分" keep their characters.
 DWORD CreateUnicodeSettingsFile(const std::wstring& strPath)
 {
-    const glim::CScopedFile hFile(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    const glim::CScopedFile hFile(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile)
         return GetLastError();
     const std::wstring strText = std::wstring(L"\xFEFF[") + glim::kSettingsSection + L"]\r\n";
     DWORD cbWritten = 0;
     const DWORD cb = static_cast<DWORD>(strText.size() * sizeof(wchar_t));
     return WriteFile(hFile.Get(), strText.data(), cb, &cbWritten, nullptr) && cbWritten == cb ? ERROR_SUCCESS
-                                                                                               : GetLastError();
+                                                                                              : GetLastError();
 }
 
 DWORD WriteKey(const std::wstring& strPath, const wchar_t* pszKey, const std::wstring& strText)
@@ -112,7 +116,7 @@ std::wstring WriteErrorText(DWORD dwError, const std::wstring& strPath)
 {
     if (dwError == ERROR_ACCESS_DENIED)
         return L"no right to write " + strPath +
-               L": run glimctl from an administrator console, or repair the install (it lets Users write the settings)";
+            L": run glimctl from an administrator console, or repair the install (it lets Users write the settings)";
     return L"cannot write " + strPath + L" (" + ErrorText(dwError) + L")";
 }
 
@@ -150,7 +154,7 @@ DWORD WriteSetting(const SSetting& setting, std::wstring* pstrError)
     // the byte-order mark: "5分" would be stored as "5?".
     if (!ClassifySettingsBytes(strBytes).bUtf16Bom && !IsAscii(setting.strText)) {
         *pstrError = strPath + L" is not UTF-16, so \"" + setting.strText +
-                     L"\" would lose its characters: nothing was changed (glimctl doctor tells more)";
+            L"\" would lose its characters: nothing was changed (glimctl doctor tells more)";
         return ERROR_UNSUPPORTED_TYPE;
     }
     dwError = WriteKey(strPath, setting.pszKey, setting.strText);

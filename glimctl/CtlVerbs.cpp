@@ -76,35 +76,31 @@ bool CollectStatus(SStatus* pStatus, std::wstring* pstrError)
 std::wstring FormatStatus(const SStatus& s)
 {
     const bool bPowerKnown = s.dwPowerCapsError == ERROR_SUCCESS;
-    return L"status: " + StatusName(s.dwStatus) + L"\n" +
-           L"on level: " + Signed(s.dwBrightness) + L"\n" +
-           L"last level the device accepted: " + Signed(s.dwCurrentBrightness) + L"\n" +
-           L"device reports: " + (s.bDeviceAnswers ? std::to_wstring(s.nDeviceLevel) : L"no answer") + L"\n" +
-           L"idle time: " + (s.strIdle.empty() ? L"off" : s.strIdle == L"なし" ? L"off (なし)" : s.strIdle) + L"\n" +
-           L"full-screen rule: " + (s.dwFullScreen ? L"on" : L"off") + L"\n" +
-           L"full-screen windows: " + s.strTitles + L"\n" +
-           L"ambient thresholds: dark below " + Signed(s.dwDarknessLux) + L" lux, dim up to " +
-           Signed(s.dwDimIndoorsLux) + L" lux\n" +
-           L"service runs: " + YesNo(s.bServiceRuns) + L"\n" +
-           L"agent main instance runs: " + YesNo(s.bAgentRuns) + L"\n" +
-           L"Modern Standby: " + (bPowerKnown ? YesNo(s.bModernStandby) : L"unknown (" + ErrorText(s.dwPowerCapsError) + L")") +
-           L"\n" + L"level restored: " + RestoreRuleText(bPowerKnown && s.bModernStandby) +
-           L"\n";
+    return L"status: " + StatusName(s.dwStatus) + L"\n" + L"on level: " + Signed(s.dwBrightness) + L"\n" +
+        L"last level the device accepted: " + Signed(s.dwCurrentBrightness) + L"\n" + L"device reports: " +
+        (s.bDeviceAnswers ? std::to_wstring(s.nDeviceLevel) : L"no answer") + L"\n" + L"idle time: " +
+        (s.strIdle.empty()          ? L"off"
+             : s.strIdle == L"なし" ? L"off (なし)"
+                                    : s.strIdle) +
+        L"\n" + L"full-screen rule: " + (s.dwFullScreen ? L"on" : L"off") + L"\n" + L"full-screen windows: " +
+        s.strTitles + L"\n" + L"ambient thresholds: dark below " + Signed(s.dwDarknessLux) + L" lux, dim up to " +
+        Signed(s.dwDimIndoorsLux) + L" lux\n" + L"service runs: " + YesNo(s.bServiceRuns) + L"\n" +
+        L"agent main instance runs: " + YesNo(s.bAgentRuns) + L"\n" + L"Modern Standby: " +
+        (bPowerKnown ? YesNo(s.bModernStandby) : L"unknown (" + ErrorText(s.dwPowerCapsError) + L")") + L"\n" +
+        L"level restored: " + RestoreRuleText(bPowerKnown && s.bModernStandby) + L"\n";
 }
 
 std::wstring FormatStatusJson(const SStatus& s)
 {
     const bool bPowerKnown = s.dwPowerCapsError == ERROR_SUCCESS;
     return L"{\"status\": " + JsonString(StatusName(s.dwStatus)) + L", \"statusValue\": " + Signed(s.dwStatus) +
-           L", \"level\": " + Signed(s.dwBrightness) + L", \"currentLevel\": " + Signed(s.dwCurrentBrightness) +
-           L", \"deviceLevel\": " + (s.bDeviceAnswers ? std::to_wstring(s.nDeviceLevel) : L"null") +
-           L", \"idle\": " + JsonString(s.strIdle) + L", \"fullScreen\": " + JsonBool(s.dwFullScreen != 0) +
-           L", \"fullScreenWindows\": " + JsonString(s.strTitles) + L", \"darknessLux\": " + Signed(s.dwDarknessLux) +
-           L", \"dimIndoorsLux\": " + Signed(s.dwDimIndoorsLux) + L", \"serviceRuns\": " + JsonBool(s.bServiceRuns) +
-           L", \"agentRuns\": " + JsonBool(s.bAgentRuns) +
-           L", \"modernStandby\": " + (bPowerKnown ? JsonBool(s.bModernStandby) : L"null") +
-           L", \"restoreRule\": " + JsonString(RestoreRuleText(bPowerKnown && s.bModernStandby)) +
-           L"}\n";
+        L", \"level\": " + Signed(s.dwBrightness) + L", \"currentLevel\": " + Signed(s.dwCurrentBrightness) +
+        L", \"deviceLevel\": " + (s.bDeviceAnswers ? std::to_wstring(s.nDeviceLevel) : L"null") + L", \"idle\": " +
+        JsonString(s.strIdle) + L", \"fullScreen\": " + JsonBool(s.dwFullScreen != 0) + L", \"fullScreenWindows\": " +
+        JsonString(s.strTitles) + L", \"darknessLux\": " + Signed(s.dwDarknessLux) + L", \"dimIndoorsLux\": " +
+        Signed(s.dwDimIndoorsLux) + L", \"serviceRuns\": " + JsonBool(s.bServiceRuns) + L", \"agentRuns\": " +
+        JsonBool(s.bAgentRuns) + L", \"modernStandby\": " + (bPowerKnown ? JsonBool(s.bModernStandby) : L"null") +
+        L", \"restoreRule\": " + JsonString(RestoreRuleText(bPowerKnown && s.bModernStandby)) + L"}\n";
 }
 
 int RunStatus(bool bJson, std::wstring* pstrOut)
@@ -138,13 +134,14 @@ int RunSet(const SCommand& command, std::wstring* pstrOut)
     }
     const DWORD dwError = AnnounceChange();
     if (dwError == ERROR_FILE_NOT_FOUND) {
-        *pstrOut = strDone + L" written; no agent main instance runs in this session, so it takes effect at the "
-                             L"agent's next start\n";
+        *pstrOut = strDone +
+            L" written; no agent main instance runs in this session, so it takes effect at the "
+            L"agent's next start\n";
         return kExitDone;
     }
     if (dwError != ERROR_SUCCESS) {
         *pstrOut = L"glimctl: " + strDone + L" written, but the agent could not be told (" + ErrorText(dwError) +
-                   L"): it takes effect at the agent's next start\n";
+            L"): it takes effect at the agent's next start\n";
         return kExitFailed;
     }
     *pstrOut = strDone + L" written; the agent applies it now\n";
@@ -156,8 +153,9 @@ namespace {
 // The tail of a UTF-16 log file (the agent's and the service's logs are both UTF-16LE).
 std::wstring LogTail(const std::wstring& strPath, std::wstring* pstrNote)
 {
-    const CScopedFile hFile(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    const CScopedFile hFile(CreateFileW(strPath.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
     LARGE_INTEGER size = {};
     if (!hFile || !GetFileSizeEx(hFile.Get(), &size)) {
         *pstrNote = L"cannot be read (" + ErrorText(GetLastError()) + L")";
@@ -187,7 +185,7 @@ std::wstring LogSection(const wchar_t* pszWhat, const std::wstring& strPath)
         return L"\n== " + std::wstring(pszWhat) + L": switched off\n";
     const std::wstring strTail = LogTail(strPath, &strNote);
     return L"\n== " + std::wstring(pszWhat) + L" " + strPath + L", last " + std::to_wstring(kReportLogLines) +
-           L" lines\n" + (strNote.empty() ? strTail : strNote + L"\n");
+        L" lines\n" + (strNote.empty() ? strTail : strNote + L"\n");
 }
 
 std::wstring ServiceConfigSection()
@@ -205,10 +203,10 @@ std::wstring ServiceConfigSection()
     SERVICE_STATUS status = {};
     QueryServiceStatus(hService.Get(), &status);
     return strOut + L"type: " + std::to_wstring(pConfig->dwServiceType) + L"\nstart type: " +
-           std::to_wstring(pConfig->dwStartType) + L"\nimage path: " +
-           (pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : L"") + L"\naccount: " +
-           (pConfig->lpServiceStartName ? pConfig->lpServiceStartName : L"") + L"\nstate: " +
-           std::to_wstring(status.dwCurrentState) + L"\n";
+        std::to_wstring(pConfig->dwStartType) + L"\nimage path: " +
+        (pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : L"") + L"\naccount: " +
+        (pConfig->lpServiceStartName ? pConfig->lpServiceStartName : L"") + L"\nstate: " +
+        std::to_wstring(status.dwCurrentState) + L"\n";
 }
 
 std::wstring ProgramsSection()
@@ -227,22 +225,22 @@ std::wstring ProgramsSection()
         wchar_t szTrust[16] = {};
         swprintf(szTrust, 16, L"0x%08lX", static_cast<unsigned long>(VerifySignature(strProgram)));
         strOut += strProgram + L": version " + FileVersion(strProgram) + L", " + std::to_wstring(data.nFileSizeLow) +
-                  L" bytes, written " + szTime + L", WinVerifyTrust " + szTrust + L"\n";
+            L" bytes, written " + szTime + L", WinVerifyTrust " + szTrust + L"\n";
     }
     return strOut;
 }
 
 DWORD WriteUtf16File(const std::wstring& strPath, const std::wstring& strText)
 {
-    const CScopedFile hFile(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
+    const CScopedFile hFile(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile)
         return GetLastError();
     const std::wstring strAll = L"\xFEFF" + strText;
     const DWORD cb = static_cast<DWORD>(strAll.size() * sizeof(wchar_t));
     DWORD cbWritten = 0;
     return WriteFile(hFile.Get(), strAll.data(), cb, &cbWritten, nullptr) && cbWritten == cb ? ERROR_SUCCESS
-                                                                                           : GetLastError();
+                                                                                             : GetLastError();
 }
 
 }  // namespace
@@ -256,8 +254,8 @@ int RunReport(const std::wstring& strFile, std::wstring* pstrOut)
     SYSTEMTIME st = {};
     GetSystemTime(&st);
     wchar_t szTime[40] = {};
-    swprintf(szTime, 40, L"made %04u-%02u-%02u %02u:%02u:%02u UTC\n", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-             st.wSecond);
+    swprintf(szTime, 40, L"made %04u-%02u-%02u %02u:%02u:%02u UTC\n", st.wYear, st.wMonth, st.wDay, st.wHour,
+             st.wMinute, st.wSecond);
     strReport += szTime;
     const std::vector<SCheck> checks = RunDoctor();
     strReport += L"\n== doctor\n" + FormatChecks(checks);
@@ -267,8 +265,9 @@ int RunReport(const std::wstring& strFile, std::wstring* pstrOut)
     std::string strBytes;
     DWORD dwError = ERROR_SUCCESS;
     strReport += L"\n== settings file " + SettingsFilePath() + L"\n";
-    strReport += ReadFileBytes(SettingsFilePath(), &strBytes, &dwError) ? SettingsText(strBytes) + L"\n"
-                                                                        : L"cannot be read (" + ErrorText(dwError) + L")\n";
+    strReport += ReadFileBytes(SettingsFilePath(), &strBytes, &dwError)
+        ? SettingsText(strBytes) + L"\n"
+        : L"cannot be read (" + ErrorText(dwError) + L")\n";
     strReport += ServiceConfigSection();
     bool bAgentLog = false;
     const std::wstring strAgentLog = AgentLogPath(&bAgentLog);

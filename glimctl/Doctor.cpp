@@ -79,8 +79,8 @@ DWORD ServiceProcess(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus)
     DWORD cbNeeded = 0;
     return QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(pStatus), sizeof(*pStatus),
                                 &cbNeeded)
-               ? ERROR_SUCCESS
-               : GetLastError();
+        ? ERROR_SUCCESS
+        : GetLastError();
 }
 
 void CheckRecovery(SC_HANDLE hService, CChecks& checks)
@@ -90,12 +90,12 @@ void CheckRecovery(SC_HANDLE hService, CChecks& checks)
     DWORD cbNeeded = 0;
     QueryServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, nullptr, 0, &cbNeeded);
     std::vector<BYTE> buffer(cbNeeded > sizeof(SERVICE_FAILURE_ACTIONSW) ? cbNeeded : sizeof(SERVICE_FAILURE_ACTIONSW));
-    if (!QueryServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(), static_cast<DWORD>(buffer.size()),
-                              &cbNeeded)) {
+    if (!QueryServiceConfig2W(hService, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(),
+                              static_cast<DWORD>(buffer.size()), &cbNeeded)) {
         const DWORD dwError = GetLastError();
         if (dwError == ERROR_INVALID_LEVEL || dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_CALL_NOT_IMPLEMENTED)
-            checks.Add(pszId, pszItem, Verdict::Skip, L"the platform does not report a service's recovery actions (" +
-                                                          ErrorText(dwError) + L")");
+            checks.Add(pszId, pszItem, Verdict::Skip,
+                       L"the platform does not report a service's recovery actions (" + ErrorText(dwError) + L")");
         else
             checks.Add(pszId, pszItem, Verdict::Fail, L"cannot read the recovery actions (" + ErrorText(dwError) + L")",
                        kReinstall);
@@ -103,10 +103,10 @@ void CheckRecovery(SC_HANDLE hService, CChecks& checks)
     }
     const auto* pActions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data());
     checks.Check(pszId, pszItem, IsInstalledRecovery(*pActions),
-                 IsInstalledRecovery(*pActions) ? L"restart after 5 s, 30 s, 60 s; reset after one day"
-                                                : L"not the installed restart after 5 s, 30 s, 60 s (" +
-                                                      std::to_wstring(pActions->cActions) + L" actions, reset after " +
-                                                      std::to_wstring(pActions->dwResetPeriod) + L" s)",
+                 IsInstalledRecovery(*pActions)
+                     ? L"restart after 5 s, 30 s, 60 s; reset after one day"
+                     : L"not the installed restart after 5 s, 30 s, 60 s (" + std::to_wstring(pActions->cActions) +
+                         L" actions, reset after " + std::to_wstring(pActions->dwResetPeriod) + L" s)",
                  kReinstall);
 }
 
@@ -123,8 +123,8 @@ void CheckRecoveryOnErrors(SC_HANDLE hService, CChecks& checks)
             checks.Add(pszId, pszItem, Verdict::Skip,
                        L"the platform does not report the failure actions flag (" + ErrorText(dwError) + L")");
         else
-            checks.Add(pszId, pszItem, Verdict::Fail, L"cannot read the failure actions flag (" + ErrorText(dwError) + L")",
-                       kReinstall);
+            checks.Add(pszId, pszItem, Verdict::Fail,
+                       L"cannot read the failure actions flag (" + ErrorText(dwError) + L")", kReinstall);
         return;
     }
     checks.Check(pszId, pszItem, flag.fFailureActionsOnNonCrashFailures != FALSE,
@@ -154,15 +154,16 @@ DWORD CheckService(CChecks& checks)
     auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     if (QueryServiceConfigW(hService.Get(), pConfig, static_cast<DWORD>(buffer.size()), &cbNeeded)) {
         const bool bOwn = (pConfig->dwServiceType & SERVICE_WIN32_OWN_PROCESS) != 0 &&
-                          (pConfig->dwServiceType & SERVICE_WIN32_SHARE_PROCESS) == 0;
+            (pConfig->dwServiceType & SERVICE_WIN32_SHARE_PROCESS) == 0;
         checks.Check(L"service.own_process", L"service in its own process", bOwn,
                      bOwn ? L"own process" : L"type " + Hex(static_cast<LONG>(pConfig->dwServiceType)), kReinstall);
         const std::wstring strAccount = pConfig->lpServiceStartName ? pConfig->lpServiceStartName : L"";
         checks.Check(L"service.localsystem", L"service runs as LocalSystem", SameText(strAccount, L"LocalSystem"),
                      strAccount.empty() ? L"no account" : strAccount, kReinstall);
         checks.Check(L"service.auto_start", L"service starts automatically", pConfig->dwStartType == SERVICE_AUTO_START,
-                     pConfig->dwStartType == SERVICE_AUTO_START ? L"automatic"
-                                                                : L"start type " + std::to_wstring(pConfig->dwStartType),
+                     pConfig->dwStartType == SERVICE_AUTO_START
+                         ? L"automatic"
+                         : L"start type " + std::to_wstring(pConfig->dwStartType),
                      L"as an administrator: sc config Glimward start= auto");
         const std::wstring strImage = pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : L"";
         const std::wstring strService = InstallFolder() + L"\\" + glim::kServiceProgramFile;
@@ -176,8 +177,8 @@ DWORD CheckService(CChecks& checks)
     SERVICE_STATUS_PROCESS status = {};
     const DWORD dwError = ServiceProcess(hService.Get(), &status);
     const bool bRunning = dwError == ERROR_SUCCESS && status.dwCurrentState == SERVICE_RUNNING;
-    checks.Check(L"service.running", L"service running",
-                 bRunning, dwError != ERROR_SUCCESS ? ErrorText(dwError) : StateName(status.dwCurrentState),
+    checks.Check(L"service.running", L"service running", bRunning,
+                 dwError != ERROR_SUCCESS ? ErrorText(dwError) : StateName(status.dwCurrentState),
                  L"as an administrator: sc start Glimward");
     CheckRecovery(hService.Get(), checks);
     CheckRecoveryOnErrors(hService.Get(), checks);
@@ -193,9 +194,9 @@ void CheckDevice(CChecks& checks)
     INT32 nLevel = 0;
     const DWORD dwError = ReadDeviceLevel(&nLevel);
     checks.Check(pszId, pszItem, dwError == ERROR_SUCCESS,
-                 dwError == ERROR_SUCCESS   ? L"level " + std::to_wstring(nLevel)
-                 : dwError == ERROR_NO_DATA ? L"opens, but the read request returns nothing"
-                                            : L"does not open (" + ErrorText(dwError) + L")",
+                 dwError == ERROR_SUCCESS       ? L"level " + std::to_wstring(nLevel)
+                     : dwError == ERROR_NO_DATA ? L"opens, but the read request returns nothing"
+                                                : L"does not open (" + ErrorText(dwError) + L")",
                  L"install or repair the laptop maker's keyboard (hotkey) driver, then restart");
 }
 
@@ -213,8 +214,9 @@ DWORD AnyRunningServiceProcess()
                           &dwCount, &dwResume, nullptr);
     std::vector<BYTE> buffer(cbNeeded);
     dwResume = 0;
-    if (cbNeeded == 0 || !EnumServicesStatusExW(hManager.Get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE,
-                                                buffer.data(), cbNeeded, &cbNeeded, &dwCount, &dwResume, nullptr))
+    if (cbNeeded == 0 ||
+        !EnumServicesStatusExW(hManager.Get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, buffer.data(),
+                               cbNeeded, &cbNeeded, &dwCount, &dwResume, nullptr))
         return 0;
     const auto* pServices = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
     for (DWORD i = 0; i < dwCount; ++i) {
@@ -241,7 +243,8 @@ void CheckHotkeyEventSecurity(HANDLE hEvent, DWORD dwOpenError, CChecks& checks)
     }
     std::wstring strOwner;
     const bool bOwn = glim::IsObjectSystemAndAdministratorsOnly(hEvent, &strOwner);
-    checks.Check(pszId, pszItem, bOwn, bOwn ? L"the service's own" : L"made by another process (owner " + strOwner + L")",
+    checks.Check(pszId, pszItem, bOwn,
+                 bOwn ? L"the service's own" : L"made by another process (owner " + strOwner + L")",
                  L"end the program that made it (sign out, or restart Windows), then as an administrator: "
                  L"sc start Glimward");
 }
@@ -273,9 +276,9 @@ void CheckHotkeyEvent(DWORD dwServicePid, CChecks& checks)
     } else {
         // Only SYSTEM and Administrators may open it for signalling; denied means it is there.
         checks.Check(pszId, pszItem, dwError == ERROR_SUCCESS || dwError == ERROR_ACCESS_DENIED,
-                     dwError == ERROR_SUCCESS         ? strName
-                     : dwError == ERROR_ACCESS_DENIED ? strName + L" (exists; only the system may open it)"
-                                                      : strName + L": " + ErrorText(dwError),
+                     dwError == ERROR_SUCCESS             ? strName
+                         : dwError == ERROR_ACCESS_DENIED ? strName + L" (exists; only the system may open it)"
+                                                          : strName + L": " + ErrorText(dwError),
                      L"restart the service (as an administrator: sc stop Glimward, then sc start Glimward)");
     }
     CheckHotkeyEventSecurity(hEvent.Get(), dwError, checks);
@@ -294,12 +297,11 @@ void CheckAgent(CChecks& checks)
     DWORD dwAgentSession = 0;
     DWORD dwOwnSession = 0;
     const bool bHere = dwPid && ProcessIdToSessionId(dwPid, &dwAgentSession) &&
-                       ProcessIdToSessionId(GetCurrentProcessId(), &dwOwnSession) && dwAgentSession == dwOwnSession;
+        ProcessIdToSessionId(GetCurrentProcessId(), &dwOwnSession) && dwAgentSession == dwOwnSession;
     checks.Check(L"agent.main_instance", L"agent main instance runs in this session", bHere,
                  bHere ? L"process " + std::to_wstring(dwPid) : L"no main window in this session", strStart);
     if (!bHere) {
-        checks.Add(L"agent.main_path", L"agent runs from the installed path", Verdict::Skip,
-                   L"no main instance runs");
+        checks.Add(L"agent.main_path", L"agent runs from the installed path", Verdict::Skip, L"no main instance runs");
     } else {
         const CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid));
         wchar_t szImage[MAX_PATH] = {};
@@ -316,13 +318,13 @@ void CheckAgent(CChecks& checks)
     DWORD dwType = 0;
     LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, glim::kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, hKey.Put());
     if (lError == ERROR_SUCCESS)
-        lError = RegQueryValueExW(hKey.Get(), glim::kRunValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
-                                  &cbValue);
+        lError =
+            RegQueryValueExW(hKey.Get(), glim::kRunValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue), &cbValue);
     const bool bString = lError == ERROR_SUCCESS && (dwType == REG_SZ || dwType == REG_EXPAND_SZ);
     checks.Check(L"agent.run_value", L"logon start (HKLM Run value Glimagent) present and quoted",
                  bString && IsQuotedProgram(szValue, strAgent),
                  lError != ERROR_SUCCESS ? L"missing (" + ErrorText(static_cast<DWORD>(lError)) + L")"
-                 : bString               ? std::wstring(szValue)
+                     : bString           ? std::wstring(szValue)
                                          : L"not a string value",
                  kReinstall);
 }
@@ -423,7 +425,7 @@ void CheckLogs(CChecks& checks)
     checks.Add(L"logs.service", L"service log", Verdict::Pass,
                bServiceLog ? std::wstring(L"on: ") + glim::kServiceLogPath
                            : std::wstring(L"off (to switch it on, as an administrator create the empty file ") +
-                                 glim::kServiceLogPath + L")");
+                       glim::kServiceLogPath + L")");
 }
 
 }  // namespace
@@ -463,10 +465,9 @@ SCheck RestoreRuleCheck(DWORD dwCapsError, bool bModernStandby)
     }
     check.verdict = Verdict::Pass;
     check.strDetail = bModernStandby
-                          ? L"Modern Standby: yes, so leaving standby is the display coming on; the service restores " +
-                                RestoreRuleText(true)
-                          : L"Modern Standby: no, so every wake for the user is a resume; the service restores " +
-                                RestoreRuleText(false);
+        ? L"Modern Standby: yes, so leaving standby is the display coming on; the service restores " +
+            RestoreRuleText(true)
+        : L"Modern Standby: no, so every wake for the user is a resume; the service restores " + RestoreRuleText(false);
     return check;
 }
 
@@ -531,9 +532,9 @@ Verdict CompareRights(const std::wstring& strPath, const wchar_t* pszSddl, std::
     PSID pOwner = nullptr;
     PACL pDacl = nullptr;
     glim::CScopedLocalMemory pSd;
-    const DWORD dwError = GetNamedSecurityInfoW(strPath.c_str(), SE_FILE_OBJECT,
-                                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner,
-                                                nullptr, &pDacl, nullptr, pSd.Put());
+    const DWORD dwError =
+        GetNamedSecurityInfoW(strPath.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &pOwner, nullptr, &pDacl, nullptr, pSd.Put());
     if (dwError != ERROR_SUCCESS) {
         *pstrDetail = L"cannot read the rights (" + ErrorText(dwError) + L")";
         return Verdict::Fail;
@@ -547,26 +548,25 @@ Verdict CompareRights(const std::wstring& strPath, const wchar_t* pszSddl, std::
     BOOL bDefaulted = FALSE;
     bool bSame = ConvertStringSecurityDescriptorToSecurityDescriptorW(strExpected.c_str(), SDDL_REVISION_1,
                                                                       pExpectedSd.Put(), nullptr) &&
-                 GetSecurityDescriptorOwner(pExpectedSd.Get(), &pExpectedOwner, &bDefaulted) && pOwner && pExpectedOwner &&
-                 EqualSid(pOwner, pExpectedOwner) &&
-                 GetSecurityDescriptorDacl(pExpectedSd.Get(), &bPresent, &pExpected, &bDefaulted) && pDacl && pExpected &&
-                 pDacl->AceCount == pExpected->AceCount;
+        GetSecurityDescriptorOwner(pExpectedSd.Get(), &pExpectedOwner, &bDefaulted) && pOwner && pExpectedOwner &&
+        EqualSid(pOwner, pExpectedOwner) &&
+        GetSecurityDescriptorDacl(pExpectedSd.Get(), &bPresent, &pExpected, &bDefaulted) && pDacl && pExpected &&
+        pDacl->AceCount == pExpected->AceCount;
     for (DWORD i = 0; bSame && i < pExpected->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* pHave = nullptr;
         ACCESS_ALLOWED_ACE* pWant = nullptr;
-        bSame = GetAce(pDacl, i, reinterpret_cast<void**>(&pHave)) && GetAce(pExpected, i, reinterpret_cast<void**>(&pWant)) &&
-                pHave->Header.AceType == pWant->Header.AceType &&
-                (pHave->Header.AceFlags & ~INHERITED_ACE) == (pWant->Header.AceFlags & ~INHERITED_ACE) &&
-                pHave->Mask == pWant->Mask && pWant->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-                EqualSid(&pHave->SidStart, &pWant->SidStart);
+        bSame = GetAce(pDacl, i, reinterpret_cast<void**>(&pHave)) &&
+            GetAce(pExpected, i, reinterpret_cast<void**>(&pWant)) && pHave->Header.AceType == pWant->Header.AceType &&
+            (pHave->Header.AceFlags & ~INHERITED_ACE) == (pWant->Header.AceFlags & ~INHERITED_ACE) &&
+            pHave->Mask == pWant->Mask && pWant->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&pHave->SidStart, &pWant->SidStart);
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD dwRevision = 0;
     GetSecurityDescriptorControl(pSd.Get(), &control, &dwRevision);
     wchar_t* pszHave = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorW(pSd.Get(), SDDL_REVISION_1,
-                                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                                         &pszHave, nullptr);
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        pSd.Get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pszHave, nullptr);
     const glim::CScopedLocalMemory haveText(pszHave);
     const std::wstring strHave = pszHave ? pszHave : L"(unreadable)";
     if (bSame) {
@@ -577,7 +577,7 @@ Verdict CompareRights(const std::wstring& strPath, const wchar_t* pszSddl, std::
     // auto-inherited; one with neither was made up from something else (such as a mode).
     if (!(control & (SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED))) {
         *pstrDetail = L"the platform reports a descriptor with neither protection nor inheritance (" + strHave +
-                      L"), so it keeps none here";
+            L"), so it keeps none here";
         return Verdict::Skip;
     }
     *pstrDetail = L"is " + strHave + L", installed " + strExpected;
@@ -628,8 +628,8 @@ std::wstring FormatChecksJson(const std::vector<SCheck>& checks)
     for (size_t i = 0; i < checks.size(); ++i) {
         const SCheck& check = checks[i];
         strOut += std::wstring(i ? L"," : L"") + L"\n  {\"id\": \"" + JsonEscape(check.strId) + L"\", \"verdict\": \"" +
-                  VerdictName(check.verdict) + L"\", \"item\": \"" + JsonEscape(check.strItem) + L"\", \"detail\": \"" +
-                  JsonEscape(check.strDetail) + L"\", \"action\": \"" + JsonEscape(check.strAction) + L"\"}";
+            VerdictName(check.verdict) + L"\", \"item\": \"" + JsonEscape(check.strItem) + L"\", \"detail\": \"" +
+            JsonEscape(check.strDetail) + L"\", \"action\": \"" + JsonEscape(check.strAction) + L"\"}";
     }
     strOut += L"\n], \"failures\": " + std::to_wstring(CountFailures(checks)) + L"}\n";
     return strOut;

@@ -11,7 +11,6 @@
 
 namespace glimctl {
 
-
 // The installed programs, in the order doctor checks them.
 std::wstring InstallFolder();
 std::vector<std::wstring> InstalledPrograms();

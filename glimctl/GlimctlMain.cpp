@@ -10,7 +10,9 @@
 using namespace glimctl;
 
 // Shared code logs through this call; glimctl has no log of its own.
-void GlimLog(char, const wchar_t*, int, const wchar_t*, ...) {}
+void GlimLog(char, const wchar_t*, int, const wchar_t*, ...)
+{
+}
 
 int wmain(int argc, wchar_t** argv)
 {

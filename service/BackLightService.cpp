@@ -33,10 +33,12 @@ DWORD CBackLightService::BeforeMainLoop(SERVICE_STATUS_HANDLE hStatus)
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     m_hDevNotify.Reset(RegisterDeviceNotificationW(hStatus, &filter,
                                                    DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES));
-    m_hPowerNotify[0].Reset(RegisterPowerSettingNotification(hStatus, &GUID_BATTERY_PERCENTAGE_REMAINING,
-                                                             DEVICE_NOTIFY_SERVICE_HANDLE));
-    m_hPowerNotify[1].Reset(RegisterPowerSettingNotification(hStatus, &GUID_ACDC_POWER_SOURCE, DEVICE_NOTIFY_SERVICE_HANDLE));
-    m_hPowerNotify[2].Reset(RegisterPowerSettingNotification(hStatus, &GUID_ACTIVE_POWERSCHEME, DEVICE_NOTIFY_SERVICE_HANDLE));
+    m_hPowerNotify[0].Reset(
+        RegisterPowerSettingNotification(hStatus, &GUID_BATTERY_PERCENTAGE_REMAINING, DEVICE_NOTIFY_SERVICE_HANDLE));
+    m_hPowerNotify[1].Reset(
+        RegisterPowerSettingNotification(hStatus, &GUID_ACDC_POWER_SOURCE, DEVICE_NOTIFY_SERVICE_HANDLE));
+    m_hPowerNotify[2].Reset(
+        RegisterPowerSettingNotification(hStatus, &GUID_ACTIVE_POWERSCHEME, DEVICE_NOTIFY_SERVICE_HANDLE));
     SYSTEM_POWER_CAPABILITIES caps = {};
     GetPwrCapabilities(&caps);
     const BOOLEAN bAoAc = PowerCapabilitiesAoAc(caps);
@@ -63,9 +65,7 @@ DWORD CBackLightService::OnPowerEvent(DWORD dwEventType, LPVOID lpEventData)
         glim::NextPowerStep(m_bModernStandby != FALSE, dwEventType, lpEventData, m_bDisplayOff != FALSE);
     m_bDisplayOff = step.bDisplayOff ? TRUE : FALSE;
     switch (step.action) {
-    case glim::PowerAction::LogSuspend:
-        GLIM_LOG('D', kLabel, L"tovin PBT_APMSUSPEND");
-        break;
+    case glim::PowerAction::LogSuspend: GLIM_LOG('D', kLabel, L"tovin PBT_APMSUSPEND"); break;
     case glim::PowerAction::RestoreAfterResume:
         GLIM_LOG('D', kLabel, L"tovin PBT_APMRESUMESUSPEND");
         CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
@@ -75,8 +75,7 @@ DWORD CBackLightService::OnPowerEvent(DWORD dwEventType, LPVOID lpEventData)
         GLIM_LOG('D', kLabel, L"tovin GUID_MONITOR_POWER_ON display on after off");
         CKBBackLight::GetInstance()->RecoveryCurrentBrightness();
         break;
-    case glim::PowerAction::None:
-        break;
+    case glim::PowerAction::None: break;
     }
     return ERROR_SUCCESS;
 }

@@ -82,12 +82,10 @@ HANDLE CreateHotkeyEvent(const wchar_t* pszLabel)
 
 bool IsSessionInfoLocked(BOOL bQueryOk, const WTSINFOEXW* pInfo, DWORD cbReturned)
 {
-    constexpr DWORD cbNeeded =
-        offsetof(WTSINFOEXW, Data) + offsetof(WTSINFOEX_LEVEL1_W, SessionFlags) + sizeof(LONG);
+    constexpr DWORD cbNeeded = offsetof(WTSINFOEXW, Data) + offsetof(WTSINFOEX_LEVEL1_W, SessionFlags) + sizeof(LONG);
     if (!bQueryOk || !pInfo || cbReturned == 0 || cbReturned < cbNeeded)
         return false;
-    return pInfo->Level == 1 &&
-           static_cast<DWORD>(pInfo->Data.WTSInfoExLevel1.SessionFlags) == WTS_SESSIONSTATE_LOCK;
+    return pInfo->Level == 1 && static_cast<DWORD>(pInfo->Data.WTSInfoExLevel1.SessionFlags) == WTS_SESSIONSTATE_LOCK;
 }
 
 bool IsConsoleSessionLocked()
@@ -156,8 +154,7 @@ DWORD WaitForReadThreadStart(HANDLE hStarted, HANDLE hThread, DWORD dwTimeoutMs)
     const HANDLE handles[] = {hStarted, hThread};
     DWORD dwErr = ERROR_SUCCESS;
     switch (WaitForMultipleObjects(2, handles, FALSE, dwTimeoutMs)) {
-    case WAIT_OBJECT_0:
-        return ERROR_SUCCESS;
+    case WAIT_OBJECT_0: return ERROR_SUCCESS;
     case WAIT_OBJECT_0 + 1:
         if (!GetExitCodeThread(hThread, &dwErr))
             dwErr = GetLastError();
@@ -165,12 +162,8 @@ DWORD WaitForReadThreadStart(HANDLE hStarted, HANDLE hThread, DWORD dwTimeoutMs)
         if (dwErr == ERROR_SUCCESS)
             dwErr = ERROR_SERVICE_NO_THREAD;
         break;
-    case WAIT_TIMEOUT:
-        dwErr = ERROR_TIMEOUT;
-        break;
-    default:
-        dwErr = GetLastError();
-        break;
+    case WAIT_TIMEOUT: dwErr = ERROR_TIMEOUT; break;
+    default: dwErr = GetLastError(); break;
     }
     GLIM_LOG('E', kLabel, L"read thread did not start, dwErr=%d", dwErr);
     return dwErr;

@@ -22,14 +22,13 @@ SERVICE_STATUS g_ServiceStatus = {};
 HANDLE g_hStopEvent = nullptr;  // unnamed, manual-reset
 
 constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
-                                    SERVICE_ACCEPT_HARDWAREPROFILECHANGE | SERVICE_ACCEPT_POWEREVENT |
-                                    SERVICE_ACCEPT_SESSIONCHANGE;
+    SERVICE_ACCEPT_HARDWAREPROFILECHANGE | SERVICE_ACCEPT_POWEREVENT | SERVICE_ACCEPT_SESSIONCHANGE;
 static_assert(kAcceptedControls == 0xE5, "controls the service accepts");
 
 bool IsPendingState(DWORD dwState)
 {
-    return dwState == SERVICE_START_PENDING || dwState == SERVICE_STOP_PENDING ||
-           dwState == SERVICE_CONTINUE_PENDING || dwState == SERVICE_PAUSE_PENDING;
+    return dwState == SERVICE_START_PENDING || dwState == SERVICE_STOP_PENDING || dwState == SERVICE_CONTINUE_PENDING ||
+        dwState == SERVICE_PAUSE_PENDING;
 }
 
 }  // namespace
@@ -87,28 +86,94 @@ DWORD CService::OnShutdown()
     return SignalStop();
 }
 
-DWORD CService::OnPause() { return ERROR_SUCCESS; }
-DWORD CService::OnContinue() { return ERROR_SUCCESS; }
-DWORD CService::OnPowerEvent(DWORD, LPVOID) { return ERROR_SUCCESS; }
-DWORD CService::OnSessionChange(DWORD, LPVOID) { return ERROR_SUCCESS; }
-DWORD CService::OnNetBindAdd() { return ERROR_SUCCESS; }
-DWORD CService::OnNetBindRemove() { return ERROR_SUCCESS; }
-DWORD CService::OnNetBindEnable() { return ERROR_SUCCESS; }
-DWORD CService::OnNetBindDisable() { return ERROR_SUCCESS; }
-DWORD CService::OnInterrogate() { return ERROR_SUCCESS; }
-DWORD CService::OnParamChange() { return ERROR_SUCCESS; }
-DWORD CService::OnDeviceEvent(DWORD, LPVOID) { return ERROR_SUCCESS; }
-DWORD CService::OnHardwareProfileChange(DWORD, LPVOID) { return ERROR_SUCCESS; }
-DWORD CService::OnTimeChange() { return ERROR_SUCCESS; }
-DWORD CService::OnTriggerEvent() { return ERROR_SUCCESS; }
-DWORD CService::OnUserControl(DWORD, DWORD) { return ERROR_SUCCESS; }
-DWORD CService::EnterMainLoop(DWORD, LPWSTR*) { return ERROR_SUCCESS; }
-DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE) { return ERROR_SUCCESS; }
-DWORD CService::LeaveMainLoop() { return ERROR_SUCCESS; }
-DWORD CService::BeforeStopService() { return ERROR_SUCCESS; }
-DWORD CService::BeforeDeleteService() { return ERROR_SUCCESS; }
-DWORD CService::AfterDeleteService() { return ERROR_SUCCESS; }
-DWORD CService::BeforeServiceControl(DWORD, DWORD, LPVOID, LPVOID) { return ERROR_SUCCESS; }
+DWORD CService::OnPause()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnContinue()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnPowerEvent(DWORD, LPVOID)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnSessionChange(DWORD, LPVOID)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnNetBindAdd()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnNetBindRemove()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnNetBindEnable()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnNetBindDisable()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnInterrogate()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnParamChange()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnDeviceEvent(DWORD, LPVOID)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnHardwareProfileChange(DWORD, LPVOID)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnTimeChange()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnTriggerEvent()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::OnUserControl(DWORD, DWORD)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::EnterMainLoop(DWORD, LPWSTR*)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::BeforeMainLoop(SERVICE_STATUS_HANDLE)
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::LeaveMainLoop()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::BeforeStopService()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::BeforeDeleteService()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::AfterDeleteService()
+{
+    return ERROR_SUCCESS;
+}
+DWORD CService::BeforeServiceControl(DWORD, DWORD, LPVOID, LPVOID)
+{
+    return ERROR_SUCCESS;
+}
 
 DWORD CService::ExecArguments(int nArgc, LPWSTR* ppszArgv)
 {
@@ -120,13 +185,9 @@ DWORD CService::ExecArguments(int nArgc, LPWSTR* ppszArgv)
     const ServiceCommand cmd = ParseServiceCommand(nArgc, ppszArgv);
     DWORD dwErr = ERROR_SUCCESS;
     switch (cmd.eVerb) {
-    case ServiceVerb::NoArguments:
-        GLIM_LOG('E', kLabel, L"Input parameters is NULL.");
-        return ERROR_INVALID_PARAMETER;
-    case ServiceVerb::RunService:
-        return ServiceEntry();
-    case ServiceVerb::Ignored:
-        return ERROR_SUCCESS;
+    case ServiceVerb::NoArguments: GLIM_LOG('E', kLabel, L"Input parameters is NULL."); return ERROR_INVALID_PARAMETER;
+    case ServiceVerb::RunService: return ServiceEntry();
+    case ServiceVerb::Ignored: return ERROR_SUCCESS;
     case ServiceVerb::Install: {
         wchar_t szModule[kPathChars] = {};
         wchar_t szImage[kPathChars] = {};
@@ -306,7 +367,9 @@ DWORD WINAPI CService::ServiceHandler(DWORD dwControl, DWORD dwEventType, LPVOID
     case SERVICE_CONTROL_NETBINDENABLE: dwErr = pService->OnNetBindEnable(); break;
     case SERVICE_CONTROL_NETBINDDISABLE: dwErr = pService->OnNetBindDisable(); break;
     case SERVICE_CONTROL_DEVICEEVENT: dwErr = pService->OnDeviceEvent(dwEventType, lpEventData); break;
-    case SERVICE_CONTROL_HARDWAREPROFILECHANGE: dwErr = pService->OnHardwareProfileChange(dwEventType, lpEventData); break;
+    case SERVICE_CONTROL_HARDWAREPROFILECHANGE:
+        dwErr = pService->OnHardwareProfileChange(dwEventType, lpEventData);
+        break;
     case SERVICE_CONTROL_POWEREVENT: dwErr = pService->OnPowerEvent(dwEventType, lpEventData); break;
     case SERVICE_CONTROL_SESSIONCHANGE: dwErr = pService->OnSessionChange(dwEventType, lpEventData); break;
     case SERVICE_CONTROL_PRESHUTDOWN: dwErr = pService->OnPreShutdown(); break;
@@ -325,8 +388,7 @@ DWORD CService::MainLoop(DWORD, LPWSTR*)
     const HANDLE handles[] = {g_hStopEvent, m_hWorker.Get()};
     const DWORD dwCount = m_hWorker ? 2 : 1;
     switch (WaitForMultipleObjects(dwCount, handles, FALSE, INFINITE)) {
-    case WAIT_OBJECT_0:
-        return ERROR_SUCCESS;
+    case WAIT_OBJECT_0: return ERROR_SUCCESS;
     case WAIT_OBJECT_0 + 1: {
         DWORD dwErr = ERROR_SUCCESS;
         if (!GetExitCodeThread(m_hWorker.Get(), &dwErr))
@@ -337,8 +399,7 @@ DWORD CService::MainLoop(DWORD, LPWSTR*)
         GLIM_LOG('E', kLabel, L"the service's work ended, stopping, dwErr=%d", dwErr);
         return dwErr;
     }
-    default:
-        return GLIM_LOG_LAST_ERROR('E', kLabel, L"WaitForMultipleObjects");
+    default: return GLIM_LOG_LAST_ERROR('E', kLabel, L"WaitForMultipleObjects");
     }
 }
 

@@ -101,8 +101,8 @@ bool GetSafePath(const wchar_t* pszPath, wchar_t (&szOut)[kPathChars])
     size_t cch = wcslen(pszBegin);
     while (cch > 0 && IsPathSpace(pszBegin[cch - 1]))
         --cch;
-    const bool bQuote = cch >= 2 && pszBegin[0] != L'"' && pszBegin[cch - 1] != L'"' &&
-                        wmemchr(pszBegin, L' ', cch) != nullptr;
+    const bool bQuote =
+        cch >= 2 && pszBegin[0] != L'"' && pszBegin[cch - 1] != L'"' && wmemchr(pszBegin, L' ', cch) != nullptr;
     const size_t cchResult = cch + (bQuote ? 2 : 0);
     if (cchResult >= static_cast<size_t>(kPathChars))
         return false;

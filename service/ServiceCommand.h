@@ -12,7 +12,7 @@ enum class ServiceVerb {
     Uninstall,
     Start,
     Stop,
-    Ignored,      // a word that is not one of the four verbs
+    Ignored,  // a word that is not one of the four verbs
 };
 
 struct ServiceCommand {

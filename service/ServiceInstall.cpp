@@ -77,11 +77,10 @@ DWORD glim::InstallService(const SServiceRegistration& service, const wchar_t* p
         GLIM_LOG('E', kLabel, L"GetSafePath failed, dwErr=%d", ERROR_FILENAME_EXCED_RANGE);
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    CScopedScHandle hService(CreateServiceW(hManager.Get(), service.pszName, service.pszDisplayName, SERVICE_ALL_ACCESS,
-                                            SERVICE_WIN32_OWN_PROCESS,
-                                            service.bAutoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
-                                            SERVICE_ERROR_NORMAL, szSafePath, nullptr, nullptr, service.pszDependencies,
-                                            nullptr, nullptr));
+    CScopedScHandle hService(
+        CreateServiceW(hManager.Get(), service.pszName, service.pszDisplayName, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, service.bAutoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, szSafePath, nullptr, nullptr, service.pszDependencies, nullptr, nullptr));
     if (!hService)
         return GLIM_LOG_LAST_ERROR('E', kLabel, L"CreateService");
     DWORD dwLastErr = ERROR_SUCCESS;

@@ -23,8 +23,8 @@ int FormatServiceLogLine(DWORD dwPid, const wchar_t* pszTime, const wchar_t* psz
     constexpr int cchMax = kServiceLogLineChars - 1;
     wmemset(szLine, L'\0', kServiceLogLineChars);
     // The head leaves room for the ending; a time text too long for that is cut as well.
-    int cchHead = _snwprintf(szLine, cchMax - cchEnding, L"Pid:%d  %s  ", static_cast<int>(dwPid),
-                             pszTime ? pszTime : L"");
+    int cchHead =
+        _snwprintf(szLine, cchMax - cchEnding, L"Pid:%d  %s  ", static_cast<int>(dwPid), pszTime ? pszTime : L"");
     if (cchHead < 0)
         cchHead = cchMax - cchEnding;
     szLine[cchHead] = L'\0';
@@ -43,9 +43,7 @@ int FormatServiceLogLine(DWORD dwPid, const wchar_t* pszTime, const wchar_t* psz
     return cchLine;
 }
 
-CServiceLog::CServiceLog(const wchar_t* pszPath)
-    : m_pszPath(pszPath)
-    , m_szTime{}
+CServiceLog::CServiceLog(const wchar_t* pszPath) : m_pszPath(pszPath), m_szTime{}
 {
 }
 

@@ -92,7 +92,8 @@ CScopedHandle glim::ChooseAgentToken(HANDLE hSessionToken, HANDLE hExplorerToken
     else if (hExplorerToken && IsSessionUserToken(hExplorerToken, dwConsoleSession))
         hSource = hExplorerToken;
     if (!hSource) {
-        GLIM_LOG('E', kLabel, L"No token of the console session's user (session %d)", static_cast<int>(dwConsoleSession));
+        GLIM_LOG('E', kLabel, L"No token of the console session's user (session %d)",
+                 static_cast<int>(dwConsoleSession));
         SetLastError(ERROR_NO_TOKEN);
         return CScopedHandle();
     }
@@ -109,7 +110,8 @@ DWORD glim::PrepareUIAccess(HANDLE hToken)
 {
     const DWORD dwRaiseErr = RaiseTokenIntegrityLevel(hToken, kUIAccessIntegrityStep);
     if (dwRaiseErr != ERROR_SUCCESS) {
-        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d", static_cast<int>(dwRaiseErr));
+        GLIM_LOG('W', kLabel, L"SetTokenInformation(TokenIntegrityLevel) failed, dwErr=%d",
+                 static_cast<int>(dwRaiseErr));
         GLIM_LOG('E', kLabel, L"The agent is not started: its level could not be raised for UI access");
         return dwRaiseErr;
     }

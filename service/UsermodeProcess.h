@@ -24,7 +24,8 @@ public:
 
 private:
     CUsermodeProcess();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 };
 
 namespace glim {

@@ -52,8 +52,8 @@ constexpr unsigned long kHistoryCapacity = 64;
 #pragma pack(push, 8)
 
 struct SimPressResult {
-    long lStatus;        // NTSTATUS of opening and setting the event
-    unsigned long ulPath; // index into kHotkeyEventDirs of the directory that held it, or ~0
+    long lStatus;          // NTSTATUS of opening and setting the event
+    unsigned long ulPath;  // index into kHotkeyEventDirs of the directory that held it, or ~0
 };
 
 struct SimFailNext {
@@ -69,7 +69,7 @@ struct SimRecord {
     long lStatus;              // NTSTATUS the request was completed with
     unsigned long ulBytes;     // bytes returned (IoStatus.Information)
     unsigned long ulReserved;
-    long long llTime;          // KeQueryPerformanceCounter: the same clock as QueryPerformanceCounter
+    long long llTime;  // KeQueryPerformanceCounter: the same clock as QueryPerformanceCounter
 };
 
 struct SimHistoryHeader {

@@ -24,11 +24,10 @@ constexpr int kMaxMutexNameBody = kPathChars - 1 - 7;  // 252: room for "Global\
 // A security descriptor with a null DACL (access for everyone), inheritable handles.
 class CPermissiveSecurity {
 public:
-    CPermissiveSecurity()
-        : m_sd{}, m_sa{}, m_bOk(false)
+    CPermissiveSecurity() : m_sd{}, m_sa{}, m_bOk(false)
     {
-        if (InitializeSecurityDescriptor(&m_sd, SECURITY_DESCRIPTOR_REVISION)
-            && SetSecurityDescriptorDacl(&m_sd, TRUE, nullptr, FALSE)) {
+        if (InitializeSecurityDescriptor(&m_sd, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorDacl(&m_sd, TRUE, nullptr, FALSE)) {
             m_sa.nLength = sizeof(m_sa);
             m_sa.lpSecurityDescriptor = &m_sd;
             m_sa.bInheritHandle = TRUE;
@@ -54,13 +53,10 @@ public:
     // Reads up to cb bytes into pData whatever the value's type.
     bool Read(const wchar_t* pszName, void* pData, DWORD cb) const
     {
-        return RegQueryValueExW(m_hKey.Get(), pszName, nullptr, nullptr, static_cast<BYTE*>(pData), &cb)
-            == ERROR_SUCCESS;
+        return RegQueryValueExW(m_hKey.Get(), pszName, nullptr, nullptr, static_cast<BYTE*>(pData), &cb) ==
+            ERROR_SUCCESS;
     }
-    bool ReadDword(const wchar_t* pszName, DWORD* pdwValue) const
-    {
-        return Read(pszName, pdwValue, sizeof(*pdwValue));
-    }
+    bool ReadDword(const wchar_t* pszName, DWORD* pdwValue) const { return Read(pszName, pdwValue, sizeof(*pdwValue)); }
 
 private:
     glim::CScopedKey m_hKey;
@@ -124,10 +120,10 @@ int FormatLinePrefix(wchar_t (&szPrefix)[kPrefixChars], const SYSTEMTIME& st, ch
 {
     memset(szPrefix, 0, sizeof(szPrefix));
     // %06d of the ids as signed values, as the format says; ids are far below 2^31.
-    int n = _snwprintf(szPrefix, kPrefixChars - 1, kPrefixFormat, st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                       st.wSecond, st.wMilliseconds, static_cast<wchar_t>(static_cast<unsigned char>(chLevel)),
-                       static_cast<int>(dwProcessId), static_cast<int>(dwThreadId), pszFunction ? pszFunction : L"",
-                       nLine);
+    int n =
+        _snwprintf(szPrefix, kPrefixChars - 1, kPrefixFormat, st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                   st.wSecond, st.wMilliseconds, static_cast<wchar_t>(static_cast<unsigned char>(chLevel)),
+                   static_cast<int>(dwProcessId), static_cast<int>(dwThreadId), pszFunction ? pszFunction : L"", nLine);
     if (n < 0) {
         szPrefix[0] = L'\0';
         return -1;
@@ -170,8 +166,7 @@ wchar_t* FormatMessageText(const wchar_t* pszFormat, va_list args, size_t* pnCha
 
 // ---------------------------------------------------------------------------------------
 
-CLogFile::CMutexLock::CMutexLock()
-    : m_dwTimeout(0), m_bValid(FALSE)
+CLogFile::CMutexLock::CMutexLock() : m_dwTimeout(0), m_bValid(FALSE)
 {
 }
 
@@ -212,10 +207,8 @@ DWORD CLogFile::CMutexLock::Lock(DWORD dwTimeoutMs)
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // the previous owner ended while writing: the mutex is ours now
         return ERROR_SUCCESS;
-    case WAIT_TIMEOUT:
-        return ERROR_BUSY;
-    default:
-        return 1;
+    case WAIT_TIMEOUT: return ERROR_BUSY;
+    default: return 1;
     }
 }
 
@@ -235,8 +228,7 @@ void CLogFile::CMutexLock::Close()
 
 // ---------------------------------------------------------------------------------------
 
-CLogFile::CLogFile()
-    : m_dwEnabled(0), m_szLogPath{}, m_dwAppend(0), m_dwLogLevel(0), m_adwLevel{}, m_lDropped(0)
+CLogFile::CLogFile() : m_dwEnabled(0), m_szLogPath{}, m_dwAppend(0), m_dwLogLevel(0), m_adwLevel{}, m_lDropped(0)
 {
     InitializeSRWLock(&m_srwHandles);
     m_adwLevel['V'] = 0;
@@ -321,8 +313,8 @@ bool CLogFile::OpenLocked()
             if (!m_dwAppend || dwErr != ERROR_ALREADY_EXISTS) {
                 static const BYTE kBom[2] = {0xFF, 0xFE};
                 LARGE_INTEGER liZero = {};
-                bOk = SetFilePointerEx(hFile.Get(), liZero, nullptr, FILE_BEGIN)
-                    && WriteAll(hFile.Get(), kBom, sizeof(kBom));
+                bOk = SetFilePointerEx(hFile.Get(), liZero, nullptr, FILE_BEGIN) &&
+                    WriteAll(hFile.Get(), kBom, sizeof(kBom));
             }
             if (bOk)
                 m_hFile = std::move(hFile);  // the log owns it from here until Close
@@ -357,8 +349,7 @@ bool CLogFile::LogV(char chLevel, const wchar_t* pszFunction, int nLine, const w
     return bWritten;
 }
 
-bool CLogFile::WriteLine(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszMessage,
-                         size_t nChars)
+bool CLogFile::WriteLine(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t* pszMessage, size_t nChars)
 {
     if (nChars > MAXDWORD / sizeof(wchar_t))
         return false;
@@ -397,15 +388,15 @@ bool CLogFile::WriteAt(char chLevel, const wchar_t* pszFunction, int nLine, cons
     SYSTEMTIME st;
     GetLocalTime(&st);
     wchar_t szPrefix[kPrefixChars];
-    int nPrefix = FormatLinePrefix(szPrefix, st, chLevel, GetCurrentProcessId(), GetCurrentThreadId(), pszFunction,
-                                   nLine);
+    int nPrefix =
+        FormatLinePrefix(szPrefix, st, chLevel, GetCurrentProcessId(), GetCurrentThreadId(), pszFunction, nLine);
     if (nPrefix < 0)
         return false;
 
     static const wchar_t kLineEnd[2] = {L'\r', L'\n'};
-    return WriteAll(m_hFile.Get(), szPrefix, static_cast<DWORD>(nPrefix * sizeof(wchar_t)))
-        && WriteAll(m_hFile.Get(), pszMessage, static_cast<DWORD>(nChars * sizeof(wchar_t)))
-        && WriteAll(m_hFile.Get(), kLineEnd, sizeof(kLineEnd));
+    return WriteAll(m_hFile.Get(), szPrefix, static_cast<DWORD>(nPrefix * sizeof(wchar_t))) &&
+        WriteAll(m_hFile.Get(), pszMessage, static_cast<DWORD>(nChars * sizeof(wchar_t))) &&
+        WriteAll(m_hFile.Get(), kLineEnd, sizeof(kLineEnd));
 }
 
 bool CLogFile::IsOpen()

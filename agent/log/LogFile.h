@@ -10,9 +10,9 @@
 
 namespace logfilesync {
 
-constexpr int kPathChars = 260;             // paths, mutex names and the line prefix
-constexpr int kPrefixChars = 260;           // the line prefix buffer, terminator included
-constexpr size_t kFirstMessageChars = 1024; // the message buffer starts here and doubles
+constexpr int kPathChars = 260;              // paths, mutex names and the line prefix
+constexpr int kPrefixChars = 260;            // the line prefix buffer, terminator included
+constexpr size_t kFirstMessageChars = 1024;  // the message buffer starts here and doubles
 constexpr size_t kMaxMessageChars = size_t(1) << 29;
 // How long a line waits for the cross-process mutex. Any local process may take it, and
 // the listener threads log before they hand a press on: a holder that never lets go may
@@ -32,8 +32,8 @@ bool BuildMutexName(const wchar_t* pszPath, wchar_t (&szName)[kPathChars]);
 
 // Formats the line prefix into szPrefix. Returns its length in characters, or -1 when it
 // does not fit in kPrefixChars (an over-long function name).
-int FormatLinePrefix(wchar_t (&szPrefix)[kPrefixChars], const SYSTEMTIME& st, char chLevel,
-                     DWORD dwProcessId, DWORD dwThreadId, const wchar_t* pszFunction, int nLine);
+int FormatLinePrefix(wchar_t (&szPrefix)[kPrefixChars], const SYSTEMTIME& st, char chLevel, DWORD dwProcessId,
+                     DWORD dwThreadId, const wchar_t* pszFunction, int nLine);
 
 // Formats a message into a zeroed heap buffer that starts at kFirstMessageChars characters
 // and doubles while the text does not fit, up to kMaxMessageChars. Returns the buffer

@@ -38,7 +38,10 @@ UINT osd::BitmapIdForStatus(int nStatus)
 }
 
 OSDWindow::OSDWindow(HINSTANCE hInstance, int nWidth, int nHeight)
-    : m_hWnd(nullptr), m_hInstance(hInstance), m_nHeight(nHeight), m_nWidth(nWidth)
+    : m_hWnd(nullptr)
+    , m_hInstance(hInstance)
+    , m_nHeight(nHeight)
+    , m_nWidth(nWidth)
 {
     g_pOSD = this;
 }
@@ -63,8 +66,8 @@ bool OSDWindow::Create(HINSTANCE hInstance)
     wc.lpszClassName = osd::kClassName;
     RegisterClassExW(&wc);  // a failure shows up as a failed creation below
 
-    m_hWnd = CreateWindowExW(osd::kExStyle, osd::kClassName, L"", WS_POPUP, 0, 0, 0, 0,
-                             nullptr, nullptr, hInstance, nullptr);
+    m_hWnd = CreateWindowExW(osd::kExStyle, osd::kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, hInstance,
+                             nullptr);
     if (!m_hWnd) {
         GLIM_LOG('E', kLabel, L"Failed to Create OSD!");
         return false;
@@ -147,17 +150,10 @@ LRESULT CALLBACK OSDWindow::WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         SetLayeredWindowAttributes(hWnd, RGB(0, 0, 0), 0, LWA_COLORKEY);
         UpdatePosition(hWnd);
         return 0;
-    case WM_PAINT:
-        Paint(hWnd);
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_COMMAND:
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    case WM_PAINT: Paint(hWnd); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_COMMAND: return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }
 }

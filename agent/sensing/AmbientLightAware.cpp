@@ -20,7 +20,8 @@ const PROPERTYKEY kSENSOR_DATA_TYPE_LIGHT_LEVEL_LUX = {
     {0xe4c77ce2, 0xdcb7, 0x46e9, {0x84, 0x39, 0x4f, 0xec, 0x54, 0x88, 0x33, 0xa6}}, 2};
 const PROPERTYKEY kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL = {
     {0x7f8383ec, 0xd3ec, 0x495c, {0xa8, 0xcf, 0xb8, 0xbb, 0xe8, 0x5c, 0x29, 0x20}}, 13};
-const CLSID kCLSID_PortableDeviceValues = {0x0c15d503, 0xd017, 0x47ce, {0x90, 0x16, 0x7b, 0x3f, 0x97, 0x87, 0x21, 0xcc}};
+const CLSID kCLSID_PortableDeviceValues = {
+    0x0c15d503, 0xd017, 0x47ce, {0x90, 0x16, 0x7b, 0x3f, 0x97, 0x87, 0x21, 0xcc}};
 const IID kIID_IPortableDeviceValues = {0x6848f6f2, 0x3155, 0x4f86, {0xb6, 0xf5, 0x26, 0x3e, 0xee, 0xab, 0x31, 0x43}};
 const IID kIID_ISensorEvents = {0x5d8dcc91, 0x4641, 0x47e7, {0xb7, 0xc3, 0xb7, 0x4f, 0x48, 0xa6, 0xc3, 0x91}};
 const IID kIID_ISensorManagerEvents = {0x9b3b0b86, 0x266a, 0x4aad, {0xb2, 0x1f, 0xfd, 0xe5, 0x50, 0x10, 0x01, 0xb7}};
@@ -188,8 +189,7 @@ HRESULT CAmbientLightAwareSensorEvents::PublishAverageLux()
 // ---------------------------------------------------------------------------------------
 // CAmbientLightAwareSensorManagerEvents
 
-CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents()
-    : m_mapSensors(&g_csSensorMaps)
+CAmbientLightAwareSensorManagerEvents::CAmbientLightAwareSensorManagerEvents() : m_mapSensors(&g_csSensorMaps)
 {
 }
 
@@ -294,8 +294,8 @@ HRESULT CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval(ISensor*
     if (hr == S_FALSE && results) {
         HRESULT hrError = S_OK;
         if (SUCCEEDED(results->GetErrorValue(kSENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, &hrError))) {
-            GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval",
-                     L"failed with error 0x%X", static_cast<unsigned>(hrError));
+            GLIM_LOG('D', L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval", L"failed with error 0x%X",
+                     static_cast<unsigned>(hrError));
             hr = hrError;
         }
     }

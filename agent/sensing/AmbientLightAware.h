@@ -55,7 +55,8 @@ class CAmbientLightAwareSensorManagerEvents;
 class CAmbientLightAwareSensorEvents
     : public glim::CComObject<CAmbientLightAwareSensorEvents, ISensorEvents, glim::kIID_ISensorEvents> {
 public:
-    CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback, CAmbientLightAwareSensorManagerEvents* pManagerEvents);
+    CAmbientLightAwareSensorEvents(PFN_LUX_CALLBACK pfnLuxCallback,
+                                   CAmbientLightAwareSensorManagerEvents* pManagerEvents);
 
     STDMETHODIMP OnStateChanged(ISensor* pSensor, SensorState state) override;
     STDMETHODIMP OnDataUpdated(ISensor* pSensor, ISensorDataReport* pNewData) override;
@@ -124,6 +125,7 @@ public:
 
 private:
     CambientLightAware();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
     HRESULT FindAndAttachSensors(CAmbientLightAwareSensorManagerEvents* pSink);
 };

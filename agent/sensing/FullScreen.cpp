@@ -154,11 +154,9 @@ int CFullScreen::IsWindowInPrimaryScreen(HWND hWnd)
 {
     static const wchar_t kLabel[] = L"CFullScreen::IsWindowInPrimaryScreen";
     HMONITOR hMonitor = MonitorFromWindow(hWnd, MONITOR_DEFAULTTONULL);
-    GLIM_LOG('D', kLabel, L"hMonitor is %0x",
-             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMonitor)));
+    GLIM_LOG('D', kLabel, L"hMonitor is %0x", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMonitor)));
     const POINT ptOrigin = {0, 0};
     HMONITOR hPrimary = MonitorFromPoint(ptOrigin, MONITOR_DEFAULTTOPRIMARY);
-    GLIM_LOG('D', kLabel, L"hPrimaryMonitor is %0x",
-             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hPrimary)));
+    GLIM_LOG('D', kLabel, L"hPrimaryMonitor is %0x", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hPrimary)));
     return (hMonitor && hMonitor == hPrimary) ? 1 : 0;
 }

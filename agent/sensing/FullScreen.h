@@ -41,6 +41,7 @@ public:
 
 private:
     CFullScreen();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
     int IsForegroundWindowFullScreen();
 };

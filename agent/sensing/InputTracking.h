@@ -13,8 +13,8 @@
 using PFN_INACTIVE_HANDLER = void (*)(bool bInActive);
 
 // Who touches these from which thread: the table at the top of KBBackLightMgr.h.
-extern int g_nInActiveSeconds;            // parsed InActiveTime; 0 when tracking is off
-extern agent::CTimer g_inputTimer;        // the 1-second tick; stopped while not tracking
+extern int g_nInActiveSeconds;                 // parsed InActiveTime; 0 when tracking is off
+extern agent::CTimer g_inputTimer;             // the 1-second tick; stopped while not tracking
 extern std::atomic<DWORD> g_dwLastActiveTick;  // activity the agent noted itself (relayed presses)
 extern PFN_INACTIVE_HANDLER g_pfnInActiveHandler;
 
@@ -34,5 +34,6 @@ public:
 
 private:
     CInputTracking();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
 };

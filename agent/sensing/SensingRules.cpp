@@ -94,7 +94,9 @@ int IsTitleInScope(const wchar_t* pszScopeList, const wchar_t* pszTitle)
 int RectCoversMonitor(const RECT& rc, const RECT& rcMonitor)
 {
     return (rc.left <= rcMonitor.left && rc.right >= rcMonitor.right && rc.top <= rcMonitor.top &&
-            rc.bottom >= rcMonitor.bottom) ? 1 : 0;
+            rc.bottom >= rcMonitor.bottom)
+        ? 1
+        : 0;
 }
 
 int AmbientBand(float fLux, int nDarknessLux, int nDimIndoorsLux)

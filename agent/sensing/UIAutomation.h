@@ -26,6 +26,7 @@ public:
 
 private:
     CUIAutomation();
-    template <typename T> friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
+    template <typename T>
+    friend T* glim::GetOrCreateInstance(std::atomic<T*>&, glim::CStaticCriticalSection&);
     glim::CComRef<IUIAutomationElement> FindMoviePlayer(IUIAutomationElement* pElement);
 };

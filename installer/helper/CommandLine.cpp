@@ -2,10 +2,17 @@
 
 namespace glimsetup {
 
-const wchar_t* const kHelperVerbs[11] = {L"prepare-data",     L"purge",           L"stop",
-                                         L"check-replaceable", L"restore",         L"start-agent",
-                                         L"service-install",  L"service-recovery", L"service-remove",
-                                         L"register",         L"unregister"};
+const wchar_t* const kHelperVerbs[11] = {L"prepare-data",
+                                         L"purge",
+                                         L"stop",
+                                         L"check-replaceable",
+                                         L"restore",
+                                         L"start-agent",
+                                         L"service-install",
+                                         L"service-recovery",
+                                         L"service-remove",
+                                         L"register",
+                                         L"unregister"};
 
 SHelperCommand ParseHelperCommand(const std::vector<std::wstring>& args)
 {

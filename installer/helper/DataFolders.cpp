@@ -72,9 +72,8 @@ bool SetRights(CVerb* pVerb, const std::wstring& strPath, const wchar_t* pszSddl
     const std::wstring strSddl = std::wstring(L"O:BA") + pszSddl;
     pVerb->Say(L"Rights of " + strPath + L": " + strSddl);
     glim::CScopedLocalMemory pSd;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(strSddl.c_str(), SDDL_REVISION_1,
-                                                              reinterpret_cast<PSECURITY_DESCRIPTOR*>(pSd.Put()),
-                                                              nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            strSddl.c_str(), SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(pSd.Put()), nullptr)) {
         GLIM_LOG_LAST_ERROR('E', L"SetRights", L"ConvertStringSecurityDescriptorToSecurityDescriptorW");
         return pVerb->Fail(L"The rights for " + strPath + L" could not be built.");
     }
@@ -94,13 +93,12 @@ bool SetRights(CVerb* pVerb, const std::wstring& strPath, const wchar_t* pszSddl
     }
     if (state == PathState::Link || state == PathState::Redirected)
         return pVerb->Fail(LeadsElsewhere(strPath));
-    const DWORD dwErr = SetSecurityInfo(hFile.Get(), SE_FILE_OBJECT,
-                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                            PROTECTED_DACL_SECURITY_INFORMATION,
-                                        pOwner, nullptr, pDacl, nullptr);
+    const DWORD dwErr =
+        SetSecurityInfo(hFile.Get(), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        pOwner, nullptr, pDacl, nullptr);
     if (dwErr != ERROR_SUCCESS)
-        return pVerb->Fail(L"The rights of " + strPath + L" could not be set (error " + std::to_wstring(dwErr) +
-                           L").");
+        return pVerb->Fail(L"The rights of " + strPath + L" could not be set (error " + std::to_wstring(dwErr) + L").");
     return true;
 }
 
@@ -128,8 +126,7 @@ bool PrepareFolder(CVerb* pVerb, const std::wstring& strPath)
         GLIM_LOG_LAST_ERROR('E', L"PrepareFolder", L"CreateDirectoryW");
     const PathState made = InspectPath(strPath);
     if (made != PathState::Ok)
-        return pVerb->Fail(L"The data folder " + strPath + L" could not be made safe (" + PathStateText(made) +
-                           L").");
+        return pVerb->Fail(L"The data folder " + strPath + L" could not be made safe (" + PathStateText(made) + L").");
     return SetRights(pVerb, strPath, glim::kDataFolderSddl);
 }
 

@@ -28,14 +28,14 @@ const wchar_t* PathStateText(PathState state);
 
 // What was learned about a path; the rule below judges it.
 struct SPathFacts {
-    bool bExists = false;          // the path's attributes could be read
-    DWORD dwPathAttributes = 0;    // the attributes read through the path
-    bool bOpened = false;          // opened without following a link
+    bool bExists = false;            // the path's attributes could be read
+    DWORD dwPathAttributes = 0;      // the attributes read through the path
+    bool bOpened = false;            // opened without following a link
     bool bFinalPathMatches = false;  // the handle's final path is the path's own
-    bool bInfoRead = false;        // the handle's attributes and link count could be read
-    DWORD dwAttributes = 0;        // the attributes read through the handle
-    DWORD dwLinks = 0;             // the number of names of the file
-    bool bOwnerTrusted = false;    // the owner could be read and is a trusted account
+    bool bInfoRead = false;          // the handle's attributes and link count could be read
+    DWORD dwAttributes = 0;          // the attributes read through the handle
+    DWORD dwLinks = 0;               // the number of names of the file
+    bool bOwnerTrusted = false;      // the owner could be read and is a trusted account
 };
 
 // The pure rule. A followed link wins over everything; what cannot be opened or examined

@@ -52,8 +52,8 @@ void WriteLine(HANDLE hOut, const std::wstring& strLine)
         WriteConsoleW(hOut, strText.data(), static_cast<DWORD>(strText.size()), &dwWritten, nullptr);
         return;
     }
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0,
-                                       nullptr, nullptr);
+    const int cb =
+        WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0, nullptr, nullptr);
     std::string strBytes(static_cast<size_t>(cb > 0 ? cb : 0), '\0');
     if (cb > 0)
         WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), &strBytes[0], cb, nullptr,
@@ -100,8 +100,9 @@ void GlimLog(char chLevel, const wchar_t* pszFunction, int nLine, const wchar_t*
     va_start(args, pszFormat);
     _vsnwprintf(szText, _countof(szText) - 1, pszFormat, args);
     va_end(args);
-    WriteLine(GetStdHandle(STD_ERROR_HANDLE), std::wstring(1, static_cast<wchar_t>(chLevel)) + L" " + pszFunction +
-                                                  L"(" + std::to_wstring(nLine) + L"): " + szText);
+    WriteLine(GetStdHandle(STD_ERROR_HANDLE),
+              std::wstring(1, static_cast<wchar_t>(chLevel)) + L" " + pszFunction + L"(" + std::to_wstring(nLine) +
+                  L"): " + szText);
 }
 
 namespace {

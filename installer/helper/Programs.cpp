@@ -33,8 +33,8 @@ glim::CScopedScHandle OpenService(const std::wstring& strName, DWORD dwAccess)
 bool WriteRecordValue(CVerb* pVerb, const SSetupPlace& place, const wchar_t* pszName, bool bValue)
 {
     const DWORD dwValue = bValue ? 1 : 0;
-    const LSTATUS status = RegSetKeyValueW(place.hRecordRoot, place.strRecordKey.c_str(), pszName, REG_DWORD,
-                                           &dwValue, sizeof(dwValue));
+    const LSTATUS status =
+        RegSetKeyValueW(place.hRecordRoot, place.strRecordKey.c_str(), pszName, REG_DWORD, &dwValue, sizeof(dwValue));
     if (status == ERROR_SUCCESS)
         return true;
     return pVerb->Fail(L"What ran could not be written down under " + place.strRecordKey + L" (" +
@@ -60,7 +60,7 @@ bool ReadRecordValue(HKEY hKey, const wchar_t* pszName)
     DWORD dwValue = 0;
     DWORD cb = sizeof(dwValue);
     return RegGetValueW(hKey, nullptr, pszName, RRF_RT_REG_DWORD, nullptr, &dwValue, &cb) == ERROR_SUCCESS &&
-           dwValue != 0;
+        dwValue != 0;
 }
 
 // Stops the service when it is neither stopped nor missing.
@@ -226,8 +226,8 @@ SVerbResult RestorePrograms(const SSetupPlace& place, const std::function<SVerbR
 {
     CVerb verb;
     glim::CScopedKey hKey;
-    const LSTATUS status = RegOpenKeyExW(place.hRecordRoot, place.strRecordKey.c_str(), 0,
-                                         KEY_QUERY_VALUE | KEY_WOW64_64KEY, hKey.Put());
+    const LSTATUS status =
+        RegOpenKeyExW(place.hRecordRoot, place.strRecordKey.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, hKey.Put());
     if (status == ERROR_FILE_NOT_FOUND) {
         verb.Say(L"No record of stopped programs: nothing to start again");
         return verb.Take();

@@ -34,8 +34,8 @@ glim::CScopedKey CreateKey(HKEY hRoot, const std::wstring& strKey, LSTATUS* pSta
 
 bool RunValueExists(const SRegistrationPlace& place)
 {
-    return RegGetValueW(place.hRoot, place.strRunKey.c_str(), place.strRunValue.c_str(), RRF_RT_ANY, nullptr,
-                        nullptr, nullptr) == ERROR_SUCCESS;
+    return RegGetValueW(place.hRoot, place.strRunKey.c_str(), place.strRunValue.c_str(), RRF_RT_ANY, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
 }
 
 bool KeyExists(HKEY hRoot, const std::wstring& strKey)

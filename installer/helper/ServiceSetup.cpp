@@ -37,8 +37,8 @@ std::wstring RegisteredBinaryPath(const std::wstring& strName)
 {
     glim::CScopedScHandle hService(OpenService(strName, SERVICE_QUERY_CONFIG));
     DWORD cbNeeded = 0;
-    if (!hService || (!QueryServiceConfigW(hService.Get(), nullptr, 0, &cbNeeded) &&
-                      GetLastError() != ERROR_INSUFFICIENT_BUFFER))
+    if (!hService ||
+        (!QueryServiceConfigW(hService.Get(), nullptr, 0, &cbNeeded) && GetLastError() != ERROR_INSUFFICIENT_BUFFER))
         return std::wstring();
     std::vector<BYTE> buffer(cbNeeded);
     auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
@@ -84,7 +84,7 @@ bool IsMarkedForDeletion(const std::wstring& strName)
         return GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     return !ChangeServiceConfigW(hService.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr,
                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
-           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+        GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
 std::wstring Seconds(DWORD dwMs)
@@ -104,8 +104,8 @@ ServiceVerbRunner ServiceProgramRunner(const std::wstring& strProgramDir)
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
-        if (!CreateProcessW(strProgram.c_str(), &strCommandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                            nullptr, strProgramDir.c_str(), &startup, &info)) {
+        if (!CreateProcessW(strProgram.c_str(), &strCommandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                            strProgramDir.c_str(), &startup, &info)) {
             const DWORD dwErr = GLIM_LOG_LAST_ERROR('E', L"ServiceProgramRunner", L"CreateProcessW");
             return pVerb->Fail(L"Glimward.exe could not run its verb " + std::wstring(pszVerb) + L" (" +
                                ErrorText(dwErr) + L").");
@@ -177,7 +177,8 @@ SVerbResult InstallService(const SSetupPlace& place, const ServiceVerbRunner& ru
         [[fallthrough]];  // a fresh registration follows
     case ServicePlan::Install:
         verb.Say(L"Installing the service");
-        if (!runVerb(&verb, L"-I") || !ExpectState(&verb, strName, SERVICE_STOPPED, L"The service could not be installed"))
+        if (!runVerb(&verb, L"-I") ||
+            !ExpectState(&verb, strName, SERVICE_STOPPED, L"The service could not be installed"))
             return verb.Take();
         break;
     case ServicePlan::KeepAndRecover:

@@ -98,8 +98,8 @@ SShellRoute SystemShellRoute()
     return route;
 }
 
-HRESULT ShellExecuteThroughShell(IShellWindows* pWindows, const std::wstring& strProgram,
-                                 const std::wstring& strFolder, std::wstring* pstrStep)
+HRESULT ShellExecuteThroughShell(IShellWindows* pWindows, const std::wstring& strProgram, const std::wstring& strFolder,
+                                 std::wstring* pstrStep)
 {
     *pstrStep = L"IShellWindows::FindWindowSW";
     glim::CScopedVariant location;

@@ -38,8 +38,8 @@ SShellRoute SystemShellRoute();
 
 // Hands the agent to the shell's ShellExecute. On failure *pstrStep names the step that failed
 // and the result is its HRESULT (S_FALSE, when a step gave nothing, counts as a failure).
-HRESULT ShellExecuteThroughShell(IShellWindows* pWindows, const std::wstring& strProgram,
-                                 const std::wstring& strFolder, std::wstring* pstrStep);
+HRESULT ShellExecuteThroughShell(IShellWindows* pWindows, const std::wstring& strProgram, const std::wstring& strFolder,
+                                 std::wstring* pstrStep);
 
 // Starts the agent through the user's shell and waits, bounded, for its window. No shell in
 // this session: said, and done. A shell window that does not answer, or a failed step: failed.

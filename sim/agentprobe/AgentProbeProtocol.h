@@ -21,8 +21,8 @@ inline std::wstring DescribeToken(HANDLE hToken)
     if (!GetTokenInformation(hToken, TokenElevation, &elevation, sizeof(elevation), &cb) ||
         !GetTokenInformation(hToken, TokenElevationType, &type, sizeof(type), &cb))
         return L"unreadable";
-    std::wstring line = L"elevated=" + std::to_wstring(elevation.TokenIsElevated) +
-                        L" type=" + std::to_wstring(static_cast<int>(type)) + L" privileges=";
+    std::wstring line = L"elevated=" + std::to_wstring(elevation.TokenIsElevated) + L" type=" +
+        std::to_wstring(static_cast<int>(type)) + L" privileges=";
     GetTokenInformation(hToken, TokenPrivileges, nullptr, 0, &cb);
     std::vector<BYTE> buffer(cb ? cb : 1);
     if (!GetTokenInformation(hToken, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &cb))

@@ -201,8 +201,7 @@ NTSTATUS ServeSimulation(ULONG ulCode, void* pBuffer, ULONG ulIn, ULONG ulOut, U
             return STATUS_INVALID_PARAMETER;
         Reset(*static_cast<ULONG*>(pBuffer));
         return STATUS_SUCCESS;
-    default:
-        return STATUS_INVALID_DEVICE_REQUEST;
+    default: return STATUS_INVALID_DEVICE_REQUEST;
     }
 }
 

@@ -5,7 +5,7 @@
 
 namespace simpower {
 
-constexpr const wchar_t* kKey = L"Software\\Glimkit\\Sim";  // under HKEY_CURRENT_USER
+constexpr const wchar_t* kKey = L"Software\\Glimkit\\Sim";          // under HKEY_CURRENT_USER
 constexpr const wchar_t* kExecutionStateValue = L"ExecutionState";  // REG_DWORD
 constexpr const wchar_t* kDllName = L"powrprof.dll";
 constexpr const wchar_t* kModuleName = L"powrprof";  // as Wine's DllOverrides values name it

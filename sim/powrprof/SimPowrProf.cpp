@@ -24,8 +24,8 @@ LONG ForwardPowerInformation(POWER_INFORMATION_LEVEL level, PVOID pIn, ULONG cbI
 bool ReadSimulatedState(DWORD* pdwState)
 {
     DWORD cb = sizeof(*pdwState);
-    return RegGetValueW(HKEY_CURRENT_USER, simpower::kKey, simpower::kExecutionStateValue, RRF_RT_REG_DWORD,
-                        nullptr, pdwState, &cb) == ERROR_SUCCESS;
+    return RegGetValueW(HKEY_CURRENT_USER, simpower::kKey, simpower::kExecutionStateValue, RRF_RT_REG_DWORD, nullptr,
+                        pdwState, &cb) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -49,8 +49,8 @@ extern "C" BOOLEAN WINAPI SimGetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES pCapa
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const LONG status = ForwardPowerInformation(SystemPowerCapabilities, nullptr, 0, pCapabilities,
-                                               sizeof(*pCapabilities));
+    const LONG status =
+        ForwardPowerInformation(SystemPowerCapabilities, nullptr, 0, pCapabilities, sizeof(*pCapabilities));
     if (status != 0) {
         SetLastError(RtlNtStatusToDosError(status));
         return FALSE;

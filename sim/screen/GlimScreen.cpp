@@ -97,8 +97,9 @@ bool SaveScreenBmp(const RECT& rc, const wchar_t* pszPath)
         HGDIOBJ hOld = SelectObject(hdcMem, hBitmap);
         bOk = BitBlt(hdcMem, 0, 0, nWidth, nHeight, hdcScreen, rc.left, rc.top, SRCCOPY) != FALSE;
         SelectObject(hdcMem, hOld);
-        bOk = bOk && GetDIBits(hdcMem, hBitmap, 0, nHeight, pixels.data(), reinterpret_cast<BITMAPINFO*>(&bih),
-                               DIB_RGB_COLORS) == nHeight;
+        bOk = bOk &&
+            GetDIBits(hdcMem, hBitmap, 0, nHeight, pixels.data(), reinterpret_cast<BITMAPINFO*>(&bih),
+                      DIB_RGB_COLORS) == nHeight;
     }
     if (hBitmap)
         DeleteObject(hBitmap);
@@ -117,7 +118,7 @@ bool SaveScreenBmp(const RECT& rc, const wchar_t* pszPath)
         return false;
     DWORD cb = 0;
     bOk = WriteFile(hFile, &bfh, sizeof(bfh), &cb, nullptr) && WriteFile(hFile, &bih, sizeof(bih), &cb, nullptr) &&
-          WriteFile(hFile, pixels.data(), bih.biSizeImage, &cb, nullptr);
+        WriteFile(hFile, pixels.data(), bih.biSizeImage, &cb, nullptr);
     CloseHandle(hFile);
     return bOk;
 }

@@ -262,7 +262,8 @@ public:
     {
         if (!pValue)
             return E_POINTER;
-        if (!IsEqualGUID(key.fmtid, SENSOR_DATA_TYPE_LIGHT_LEVEL_LUX.fmtid) || key.pid != SENSOR_DATA_TYPE_LIGHT_LEVEL_LUX.pid)
+        if (!IsEqualGUID(key.fmtid, SENSOR_DATA_TYPE_LIGHT_LEVEL_LUX.fmtid) ||
+            key.pid != SENSOR_DATA_TYPE_LIGHT_LEVEL_LUX.pid)
             return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
         PropVariantInit(pValue);
         pValue->vt = VT_R4;
@@ -743,8 +744,7 @@ HRESULT RunCommand(LONG nOp, int nSlot, LONG nArg, LONG nArg2)
         pSensor->EndCallback(pSink);
         return hr;
     }
-    case OpDataUpdated:
-        return DeliverData(nSlot);
+    case OpDataUpdated: return DeliverData(nSlot);
     case OpDataBurst:
         for (LONG i = 0; i < nArg; ++i)
             StartWorker(BurstThread, nSlot, static_cast<int>(nArg2));
@@ -753,8 +753,7 @@ HRESULT RunCommand(LONG nOp, int nSlot, LONG nArg, LONG nArg2)
         slot.bPresent = 1;
         StartWorker(FlapThread, nSlot, static_cast<int>(nArg));
         return S_OK;
-    default:
-        return E_INVALIDARG;
+    default: return E_INVALIDARG;
     }
 }
 

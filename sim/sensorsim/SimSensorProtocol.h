@@ -10,7 +10,7 @@
 namespace simsensor {
 
 constexpr const wchar_t* kMappingName = L"GlimSimSensorState";
-constexpr const wchar_t* kMutexName = L"GlimSimSensorMutex";      // serialises drivers
+constexpr const wchar_t* kMutexName = L"GlimSimSensorMutex";       // serialises drivers
 constexpr const wchar_t* kCommandEvent = L"GlimSimSensorCommand";  // driver -> server
 constexpr const wchar_t* kDoneEvent = L"GlimSimSensorDone";        // server -> driver
 constexpr const wchar_t* kDllName = L"GlimSimSensor.dll";
@@ -32,7 +32,7 @@ struct Slot {
     LONG hrIntervalError;  // non-zero: SetProperties answers S_FALSE with this per-key error
     ULONG ulInterval;      // the last report interval applied (0: none)
     LONG nIntervalRequests;
-    LONG bSinkSet;         // the sensor has an event sink
+    LONG bSinkSet;  // the sensor has an event sink
 };
 
 enum Op : LONG {

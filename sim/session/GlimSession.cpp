@@ -48,7 +48,8 @@ int HoldDesktop(DWORD dwSeconds)
         wprintf(L"Could not create the end event (error %lu).\n", GetLastError());
         return 1;
     }
-    HWND hWnd = CreateWindowExW(0, L"STATIC", L"glimsession", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND hWnd =
+        CreateWindowExW(0, L"STATIC", L"glimsession", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     if (!glimtest::EnsureExplorer()) {
         wprintf(L"explorer.exe did not start.\n");
         CloseHandle(hEnd);
@@ -61,7 +62,8 @@ int HoldDesktop(DWORD dwSeconds)
         const ULONGLONG ullNow = GetTickCount64();
         if (ullNow >= ullDeadline)
             break;
-        const DWORD dwWait = MsgWaitForMultipleObjects(1, &hEnd, FALSE, static_cast<DWORD>(ullDeadline - ullNow), QS_ALLINPUT);
+        const DWORD dwWait =
+            MsgWaitForMultipleObjects(1, &hEnd, FALSE, static_cast<DWORD>(ullDeadline - ullNow), QS_ALLINPUT);
         if (dwWait != WAIT_OBJECT_0 + 1)
             break;
         MSG msg;

@@ -44,14 +44,14 @@ constexpr const wchar_t* kOptHold = L"--hold";
 
 // Exit codes.
 constexpr DWORD kExitOk = 0;
-constexpr DWORD kExitUsage = 2;          // unknown mode or option, bad number
-constexpr DWORD kExitNoEvent = 3;        // notify: "event_uwp" does not exist
-constexpr DWORD kExitSetEventFailed = 4; // notify: the event could not be signalled
-constexpr DWORD kExitNoSettingsPath = 5; // notify: the settings path could not be built
-constexpr DWORD kExitWindowFailed = 6;   // window/hung: class or window creation failed
-constexpr DWORD kExitRecordFailed = 7;   // window/hung: the record file could not be opened
-constexpr DWORD kExitReadyFailed = 8;    // the --ready event could not be opened
-constexpr DWORD kExitLockFailed = 9;     // holdlock: "mut_conf" not created or not obtained
+constexpr DWORD kExitUsage = 2;           // unknown mode or option, bad number
+constexpr DWORD kExitNoEvent = 3;         // notify: "event_uwp" does not exist
+constexpr DWORD kExitSetEventFailed = 4;  // notify: the event could not be signalled
+constexpr DWORD kExitNoSettingsPath = 5;  // notify: the settings path could not be built
+constexpr DWORD kExitWindowFailed = 6;    // window/hung: class or window creation failed
+constexpr DWORD kExitRecordFailed = 7;    // window/hung: the record file could not be opened
+constexpr DWORD kExitReadyFailed = 8;     // the --ready event could not be opened
+constexpr DWORD kExitLockFailed = 9;      // holdlock: "mut_conf" not created or not obtained
 
 // One record line per WM_UWP_NOTIFY, in ASCII:
 //   seq=<n> msg=<message> wParam=<unsigned> lParam=<signed> tick=<GetTickCount> flags=<InSendMessageEx>

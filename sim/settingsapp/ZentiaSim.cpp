@@ -18,7 +18,9 @@
 using namespace settingsapp;
 
 // The shared settings code logs through this call; the stand-in keeps no log.
-void GlimLog(char, const wchar_t*, int, const wchar_t*, ...) {}
+void GlimLog(char, const wchar_t*, int, const wchar_t*, ...)
+{
+}
 
 namespace {
 
@@ -176,8 +178,8 @@ DWORD RunWindow(const CArgs& args, bool bHung)
     if (!RegisterClassExW(&wc))
         return kExitWindowFailed;
     // Never shown: the relays find it by title, which does not need it visible.
-    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, glim::kSettingsAppWindowTitle, WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 320, 200, nullptr, nullptr, hInstance, nullptr);
+    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, glim::kSettingsAppWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, 320, 200, nullptr, nullptr, hInstance, nullptr);
     if (!hWnd)
         return kExitWindowFailed;
     if (!SignalReady(args.strReady))

@@ -86,8 +86,8 @@ int RunWindow(const wchar_t* pszTitle, const wchar_t* pszMode)
     wc.lpszClassName = L"GlimSetupPeerWindow";
     if (!RegisterClassW(&wc))
         return 1;
-    if (!CreateWindowExW(0, wc.lpszClassName, pszTitle, WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                         wc.hInstance, nullptr))
+    if (!CreateWindowExW(0, wc.lpszClassName, pszTitle, WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
+                         nullptr))
         return 1;
     MSG msg = {};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

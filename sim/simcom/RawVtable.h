@@ -39,7 +39,10 @@ struct CRawVtable {
     void* m_apSlots[Slots];
     CRawVtable() { FillStubs<Tag>(m_apSlots, std::make_integer_sequence<int, Slots>()); }
     template <typename F>
-    void Set(int nSlot, F pfn) { m_apSlots[nSlot] = reinterpret_cast<void*>(pfn); }
+    void Set(int nSlot, F pfn)
+    {
+        m_apSlots[nSlot] = reinterpret_cast<void*>(pfn);
+    }
 };
 
 // The object layout every COM client expects: the vtable pointer first.

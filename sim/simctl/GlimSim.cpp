@@ -21,17 +21,18 @@ constexpr int kExitUsage = 2;
 
 int Usage()
 {
-    wprintf(L"usage: glimsim COMMAND\n"
-            L"  driver install [PATH]  install and start the simulated driver (default: GlimSimKb.sys beside glimsim.exe)\n"
-            L"  driver remove          stop and delete the simulated driver\n"
-            L"  driver status          say whether the driver is installed and running\n"
-            L"  press                  press the backlight hotkey once (signals event_hwap)\n"
-            L"  level                  read the backlight level with the programs' read request\n"
-            L"  set N                  set the backlight level with the programs' set request\n"
-            L"  fail N error|zero      make the next N backlight requests fail, or return 0 bytes\n"
-            L"  history                list the backlight requests the driver answered\n"
-            L"  clear                  forget the history\n"
-            L"  reset                  forget the history and pending failures, level back to 0\n");
+    wprintf(
+        L"usage: glimsim COMMAND\n"
+        L"  driver install [PATH]  install and start the simulated driver (default: GlimSimKb.sys beside glimsim.exe)\n"
+        L"  driver remove          stop and delete the simulated driver\n"
+        L"  driver status          say whether the driver is installed and running\n"
+        L"  press                  press the backlight hotkey once (signals event_hwap)\n"
+        L"  level                  read the backlight level with the programs' read request\n"
+        L"  set N                  set the backlight level with the programs' set request\n"
+        L"  fail N error|zero      make the next N backlight requests fail, or return 0 bytes\n"
+        L"  history                list the backlight requests the driver answered\n"
+        L"  clear                  forget the history\n"
+        L"  reset                  forget the history and pending failures, level back to 0\n");
     return kExitUsage;
 }
 
@@ -92,7 +93,9 @@ int DriverStatus()
         return kExitFailed;
     }
     wprintf(L"Simulated driver is installed and %ls; the device %ls.\n",
-            dwState == SERVICE_RUNNING ? L"running" : dwState == SERVICE_STOPPED ? L"stopped" : L"changing state",
+            dwState == SERVICE_RUNNING       ? L"running"
+                : dwState == SERVICE_STOPPED ? L"stopped"
+                                             : L"changing state",
             glimtest::DeviceOpens() ? L"opens" : L"does not open");
     return kExitOk;
 }
@@ -108,7 +111,8 @@ int Press()
     if (lStatus == glimtest::kStatusNoDevice)
         return NoDevice(GetLastError());
     if (lStatus == glimtest::kStatusObjectNameNotFound)
-        wprintf(L"Hotkey pressed, but nobody listens: %ls does not exist (is Glimward running?).\n", glim::kEventHotkey);
+        wprintf(L"Hotkey pressed, but nobody listens: %ls does not exist (is Glimward running?).\n",
+                glim::kEventHotkey);
     else
         wprintf(L"Hotkey press failed: the driver could not signal %ls (status 0x%08lX).\n", glim::kEventHotkey,
                 static_cast<unsigned long>(lStatus));
@@ -213,7 +217,8 @@ int Run(int argc, wchar_t** argv)
     if (wcscmp(pszCmd, L"level") == 0 && argc == 2)
         return BacklightRequest(IOCTL_KBBL_GET_BRIGHTNESS, 0);
     long lLevel = 0;
-    if (wcscmp(pszCmd, L"set") == 0 && argc == 3 && ParseInt(argv[2], &lLevel) && lLevel >= INT32_MIN && lLevel <= INT32_MAX)
+    if (wcscmp(pszCmd, L"set") == 0 && argc == 3 && ParseInt(argv[2], &lLevel) && lLevel >= INT32_MIN &&
+        lLevel <= INT32_MAX)
         return BacklightRequest(IOCTL_KBBL_SET_BRIGHTNESS, static_cast<INT32>(lLevel));
     if (wcscmp(pszCmd, L"fail") == 0 && argc == 4)
         return Fail(argv[2], argv[3]);

@@ -59,10 +59,10 @@ enum class Kind { Automation, Element, Condition };
 
 struct CObject : simcom::CRawObject {
     Kind m_kind;
-    bool m_bMovie;          // element: the video player rather than the window
-    int m_nProperty;        // condition: property id, or 0 for an AND
+    bool m_bMovie;    // element: the video player rather than the window
+    int m_nProperty;  // condition: property id, or 0 for an AND
     VARIANT m_value;
-    CObject* m_pA;          // AND operands
+    CObject* m_pA;  // AND operands
     CObject* m_pB;
 };
 
@@ -113,7 +113,7 @@ HRESULT STDMETHODCALLTYPE Obj_QueryInterface(CObject* p, REFIID riid, void** ppv
     if (!ppv)
         return E_POINTER;
     const IID& own = p->m_kind == Kind::Automation ? kIidAutomation
-                     : p->m_kind == Kind::Element  ? kIidElement
+        : p->m_kind == Kind::Element               ? kIidElement
                                                    : kIidCondition;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, own)) {
         Obj_AddRef(p);
@@ -139,7 +139,8 @@ HRESULT STDMETHODCALLTYPE Automation_ElementFromHandle(CObject*, void* hWnd, COb
 }
 
 // IUIAutomation slot 23
-HRESULT STDMETHODCALLTYPE Automation_CreatePropertyCondition(CObject*, int nProperty, VARIANT value, CObject** ppCondition)
+HRESULT STDMETHODCALLTYPE Automation_CreatePropertyCondition(CObject*, int nProperty, VARIANT value,
+                                                             CObject** ppCondition)
 {
     Hit(kTagAutomation, 23);
     if (!ppCondition)

@@ -19,12 +19,12 @@ constexpr int kElementSlots = 44;     // through get_CurrentBoundingRectangle
 constexpr int kConditionSlots = 3;
 
 struct Shared {
-    LONG bNoElement;      // ElementFromHandle yields no element
-    LONG bHasMovie;       // the window holds a Group element with automation id "movie_player"
-    RECT rcMovie;         // that element's bounding rectangle
-    LONG hrRectError;     // non-zero: get_CurrentBoundingRectangle fails with it
-    LONG nLiveObjects;    // elements and conditions not yet released
-    LONG nLastTag;        // the interface and slot the last call reached
+    LONG bNoElement;    // ElementFromHandle yields no element
+    LONG bHasMovie;     // the window holds a Group element with automation id "movie_player"
+    RECT rcMovie;       // that element's bounding rectangle
+    LONG hrRectError;   // non-zero: get_CurrentBoundingRectangle fails with it
+    LONG nLiveObjects;  // elements and conditions not yet released
+    LONG nLastTag;      // the interface and slot the last call reached
     LONG nLastSlot;
     LONG nStubHits;       // calls that reached a slot the stand-in does not serve
     LONG nLastFindScope;  // TreeScope of the last FindFirst

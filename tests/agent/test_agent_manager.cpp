@@ -109,7 +109,8 @@ TEST_F(ManagerTest, IdleAndFullScreenNoticesFollowTheStatus)
     // Kinds 1 to 3 log nothing of the manager's own and show no OSD (the sensing side
     // logs its own steps).
     for (const glimtest::Line& line : glimtest::Lines())
-        EXPECT_NE(0u, line.function.find(L"CKBBackLightMgr::")) << std::string(line.function.begin(), line.function.end());
+        EXPECT_NE(0u, line.function.find(L"CKBBackLightMgr::"))
+            << std::string(line.function.begin(), line.function.end());
 }
 
 TEST_F(ManagerTest, PreviewInAutoRestartsTheSensorThreeSecondsAfterTheLastNotice)
@@ -159,7 +160,13 @@ TEST_F(ManagerTest, HotkeyDuringFullScreenChangesNothing)
 // switch-off timer gone, and the next press cycles the status.
 TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
 {
-    struct { const char* pszWhat; const wchar_t* pszKey; WPARAM wKind; bool bTracking; DWORD dwNext; } cases[] = {
+    struct {
+        const char* pszWhat;
+        const wchar_t* pszKey;
+        WPARAM wKind;
+        bool bTracking;
+        DWORD dwNext;
+    } cases[] = {
         {"rule switched off", kKeyFullScreen5sClose, 3, true, 2},
         {"status set to Off", kKeyKBStatus, 0, false, 1},
     };
@@ -187,7 +194,12 @@ TEST_F(ManagerTest, StoppingTheCheckEndsAFullScreenPeriod)
 // dead. A verdict of the running check still starts and ends a period.
 TEST_F(ManagerTest, VerdictOfAStoppedCheckIsIgnored)
 {
-    struct { const char* pszWhat; const wchar_t* pszKey; const wchar_t* pszValue; WPARAM wKind; } cases[] = {
+    struct {
+        const char* pszWhat;
+        const wchar_t* pszKey;
+        const wchar_t* pszValue;
+        WPARAM wKind;
+    } cases[] = {
         {"rule switched off", kKeyFullScreen5sClose, L"0", 3},
         {"status set to Off", kKeyKBStatus, L"0", 0},
         {"check started again", kKeyKBStatus, L"1", 0},
@@ -290,14 +302,21 @@ TEST(ManagerThreading, EachEntryPointCalledOffTheMainThreadIsLoggedOnce)
     pMgr->OnScreenOn();
     EXPECT_TRUE(errorLines().empty());
 
-    std::thread([pMgr] { pMgr->OnScreenOn(); pMgr->OnScreenOn(); }).join();
+    std::thread([pMgr] {
+        pMgr->OnScreenOn();
+        pMgr->OnScreenOn();
+    }).join();
     std::thread([pMgr] { pMgr->OnScreenOff(); }).join();
-    std::thread([pMgr] { pMgr->OnScreenOff(); pMgr->OnScreenOn(); }).join();
+    std::thread([pMgr] {
+        pMgr->OnScreenOff();
+        pMgr->OnScreenOn();
+    }).join();
     pMgr->OnScreenOff();
     const std::vector<glimtest::Line> lines = errorLines();
     ASSERT_EQ(2u, lines.size()) << "one line for each entry point's first breach";
     EXPECT_EQ(L"CKBBackLightMgr::OnScreenOn", lines[0].function);
     EXPECT_EQ(L"CKBBackLightMgr::OnScreenOff", lines[1].function);
     for (const glimtest::Line& line : lines)
-        EXPECT_EQ(0u, line.message.find(L"called off the main thread")) << std::string(line.message.begin(), line.message.end());
+        EXPECT_EQ(0u, line.message.find(L"called off the main thread"))
+            << std::string(line.message.begin(), line.message.end());
 }

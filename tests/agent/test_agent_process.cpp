@@ -72,7 +72,8 @@ bool ReadStartImports(const std::wstring& path, std::vector<std::string>* pNames
     std::ifstream file(path.c_str(), std::ios::binary);
     const std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
-    if (image.size() < sizeof(IMAGE_DOS_HEADER) || static_cast<size_t>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > image.size())
+    if (image.size() < sizeof(IMAGE_DOS_HEADER) ||
+        static_cast<size_t>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > image.size())
         return false;
     const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + pDos->e_lfanew);
     if (pNt->Signature != IMAGE_NT_SIGNATURE || pNt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
@@ -191,10 +192,10 @@ TEST_F(AgentProcessTest, CapitalWordsAndPlainStartsLeaveTheFirstInstance)
     // The sentinel: a status relay after them is handled (status 1, its OSD on cell 1). A
     // relayed capitalised word would have shown the OSD on cell 0 or moved the status to 2.
     ASSERT_TRUE(RunRelay(L"cmd_service-3-statuschange"));
-    EXPECT_TRUE(NothingUntil(
-        [&] { return (OsdVisible(dwPid) && HighlightedCell() == 0) || ReadNumber(kKeyKBStatus, 99) == 2; },
-        [&] { return ReadNumber(kKeyKBStatus, 99) == 1 && OsdVisible(dwPid) && HighlightedCell() == 1; },
-        "the status relay after them", 5000))
+    EXPECT_TRUE(
+        NothingUntil([&] { return (OsdVisible(dwPid) && HighlightedCell() == 0) || ReadNumber(kKeyKBStatus, 99) == 2; },
+                     [&] { return ReadNumber(kKeyKBStatus, 99) == 1 && OsdVisible(dwPid) && HighlightedCell() == 1; },
+                     "the status relay after them", 5000))
         << "a capitalised word was relayed";
 }
 
@@ -260,7 +261,8 @@ TEST_F(AgentProcessTest, StatusNoticeShowsTheNewStatusMissingKindNothing)
     WriteKey(kKeyUwpwParam, L"0");
     ASSERT_TRUE(SignalExistingEvent(kEventUwp));
     EXPECT_TRUE(NothingUntil([&] { return OsdVisible(dwPid) && HighlightedCell() == 1; },
-                             [&] { return OsdVisible(dwPid) && HighlightedCell() == 2; }, "the kind 0 notice's OSD", 5000))
+                             [&] { return OsdVisible(dwPid) && HighlightedCell() == 2; }, "the kind 0 notice's OSD",
+                             5000))
         << "the notice without a kind showed the OSD";
     EXPECT_TRUE(OsdShows(main, 2));
     EXPECT_EQ(2u, ReadNumber(kKeyKBStatus, 99)) << "a settings notice must not advance the status";
@@ -324,10 +326,13 @@ TEST_F(AgentProcessTest, AboutCommandShowsTheAboutBoxUntilOk)
     CMainAgent& main = StartMain();
     HWND hDialog = nullptr;
     ASSERT_TRUE(PostMessageW(main.Window(), WM_COMMAND, MAKEWPARAM(104, 0), 0));
-    ASSERT_TRUE(WaitUntil([&] {
-        hDialog = glimtest::FindWindowOfClass(main.Process().Pid(), L"#32770");  // the dialog class
-        return hDialog != nullptr;
-    }, 5000)) << "no About box";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            hDialog = glimtest::FindWindowOfClass(main.Process().Pid(), L"#32770");  // the dialog class
+            return hDialog != nullptr;
+        },
+        5000))
+        << "no About box";
     // The dialog's window exists a moment before its controls.
     EXPECT_TRUE(WaitUntil([&] { return GetDlgItem(hDialog, IDOK) != nullptr; }, 5000)) << "About box without OK";
     EXPECT_EQ(main.Window(), GetWindow(hDialog, GW_OWNER));

@@ -20,8 +20,9 @@ TEST(DecideAgentRole, CommandWordsAnywhereCaseSensitive)
     EXPECT_EQ(AgentRole::RelayOsd, DecideAgentRole(L"cmd_service-2-osd"));
     EXPECT_EQ(AgentRole::RelayStatusChange, DecideAgentRole(L"cmd_service-3-statuschange"));
     EXPECT_EQ(AgentRole::RelayOsd, DecideAgentRole(L"x cmd_service-2-osd y"));
-    EXPECT_EQ(AgentRole::RelayStatusChange,
-              DecideAgentRole(L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimagent.exe\" cmd_service-3-statuschange"));
+    EXPECT_EQ(
+        AgentRole::RelayStatusChange,
+        DecideAgentRole(L"\"C:\\Program Files (x86)\\Vessik\\Glimkit\\Glimagent.exe\" cmd_service-3-statuschange"));
     EXPECT_EQ(AgentRole::RelayOsd, DecideAgentRole(L"abccmd_service-2-osdxyz"));
     EXPECT_EQ(AgentRole::Main, DecideAgentRole(L"CMD_SERVICE-2-OSD"));
     EXPECT_EQ(AgentRole::Main, DecideAgentRole(L"cmd_service-3-StatusChange"));

@@ -32,26 +32,34 @@ TEST(Timer, CallsBackOncePerStartUntilCancelledOrGone)
 {
     const STimerCase cases[] = {
         {"started", [](std::unique_ptr<CTimer>& timer, int&) { ASSERT_TRUE(timer->Start(kShortMs)); }, 1},
-        {"restarted before it fired", [](std::unique_ptr<CTimer>& timer, int&) {
+        {"restarted before it fired",
+         [](std::unique_ptr<CTimer>& timer, int&) {
              ASSERT_TRUE(timer->Start(kShortMs));
              ASSERT_TRUE(timer->Start(kShortMs));
-         }, 1},
-        {"cancelled", [](std::unique_ptr<CTimer>& timer, int&) {
+         },
+         1},
+        {"cancelled",
+         [](std::unique_ptr<CTimer>& timer, int&) {
              ASSERT_TRUE(timer->Start(kShortMs));
              timer->Cancel();
              EXPECT_FALSE(timer->IsRunning());
-         }, 0},
-        {"destroyed", [](std::unique_ptr<CTimer>& timer, int&) {
+         },
+         0},
+        {"destroyed",
+         [](std::unique_ptr<CTimer>& timer, int&) {
              ASSERT_TRUE(timer->Start(kShortMs));
              timer.reset();
-         }, 0},
-        {"started again from its own callback", [](std::unique_ptr<CTimer>& timer, int& nCalls) {
+         },
+         0},
+        {"started again from its own callback",
+         [](std::unique_ptr<CTimer>& timer, int& nCalls) {
              timer = std::make_unique<CTimer>([&nCalls, &timer] {
                  if (++nCalls == 1)
                      timer->Start(kShortMs);
              });
              ASSERT_TRUE(timer->Start(kShortMs));
-         }, 2},
+         },
+         2},
     };
     for (const STimerCase& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -80,8 +88,8 @@ TEST(Timer, RepeatingTimerCallsBackUntilCancelled)
     bool bSentinel = false;
     CTimer sentinel([&bSentinel] { bSentinel = true; });
     ASSERT_TRUE(sentinel.Start(kSentinelMs));
-    EXPECT_TRUE(glimtest::NothingUntil([&] { return nCalls != nAtCancel; }, [&] { return bSentinel; },
-                                       "a later timer", kWaitMs));
+    EXPECT_TRUE(glimtest::NothingUntil([&] { return nCalls != nAtCancel; }, [&] { return bSentinel; }, "a later timer",
+                                       kWaitMs));
 }
 
 }  // namespace

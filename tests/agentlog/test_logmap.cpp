@@ -252,8 +252,9 @@ TEST(LogInvalidParameterHandler, ReportsAndLetsTheProcessGoOn)
     out.Reset();
     std::string text = ReadBytes(outPath);
     // Standard output in text mode: each \n arrives as CR LF.
-    EXPECT_EQ(0u, text.find("Invalid parameter detected in function wcsncpy_s. File: string.c Line: 42\r\n"
-                            "Expression: count > 0\r\n"))
+    EXPECT_EQ(0u,
+              text.find("Invalid parameter detected in function wcsncpy_s. File: string.c Line: 42\r\n"
+                        "Expression: count > 0\r\n"))
         << text;
     EXPECT_NE(std::string::npos, text.find("carried on, error 22")) << text;  // EINVAL
 }

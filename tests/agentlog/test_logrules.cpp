@@ -77,7 +77,8 @@ TEST(LogMutexName, StopsAfter252KeptCharacters)
 TEST(LogLinePrefix, ExactFormat)
 {
     wchar_t szPrefix[kPrefixChars];
-    int n = FormatLinePrefix(szPrefix, Time(2024, 5, 6, 7, 8, 9, 10), 'D', 4512, 4520, L"CKBBackLightMgr::ShowOSD", 580);
+    int n =
+        FormatLinePrefix(szPrefix, Time(2024, 5, 6, 7, 8, 9, 10), 'D', 4512, 4520, L"CKBBackLightMgr::ShowOSD", 580);
     std::wstring expected = L"2024/05/06 07:08:09.010|D|004512|004520|CKBBackLightMgr::ShowOSD(L580): ";
     EXPECT_EQ(expected, std::wstring(szPrefix));
     EXPECT_EQ(static_cast<int>(expected.size()), n);

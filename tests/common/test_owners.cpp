@@ -41,7 +41,8 @@ TEST(ComRef, EverySecondOwnerHoldsAReferenceOfItsOwn)
 {
     const SSecondOwnerCase cases[] = {
         {"copy", [](const CRef& first) { return CRef(first); }},
-        {"copy assignment", [](const CRef& first) {
+        {"copy assignment",
+         [](const CRef& first) {
              CRef second;
              second = first;
              return second;
@@ -175,42 +176,49 @@ TEST(Owners, KeepTheCallersLastErrorAcrossTheirRelease)
     const glim::CScopedHandle hMutex(CreateMutexW(nullptr, FALSE, nullptr));
     ASSERT_TRUE(hMutex);
     const SKeepCase cases[] = {
-        {"handle owner whose close fails", [&] {
+        {"handle owner whose close fails",
+         [&] {
              const glim::CScoped<SErrorOnCloseTraits> owner(&object);
              SetLastError(kCallersError);
          }},
-        {"handle owner reset to another handle", [&] {
+        {"handle owner reset to another handle",
+         [&] {
              glim::CScoped<SErrorOnCloseTraits> owner(&object);
              SetLastError(kCallersError);
              owner.Reset(hMutex.Get());
              owner.Keep();
          }},
-        {"kernel handle closed behind the owner's back", [] {
+        {"kernel handle closed behind the owner's back",
+         [] {
              HANDLE hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
              ASSERT_TRUE(hEvent);
              CloseHandle(hEvent);
              const glim::CScopedHandle owner(hEvent);  // its close fails: ERROR_INVALID_HANDLE
              SetLastError(kCallersError);
          }},
-        {"COM reference", [&] {
+        {"COM reference",
+         [&] {
              object.AddRef();
              const glim::CComRef<IUnknown> ref(&object);
              SetLastError(kCallersError);
          }},
-        {"variant holding a COM reference", [&] {
+        {"variant holding a COM reference",
+         [&] {
              object.AddRef();
              glim::CScopedVariant var;
              var->vt = VT_UNKNOWN;
              var->punkVal = &object;
              SetLastError(kCallersError);
          }},
-        {"mutex hold whose release fails", [&] {
+        {"mutex hold whose release fails",
+         [&] {
              const glim::CMutexHold hold(hMutex.Get(), 0);
              ASSERT_TRUE(hold.Held());
              ReleaseMutex(hMutex.Get());  // its own release now fails: ERROR_NOT_OWNER
              SetLastError(kCallersError);
          }},
-        {"settings lock whose release fails", [] {
+        {"settings lock whose release fails",
+         [] {
              CMyMutex mutex(nullptr);
              const CAutoLock lock(&mutex);
              ReleaseMutex(mutex.m_hMutex.Get());

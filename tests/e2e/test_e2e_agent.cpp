@@ -30,10 +30,7 @@ long long Qpc()
 
 class AgentE2eTest : public CAgentE2eTest {
 protected:
-    void SetUpTest() override
-    {
-        ResetSettings({{kKeyKBStatus, L"0"}, {kKeyKBBrightness, L"5"}});
-    }
+    void SetUpTest() override { ResetSettings({{kKeyKBStatus, L"0"}, {kKeyKBBrightness, L"5"}}); }
 
     void StartMain()
     {
@@ -54,12 +51,10 @@ TEST_F(AgentE2eTest, StartupPutsTheBacklightIntoTheStoredStatus)
         std::vector<long> expected;
     };
     const Case cases[] = {
-        {L"1", L"7", {7}},
-        {L"1", nullptr, {10}},
-        {L"0", L"7", {0}},
-        {L"2", L"7", {}},  // Auto waits for the ambient light
-        {L"7", L"7", {0}},  // unknown status: dark
-        {nullptr, nullptr, {0}},  // no settings at all: Off
+        {L"1", L"7", {7}},       {L"1", nullptr, {10}},
+        {L"0", L"7", {0}},       {L"2", L"7", {}},  // Auto waits for the ambient light
+        {L"7", L"7", {0}},                          // unknown status: dark
+        {nullptr, nullptr, {0}},                    // no settings at all: Off
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "KBStatus " << (c.pszStatus ? c.pszStatus : L"absent"));
@@ -244,9 +239,9 @@ TEST_F(AgentE2eTest, ListenerThatCannotCreateItsEventLogsTheError)
     const DWORD dwExpected = GetLastError();
 
     EXPECT_FALSE(m_main.Start(2000)) << "the OSD listener's event exists after all";
-    EXPECT_TRUE(WaitForLog(L"CreateEvent(" + std::wstring(kEventHostOsd) + L") failed, dwErr=" +
-                               std::to_wstring(dwExpected),
-                           L"CKBBackLightMgr::GetHostOsdThread", 1, 10000));
+    EXPECT_TRUE(
+        WaitForLog(L"CreateEvent(" + std::wstring(kEventHostOsd) + L") failed, dwErr=" + std::to_wstring(dwExpected),
+                   L"CKBBackLightMgr::GetHostOsdThread", 1, 10000));
     EXPECT_TRUE(EventExists(kEventHostStatusChange) && EventExists(kEventUwp));
 }
 
@@ -258,7 +253,7 @@ TEST_F(AgentE2eTest, ListenerGetsItsEventOnceTheNameIsFree)
     glim::CScopedHandle hSquatter(CreateMutexW(nullptr, FALSE, kEventHostStatusChange));
     ASSERT_TRUE(hSquatter);
     const std::wstring failure = L"CreateEvent(" + std::wstring(kEventHostStatusChange) + L") failed, dwErr=" +
-                                 std::to_wstring(ERROR_INVALID_HANDLE);
+        std::to_wstring(ERROR_INVALID_HANDLE);
     const wchar_t* kLabel = L"CKBBackLightMgr::GetHostStatusChangeThread";
     bool bStarted = false;
     std::thread starter([this, &bStarted] { bStarted = m_main.Start(15000); });

@@ -21,10 +21,10 @@
 #include "SimDriver.h"
 #include "SimDriverChecks.h"
 
+using glimtest::LevelsAre;
 using glimtest::NothingUntil;
 using glimtest::WaitUntil;
 using glimtest::WindowThreadPassed;
-using glimtest::LevelsAre;
 
 namespace {
 
@@ -104,12 +104,15 @@ TEST_F(HotkeyRoad, UnlockedPressesCycleTheStatusAfterTheSettingsAppHeardOfIt)
         ASSERT_NO_FATAL_FAILURE(Press());
 
         bool bEarly = false;
-        ASSERT_TRUE(WaitUntil([&] {
-            if (m_app.ReadRecord().size() > nRecords)
-                return true;
-            bEarly = bEarly || Status() != nBefore || glimtest::SetRequests().size() != nSets;
-            return false;
-        }, kWaitMs)) << "the settings application got no notice";
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                if (m_app.ReadRecord().size() > nRecords)
+                    return true;
+                bEarly = bEarly || Status() != nBefore || glimtest::SetRequests().size() != nSets;
+                return false;
+            },
+            kWaitMs))
+            << "the settings application got no notice";
         EXPECT_FALSE(bEarly) << "the main instance reacted while the settings application still handled the notice";
         const glimtest::CNotifyRecord notice = m_app.ReadRecord().back();
         EXPECT_EQ(0u, notice.wParam);
@@ -185,10 +188,14 @@ TEST_F(HotkeyRoad, LockedPressesAreToggledByTheServiceAndOnlyShownByTheAgent)
     EXPECT_TRUE(LevelsAre({0, kBrightness}));
     // The sentinel: the agent handled both OSD relays (one relay per press, each signals one
     // event) and its window's thread is past them; the status never moved on meanwhile.
-    EXPECT_TRUE(NothingUntil([&] { return Status() != 1; }, [&] {
-        return AgentLogCount(L"F12 Fressed, only show osd", L"CKBBackLightMgr::GetHostOsdThread") == 2
-            && RelaysRunning() == 0 && WindowThreadPassed(m_main.Window());
-    }, "both OSD relays handled", kWaitMs)) << "KBStatus moved on to " << Status();
+    EXPECT_TRUE(NothingUntil([&] { return Status() != 1; },
+                             [&] {
+                                 return AgentLogCount(L"F12 Fressed, only show osd",
+                                                      L"CKBBackLightMgr::GetHostOsdThread") == 2 &&
+                                     RelaysRunning() == 0 && WindowThreadPassed(m_main.Window());
+                             },
+                             "both OSD relays handled", kWaitMs))
+        << "KBStatus moved on to " << Status();
 
     EXPECT_EQ(2, m_log.CountMessage(L"SessionLocked"));
     EXPECT_EQ(0u, AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread"));
@@ -211,17 +218,19 @@ TEST_F(HotkeyRoad, PressesWithinHalfASecondGiveOneStatusChange)
     // The sentinel: every relay the service started has ended (each told the stand-in before
     // it signalled), and the agent's window's thread is past the second press it handled.
     // A relay of the second press would have started before the third's.
-    EXPECT_TRUE(NothingUntil([&] { return Status() != 2 || m_app.ReadRecord().size() > 2; }, [&] {
-        return RelaysRunning() == 0
-            && AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") >= 2
-            && WindowThreadPassed(m_main.Window());
-    }, "every relay ended and handled", kWaitMs))
+    EXPECT_TRUE(NothingUntil([&] { return Status() != 2 || m_app.ReadRecord().size() > 2; },
+                             [&] {
+                                 return RelaysRunning() == 0 &&
+                                     AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") >=
+                                     2 &&
+                                     WindowThreadPassed(m_main.Window());
+                             },
+                             "every relay ended and handled", kWaitMs))
         << "a third status change: KBStatus " << Status();
     EXPECT_EQ(2u, m_app.ReadRecord().size());
     EXPECT_TRUE(LevelsAre({kBrightness}));
     EXPECT_EQ(3, m_log.CountMessage(L"tovin read"));
     EXPECT_EQ(2, m_log.CountMessage(L"f12 span meets"));
-    EXPECT_TRUE(WaitUntil([&] {
-        return AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") == 2;
-    }, kWaitMs));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread") == 2; }, kWaitMs));
 }

@@ -43,7 +43,8 @@ public:
         : m_strTarget(glimtest::BesideProgram(simpower::kDllName))
         , m_override(L"Glimagent.exe", simpower::kModuleName)
     {
-        m_bCopied = CopyFileW(glimtest::BesideProgram(L"simpower\\powrprof.dll").c_str(), m_strTarget.c_str(), FALSE) != 0;
+        m_bCopied =
+            CopyFileW(glimtest::BesideProgram(L"simpower\\powrprof.dll").c_str(), m_strTarget.c_str(), FALSE) != 0;
     }
     virtual ~CPowrProfBesideAgent() { DeleteFileW(m_strTarget.c_str()); }
     bool Ok() const { return m_bCopied && m_override.Ok(); }
@@ -147,9 +148,9 @@ protected:
         if (WaitUntil([this] { return LogCount(L"enter full") == 1; }, dwTimeoutMs))
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()
-               << "checks " << LogCount(L"IsVedioPlayFullScreen") << ", display " << LogCount(L"ES_DISPLAY_REQUIRED")
-               << ", scope " << LogCount(L"WindowInScope") << ", primary " << LogCount(L"WindowInPrimaryScreen")
-               << ", covering " << LogCount(L"IsForegroundWindowFullScreen");
+            << "checks " << LogCount(L"IsVedioPlayFullScreen") << ", display " << LogCount(L"ES_DISPLAY_REQUIRED")
+            << ", scope " << LogCount(L"WindowInScope") << ", primary " << LogCount(L"WindowInPrimaryScreen")
+            << ", covering " << LogCount(L"IsForegroundWindowFullScreen");
     }
 
     glimtest::CSimComRegistration m_managerReg{kClsidSensorManager, simsensor::kDllName};
@@ -362,9 +363,8 @@ TEST_F(PoliciesE2eTest, LuxReportDuringTheDetachDoesNotHangTheAgent)
     const bool bPressArrived = WaitForLog(L"WM_F12", L"WndProc");
     const bool bReported = m_sensors.Burst(0, 1, 1) == S_OK;
     // In flight until the main thread takes it, unless it was handed over without waiting.
-    const bool bInFlight = WaitUntil([this] {
-        return m_sensors.State().nCallbacksInFlight > 0 || m_sensors.State().nBurstThreads == 0;
-    }, 2000);
+    const bool bInFlight = WaitUntil(
+        [this] { return m_sensors.State().nCallbacksInFlight > 0 || m_sensors.State().nBurstThreads == 0; }, 2000);
     ReleaseMutex(hConf.Get());
     ASSERT_TRUE(bPressArrived && bReported && bInFlight);
 

@@ -126,7 +126,8 @@ TEST(GlimctlSetValues, AreWrittenAsTheSettingsApplicationWritesThem)
     for (const auto& c : cases) {
         SSetting setting;
         std::wstring strError;
-        ASSERT_TRUE(ParseSetting(c.pszName, c.pszValue, c.bPreview, &setting, &strError)) << c.pszName << L" " << c.pszValue;
+        ASSERT_TRUE(ParseSetting(c.pszName, c.pszValue, c.bPreview, &setting, &strError))
+            << c.pszName << L" " << c.pszValue;
         EXPECT_STREQ(c.pszKey, setting.pszKey);
         EXPECT_EQ(c.pszText, setting.strText) << c.pszValue;
         EXPECT_EQ(c.nKind, setting.nKind) << c.pszValue;
@@ -164,7 +165,8 @@ TEST(GlimctlSetValues, BadValuesAreRefusedNamingWhatIsAccepted)
     for (const auto& c : cases) {
         SSetting setting;
         std::wstring strError;
-        EXPECT_FALSE(ParseSetting(c.pszName, c.pszValue, c.bPreview, &setting, &strError)) << c.pszName << L" " << c.pszValue;
+        EXPECT_FALSE(ParseSetting(c.pszName, c.pszValue, c.bPreview, &setting, &strError))
+            << c.pszName << L" " << c.pszValue;
         EXPECT_NE(std::wstring::npos, strError.find(c.pszNamed)) << strError;
         EXPECT_EQ(nullptr, setting.pszKey);
     }
@@ -180,10 +182,8 @@ TEST(GlimctlJson, EscapesQuotesBackslashesAndControlCharacters)
         const wchar_t* pszIn;
         const wchar_t* pszOut;
     } const cases[] = {
-        {L"plain 5分", L"plain 5分"},
-        {L"C:\\Program Files", L"C:\\\\Program Files"},
-        {L"say \"hi\"", L"say \\\"hi\\\""},
-        {L"a\r\nb\tc", L"a\\r\\nb\\tc"},
+        {L"plain 5分", L"plain 5分"},       {L"C:\\Program Files", L"C:\\\\Program Files"},
+        {L"say \"hi\"", L"say \\\"hi\\\""}, {L"a\r\nb\tc", L"a\\r\\nb\\tc"},
         {L"\x01\x1f", L"\\u0001\\u001f"},
     };
     for (const auto& c : cases)

@@ -108,8 +108,7 @@ class GlimctlSystem : public glimtest::CInstalledSystemTest {
 protected:
     void SetUpTest() override
     {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-                  m_ctlFile.Install(glimtest::BuildBinPath(L"glimctl.exe"), Ctl()));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_ctlFile.Install(glimtest::BuildBinPath(L"glimctl.exe"), Ctl()));
         // The settings file as the installer makes it.
         ASSERT_EQ(0u, glimtest::CreateUnicodeFile());
     }
@@ -130,7 +129,8 @@ protected:
         const glimtest::SCapturedRun text = Run(L"doctor");
         std::map<std::wstring, std::wstring> verdicts;
         std::vector<SDoctorLine> fromJson;
-        for (size_t n = json.strOut.find(L"{\"id\""); n != std::wstring::npos; n = json.strOut.find(L"{\"id\"", n + 1)) {
+        for (size_t n = json.strOut.find(L"{\"id\""); n != std::wstring::npos;
+             n = json.strOut.find(L"{\"id\"", n + 1)) {
             verdicts[JsonField(json.strOut, n, L"id")] = JsonField(json.strOut, n, L"verdict");
             fromJson.push_back({JsonField(json.strOut, n, L"verdict"), JsonField(json.strOut, n, L"item")});
         }
@@ -190,7 +190,8 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
     // What doctor said, for the test log (SKIP reasons included).
     printf("%ls", Run(L"doctor").strOut.c_str());
     for (const auto& verdict : working)
-        EXPECT_TRUE(verdict.second == L"PASS" || verdict.second == L"SKIP" || verdict.first.find(L"programs.signature.") == 0)
+        EXPECT_TRUE(verdict.second == L"PASS" || verdict.second == L"SKIP" ||
+                    verdict.first.find(L"programs.signature.") == 0)
             << verdict.first << " " << verdict.second;
     const std::vector<std::wstring> unsigned_ = UnsignedFailures();
     const std::string strBytes = glimtest::ReadRawFile();
@@ -204,21 +205,30 @@ TEST_F(GlimctlSystem, DoctorPassesOnTheWorkingSystemAndNamesEachBrokenPiece)
         std::function<void()> mend;
         std::vector<std::wstring> failing;
     } const breaks[] = {
-        {"service stopped", [] { ASSERT_EQ(0u, glimtest::ScmStop(glim::kServiceName)); },
+        {"service stopped",
+         [] { ASSERT_EQ(0u, glimtest::ScmStop(glim::kServiceName)); },
          [] { ASSERT_EQ(0u, glimtest::ScmStart(glim::kServiceName)); },
          {L"driver.hotkey_event", L"service.running"}},
-        {"driver removed", [&] { ASSERT_EQ(0u, m_driver.Remove()); }, [&] { ASSERT_EQ(0u, m_driver.Install()); },
+        {"driver removed",
+         [&] { ASSERT_EQ(0u, m_driver.Remove()); },
+         [&] { ASSERT_EQ(0u, m_driver.Install()); },
          {L"driver.device"}},
         {"settings file ANSI",
          [] { ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), "[Glimkit]\r\nKBStatus=1\r\n")); },
-         [&] { ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), strBytes)); }, {L"settings.encoding"}},
-        {"agent not running", [&] { m_main.Process().Terminate(); }, [&] { ASSERT_NO_FATAL_FAILURE(RestartMain()); },
+         [&] { ASSERT_TRUE(glimtest::WriteBytes(glimtest::FilePath(), strBytes)); },
+         {L"settings.encoding"}},
+        {"agent not running",
+         [&] { m_main.Process().Terminate(); },
+         [&] { ASSERT_NO_FATAL_FAILURE(RestartMain()); },
          {L"agent.main_instance"}},
-        {"logon start missing", [] { CRunValue::Delete(); }, [] { ASSERT_TRUE(CRunValue::Write()); },
+        {"logon start missing",
+         [] { CRunValue::Delete(); },
+         [] { ASSERT_TRUE(CRunValue::Write()); },
          {L"agent.run_value"}},
         {"settings file with a second name (hard link)",
          [&] { ASSERT_TRUE(CreateHardLinkW(strSecondName.c_str(), glimtest::FilePath().c_str(), nullptr)); },
-         [&] { ASSERT_TRUE(DeleteFileW(strSecondName.c_str())); }, {L"settings.file_link"}},
+         [&] { ASSERT_TRUE(DeleteFileW(strSecondName.c_str())); },
+         {L"settings.file_link"}},
         {"settings file a symbolic link",
          [&] {
              ASSERT_TRUE(MoveFileW(glimtest::FilePath().c_str(), strLinkTarget.c_str()));
@@ -260,8 +270,8 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
     ASSERT_NO_FATAL_FAILURE(StartSystem(1, false));
     struct {
         const wchar_t* pszArgs;
-        std::vector<long> levels;      // set at the driver
-        const wchar_t* pszKey;         // then stored
+        std::vector<long> levels;  // set at the driver
+        const wchar_t* pszKey;     // then stored
         const wchar_t* pszStored;
         const wchar_t* pszStatusJson;  // in status --json
     } const steps[] = {
@@ -269,7 +279,10 @@ TEST_F(GlimctlSystem, SetChangesTheLevelThroughTheRunningAgentAndStatusReadsItBa
         {L"set status off", {0}, glim::kKeyKBStatus, L"0", L"\"status\": \"Off\""},
         {L"set status on", {4}, glim::kKeyKBStatus, L"1", L"\"deviceLevel\": 4"},
         {L"set fullscreen on", {}, glim::kKeyFullScreen5sClose, L"1", L"\"fullScreen\": true"},
-        {L"set titles \"Movie - Player;VLC\"", {}, glim::kKeyFullScreenScope, L"Movie - Player;VLC",
+        {L"set titles \"Movie - Player;VLC\"",
+         {},
+         glim::kKeyFullScreenScope,
+         L"Movie - Player;VLC",
          L"\"fullScreenWindows\": \"Movie - Player;VLC\""},
         {L"set status auto", {}, glim::kKeyKBStatus, L"2", L"\"status\": \"Auto\""},
         {L"set level 8 --preview", {8}, glim::kKeyKBBrightness, L"8", L"\"level\": 8"},
@@ -380,7 +393,8 @@ TEST_F(GlimctlSystem, ReportHoldsEverySection)
     for (const wchar_t* pszSection :
          {L"adds no user or computer names", L"\n== doctor\n", L"service registered: Glimward", L"\n== status\n",
           L"status: On", L"\n== settings file ", L"KBStatus=1", L"\n== service configuration\n", L"\n== agent log ",
-          L"wparam is 1, lparam is 1", L"\n== service log ", L"iBrightness is", L"\n== programs\n", L"glimctl.exe: version"}) {
+          L"wparam is 1, lparam is 1", L"\n== service log ", L"iBrightness is", L"\n== programs\n",
+          L"glimctl.exe: version"}) {
         EXPECT_NE(std::wstring::npos, strReport.find(pszSection)) << pszSection;
     }
     // Doctor's and the report's program lines give the build's version.
@@ -403,8 +417,8 @@ TEST_F(GlimctlSystem, DoctorVerifiesEachSignatureAndNamesAChangedProgram)
     if (GetFileAttributesW((strSigned + L"glimctl.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no signed copies: osslsigncode or openssl was missing when the tests were built";
     for (const wchar_t* pszProgram : kPrograms) {
-        ASSERT_TRUE(CopyFileW((strSigned + pszProgram).c_str(), (glimtest::InstallDir() + L"\\" + pszProgram).c_str(),
-                              FALSE))
+        ASSERT_TRUE(
+            CopyFileW((strSigned + pszProgram).c_str(), (glimtest::InstallDir() + L"\\" + pszProgram).c_str(), FALSE))
             << pszProgram;
     }
     // Signed by a root the machine does not trust: not good enough on Windows. Wine 8's
@@ -425,5 +439,6 @@ TEST_F(GlimctlSystem, DoctorVerifiesEachSignatureAndNamesAChangedProgram)
     EXPECT_EQ(L"FAIL", verdicts[L"programs.signature.Glimagent.exe"]);
     EXPECT_EQ(L"PASS", verdicts[L"programs.signature.Glimward.exe"]);
     EXPECT_NE(std::wstring::npos,
-              Run(L"doctor").strOut.find(L"FAIL  Glimagent.exe signed and the signature verifies: changed after it was signed"));
+              Run(L"doctor").strOut.find(
+                  L"FAIL  Glimagent.exe signed and the signature verifies: changed after it was signed"));
 }

@@ -69,9 +69,8 @@ std::wstring OwnerAndDacl(const std::wstring& path)
         ERROR_SUCCESS)
         return std::wstring();
     wchar_t* pszSddl = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(pSd.Get(), SDDL_REVISION_1,
-                                                              kWhat | PROTECTED_DACL_SECURITY_INFORMATION, &pszSddl,
-                                                              nullptr))
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            pSd.Get(), SDDL_REVISION_1, kWhat | PROTECTED_DACL_SECURITY_INFORMATION, &pszSddl, nullptr))
         return std::wstring();
     const glim::CScopedLocalMemory sddl(pszSddl);
     return pszSddl;
@@ -133,8 +132,8 @@ protected:
     static DWORD RunSetup()
     {
         DWORD dwExit = 0xdeadbeef;
-        const DWORD dwErr = glimtest::RunProgram(glimtest::BuildBinPath(L"GlimkitSetup.exe"), L"/S", &dwExit,
-                                                kSetupTimeoutMs);
+        const DWORD dwErr =
+            glimtest::RunProgram(glimtest::BuildBinPath(L"GlimkitSetup.exe"), L"/S", &dwExit, kSetupTimeoutMs);
         return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
     }
 
@@ -150,8 +149,8 @@ protected:
         if (!CopyFileW(InstalledFile(L"Uninstall.exe").c_str(), copy.c_str(), FALSE))
             return GetLastError();
         DWORD dwExit = 0xdeadbeef;
-        const DWORD dwErr = glimtest::RunProgram(copy, L"/S " + options + L" _?=" + glimtest::InstallDir(), &dwExit,
-                                                kSetupTimeoutMs);
+        const DWORD dwErr =
+            glimtest::RunProgram(copy, L"/S " + options + L" _?=" + glimtest::InstallDir(), &dwExit, kSetupTimeoutMs);
         return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
     }
 
@@ -159,15 +158,15 @@ protected:
     // its arguments) and returns its exit code, or a start error (never 0).
     static DWORD RunCommandLine(const std::wstring& commandLine)
     {
-        const size_t nEnd = commandLine.size() > 1 && commandLine[0] == L'"' ? commandLine.find(L'"', 1)
-                                                                            : std::wstring::npos;
+        const size_t nEnd =
+            commandLine.size() > 1 && commandLine[0] == L'"' ? commandLine.find(L'"', 1) : std::wstring::npos;
         if (nEnd == std::wstring::npos)
             return static_cast<DWORD>(ERROR_BAD_FORMAT);
         const size_t nArgs = commandLine.find_first_not_of(L' ', nEnd + 1);
         DWORD dwExit = 0xdeadbeef;
         const DWORD dwErr = glimtest::RunProgram(commandLine.substr(1, nEnd - 1),
-                                                nArgs == std::wstring::npos ? L"" : commandLine.substr(nArgs), &dwExit,
-                                                kSetupTimeoutMs);
+                                                 nArgs == std::wstring::npos ? L"" : commandLine.substr(nArgs), &dwExit,
+                                                 kSetupTimeoutMs);
         return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
     }
 
@@ -181,9 +180,12 @@ protected:
     // Waits until the installed service and the agent's main instance listen.
     static void WaitUntilListening()
     {
-        ASSERT_TRUE(glimtest::WaitUntil([] {
-            return glimtest::EventExists(glim::kEventHotkey) && glimtest::EventExists(glim::kEventHostStatusChange);
-        }, kWaitMs)) << "the service or the agent's main instance does not listen";
+        ASSERT_TRUE(glimtest::WaitUntil(
+            [] {
+                return glimtest::EventExists(glim::kEventHotkey) && glimtest::EventExists(glim::kEventHostStatusChange);
+            },
+            kWaitMs))
+            << "the service or the agent's main instance does not listen";
     }
 
     glimtest::CSimDriverInstall m_driver;
@@ -223,8 +225,9 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
         << "the uninstaller the setup wrote carries the build's version";
     DWORD dwSizeKb = 0;
     DWORD cb = sizeof(dwSizeKb);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD,
-                                          nullptr, &dwSizeKb, &cb));
+    EXPECT_EQ(
+        ERROR_SUCCESS,
+        RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD, nullptr, &dwSizeKb, &cb));
     EXPECT_GT(dwSizeKb, 1000u) << "both programs together take more than a megabyte";
 
     // The settings file is UTF-16, so the settings application's idle time keeps its unit.
@@ -251,12 +254,13 @@ TEST_F(Installer, InstallsRunsUpgradesAndUninstallsKeepingTheSettings)
     EXPECT_EQ(settingsId, FileIdAndLinks(glimtest::FilePath())) << "the settings file was replaced";
 
     // Upgrade in place, over the running service and main instance.
-    const glim::CScopedHandle oldService(OpenProcess(SYNCHRONIZE, FALSE, glimtest::ServiceProcessId(glim::kServiceName)));
+    const glim::CScopedHandle oldService(
+        OpenProcess(SYNCHRONIZE, FALSE, glimtest::ServiceProcessId(glim::kServiceName)));
     const glim::CScopedHandle oldAgent(OpenProcess(SYNCHRONIZE, FALSE, AgentWindowPid()));
     ASSERT_TRUE(oldService && oldAgent);
     // Status On: the agent records the level it set (KBBrightness, 10 by default) once.
-    ASSERT_TRUE(glimtest::WaitUntil([] { return glimtest::ReadNumber(glim::kKeyCurrentKBBrightness, 0) == 10; },
-                                     kWaitMs));
+    ASSERT_TRUE(
+        glimtest::WaitUntil([] { return glimtest::ReadNumber(glim::kKeyCurrentKBBrightness, 0) == 10; }, kWaitMs));
     const std::string before = glimtest::ReadRawFile();
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
     EXPECT_TRUE(Ended(oldService) && Ended(oldAgent)) << "the upgrade left an old process running";
@@ -340,7 +344,8 @@ TEST_F(Installer, ProtectsTheDataFoldersAndTheSettingsFile)
     const std::wstring folder = glimtest::FolderPath();
     const std::wstring owner = L"O:BA";
     for (const std::wstring& path : {folder.substr(0, folder.find_last_of(L'\\')), folder})
-        EXPECT_EQ(0, _wcsicmp((owner + glim::kDataFolderSddl).c_str(), OwnerAndDacl(path).c_str())) << OwnerAndDacl(path);
+        EXPECT_EQ(0, _wcsicmp((owner + glim::kDataFolderSddl).c_str(), OwnerAndDacl(path).c_str()))
+            << OwnerAndDacl(path);
     EXPECT_EQ(0, _wcsicmp((owner + glim::kSettingsFileSddl).c_str(), OwnerAndDacl(glimtest::FilePath()).c_str()))
         << OwnerAndDacl(glimtest::FilePath());
 }
@@ -393,8 +398,7 @@ TEST_F(Installer, LinksPlantedInTheDataFolderAreRemovedNotFollowed)
     EXPECT_NE(FileIdAndLinks(outsideFile).first, FileIdAndLinks(glimtest::FilePath()).first);
     EXPECT_EQ("outside", glimtest::ReadBytes(outsideFile));
     EXPECT_NE(std::wstring::npos, log.find(L"Rights of " + folder + L": O:BA" + glim::kDataFolderSddl)) << log;
-    EXPECT_NE(std::wstring::npos,
-              log.find(L"Rights of " + glimtest::FilePath() + L": O:BA" + glim::kSettingsFileSddl))
+    EXPECT_NE(std::wstring::npos, log.find(L"Rights of " + glimtest::FilePath() + L": O:BA" + glim::kSettingsFileSddl))
         << log;
     if (bFollowed) {
         EXPECT_EQ(2u, dwExit);
@@ -413,8 +417,8 @@ TEST_F(Installer, AFileInUseLeavesTheInstalledProductAsItWas)
     ASSERT_EQ(0u, RunSetup()) << Log(L"GlimkitSetup.log");
     ASSERT_NE(0u, AgentWindowPid());
     const std::wstring held = InstalledFile(L"Glimagent.exe");
-    glim::CScopedFile hHeld(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                        nullptr));
+    glim::CScopedFile hHeld(
+        CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(hHeld) << GetLastError();
 
     EXPECT_EQ(2u, RunSetup());
@@ -470,8 +474,8 @@ TEST_F(Installer, PutsNoProgramIntoTheTemporaryFolder)
     std::vector<std::wstring> programs = watch.NamesEndingWith({L".dll", L".exe"}, nFrom);
     programs.erase(std::remove_if(programs.begin(), programs.end(),
                                   [](const std::wstring& name) {
-                                      return name.size() >= 17 && name.compare(name.size() - 17, 17,
-                                                                               L"last-sentinel.dll") == 0;
+                                      return name.size() >= 17 &&
+                                          name.compare(name.size() - 17, 17, L"last-sentinel.dll") == 0;
                                   }),
                    programs.end());
     std::wstring seen;
@@ -515,9 +519,10 @@ TEST_F(Installer, RefusesOverTheWindowsInstallerPackagesInstall)
     ASSERT_EQ(std::wstring(kCode), MachineString(kProductKey, L"MsiProductCode"));
 
     EXPECT_EQ(2u, RunSetup());
-    EXPECT_NE(std::wstring::npos, Log(kSetupLog).find(L"ERROR: Glimkit is installed here by its Windows Installer "
-                                                      L"package; remove it first with: msiexec /x " +
-                                                      std::wstring(kCode)))
+    EXPECT_NE(std::wstring::npos,
+              Log(kSetupLog).find(L"ERROR: Glimkit is installed here by its Windows Installer "
+                                  L"package; remove it first with: msiexec /x " +
+                                  std::wstring(kCode)))
         << Log(kSetupLog);
     EXPECT_EQ(0u, glimtest::ScmQueryState(glim::kServiceName));
     for (const wchar_t* pszName : kProgramFiles)

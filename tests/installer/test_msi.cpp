@@ -32,7 +32,7 @@ constexpr DWORD kMsiTimeoutMs = 180000;
 constexpr DWORD kWaitMs = 15000;
 constexpr const wchar_t* kVendorKey = L"Software\\Vessik\\Glimkit";
 // Windows Installer's exit codes.
-constexpr DWORD kInstallFailure = ERROR_INSTALL_FAILURE;  // 1603
+constexpr DWORD kInstallFailure = ERROR_INSTALL_FAILURE;           // 1603
 constexpr DWORD kWineCustomActionFailure = ERROR_FUNCTION_FAILED;  // 1627
 
 // An MSIHANDLE closed on every path.
@@ -85,8 +85,8 @@ std::wstring InstalledVersion(const std::wstring& productCode)
     wchar_t szVersion[64] = {};
     DWORD cch = 64;
     return MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_VERSIONSTRING, szVersion, &cch) == ERROR_SUCCESS
-               ? szVersion
-               : L"";
+        ? szVersion
+        : L"";
 }
 
 // Runs msiexec with the arguments; returns its exit code (or a start error, never 0).
@@ -95,8 +95,7 @@ DWORD RunMsiexec(const std::wstring& arguments)
     wchar_t szSystem[MAX_PATH] = {};
     GetSystemDirectoryW(szSystem, MAX_PATH);
     DWORD dwExit = 0xdeadbeef;
-    const DWORD dwErr =
-        RunProgram(std::wstring(szSystem) + L"\\msiexec.exe", arguments, &dwExit, kMsiTimeoutMs);
+    const DWORD dwErr = RunProgram(std::wstring(szSystem) + L"\\msiexec.exe", arguments, &dwExit, kMsiTimeoutMs);
     return dwErr == ERROR_SUCCESS ? dwExit : dwErr;
 }
 
@@ -119,12 +118,14 @@ std::string SettledSettings()
 {
     WaitUntil([] { return ReadKey(glim::kKeyUndefine, L"missing") != L"missing"; }, kWaitMs);
     std::string last = ReadRawFile();
-    WaitUntil([&] {
-        const std::string now = ReadRawFile();
-        const bool bSettled = now == last;
-        last = now;
-        return bSettled;
-    }, kWaitMs, 1000);
+    WaitUntil(
+        [&] {
+            const std::string now = ReadRawFile();
+            const bool bSettled = now == last;
+            last = now;
+            return bSettled;
+        },
+        kWaitMs, 1000);
     return last;
 }
 
@@ -235,10 +236,7 @@ protected:
         CProductCleanup::RemoveProduct();
     }
 
-    void TearDown() override
-    {
-        UninstallRelated(m_upgradeCode, m_package);
-    }
+    void TearDown() override { UninstallRelated(m_upgradeCode, m_package); }
 
     // msiexec /i PACKAGE /qn with a verbose log; returns its exit code.
     DWORD Install(const std::wstring& package, const std::wstring& properties = L"")
@@ -367,19 +365,22 @@ TEST_F(Msi, RefusesOverTheSetupProgramsInstall)
 {
     const std::wstring quiet = Quoted(InstalledFile(L"Uninstall.exe")) + L" /S";
     glim::CScopedKey hKey;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSetupProgramUninstallKey, 0, nullptr, 0,
-                                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, hKey.Put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(hKey.Get(), L"QuietUninstallString", 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(quiet.c_str()),
-                                            static_cast<DWORD>((quiet.size() + 1) * sizeof(wchar_t))));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSetupProgramUninstallKey, 0, nullptr, 0,
+                              KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, hKey.Put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(hKey.Get(), L"QuietUninstallString", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(quiet.c_str()),
+                             static_cast<DWORD>((quiet.size() + 1) * sizeof(wchar_t))));
     hKey.Reset();
 
     EXPECT_EQ(kInstallFailure, Install(m_package));
     const std::wstring log = Log();
     // Wine's log cuts a property's value at its second quote, so the command is looked for up
     // to there.
-    EXPECT_NE(std::wstring::npos, log.find(L"Glimkit is installed by its setup program; uninstall it first with: \"" +
-                                           InstalledFile(L"Uninstall.exe")))
+    EXPECT_NE(std::wstring::npos,
+              log.find(L"Glimkit is installed by its setup program; uninstall it first with: \"" +
+                       InstalledFile(L"Uninstall.exe")))
         << log;
     ExpectNothingInstalled("after the refusal");
 }
@@ -472,9 +473,9 @@ TEST_F(Msi, TheInstalledSystemServesTheHotkey)
     const std::wstring run = MachineString(kRunKey, kRunValue);
     ASSERT_EQ(Quoted(glim::kAgentProgramPath), run);
     EXPECT_EQ(std::wstring(glim::kAgentProgramPath), AgentWindowImage()) << "the package started no agent";
-    ASSERT_TRUE(WaitUntil([] {
-        return EventExists(glim::kEventHotkey) && EventExists(glim::kEventHostStatusChange);
-    }, kWaitMs)) << "the service or the agent's main instance does not listen";
+    ASSERT_TRUE(
+        WaitUntil([] { return EventExists(glim::kEventHotkey) && EventExists(glim::kEventHostStatusChange); }, kWaitMs))
+        << "the service or the agent's main instance does not listen";
     ASSERT_EQ(kStatusSuccess, Press());
     EXPECT_TRUE(WaitUntil([] { return ReadNumber(glim::kKeyKBStatus, 99) == 1; }, kWaitMs))
         << "the press did not reach the agent: KBStatus " << ReadNumber(glim::kKeyKBStatus, 99);

@@ -39,7 +39,7 @@ bool WriteBytes(const std::wstring& strPath, const std::string& strBytes)
         CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD cb = 0;
     return hFile && WriteFile(hFile.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &cb, nullptr) &&
-           cb == strBytes.size();
+        cb == strBytes.size();
 }
 
 std::string ReadBytes(const std::wstring& strPath)
@@ -70,7 +70,7 @@ public:
     bool MakeAll() const
     {
         return CreateDirectoryW(Outside().c_str(), nullptr) && WriteBytes(OutsideFile(), kOutsideText) &&
-               CreateDirectoryW(Vendor().c_str(), nullptr) && CreateDirectoryW(DataDir().c_str(), nullptr);
+            CreateDirectoryW(Vendor().c_str(), nullptr) && CreateDirectoryW(DataDir().c_str(), nullptr);
     }
 };
 
@@ -94,17 +94,25 @@ TEST(SetupHelperRule, JudgesWhatStandsAtAPath)
         {"missing", SPathFacts(), PathState::Missing},
         {"cannot be opened", with([](SPathFacts* p) { p->bOpened = false; }), PathState::Foreign},
         {"opened elsewhere", with([](SPathFacts* p) { p->bFinalPathMatches = false; }), PathState::Redirected},
-        {"a followed link wins over a second name",
-         with([](SPathFacts* p) { p->bFinalPathMatches = false; p->dwLinks = 2; }), PathState::Redirected},
+        {"a followed link wins over a second name", with([](SPathFacts* p) {
+             p->bFinalPathMatches = false;
+             p->dwLinks = 2;
+         }),
+         PathState::Redirected},
         {"cannot be examined", with([](SPathFacts* p) { p->bInfoRead = false; }), PathState::Foreign},
         {"reparse point seen through the path",
          with([](SPathFacts* p) { p->dwPathAttributes = FILE_ATTRIBUTE_REPARSE_POINT; }), PathState::Link},
-        {"reparse point seen through the handle, foreign owner",
-         with([](SPathFacts* p) { p->dwAttributes = FILE_ATTRIBUTE_REPARSE_POINT; p->bOwnerTrusted = false; }),
+        {"reparse point seen through the handle, foreign owner", with([](SPathFacts* p) {
+             p->dwAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+             p->bOwnerTrusted = false;
+         }),
          PathState::Link},
         {"hard link", with([](SPathFacts* p) { p->dwLinks = 2; }), PathState::Link},
-        {"folder with several names",
-         with([](SPathFacts* p) { p->dwLinks = 3; p->dwAttributes = FILE_ATTRIBUTE_DIRECTORY; }), PathState::Ok},
+        {"folder with several names", with([](SPathFacts* p) {
+             p->dwLinks = 3;
+             p->dwAttributes = FILE_ATTRIBUTE_DIRECTORY;
+         }),
+         PathState::Ok},
         {"foreign owner", with([](SPathFacts* p) { p->bOwnerTrusted = false; }), PathState::Foreign},
     };
     for (const SCase& c : cases) {
@@ -119,7 +127,8 @@ TEST(SetupHelperRule, TrustsSystemAdministratorsAndThisUserOnly)
         const wchar_t* pszSid;
         bool bTrusted;
     };
-    const SCase cases[] = {{L"SY", true}, {L"BA", true}, {L"BU", false}, {L"WD", false}, {L"S-1-5-21-1-2-3-1001", false}};
+    const SCase cases[] = {
+        {L"SY", true}, {L"BA", true}, {L"BU", false}, {L"WD", false}, {L"S-1-5-21-1-2-3-1001", false}};
     for (const SCase& c : cases) {
         SCOPED_TRACE(testing::Message() << std::string(c.pszSid, c.pszSid + wcslen(c.pszSid)));
         glim::CScopedLocalMemory pSid;
@@ -161,12 +170,14 @@ TEST(SetupHelperPrepare, NeverWritesThroughAPlantedLink)
     };
     const SCase cases[] = {
         {"data folder is a folder link",
-         [](const CDataScratch& s) { return RemoveDirectoryW(s.DataDir().c_str()) && glimtest::Make(s.DataDir(), s.Outside()); },
+         [](const CDataScratch& s) {
+             return RemoveDirectoryW(s.DataDir().c_str()) && glimtest::Make(s.DataDir(), s.Outside());
+         },
          [](const CDataScratch& s) { return s.DataDir(); }, true},
         {"vendor folder is a folder link",
          [](const CDataScratch& s) {
              return RemoveDirectoryW(s.DataDir().c_str()) && RemoveDirectoryW(s.Vendor().c_str()) &&
-                    glimtest::Make(s.Vendor(), s.Outside());
+                 glimtest::Make(s.Vendor(), s.Outside());
          },
          [](const CDataScratch& s) { return s.Vendor(); }, true},
         {"settings file is a file link",

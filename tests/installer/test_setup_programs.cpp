@@ -68,23 +68,28 @@ protected:
     void WriteRecord(int nService, int nAgent) const
     {
         const DWORD values[2] = {static_cast<DWORD>(nService), static_cast<DWORD>(nAgent)};
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRecordRoot, m_place.strRecordKey.c_str(),
-                                                 glim::kServiceWasRunningValue, REG_DWORD, &values[0], sizeof(DWORD)));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRecordRoot, m_place.strRecordKey.c_str(),
-                                                 glim::kAgentWasRunningValue, REG_DWORD, &values[1], sizeof(DWORD)));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeyValueW(m_place.hRecordRoot, m_place.strRecordKey.c_str(), glim::kServiceWasRunningValue,
+                                  REG_DWORD, &values[0], sizeof(DWORD)));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeyValueW(m_place.hRecordRoot, m_place.strRecordKey.c_str(), glim::kAgentWasRunningValue,
+                                  REG_DWORD, &values[1], sizeof(DWORD)));
     }
     // Installs the stand-in service, stopping stopDelay ms after it is asked to.
     DWORD InstallPeerService(DWORD dwStopDelayMs)
     {
-        return m_service.Install(glimtest::PeerServiceConfig(
-            kPeerService,
-            glimtest::CChildProcess::QuoteArg(glimtest::SetupPeerPath()) + L" service " + std::to_wstring(dwStopDelayMs)));
+        return m_service.Install(
+            glimtest::PeerServiceConfig(kPeerService,
+                                        glimtest::CChildProcess::QuoteArg(glimtest::SetupPeerPath()) + L" service " +
+                                            std::to_wstring(dwStopDelayMs)));
     }
     // Starts an agent stand-in window with this place's title and waits until it shows.
     void StartAgentWindow(glimtest::CChildProcess* pChild, bool bObey) const
     {
-        ASSERT_EQ(0u, pChild->Start(glimtest::SetupPeerPath(), L"window " + glimtest::CChildProcess::QuoteArg(m_place.strAgentTitle) +
-                                                    (bObey ? L" obey" : L" ignore")));
+        ASSERT_EQ(0u,
+                  pChild->Start(glimtest::SetupPeerPath(),
+                                L"window " + glimtest::CChildProcess::QuoteArg(m_place.strAgentTitle) +
+                                    (bObey ? L" obey" : L" ignore")));
         ASSERT_TRUE(glimtest::WaitUntil(
             [this] { return FindWindowW(nullptr, m_place.strAgentTitle.c_str()) != nullptr; }, 10000));
     }
@@ -167,12 +172,9 @@ TEST_F(SetupHelperRestore, StartsWhatWasRecordedAndDeletesTheRecord)
         int nExit;
     };
     const SCase cases[] = {
-        {"no record", -1, 0, false, kExitDone},
-        {"nothing ran", 0, 0, false, kExitDone},
-        {"the service ran", 1, 0, false, kExitDone},
-        {"the agent ran", 0, 1, false, kExitDone},
-        {"both ran", 1, 1, false, kExitDone},
-        {"the agent's start fails", 0, 1, true, kExitFailed},
+        {"no record", -1, 0, false, kExitDone},      {"nothing ran", 0, 0, false, kExitDone},
+        {"the service ran", 1, 0, false, kExitDone}, {"the agent ran", 0, 1, false, kExitDone},
+        {"both ran", 1, 1, false, kExitDone},        {"the agent's start fails", 0, 1, true, kExitFailed},
     };
     ASSERT_EQ(0u, InstallPeerService(0));
     for (const SCase& c : cases) {
@@ -217,11 +219,23 @@ TEST(SetupHelperReplaceable, FailsOnAProgramFileInUseOnly)
         {"a missing folder", false, {}, nullptr, 0, kExitDone},
         {"an empty folder", true, {}, nullptr, 0, kExitDone},
         {"every program free", true, {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe"}, nullptr, 0, kExitDone},
-        {"the agent held without share-delete", true, {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe"},
-         L"Glimagent.exe", FILE_SHARE_READ | FILE_SHARE_WRITE, kExitFailed},
-        {"the console companion held for reading", true, {L"glimctl.exe"}, L"glimctl.exe", FILE_SHARE_READ,
+        {"the agent held without share-delete",
+         true,
+         {L"Glimward.exe", L"Glimagent.exe", L"glimctl.exe"},
+         L"Glimagent.exe",
+         FILE_SHARE_READ | FILE_SHARE_WRITE,
          kExitFailed},
-        {"another file held", true, {L"Glimward.exe", L"GlimkitSetupHelper.exe"}, L"GlimkitSetupHelper.exe", 0,
+        {"the console companion held for reading",
+         true,
+         {L"glimctl.exe"},
+         L"glimctl.exe",
+         FILE_SHARE_READ,
+         kExitFailed},
+        {"another file held",
+         true,
+         {L"Glimward.exe", L"GlimkitSetupHelper.exe"},
+         L"GlimkitSetupHelper.exe",
+         0,
          kExitDone},
     };
     for (const SCase& c : cases) {

@@ -83,8 +83,8 @@ protected:
             m_verbs.push_back(pszVerb);
             if (!bActs)
                 return true;
-            const DWORD dwErr = std::wstring(pszVerb) == L"-I" ? Register(strInstalledImage)
-                                                                : glimtest::ScmRemove(kPeerService);
+            const DWORD dwErr =
+                std::wstring(pszVerb) == L"-I" ? Register(strInstalledImage) : glimtest::ScmRemove(kPeerService);
             return dwErr == ERROR_SUCCESS || pVerb->Fail(L"the verb failed");
         };
     }
@@ -117,7 +117,8 @@ TEST_F(SetupHelperService, RecoveryIsSetOnTheRegisteredServiceAsWineShowsIt)
     } else {
         // Wine takes the flag without reporting it; a manager that refuses it is logged.
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), dwErr);
-        EXPECT_TRUE(HasLine(result, strFlagSet) || HasLine(result, L"The failure actions flag could not be set (error 124)"));
+        EXPECT_TRUE(HasLine(result, strFlagSet) ||
+                    HasLine(result, L"The failure actions flag could not be set (error 124)"));
     }
     glimtest::ExpectStoredProductRecovery(hService.Get());
 }
@@ -138,11 +139,26 @@ TEST_F(SetupHelperService, InstallMakesReplacesOrKeepsTheRegistrationAndTheServi
         {"none registered", Found::None, true, true, {L"-I"}, kExitDone, L""},
         {"another image registered", Found::OtherImage, true, true, {L"-U", L"-I"}, kExitDone, L""},
         {"this image registered", Found::ThisImage, true, true, {}, kExitDone, L""},
-        {"the install verb does nothing", Found::None, false, true, {L"-I"}, kExitFailed,
+        {"the install verb does nothing",
+         Found::None,
+         false,
+         true,
+         {L"-I"},
+         kExitFailed,
          L"The service could not be installed (service state 0)."},
-        {"the removal verb does nothing", Found::OtherImage, false, true, {L"-U"}, kExitFailed,
+        {"the removal verb does nothing",
+         Found::OtherImage,
+         false,
+         true,
+         {L"-U"},
+         kExitFailed,
          L"The old service registration could not be removed (service state 1)."},
-        {"the installed service cannot start", Found::None, true, false, {L"-I"}, kExitFailed,
+        {"the installed service cannot start",
+         Found::None,
+         true,
+         false,
+         {L"-I"},
+         kExitFailed,
          L"The service GlimSetupPeerSvc2 could not be started (error "},
     };
     for (const SCase& c : cases) {
@@ -161,8 +177,9 @@ TEST_F(SetupHelperService, InstallMakesReplacesOrKeepsTheRegistrationAndTheServi
         EXPECT_EQ(c.nExit, result.nExit) << result.strFailure;
         EXPECT_EQ(0u, result.strFailure.rfind(c.pszFailureStart, 0)) << result.strFailure;
         EXPECT_EQ(c.verbs, m_verbs);
-        EXPECT_EQ(c.found == Found::ThisImage,
-                  HasLine(result, L"Setting the service's recovery: restart after 5 s, 30 s, 60 s; reset after 86400 s"));
+        EXPECT_EQ(
+            c.found == Found::ThisImage,
+            HasLine(result, L"Setting the service's recovery: restart after 5 s, 30 s, 60 s; reset after 86400 s"));
         if (c.nExit == kExitDone) {
             EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), glimtest::ScmQueryState(kPeerService));
         }
@@ -184,7 +201,8 @@ TEST_F(SetupHelperService, RemoveFailsWithoutTheProgramOrWhenTheServiceStays)
         {"not registered", false, true, true, kExitDone, L""},
         {"registered, the program missing", true, false, true, kExitFailed, nullptr},
         {"registered and removed", true, true, true, kExitDone, L""},
-        {"registered and staying", true, true, false, kExitFailed, L"The service could not be removed (service state 1)."},
+        {"registered and staying", true, true, false, kExitFailed,
+         L"The service could not be removed (service state 1)."},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -200,9 +218,8 @@ TEST_F(SetupHelperService, RemoveFailsWithoutTheProgramOrWhenTheServiceStays)
 
         EXPECT_EQ(c.nExit, result.nExit) << result.strFailure;
         const std::wstring strFailure = c.pszFailure
-                                            ? c.pszFailure
-                                            : L"The service is registered but " + m_temp.File(L"Glimward.exe") +
-                                                  L" is missing.";
+            ? c.pszFailure
+            : L"The service is registered but " + m_temp.File(L"Glimward.exe") + L" is missing.";
         EXPECT_EQ(strFailure, result.strFailure);
         EXPECT_EQ(c.bRegistered && c.bProgramPresent ? 1u : 0u, m_verbs.size());
         if (!c.bRegistered) {
@@ -241,7 +258,8 @@ class SetupHelperRegister : public testing::Test {
 protected:
     void SetUp() override
     {
-        const std::wstring strBase = L"Software\\Vessik\\GlimkitTest\\Register" + std::to_wstring(GetCurrentProcessId());
+        const std::wstring strBase =
+            L"Software\\Vessik\\GlimkitTest\\Register" + std::to_wstring(GetCurrentProcessId());
         m_place.hRoot = HKEY_CURRENT_USER;
         m_place.strRunKey = strBase + L"\\Run";
         m_place.strUninstallKey = strBase + L"\\Uninstall\\Glimkit";
@@ -290,7 +308,8 @@ TEST_F(SetupHelperRegister, WritesTheRunValueAndTheEntryAndRemovesBoth)
     SVerbResult result = RegisterProduct(m_place, true);
     ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
     EXPECT_EQ(strAgent, ReadString(m_place.strRunKey, L"Glimagent"));
-    EXPECT_EQ(L"<missing>", ReadString(m_place.strUninstallKey, L"DisplayName")) << "--run-only writes the Run value only";
+    EXPECT_EQ(L"<missing>", ReadString(m_place.strUninstallKey, L"DisplayName"))
+        << "--run-only writes the Run value only";
 
     result = RegisterProduct(m_place, false);
     ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
@@ -339,7 +358,8 @@ TEST(SetupHelperRegisterRule, DropsOnlyTheUninstallersPendingDeletion)
         {"none", {}, {}},
         {"its deletion alone", {strNt, L""}, {}},
         {"another case of the path", {L"\\??\\c:\\program files (x86)\\vessik\\glimkit\\UNINSTALL.EXE", L""}, {}},
-        {"among others", {L"\\??\\C:\\a.tmp", L"", strNt, L"", L"\\??\\C:\\b.tmp", L"\\??\\C:\\c.tmp"},
+        {"among others",
+         {L"\\??\\C:\\a.tmp", L"", strNt, L"", L"\\??\\C:\\b.tmp", L"\\??\\C:\\c.tmp"},
          {L"\\??\\C:\\a.tmp", L"", L"\\??\\C:\\b.tmp", L"\\??\\C:\\c.tmp"}},
         {"a rename of it is kept", {strNt, L"\\??\\C:\\moved.exe"}, {strNt, L"\\??\\C:\\moved.exe"}},
         {"a rename onto it is kept", {L"\\??\\C:\\new.exe", strNt}, {L"\\??\\C:\\new.exe", strNt}},
@@ -358,25 +378,28 @@ TEST_F(SetupHelperRegister, CancelsThePendingDeletionOfTheUninstaller)
     const std::wstring strOther = L"\\??\\C:\\other.tmp";
     const std::wstring strMine = L"\\??\\" + m_temp.File(L"Uninstall.exe");
     const std::wstring strData = strOther + L'\0' + L'\0' + strMine + L'\0' + L'\0' + L'\0';
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
-                                             REG_MULTI_SZ, strData.data(),
-                                             static_cast<DWORD>(strData.size() * sizeof(wchar_t))));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
+                              REG_MULTI_SZ, strData.data(), static_cast<DWORD>(strData.size() * sizeof(wchar_t))));
 
     SVerbResult result = RegisterProduct(m_place, false);
     ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
-    EXPECT_TRUE(HasLine(result, L"The deletion at the next restart of " + m_temp.File(L"Uninstall.exe") +
-                                    L" (left by an uninstall) is cancelled"));
+    EXPECT_TRUE(HasLine(result,
+                        L"The deletion at the next restart of " + m_temp.File(L"Uninstall.exe") +
+                            L" (left by an uninstall) is cancelled"));
     wchar_t szData[256] = {};
     DWORD cb = sizeof(szData);
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
-                                          RRF_RT_REG_MULTI_SZ, nullptr, szData, &cb));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegGetValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
+                           RRF_RT_REG_MULTI_SZ, nullptr, szData, &cb));
     EXPECT_EQ(strOther + L'\0' + L'\0' + L'\0', std::wstring(szData, cb / sizeof(wchar_t)));
 
     // The last one gone, the value goes.
     const std::wstring strOnlyMine = strMine + L'\0' + L'\0' + L'\0';
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
-                                             REG_MULTI_SZ, strOnlyMine.data(),
-                                             static_cast<DWORD>(strOnlyMine.size() * sizeof(wchar_t))));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(m_place.hRoot, m_place.strPendingKey.c_str(), L"PendingFileRenameOperations",
+                              REG_MULTI_SZ, strOnlyMine.data(),
+                              static_cast<DWORD>(strOnlyMine.size() * sizeof(wchar_t))));
     result = RegisterProduct(m_place, false);
     ASSERT_EQ(kExitDone, result.nExit) << result.strFailure;
     EXPECT_EQ(static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND),

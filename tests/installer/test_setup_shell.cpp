@@ -44,16 +44,11 @@ enum Step {
 };
 
 const wchar_t* const kStepNames[kStepCount] = {
-    L"CoCreateInstance(ShellWindows)",
-    L"IShellWindows::FindWindowSW",
-    L"QueryInterface(IServiceProvider)",
-    L"IServiceProvider::QueryService(IShellBrowser)",
-    L"IShellBrowser::QueryActiveShellView",
-    L"IShellView::GetItemObject",
-    L"QueryInterface(IShellFolderViewDual)",
-    L"IShellFolderViewDual::get_Application",
-    L"QueryInterface(IShellDispatch2)",
-    L"IShellDispatch2::ShellExecute",
+    L"CoCreateInstance(ShellWindows)",       L"IShellWindows::FindWindowSW",
+    L"QueryInterface(IServiceProvider)",     L"IServiceProvider::QueryService(IShellBrowser)",
+    L"IShellBrowser::QueryActiveShellView",  L"IShellView::GetItemObject",
+    L"QueryInterface(IShellFolderViewDual)", L"IShellFolderViewDual::get_Application",
+    L"QueryInterface(IShellDispatch2)",      L"IShellDispatch2::ShellExecute",
 };
 
 // What the fake shell answers and what it was given. Every reference any of its objects hands
@@ -161,7 +156,7 @@ template <typename I>
 class CFakeOleWindow : public CFake<I> {
 public:
     using CFake<I>::CFake;
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND *phwnd) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* phwnd) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL fEnterMode) override { return E_NOTIMPL; }
 };
 
@@ -184,11 +179,15 @@ public:
                                                 nullptr, nullptr, nullptr, nullptr);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Application(IDispatch **ppid) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Parent(IDispatch **ppid) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE NameSpace(VARIANT vDir, Folder **ppsdf) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE BrowseForFolder(LONG Hwnd, BSTR Title, LONG Options, VARIANT RootFolder, Folder **ppsdf) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Windows(IDispatch **ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Application(IDispatch** ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Parent(IDispatch** ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NameSpace(VARIANT vDir, Folder** ppsdf) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BrowseForFolder(LONG Hwnd, BSTR Title, LONG Options, VARIANT RootFolder,
+                                              Folder** ppsdf) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Windows(IDispatch** ppid) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Open(VARIANT vDir) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Explore(VARIANT vDir) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE MinimizeAll() override { return E_NOTIMPL; }
@@ -207,34 +206,53 @@ public:
     HRESULT STDMETHODCALLTYPE FindComputer() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RefreshMenu() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ControlPanelItem(BSTR bstrDir) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsRestricted(BSTR Group, BSTR Restriction, LONG *plRestrictValue) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsRestricted(BSTR Group, BSTR Restriction, LONG* plRestrictValue) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE FindPrinter(BSTR name, BSTR location, BSTR model) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSystemInformation(BSTR name, VARIANT *pv) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ServiceStart(BSTR ServiceName, VARIANT Persistent, VARIANT *pSuccess) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ServiceStop(BSTR ServiceName, VARIANT Persistent, VARIANT *pSuccess) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsServiceRunning(BSTR ServiceName, VARIANT *pRunning) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CanStartStopService(BSTR ServiceName, VARIANT *pCanStartStop) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ShowBrowserBar(BSTR bstrClsid, VARIANT bShow, VARIANT *pSuccess) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSystemInformation(BSTR name, VARIANT* pv) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ServiceStart(BSTR ServiceName, VARIANT Persistent, VARIANT* pSuccess) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ServiceStop(BSTR ServiceName, VARIANT Persistent, VARIANT* pSuccess) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE IsServiceRunning(BSTR ServiceName, VARIANT* pRunning) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CanStartStopService(BSTR ServiceName, VARIANT* pCanStartStop) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ShowBrowserBar(BSTR bstrClsid, VARIANT bShow, VARIANT* pSuccess) override
+    {
+        return E_NOTIMPL;
+    }
 };
 
 class CFakeFolderView : public CFakeDispatch<IShellFolderViewDual> {
 public:
     CFakeFolderView(SShellScript* p, IDispatch* pApplication)
-        : CFakeDispatch(p, IID_IShellFolderViewDual), m_pApplication(pApplication)
+        : CFakeDispatch(p, IID_IShellFolderViewDual)
+        , m_pApplication(pApplication)
     {
     }
     HRESULT STDMETHODCALLTYPE get_Application(IDispatch** ppid) override
     {
         return m_pScript->Answer(kGetApplication, m_pApplication, ppid);
     }
-    HRESULT STDMETHODCALLTYPE get_Parent(IDispatch **ppid) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Folder(Folder **ppid) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SelectedItems(FolderItems **ppid) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_FocusedItem(FolderItem **ppid) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SelectItem(VARIANT *pvfi, int dwFlags) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE PopupItemMenu(FolderItem *pfi, VARIANT vx, VARIANT vy, BSTR *pbs) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Script(IDispatch **ppDisp) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_ViewOptions(LONG *plViewOptions) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Parent(IDispatch** ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Folder(Folder** ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SelectedItems(FolderItems** ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_FocusedItem(FolderItem** ppid) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SelectItem(VARIANT* pvfi, int dwFlags) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PopupItemMenu(FolderItem* pfi, VARIANT vx, VARIANT vy, BSTR* pbs) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_Script(IDispatch** ppDisp) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_ViewOptions(LONG* plViewOptions) override { return E_NOTIMPL; }
 
 private:
     IDispatch* m_pApplication;
@@ -242,20 +260,30 @@ private:
 
 class CFakeView : public CFakeOleWindow<IShellView> {
 public:
-    CFakeView(SShellScript* p, IDispatch* pBackground) : CFakeOleWindow(p, IID_IShellView), m_pBackground(pBackground) {}
+    CFakeView(SShellScript* p, IDispatch* pBackground) : CFakeOleWindow(p, IID_IShellView), m_pBackground(pBackground)
+    {
+    }
     HRESULT STDMETHODCALLTYPE GetItemObject(UINT uItem, REFIID riid, void** ppv) override
     {
         return m_pScript->AnswerIf(uItem == SVGIO_BACKGROUND && IsEqualIID(riid, IID_IDispatch), kItemObject,
                                    m_pBackground, ppv);
     }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG *pmsg) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* pmsg) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE EnableModeless(BOOL fEnable) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE UIActivate(UINT uState) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Refresh() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateViewWindow(IShellView *psvPrevious, LPCFOLDERSETTINGS pfs, IShellBrowser *psb, RECT *prcView, HWND *phWnd) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateViewWindow(IShellView* psvPrevious, LPCFOLDERSETTINGS pfs, IShellBrowser* psb,
+                                               RECT* prcView, HWND* phWnd) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE DestroyViewWindow() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentInfo(LPFOLDERSETTINGS pfs) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddPropertySheetPages(DWORD dwReserved, LPFNSVADDPROPSHEETPAGE pfn, LPARAM lparam) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddPropertySheetPages(DWORD dwReserved, LPFNSVADDPROPSHEETPAGE pfn,
+                                                    LPARAM lparam) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE SaveViewState() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SelectItem(PCUITEMID_CHILD pidlItem, SVSIF uFlags) override { return E_NOTIMPL; }
 
@@ -270,18 +298,30 @@ public:
     {
         return m_pScript->Answer(kActiveView, m_pView, ppshv);
     }
-    HRESULT STDMETHODCALLTYPE InsertMenusSB(HMENU hmenuShared, LPOLEMENUGROUPWIDTHS lpMenuWidths) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMenuSB(HMENU hmenuShared, HOLEMENU holemenuRes, HWND hwndActiveObject) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InsertMenusSB(HMENU hmenuShared, LPOLEMENUGROUPWIDTHS lpMenuWidths) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetMenuSB(HMENU hmenuShared, HOLEMENU holemenuRes, HWND hwndActiveObject) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE RemoveMenusSB(HMENU hmenuShared) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetStatusTextSB(LPCWSTR pszStatusText) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE EnableModelessSB(BOOL fEnable) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAcceleratorSB(MSG *pmsg, WORD wID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TranslateAcceleratorSB(MSG* pmsg, WORD wID) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE BrowseObject(PCUIDLIST_RELATIVE pidl, UINT wFlags) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetViewStateStream(DWORD grfMode, IStream **ppStrm) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetControlWindow(UINT id, HWND *phwnd) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SendControlMsg(UINT id, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT *pret) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnViewWindowActive(IShellView *pshv) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetToolbarItems(LPTBBUTTONSB lpButtons, UINT nButtons, UINT uFlags) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetViewStateStream(DWORD grfMode, IStream** ppStrm) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetControlWindow(UINT id, HWND* phwnd) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SendControlMsg(UINT id, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pret) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE OnViewWindowActive(IShellView* pshv) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetToolbarItems(LPTBBUTTONSB lpButtons, UINT nButtons, UINT uFlags) override
+    {
+        return E_NOTIMPL;
+    }
 
 private:
     IShellView* m_pView;
@@ -292,7 +332,8 @@ public:
     CFakeProvider(SShellScript* p, IShellBrowser* pBrowser) : CFake(p, IID_IServiceProvider), m_pBrowser(pBrowser) {}
     HRESULT STDMETHODCALLTYPE QueryService(REFGUID guidService, REFIID riid, void** ppv) override
     {
-        return m_pScript->AnswerIf(IsEqualGUID(guidService, SID_STopLevelBrowser) && IsEqualIID(riid, IID_IShellBrowser),
+        return m_pScript->AnswerIf(IsEqualGUID(guidService, SID_STopLevelBrowser) &&
+                                       IsEqualIID(riid, IID_IShellBrowser),
                                    kQueryService, m_pBrowser, ppv);
     }
 
@@ -313,15 +354,22 @@ public:
         }
         return m_pScript->Answer(kFindWindow, m_pDesktop, ppdispOut);
     }
-    HRESULT STDMETHODCALLTYPE get_Count(LONG *Count) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Item(VARIANT index, IDispatch **Folder) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE _NewEnum(IUnknown **ppunk) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Register(IDispatch *pid, LONG hWnd, int swClass, LONG *plCookie) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RegisterPending(LONG lThreadId, VARIANT *pvarloc, VARIANT *pvarlocRoot, int swClass, LONG *plCookie) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* Count) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Item(VARIANT index, IDispatch** Folder) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE _NewEnum(IUnknown** ppunk) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Register(IDispatch* pid, LONG hWnd, int swClass, LONG* plCookie) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterPending(LONG lThreadId, VARIANT* pvarloc, VARIANT* pvarlocRoot, int swClass,
+                                              LONG* plCookie) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Revoke(LONG lCookie) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnNavigate(LONG lCookie, VARIANT *pvarLoc) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnNavigate(LONG lCookie, VARIANT* pvarLoc) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnActivated(LONG lCookie, VARIANT_BOOL fActive) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnCreated(LONG lCookie, IUnknown *punk) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnCreated(LONG lCookie, IUnknown* punk) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ProcessAttachDetach(VARIANT_BOOL fAttach) override { return E_NOTIMPL; }
 
 private:
@@ -332,9 +380,16 @@ private:
 class CFakeChain {
 public:
     explicit CFakeChain(SShellScript* p)
-        : m_shell(p), m_application(p, IID_IDispatch), m_folderView(p, &m_application), m_background(p, IID_IDispatch),
-          m_view(p, &m_background), m_browser(p, &m_view), m_provider(p, &m_browser), m_desktop(p, IID_IDispatch),
-          m_windows(p, &m_desktop), m_pScript(p)
+        : m_shell(p)
+        , m_application(p, IID_IDispatch)
+        , m_folderView(p, &m_application)
+        , m_background(p, IID_IDispatch)
+        , m_view(p, &m_background)
+        , m_browser(p, &m_view)
+        , m_provider(p, &m_browser)
+        , m_desktop(p, IID_IDispatch)
+        , m_windows(p, &m_desktop)
+        , m_pScript(p)
     {
         m_application.Hop(IID_IShellDispatch2, kQueryShellDispatch, static_cast<IShellDispatch2*>(&m_shell));
         m_background.Hop(IID_IShellFolderViewDual, kQueryFolderView, static_cast<IShellFolderViewDual*>(&m_folderView));
@@ -397,8 +452,8 @@ using CScopedWindow = glim::CScoped<SWindowTraits>;
 TEST(SetupHelperStartAgent, EveryStepOfTheShellRouteIsCheckedAndNamed)
 {
     // A shell window of this thread answers WM_NULL at once.
-    CScopedWindow hShell(CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                                         nullptr));
+    CScopedWindow hShell(
+        CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(hShell);
     struct SCase {
         Step failing;
@@ -434,8 +489,9 @@ TEST(SetupHelperStartAgent, EveryStepOfTheShellRouteIsCheckedAndNamed)
             EXPECT_EQ(L"Glimagent did not come up within 500 ms.", result.strFailure);
         } else {
             wchar_t szHr[16] = {};
-            swprintf(szHr, 16, L"0x%08lX",
-                     static_cast<unsigned long>(!c.bGivesNothing ? script.hrFailure : (c.failing == kFindWindow ? 1 : 1)));
+            swprintf(
+                szHr, 16, L"0x%08lX",
+                static_cast<unsigned long>(!c.bGivesNothing ? script.hrFailure : (c.failing == kFindWindow ? 1 : 1)));
             EXPECT_EQ(std::wstring(L"Glimagent could not be started through the user's shell (") +
                           kStepNames[c.failing] + L" failed, " + szHr + L").",
                       result.strFailure);
@@ -458,7 +514,10 @@ TEST(SetupHelperStartAgent, NoShellIsNoFailureAndAShellThatDoesNotAnswerIsNotAsk
     SShellRoute none = chain.Route(nullptr);
     none.findShellProcess = [] { return static_cast<DWORD>(0); };
     int nCreates = 0;
-    none.createShellWindows = [&nCreates](IShellWindows**) { ++nCreates; return E_FAIL; };
+    none.createShellWindows = [&nCreates](IShellWindows**) {
+        ++nCreates;
+        return E_FAIL;
+    };
     SVerbResult result = StartAgent(TestPlace(), none);
     EXPECT_EQ(kExitDone, result.nExit) << result.strFailure;
     ASSERT_EQ(1u, result.lines.size());
@@ -469,13 +528,17 @@ TEST(SetupHelperStartAgent, NoShellIsNoFailureAndAShellThatDoesNotAnswerIsNotAsk
     HANDLE hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const glim::CScopedHandle hReleaseOwner(hRelease);
     std::thread hung([&hHung, hRelease] {
-        HWND hWnd = CreateWindowExW(0, L"STATIC", L"hung shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                                    nullptr);
+        HWND hWnd =
+            CreateWindowExW(0, L"STATIC", L"hung shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
         InterlockedExchangePointer(reinterpret_cast<void**>(&hHung), hWnd);
         WaitForSingleObject(hRelease, 30000);
         DestroyWindow(hWnd);
     });
-    ASSERT_TRUE(glimtest::WaitUntil([&hHung] { return InterlockedCompareExchangePointer(reinterpret_cast<void**>(&hHung), nullptr, nullptr) != nullptr; }, 5000));
+    ASSERT_TRUE(glimtest::WaitUntil(
+        [&hHung] {
+            return InterlockedCompareExchangePointer(reinterpret_cast<void**>(&hHung), nullptr, nullptr) != nullptr;
+        },
+        5000));
     SShellRoute silent = chain.Route(hHung);
     silent.createShellWindows = none.createShellWindows;
     result = StartAgent(TestPlace(), silent);
@@ -493,15 +556,14 @@ TEST(SetupHelperStartAgent, StartsTheAgentThroughThisPlatformsShell)
 {
     const SShellRoute route = SystemShellRoute();
     // explorer.exe runs once some process has used the display.
-    const CScopedWindow hWindow(CreateWindowExW(0, L"STATIC", L"display", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                                nullptr, nullptr));
+    const CScopedWindow hWindow(
+        CreateWindowExW(0, L"STATIC", L"display", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(glimtest::WaitUntil([&route] { return route.findShellProcess() != 0; }, 10000))
         << "no shell process in this session";
     const DWORD dwShell = route.findShellProcess();
     ASSERT_EQ(nullptr, FindWindowW(nullptr, glim::kAgentWindowTitle)) << "an agent runs already";
     glimtest::CTempFolder temp;
-    ASSERT_TRUE(CopyFileW(glimtest::SetupPeerPath().c_str(),
-                          temp.File(L"Glimagent.exe").c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(glimtest::SetupPeerPath().c_str(), temp.File(L"Glimagent.exe").c_str(), TRUE));
     SAgentStartPlace place;
     place.strProgramDir = temp.Path();
     // An agent left running by a failed check is ended with the test.

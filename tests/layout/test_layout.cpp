@@ -152,7 +152,7 @@ Defines Parse(const wchar_t* pszFile, const std::string& strPrefix, const std::s
             continue;
         const size_t nFrame = strPrefix.size() + strSuffix.size();
         const bool bShape = line.size() > nFrame && line.compare(0, strPrefix.size(), strPrefix) == 0 &&
-                            line.compare(line.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+            line.compare(line.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
         const std::string strBody = bShape ? line.substr(strPrefix.size(), line.size() - nFrame) : "";
         const size_t nSpace = strBody.find(' ');
         if (!bShape || nSpace == std::string::npos || strBody.compare(0, strNamePrefix.size(), strNamePrefix) != 0) {
@@ -194,8 +194,8 @@ TEST(Layout, TheNsisIncludeDefinesEveryConstant)
 
 TEST(Layout, TheWixIncludeDefinesEveryConstant)
 {
-    ExpectDefines(Parse(L"GlimkitLayout.wxi", "  <?define ", "?>", "", false,
-                        {"<?xml ", "<!-- ", "<Include>", "</Include>"}));
+    ExpectDefines(
+        Parse(L"GlimkitLayout.wxi", "  <?define ", "?>", "", false, {"<?xml ", "<!-- ", "<Include>", "</Include>"}));
 }
 
 TEST(Layout, TheResourceHeaderDefinesEveryConstant)

@@ -31,8 +31,8 @@ inline void SplitUnits(const std::uint8_t* pData, std::size_t cb, std::wstring* 
 }  // namespace nativetest
 
 // A broken invariant in a fuzz target: report it as a crash, which fails the run.
-#define FUZZ_CHECK(condition) \
-    do {                      \
-        if (!(condition))     \
-            __builtin_trap(); \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            __builtin_trap();                                                                                          \
     } while (0)

@@ -15,7 +15,7 @@ void CheckCommand(const glim::ServiceCommand& cmd)
     const std::size_t cchVerb = wcsnlen(cmd.szVerb, 3);
     FUZZ_CHECK(cchVerb == 0 || cchVerb == 2);
     const bool bVerb = cmd.eVerb == glim::ServiceVerb::Install || cmd.eVerb == glim::ServiceVerb::Uninstall ||
-                       cmd.eVerb == glim::ServiceVerb::Start || cmd.eVerb == glim::ServiceVerb::Stop;
+        cmd.eVerb == glim::ServiceVerb::Start || cmd.eVerb == glim::ServiceVerb::Stop;
     FUZZ_CHECK(bVerb == (cchVerb == 2));
     FUZZ_CHECK(!cmd.bDelayedStart || cmd.eVerb == glim::ServiceVerb::Install);
 }

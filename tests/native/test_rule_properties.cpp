@@ -92,7 +92,8 @@ TEST_F(RuleProperties, LaterTickAndIdleVerdictFollowTheAgeAcrossTheWrap)
         const DWORD dwThreshold = Span();
         const IdleVerdict verdict = JudgeIdle(dwNow, dwNow - dwAgeA, dwThreshold);
         const IdleVerdict expected = dwAgeA >= dwThreshold ? IdleVerdict::Inactive
-                                     : dwAgeA <= kActiveWindowMs ? IdleVerdict::Active : IdleVerdict::None;
+            : dwAgeA <= kActiveWindowMs                    ? IdleVerdict::Active
+                                                           : IdleVerdict::None;
         ASSERT_EQ(expected, verdict) << "now " << dwNow << ", age " << dwAgeA << ", threshold " << dwThreshold;
     }
 }
@@ -139,11 +140,11 @@ TEST_F(RuleProperties, CommandLineTailGivesTheSecondWordAsVerb)
         ServiceVerb eVerb;
     };
     static const Word kVerbs[] = {
-        {L"-I", ServiceVerb::Install}, {L"-i", ServiceVerb::Install}, {L"-U", ServiceVerb::Uninstall},
-        {L"-u", ServiceVerb::Uninstall}, {L"-S", ServiceVerb::Start}, {L"-s", ServiceVerb::Start},
-        {L"-K", ServiceVerb::Stop}, {L"-k", ServiceVerb::Stop}, {L"-X", ServiceVerb::Ignored},
-        {L"--", ServiceVerb::Ignored}, {L"I", ServiceVerb::Ignored}, {L"-II", ServiceVerb::Ignored},
-        {L"/I", ServiceVerb::Ignored}, {L"\"-I\"", ServiceVerb::Install},
+        {L"-I", ServiceVerb::Install},   {L"-i", ServiceVerb::Install},     {L"-U", ServiceVerb::Uninstall},
+        {L"-u", ServiceVerb::Uninstall}, {L"-S", ServiceVerb::Start},       {L"-s", ServiceVerb::Start},
+        {L"-K", ServiceVerb::Stop},      {L"-k", ServiceVerb::Stop},        {L"-X", ServiceVerb::Ignored},
+        {L"--", ServiceVerb::Ignored},   {L"I", ServiceVerb::Ignored},      {L"-II", ServiceVerb::Ignored},
+        {L"/I", ServiceVerb::Ignored},   {L"\"-I\"", ServiceVerb::Install},
     };
     static const wchar_t* const kOptions[] = {L"", L"D", L"d", L"DD", L"x", L"\"D\""};
     static const wchar_t* const kFirst[] = {L"x", L"Glimward.exe", L"\"C:\\Program Files\\g.exe\""};
@@ -160,7 +161,8 @@ TEST_F(RuleProperties, CommandLineTailGivesTheSecondWordAsVerb)
         const ServiceCommand cmd = ParseServiceCommand(nArgc, ppszArgv);
         LocalFree(ppszArgv);
         ASSERT_EQ(verb.eVerb, cmd.eVerb) << ansi;
-        const bool bDelayed = verb.eVerb == ServiceVerb::Install && (option == L"D" || option == L"d" || option == L"\"D\"");
+        const bool bDelayed =
+            verb.eVerb == ServiceVerb::Install && (option == L"D" || option == L"d" || option == L"\"D\"");
         ASSERT_EQ(bDelayed ? TRUE : FALSE, cmd.bDelayedStart) << ansi;
         ASSERT_EQ(verb.eVerb == ServiceVerb::Ignored ? 0u : 2u, std::wcslen(cmd.szVerb)) << ansi;
     }

@@ -97,15 +97,18 @@ protected:
     {
         const size_t nWanted = static_cast<size_t>(nAccepted);
         size_t nNotices = 0, nHandled = 0, nRelays = 0;
-        if (WaitUntil([&] {
-                nNotices = m_app.ReadRecord().size();
-                nHandled = AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread");
-                nRelays = RelaysRunning();
-                return nNotices == nNoticesBefore + nWanted && nHandled == nHandledBefore + nWanted && nRelays == 0;
-            }, 20000))
+        if (WaitUntil(
+                [&] {
+                    nNotices = m_app.ReadRecord().size();
+                    nHandled = AgentLogCount(L"F12 Fressed", L"CKBBackLightMgr::GetHostStatusChangeThread");
+                    nRelays = RelaysRunning();
+                    return nNotices == nNoticesBefore + nWanted && nHandled == nHandledBefore + nWanted && nRelays == 0;
+                },
+                20000))
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "accepted " << nAccepted << ", notices " << nNotices - nNoticesBefore << ", handled "
-                                             << nHandled - nHandledBefore << ", relays running " << nRelays;
+        return ::testing::AssertionFailure()
+            << "accepted " << nAccepted << ", notices " << nNotices - nNoticesBefore << ", handled "
+            << nHandled - nHandledBefore << ", relays running " << nRelays;
     }
 };
 
@@ -130,7 +133,8 @@ TEST_F(Reliability, HotkeyUnderLoad)
     SWatched watched[2] = {};
     const bool bWatch = glimtest::LinuxProcReadable();
     if (bWatch) {
-        ASSERT_TRUE(Watch(&watched[0], &watched[1])) << "the Wine processes of the service and the main instance were not found";
+        ASSERT_TRUE(Watch(&watched[0], &watched[1]))
+            << "the Wine processes of the service and the main instance were not found";
     }
     glimtest::SUsage before[2], after[2];
     for (int i = 0; bWatch && i < 2; ++i)
@@ -152,8 +156,9 @@ TEST_F(Reliability, HotkeyUnderLoad)
     ASSERT_TRUE(SettledAfter(nAccepted));
     const int nStatus = nAccepted % 3;
     EXPECT_TRUE(WaitForStatus(nStatus)) << "KBStatus " << Status() << " after " << nAccepted << " accepted presses";
-    EXPECT_EQ(static_cast<size_t>(nAccepted), AgentLogCount(L"nextstatus is 0")
-              + AgentLogCount(L"nextstatus is 1") + AgentLogCount(L"nextstatus is 2"));
+    EXPECT_EQ(static_cast<size_t>(nAccepted),
+              AgentLogCount(L"nextstatus is 0") + AgentLogCount(L"nextstatus is 1") +
+                  AgentLogCount(L"nextstatus is 2"));
     // Auto keeps the On level while no light sensor reports.
     EXPECT_TRUE(WaitUntil([&] { return LevelNow() == (nStatus == 0 ? 0 : kBrightness); }, kWaitMs))
         << "level " << LevelNow() << " in status " << nStatus;
@@ -240,7 +245,8 @@ TEST_F(Reliability, DeviceFailures)
                 ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::FailNext(1, mode));
             }
             DWORD dwExit = 0xdeadbeef;
-            ASSERT_EQ(0u, CSettingsApp::RunNotify(CNotifyRequest().Set(glim::kKeyKBBrightness, L"8").Params(1, 0), &dwExit));
+            ASSERT_EQ(
+                0u, CSettingsApp::RunNotify(CNotifyRequest().Set(glim::kKeyKBBrightness, L"8").Params(1, 0), &dwExit));
             ASSERT_EQ(0u, dwExit);
             ASSERT_TRUE(WaitUntil([] { return glimtest::SetRequests().size() >= 1; }, kWaitMs));
             EXPECT_TRUE(LevelsAre({8}));
@@ -324,9 +330,10 @@ TEST_F(Reliability, MalformedSettings)
     for (const auto& row : notices) {
         SCOPED_TRACE(testing::Message() << "UwpwParam " << testing::PrintToString(std::wstring(row.pszKind)));
         DWORD dwExit = 0xdeadbeef;
-        ASSERT_EQ(0u, CSettingsApp::RunNotify(
-                          CNotifyRequest().Set(glim::kKeyUwpwParam, row.pszKind).Set(glim::kKeyUwplParam, row.pszArgument),
-                          &dwExit));
+        ASSERT_EQ(0u,
+                  CSettingsApp::RunNotify(
+                      CNotifyRequest().Set(glim::kKeyUwpwParam, row.pszKind).Set(glim::kKeyUwplParam, row.pszArgument),
+                      &dwExit));
         ASSERT_EQ(0u, dwExit);
         EXPECT_TRUE(WaitUntil([&] { return noticesTaken() > nTaken; }, kWaitMs)) << "the notice was not taken";
         nTaken = noticesTaken();
@@ -507,9 +514,9 @@ TEST_F(Reliability, MainInstanceKilled)
         const int nStarted = m_log.CountMessage(L"Step6: CreateProcessAsUser successfully.");
         const ULONGLONG ullStart = GetTickCount64();
         Press();
-        ASSERT_TRUE(WaitUntil([&] {
-            return m_log.CountMessage(L"Step6: CreateProcessAsUser successfully.") > nStarted;
-        }, kWaitMs)) << "the service started no relay";
+        ASSERT_TRUE(WaitUntil(
+            [&] { return m_log.CountMessage(L"Step6: CreateProcessAsUser successfully.") > nStarted; }, kWaitMs))
+            << "the service started no relay";
         ASSERT_TRUE(WaitUntil([&] { return glimtest::ProcessesOf(glim::kAgentProgramPath).empty(); }, kWaitMs))
             << "a relay is still running";
         Figure(bLocked ? "locked_relay_gone_ms" : "unlocked_relay_gone_ms",
@@ -636,18 +643,21 @@ TEST_F(Reliability, HeldLogMutexCostsLinesNotPresses)
     Pause(kPressGapMs);
     PressAndTime(StepOf(Status()));
     bool bNote = false;
-    EXPECT_TRUE(WaitUntil([&] {
-        for (const std::wstring& text : glimtest::ReadLines(m_agentLogPath)) {
-            glimtest::ParsedLine line;
-            if (glimtest::ParseLine(text, &line) && line.level == L'W'
-                && line.message.find(L" log lines dropped: the log mutex stayed taken") != std::wstring::npos) {
-                Figure("lines_dropped", _wtoi(line.message.c_str()));
-                bNote = _wtoi(line.message.c_str()) > 0;
-                return true;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (const std::wstring& text : glimtest::ReadLines(m_agentLogPath)) {
+                glimtest::ParsedLine line;
+                if (glimtest::ParseLine(text, &line) && line.level == L'W' &&
+                    line.message.find(L" log lines dropped: the log mutex stayed taken") != std::wstring::npos) {
+                    Figure("lines_dropped", _wtoi(line.message.c_str()));
+                    bNote = _wtoi(line.message.c_str()) > 0;
+                    return true;
+                }
             }
-        }
-        return false;
-    }, kWaitMs)) << "no line tells of the dropped lines";
+            return false;
+        },
+        kWaitMs))
+        << "no line tells of the dropped lines";
     EXPECT_TRUE(bNote);
 }
 

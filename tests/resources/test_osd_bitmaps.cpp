@@ -122,18 +122,18 @@ TEST_P(OsdBitmap, HeaderDescribesA24BitBottomUpImage)
     EXPECT_EQ('B', m_bytes[0]);
     EXPECT_EQ('M', m_bytes[1]);
     EXPECT_EQ(kFileBytes, Field<uint32_t>(m_bytes, 2));  // bfSize
-    EXPECT_EQ(0u, Field<uint32_t>(m_bytes, 6));           // reserved
-    EXPECT_EQ(54u, Field<uint32_t>(m_bytes, 10));         // bfOffBits
-    EXPECT_EQ(40u, Field<uint32_t>(m_bytes, 14));         // BITMAPINFOHEADER
+    EXPECT_EQ(0u, Field<uint32_t>(m_bytes, 6));          // reserved
+    EXPECT_EQ(54u, Field<uint32_t>(m_bytes, 10));        // bfOffBits
+    EXPECT_EQ(40u, Field<uint32_t>(m_bytes, 14));        // BITMAPINFOHEADER
     EXPECT_EQ(kWidth, Field<int32_t>(m_bytes, 18));
-    EXPECT_EQ(kHeight, Field<int32_t>(m_bytes, 22));      // positive: bottom-up
-    EXPECT_EQ(1, Field<uint16_t>(m_bytes, 26));           // planes
-    EXPECT_EQ(24, Field<uint16_t>(m_bytes, 28));          // bits per pixel
+    EXPECT_EQ(kHeight, Field<int32_t>(m_bytes, 22));  // positive: bottom-up
+    EXPECT_EQ(1, Field<uint16_t>(m_bytes, 26));       // planes
+    EXPECT_EQ(24, Field<uint16_t>(m_bytes, 28));      // bits per pixel
     EXPECT_EQ(static_cast<uint32_t>(BI_RGB), Field<uint32_t>(m_bytes, 30));
     EXPECT_EQ(static_cast<uint32_t>(kRowBytes * kHeight), Field<uint32_t>(m_bytes, 34));
-    EXPECT_EQ(2834, Field<int32_t>(m_bytes, 38));         // pixels per metre, x
-    EXPECT_EQ(2834, Field<int32_t>(m_bytes, 42));         // and y
-    EXPECT_EQ(0u, Field<uint32_t>(m_bytes, 46));          // no colour table
+    EXPECT_EQ(2834, Field<int32_t>(m_bytes, 38));  // pixels per metre, x
+    EXPECT_EQ(2834, Field<int32_t>(m_bytes, 42));  // and y
+    EXPECT_EQ(0u, Field<uint32_t>(m_bytes, 46));   // no colour table
     // The resource compiler keeps everything after the 14-byte file header.
     EXPECT_EQ(82984u, m_bytes.size() - 14);
 }
@@ -152,7 +152,8 @@ TEST_P(OsdBitmap, CellsShowTheStatusColours)
     const int kSamples[][2] = {{0, 0}, {95, 0}, {0, 95}, {95, 95}, {48, 2}, {2, 48}, {93, 48}, {48, 93}, {10, 60}};
     for (int cell = 0; cell < 3; ++cell) {
         for (const auto& p : kSamples)
-            EXPECT_EQ(Background(cell), image.At(cell * kCell + p[0], p[1])) << "cell " << cell << " at " << p[0] << "," << p[1];
+            EXPECT_EQ(Background(cell), image.At(cell * kCell + p[0], p[1]))
+                << "cell " << cell << " at " << p[0] << "," << p[1];
     }
 }
 
@@ -256,16 +257,14 @@ TEST(GlimagentIcon, HasStandardSizesOfThirtyTwoBits)
         uint32_t offset = Field<uint32_t>(bytes, entry + 12);
         ASSERT_LE(static_cast<size_t>(offset) + cb, bytes.size());
     }
-    HICON hIcon = static_cast<HICON>(LoadImageW(nullptr, ResourcePath(L"glimagent.ico").c_str(), IMAGE_ICON, 32, 32,
-                                                LR_LOADFROMFILE));
+    HICON hIcon = static_cast<HICON>(
+        LoadImageW(nullptr, ResourcePath(L"glimagent.ico").c_str(), IMAGE_ICON, 32, 32, LR_LOADFROMFILE));
     EXPECT_NE(nullptr, hIcon);
     if (hIcon)
         DestroyIcon(hIcon);
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, OsdBitmap, testing::ValuesIn(kImages),
-                         [](const testing::TestParamInfo<OsdImage>& info) {
-                             return std::string(info.param.nHighlightedCell == 0   ? "Off"
-                                                    : info.param.nHighlightedCell == 1 ? "On"
-                                                                                       : "Auto");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, OsdBitmap, testing::ValuesIn(kImages), [](const testing::TestParamInfo<OsdImage>& info) {
+        return std::string(info.param.nHighlightedCell == 0 ? "Off" : info.param.nHighlightedCell == 1 ? "On" : "Auto");
+    });

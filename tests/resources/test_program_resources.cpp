@@ -26,9 +26,10 @@ struct SProgram {
     const wchar_t* pszFile;
     bool bUiAccess;
 };
-const SProgram kPrograms[] = {
-    {glim::kServiceProgramFile, false}, {glim::kAgentProgramFile, true}, {glim::kCtlProgramFile, false},
-    {glim::kSetupHelperFile, false}};
+const SProgram kPrograms[] = {{glim::kServiceProgramFile, false},
+                              {glim::kAgentProgramFile, true},
+                              {glim::kCtlProgramFile, false},
+                              {glim::kSetupHelperFile, false}};
 
 // Windows 10 and 11, 8.1, 8, 7 and Vista, as Microsoft lists them.
 const std::set<std::string> kSupportedOs = {

@@ -206,7 +206,7 @@ TEST_F(AmbientLight, RefusedIntervalIsLoggedAndTheSensorStillAttached)
     m_driver.RefuseInterval(0, E_ACCESSDENIED);
     EXPECT_EQ(S_OK, m_pAware->InitAmbientLightAware()) << "attaching the sensor still succeeded";
     EXPECT_TRUE(glimtest::Contains(L"failed with error 0x80070005",
-                                  L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval"));
+                                   L"CAmbientLightAwareSensorManagerEvents::SetCurrentReportInterval"));
     EXPECT_EQ(0u, m_driver.SlotState(0).ulInterval);
     EXPECT_EQ(1, m_driver.SlotState(0).bSinkSet);
     EXPECT_EQ(S_OK, m_driver.Report(0, 42.0f));
@@ -337,7 +337,8 @@ TEST_F(AmbientLight, StoppingDetachesEverySensorAndTheManager)
     EXPECT_EQ(0, m_driver.State().nSinkRefs);
     EXPECT_EQ(0, m_driver.SlotState(0).bSinkSet);
     EXPECT_EQ(0, m_driver.State().nManagers) << "the sensor manager was released";
-    EXPECT_TRUE(glimtest::Contains(L"following take long time 10s", L"CAmbientLightAwareSensorManagerEvents::RemoveSensor"));
+    EXPECT_TRUE(
+        glimtest::Contains(L"following take long time 10s", L"CAmbientLightAwareSensorManagerEvents::RemoveSensor"));
     EXPECT_EQ(S_OK, m_pAware->UninitAmbientLightAware()) << "stopping twice is harmless";
     // Nothing reaches the manager once stopped.
     EXPECT_EQ(S_FALSE, m_driver.Report(0, 5.0f));

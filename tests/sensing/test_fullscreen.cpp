@@ -126,8 +126,8 @@ TEST_F(FullScreenCheck, StandInPowrProfIsLoadedAndItsStateHonoured)
     CharLowerBuffW(&strLower[0], static_cast<DWORD>(strLower.size()));
     EXPECT_NE(std::wstring::npos, strLower.find(L"\\simpower\\powrprof.dll")) << run.strLog;
     EXPECT_EQ(1u, run.dwExitCode) << run.strLog;
-    for (const wchar_t* psz : {L"IsVedioPlayFullScreen", L"ES_DISPLAY_REQUIRED", L"WindowInScope", L"WindowInPrimaryScreen",
-                               L"IsForegroundWindowFullScreen"})
+    for (const wchar_t* psz : {L"IsVedioPlayFullScreen", L"ES_DISPLAY_REQUIRED", L"WindowInScope",
+                               L"WindowInPrimaryScreen", L"IsForegroundWindowFullScreen"})
         EXPECT_TRUE(run.Logged(psz)) << psz;
 }
 

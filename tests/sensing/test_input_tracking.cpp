@@ -51,7 +51,11 @@ bool LastVerdictIs(bool bInActive)
 // the tracking's moments have passed.
 class CSentinelTimer {
 public:
-    CSentinelTimer() { s_nFired = 0; m_nTimer = SetTimer(nullptr, 0, 1000, &CSentinelTimer::Proc); }
+    CSentinelTimer()
+    {
+        s_nFired = 0;
+        m_nTimer = SetTimer(nullptr, 0, 1000, &CSentinelTimer::Proc);
+    }
     virtual ~CSentinelTimer() { KillTimer(nullptr, m_nTimer); }
     CSentinelTimer(const CSentinelTimer&) = delete;
     CSentinelTimer& operator=(const CSentinelTimer&) = delete;
@@ -111,8 +115,8 @@ TEST_F(InputTracking, SettingIsParsedFromTheUnicodeFile)
 
 TEST_F(InputTracking, OtherValuesLeaveTrackingOff)
 {
-    for (const std::wstring& strValue : {std::wstring(L"\x306A\x3057"), std::wstring(L""), std::wstring(L"30"),
-                                         kSecond, std::wstring(L"0") + kSecond, std::wstring(L"-5") + kMinute}) {
+    for (const std::wstring& strValue : {std::wstring(L"\x306A\x3057"), std::wstring(L""), std::wstring(L"30"), kSecond,
+                                         std::wstring(L"0") + kSecond, std::wstring(L"-5") + kMinute}) {
         Start(L"5" + kMinute);
         ASSERT_TRUE(m_pTracking->IsTracking());
         Start(strValue);

@@ -21,9 +21,12 @@ std::wstring W(const wchar_t* a, const wchar_t* b = L"", const wchar_t* c = L"",
 
 TEST(AmbientBand, DefaultThresholdsAtEveryBoundary)
 {
-    struct { float fLux; int nBand; } cases[] = {
-        {0.0f, 1}, {4.0f, 1}, {5.0f, 2}, {60.0f, 2}, {61.0f, 3}, {799.0f, 3}, {800.0f, 4},
-        {9999.0f, 4}, {10000.0f, 5}, {29999.0f, 5}, {30000.0f, 6}, {1e9f, 6},
+    struct {
+        float fLux;
+        int nBand;
+    } cases[] = {
+        {0.0f, 1},   {4.0f, 1},    {5.0f, 2},     {60.0f, 2},    {61.0f, 3},    {799.0f, 3},
+        {800.0f, 4}, {9999.0f, 4}, {10000.0f, 5}, {29999.0f, 5}, {30000.0f, 6}, {1e9f, 6},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.nBand, AmbientBand(c.fLux, 5, 60)) << "lux " << c.fLux;
@@ -142,7 +145,10 @@ TEST(JudgeIdle, TickWrapGivesTheTrueIdleTime)
 // The later tick is the one nearer to now, on either side of the counter's wrap.
 TEST(LaterTick, KeepsTheTickNearerToNowAcrossTheWrap)
 {
-    struct { DWORD dwNow, dwA, dwB, dwLater; const char* pszWhy; } cases[] = {
+    struct {
+        DWORD dwNow, dwA, dwB, dwLater;
+        const char* pszWhy;
+    } cases[] = {
         {1000, 5, 7, 7, "no wrap"},
         {0x80000010u, 0x80000000u, 5, 0x80000000u, "no wrap, high bit set"},
         {900, 0, 700, 700, "the newer of two small ticks"},
@@ -190,7 +196,7 @@ TEST(IsTitleInScope, TailSearchedInTheListCaseSensitively)
     EXPECT_EQ(1, IsTitleInScope(pszScope, L"a-b - c - Movies & TV"));
     EXPECT_EQ(0, IsTitleInScope(pszScope, L"x - Movies & TV - Notepad"));
     // A leading hyphen keeps the whole title.
-    EXPECT_EQ(1, IsTitleInScope(pszScope, L" - Movies & TV") );
+    EXPECT_EQ(1, IsTitleInScope(pszScope, L" - Movies & TV"));
     EXPECT_EQ(0, IsTitleInScope(L"Player", L"-Player")) << "leading hyphen: whole title searched";
     EXPECT_EQ(1, IsTitleInScope(L"x-Player", L"-Player"));
 }

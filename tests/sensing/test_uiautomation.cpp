@@ -82,28 +82,68 @@ TEST_F(UIAutomationClient, EveryCallReachesItsDocumentedSlot)
         bool bServed;
     };
     const Case cases[] = {
-        {"ElementFromHandle", [&] { IUIAutomationElement* p = nullptr; HRESULT hr = pAutomation->ElementFromHandle(GetDesktopWindow(), &p); if (p) p->Release(); return hr; }, simuia::kTagAutomation, 6, true},
-        {"CompareElements", [&] { return pAutomation->CompareElements(pElement, pElement, &b); }, simuia::kTagAutomation, 3, false},
+        {"ElementFromHandle",
+         [&] {
+             IUIAutomationElement* p = nullptr;
+             HRESULT hr = pAutomation->ElementFromHandle(GetDesktopWindow(), &p);
+             if (p)
+                 p->Release();
+             return hr;
+         },
+         simuia::kTagAutomation, 6, true},
+        {"CompareElements", [&] { return pAutomation->CompareElements(pElement, pElement, &b); },
+         simuia::kTagAutomation, 3, false},
         {"GetRootElement", [&] { return pAutomation->GetRootElement(&pOther); }, simuia::kTagAutomation, 5, false},
-        {"ElementFromPoint", [&] { return pAutomation->ElementFromPoint(pt, &pOther); }, simuia::kTagAutomation, 7, false},
-        {"CreateTreeWalker", [&] { return pAutomation->CreateTreeWalker(nullptr, nullptr); }, simuia::kTagAutomation, 13, false},
-        {"get_ContentViewCondition", [&] { return pAutomation->get_ContentViewCondition(&pUnused); }, simuia::kTagAutomation, 19, false},
-        {"CreateTrueCondition", [&] { return pAutomation->CreateTrueCondition(&pUnused); }, simuia::kTagAutomation, 21, false},
-        {"CreatePropertyCondition", [&] { return pAutomation->CreatePropertyCondition(UIA_ControlTypePropertyId, v, &pA); }, simuia::kTagAutomation, 23, true},
-        {"CreatePropertyConditionEx", [&] { return pAutomation->CreatePropertyConditionEx(UIA_ControlTypePropertyId, v, PropertyConditionFlags_None, &pUnused); }, simuia::kTagAutomation, 24, false},
-        {"CreatePropertyCondition (2)", [&] { return pAutomation->CreatePropertyCondition(UIA_ControlTypePropertyId, v, &pB); }, simuia::kTagAutomation, 23, true},
-        {"CreateAndCondition", [&] { return pAutomation->CreateAndCondition(pA, pB, &pBoth); }, simuia::kTagAutomation, 25, true},
+        {"ElementFromPoint", [&] { return pAutomation->ElementFromPoint(pt, &pOther); }, simuia::kTagAutomation, 7,
+         false},
+        {"CreateTreeWalker", [&] { return pAutomation->CreateTreeWalker(nullptr, nullptr); }, simuia::kTagAutomation,
+         13, false},
+        {"get_ContentViewCondition", [&] { return pAutomation->get_ContentViewCondition(&pUnused); },
+         simuia::kTagAutomation, 19, false},
+        {"CreateTrueCondition", [&] { return pAutomation->CreateTrueCondition(&pUnused); }, simuia::kTagAutomation, 21,
+         false},
+        {"CreatePropertyCondition",
+         [&] { return pAutomation->CreatePropertyCondition(UIA_ControlTypePropertyId, v, &pA); },
+         simuia::kTagAutomation, 23, true},
+        {"CreatePropertyConditionEx",
+         [&] {
+             return pAutomation->CreatePropertyConditionEx(UIA_ControlTypePropertyId, v, PropertyConditionFlags_None,
+                                                           &pUnused);
+         },
+         simuia::kTagAutomation, 24, false},
+        {"CreatePropertyCondition (2)",
+         [&] { return pAutomation->CreatePropertyCondition(UIA_ControlTypePropertyId, v, &pB); },
+         simuia::kTagAutomation, 23, true},
+        {"CreateAndCondition", [&] { return pAutomation->CreateAndCondition(pA, pB, &pBoth); }, simuia::kTagAutomation,
+         25, true},
         {"SetFocus", [&] { return pElement->SetFocus(); }, simuia::kTagElement, 3, false},
-        {"FindFirst", [&] { return pElement->FindFirst(TreeScope_Descendants, pBoth, &pOther); }, simuia::kTagElement, 5, true},
-        {"FindAll", [&] { return pElement->FindAll(TreeScope_Descendants, pBoth, nullptr); }, simuia::kTagElement, 6, false},
-        {"GetCurrentPropertyValue", [&] { return pElement->GetCurrentPropertyValue(UIA_AutomationIdPropertyId, nullptr); }, simuia::kTagElement, 10, false},
+        {"FindFirst", [&] { return pElement->FindFirst(TreeScope_Descendants, pBoth, &pOther); }, simuia::kTagElement,
+         5, true},
+        {"FindAll", [&] { return pElement->FindAll(TreeScope_Descendants, pBoth, nullptr); }, simuia::kTagElement, 6,
+         false},
+        {"GetCurrentPropertyValue",
+         [&] { return pElement->GetCurrentPropertyValue(UIA_AutomationIdPropertyId, nullptr); }, simuia::kTagElement,
+         10, false},
         {"GetCurrentPattern", [&] { return pElement->GetCurrentPattern(0, nullptr); }, simuia::kTagElement, 16, false},
-        {"get_CurrentProcessId", [&] { int n = 0; return pElement->get_CurrentProcessId(&n); }, simuia::kTagElement, 20, false},
+        {"get_CurrentProcessId",
+         [&] {
+             int n = 0;
+             return pElement->get_CurrentProcessId(&n);
+         },
+         simuia::kTagElement, 20, false},
         {"get_CurrentName", [&] { return pElement->get_CurrentName(&bstr); }, simuia::kTagElement, 23, false},
-        {"get_CurrentAutomationId", [&] { return pElement->get_CurrentAutomationId(&bstr); }, simuia::kTagElement, 29, false},
-        {"get_CurrentNativeWindowHandle", [&] { UIA_HWND h = nullptr; return pElement->get_CurrentNativeWindowHandle(&h); }, simuia::kTagElement, 36, false},
-        {"get_CurrentItemStatus", [&] { return pElement->get_CurrentItemStatus(&bstr); }, simuia::kTagElement, 42, false},
-        {"get_CurrentBoundingRectangle", [&] { return pElement->get_CurrentBoundingRectangle(&rc); }, simuia::kTagElement, 43, true},
+        {"get_CurrentAutomationId", [&] { return pElement->get_CurrentAutomationId(&bstr); }, simuia::kTagElement, 29,
+         false},
+        {"get_CurrentNativeWindowHandle",
+         [&] {
+             UIA_HWND h = nullptr;
+             return pElement->get_CurrentNativeWindowHandle(&h);
+         },
+         simuia::kTagElement, 36, false},
+        {"get_CurrentItemStatus", [&] { return pElement->get_CurrentItemStatus(&bstr); }, simuia::kTagElement, 42,
+         false},
+        {"get_CurrentBoundingRectangle", [&] { return pElement->get_CurrentBoundingRectangle(&rc); },
+         simuia::kTagElement, 43, true},
     };
     for (const Case& c : cases) {
         const LONG nStubsBefore = m_driver.State().nStubHits;

@@ -35,9 +35,9 @@ using glimtest::RequestTotal;
 
 namespace {
 
-constexpr DWORD kPbtSuspend = 4;             // PBT_APMSUSPEND
-constexpr DWORD kPbtResumeSuspend = 7;       // PBT_APMRESUMESUSPEND
-constexpr DWORD kPbtResumeAutomatic = 18;    // PBT_APMRESUMEAUTOMATIC
+constexpr DWORD kPbtSuspend = 4;           // PBT_APMSUSPEND
+constexpr DWORD kPbtResumeSuspend = 7;     // PBT_APMRESUMESUSPEND
+constexpr DWORD kPbtResumeAutomatic = 18;  // PBT_APMRESUMEAUTOMATIC
 constexpr DWORD kPbtPowerSettingChange = 0x8013;
 
 // A kernel object's DACL as SDDL text ("D:P(...)"); empty when it cannot be read.
@@ -198,8 +198,8 @@ TEST_F(ServiceDisplayEvents, DisplayBackOnRestoresOnlyWithModernStandby)
         const bool bRestores = row.nExpected != 0;
         EXPECT_EQ(row.nExpected, DriverLevel()) << row.bModernStandby << " " << row.dwOnValue;
         EXPECT_EQ(bRestores ? 1u : 0u, RequestTotal()) << row.bModernStandby << " " << row.dwOnValue;
-        EXPECT_EQ(bRestores, glimtest::Contains(L"tovin GUID_MONITOR_POWER_ON display on after off",
-                                                L"CService::OnPowerEvent"));
+        EXPECT_EQ(bRestores,
+                  glimtest::Contains(L"tovin GUID_MONITOR_POWER_ON display on after off", L"CService::OnPowerEvent"));
         EXPECT_EQ(bRestores, glimtest::Contains(L"iBrightness is 6", L"CKBBackLight::RecoveryCurrentBrightness"));
         EXPECT_EQ(bRestores, HasFunctionLines(L"CService::OnPowerEvent"));
     }
@@ -524,8 +524,8 @@ TEST(LauncherToken, ChosenTokenIsACopyOfTheConsoleUsersOwn)
         TOKEN_STATISTICS statistics = {};
         DWORD cb = 0;
         return GetTokenInformation(hToken, TokenStatistics, &statistics, sizeof(statistics), &cb)
-                   ? (static_cast<ULONGLONG>(statistics.TokenId.HighPart) << 32) | statistics.TokenId.LowPart
-                   : 0ull;
+            ? (static_cast<ULONGLONG>(statistics.TokenId.HighPart) << 32) | statistics.TokenId.LowPart
+            : 0ull;
     };
     const auto elevationType = [](HANDLE hToken) {
         TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
@@ -593,8 +593,8 @@ TEST(LauncherToken, UIAccessIntegrityLevelIsTheUsersPlusSixteen)
     glim::CScopedHandle hOwn;
     glim::CScopedHandle hToken;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, hOwn.Put()));
-    ASSERT_TRUE(DuplicateTokenEx(hOwn.Get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
-                                 hToken.Put()));
+    ASSERT_TRUE(
+        DuplicateTokenEx(hOwn.Get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary, hToken.Put()));
     const DWORD dwBefore = level(hToken.Get());
     ASSERT_NE(0u, dwBefore);
     const DWORD dwErr = glim::RaiseTokenIntegrityLevel(hToken.Get(), glim::kUIAccessIntegrityStep);

@@ -350,7 +350,8 @@ TEST(SettingsSessionLock, NameIsTheSessionPathOfTheObject)
         {2, L"", nullptr},
         {2, nullptr, nullptr},
         // 63 characters and its terminator fill the buffer; one more does not fit.
-        {2, L"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_fits_here", L"Session\\2\\nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_fits_here"},
+        {2, L"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_fits_here",
+         L"Session\\2\\nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_fits_here"},
         {2, L"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn_too_long1", nullptr},
     };
     for (const auto& row : kCases) {
@@ -358,7 +359,7 @@ TEST(SettingsSessionLock, NameIsTheSessionPathOfTheObject)
         wmemset(szName, L'#', CSettingsFile::kSessionNameChars);
         const bool bBuilt = CSettingsFile::BuildSessionObjectName(row.dwSession, row.pszName, szName);
         const std::string what = "session " + std::to_string(row.dwSession) + ", name " +
-                                 testing::PrintToString(std::wstring(row.pszName ? row.pszName : L"(null)"));
+            testing::PrintToString(std::wstring(row.pszName ? row.pszName : L"(null)"));
         EXPECT_EQ(row.pszExpected != nullptr, bBuilt) << what;
         EXPECT_EQ(std::wstring(row.pszExpected ? row.pszExpected : L""), std::wstring(szName)) << what;
     }
@@ -390,8 +391,8 @@ TEST(ObjectSecurity, OnlySystemAndAdministratorsAreTheServicesOwnKind)
     ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-0-0-0-513", pOwnOwner.Put()));
     for (const auto& row : kCases) {
         CScopedLocalMemory pSd;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.pszSddl, SDDL_REVISION_1, pSd.Put(),
-                                                                         nullptr))
+        ASSERT_TRUE(
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(row.pszSddl, SDDL_REVISION_1, pSd.Put(), nullptr))
             << testing::PrintToString(std::wstring(row.pszSddl));
         PSID pOwner = nullptr;
         PACL pDacl = nullptr;
@@ -456,8 +457,10 @@ TEST(ServicePowerRule, EachEventAndItsData)
         PowerAction expected;
         bool bOffAfter;
     } const kCases[] = {
-        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
-        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 6, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn, false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn,
+         false},
+        {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 6, kMonitorOn, true, PowerAction::RestoreAfterDisplayOn,
+         false},
         {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOn, false, PowerAction::None, false},
         {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, kMonitorOff, false, PowerAction::None, true},
         {true, kPbtPowerSettingChange, &GUID_MONITOR_POWER_ON, 4, 2, true, PowerAction::None, true},
@@ -478,7 +481,7 @@ TEST(ServicePowerRule, EachEventAndItsData)
         const void* pvData = row.cbData == kNoData ? data.Unreadable() : data.Get();
         const SPowerStep step = NextPowerStep(row.bAoAc, row.dwEvent, pvData, row.bWasOff);
         const std::string what = "event " + std::to_string(row.dwEvent) + " AoAc " + std::to_string(row.bAoAc) +
-                                 " bytes " + std::to_string(row.cbData) + " value " + std::to_string(row.dwValue);
+            " bytes " + std::to_string(row.cbData) + " value " + std::to_string(row.dwValue);
         EXPECT_EQ(row.expected, step.action) << what;
         EXPECT_EQ(row.bOffAfter, step.bDisplayOff) << what;
     }

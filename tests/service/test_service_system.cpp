@@ -72,7 +72,8 @@ bool CloseHandleOfObjectIn(DWORD dwPid, const std::wstring& nameEnd)
     for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
         const HANDLE hRemote = reinterpret_cast<HANDLE>(value);
         glim::CScopedHandle hCopy;
-        if (!DuplicateHandle(hProcess.Get(), hRemote, GetCurrentProcess(), hCopy.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
+        if (!DuplicateHandle(hProcess.Get(), hRemote, GetCurrentProcess(), hCopy.Put(), 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
             continue;
         alignas(8) BYTE buffer[2048] = {};
         ULONG cb = 0;
@@ -93,16 +94,14 @@ bool CloseHandleOfObjectIn(DWORD dwPid, const std::wstring& nameEnd)
 
 class GlimwardSystem : public CGlimwardSystemTest {
 protected:
-    void SetUpTest() override
-    {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install());
-    }
+    void SetUpTest() override { ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_probe.Install()); }
 
     // Runs the installed program with a command-line tail; it always exits with 0.
     void Run(const std::wstring& tail) const
     {
         DWORD dwExit = 0xdeadbeef;
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::RunProgram(glimtest::InstalledServicePath(), tail, &dwExit))
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  glimtest::RunProgram(glimtest::InstalledServicePath(), tail, &dwExit))
             << tail;
         EXPECT_EQ(0u, dwExit) << tail;
     }
@@ -233,8 +232,8 @@ TEST_F(GlimwardSystem, DelayedStartOption)
     SERVICE_DELAYED_AUTO_START_INFO delayed = {};
     DWORD cbNeeded = 0;
     SetLastError(0xdeadbeef);
-    if (QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO,
-                             reinterpret_cast<BYTE*>(&delayed), sizeof(delayed), &cbNeeded)) {
+    if (QueryServiceConfig2W(hService.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, reinterpret_cast<BYTE*>(&delayed),
+                             sizeof(delayed), &cbNeeded)) {
         EXPECT_TRUE(delayed.fDelayedAutostart);
         EXPECT_EQ(1, m_log.CountMessage(L"[-I]: dwErr=0"));
     } else {
@@ -270,8 +269,9 @@ TEST_F(GlimwardSystem, InstallConfiguresRestartAfterAFailure)
     } else {
         // Wine does not report the flag: that the call was made is seen, and the install goes on.
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), dwErr);
-        EXPECT_EQ(1, m_log.CountMessage(L"Failure actions also after a stop with an error.") +
-                         m_log.CountMessagePrefix(L"ChangeServiceConfig2(failure actions flag) failed, dwErr="));
+        EXPECT_EQ(1,
+                  m_log.CountMessage(L"Failure actions also after a stop with an error.") +
+                      m_log.CountMessagePrefix(L"ChangeServiceConfig2(failure actions flag) failed, dwErr="));
         ExpectResultIfLogged(L"-I", 0);
     }
     glimtest::ExpectStoredProductRecovery(hService.Get());
@@ -289,7 +289,9 @@ TEST_F(GlimwardSystem, NamesTakenFirstByAnotherProcessStopNeitherStartNorPresses
         glim::CScopedHandle hTaken(CreateMutexW(nullptr, TRUE, glim::kServiceName));
         ASSERT_TRUE(hTaken);
         ASSERT_NO_FATAL_FAILURE(InstallAndStart());
-        EXPECT_EQ(1, m_log.CountMessagePrefix(L"Mutex Glimward is taken but the service is not running (state 2), dispatching."));
+        EXPECT_EQ(1,
+                  m_log.CountMessagePrefix(
+                      L"Mutex Glimward is taken but the service is not running (state 2), dispatching."));
         ASSERT_NO_FATAL_FAILURE(Press());
         EXPECT_TRUE(WaitForStarts(1)) << "no press served with the service's mutex taken";
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::ScmRemove(kName));
@@ -303,8 +305,8 @@ TEST_F(GlimwardSystem, NamesTakenFirstByAnotherProcessStopNeitherStartNorPresses
     EXPECT_EQ(static_cast<DWORD>(ERROR_OBJECT_ALREADY_EXISTS), dwExitCode);
     EXPECT_TRUE(m_log.WaitForMessage(L"EnterMainLoop failed, dwErr=5010", kWaitMs));
     EXPECT_EQ(1, m_log.CountMessagePrefix(L"Event event_hwap existed already, owner "));
-    EXPECT_EQ(1, m_log.CountMessage(
-                     L"Event event_hwap has security that is not the service's own, not served, dwErr=5010"));
+    EXPECT_EQ(
+        1, m_log.CountMessage(L"Event event_hwap has security that is not the service's own, not served, dwErr=5010"));
     EXPECT_EQ(nRunning, m_log.CountMessagePrefix(L"Set [RUNNING] status")) << "reported running with a peer's event";
 }
 
@@ -521,9 +523,9 @@ TEST_F(GlimwardSystem, ServiceLogLinesAndCleanStop)
     ASSERT_NO_FATAL_FAILURE(InstallAndStart());
     const DWORD dwPid = glimtest::ServiceProcessId(kName);
     ASSERT_NE(0u, dwPid);
-    for (const wchar_t* pszMessage : {L"ServiceMutex: Glimward", L"tovin EnterMainLoop", L"iBrightness is 0",
-                                      L"Set [START PENDING] status, dwErr=0", L"BeforeMainLoop: dwErr=0",
-                                      L"Set [RUNNING] status, dwErr=0"}) {
+    for (const wchar_t* pszMessage :
+         {L"ServiceMutex: Glimward", L"tovin EnterMainLoop", L"iBrightness is 0",
+          L"Set [START PENDING] status, dwErr=0", L"BeforeMainLoop: dwErr=0", L"Set [RUNNING] status, dwErr=0"}) {
         EXPECT_TRUE(m_log.WaitForMessage(pszMessage, kWaitMs)) << testing::PrintToString(std::wstring(pszMessage));
     }
     EXPECT_EQ(1, m_log.CountMessagePrefix(L"Modern Standby AoAc: "));

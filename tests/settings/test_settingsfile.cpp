@@ -220,8 +220,8 @@ TEST(SettingsPath, LongerPathIsRefusedAndNothingWrittenPastTheBuffer)
         const std::wstring strPrefix = PrefixOf(cchPrefix);
         EXPECT_FALSE(CSettingsFile::CombineSettingsPath(strPrefix.c_str(), out.szPath)) << cchPrefix;
         EXPECT_EQ(L'\0', out.szPath[0]) << "a path that does not fit must leave it empty, prefix " << cchPrefix;
-        EXPECT_EQ(std::wstring(16, L'G'), std::wstring(out.szGuard, 16)) << "written past the buffer, prefix "
-                                                                         << cchPrefix;
+        EXPECT_EQ(std::wstring(16, L'G'), std::wstring(out.szGuard, 16))
+            << "written past the buffer, prefix " << cchPrefix;
     }
 }
 

@@ -35,7 +35,8 @@ std::vector<std::wstring> Split(const std::wstring& strCommandLine)
 TEST(ChildProcessQuoteArg, EveryArgumentSurvivesTheSplit)
 {
     const std::vector<std::wstring> vecArgs = {
-        L"plain", L"", L"two words", L"tab\there", L"quote\"inside", L"\"", L"trailing\\", L"C:\\Program Files\\x\\",
+        L"plain",           L"",        L"two words",         L"tab\there",
+        L"quote\"inside",   L"\"",      L"trailing\\",        L"C:\\Program Files\\x\\",
         L"back\\\\\"slash", L"2\u79D2", L"\\\\server\\share",
     };
     std::wstring strCommandLine = L"prog.exe";
@@ -72,10 +73,11 @@ TEST(ChildProcess, EndsWithItsOwnerAndReportsExitCodes)
         // The hung stand-in never ends by itself: still running when the owner goes.
         ASSERT_EQ(0u, child.Start(CSettingsApp::ExePath(), settingsapp::kModeHung));
         EXPECT_TRUE(child.IsRunning());
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.Handle(), GetCurrentProcess(), hProcess.Put(), SYNCHRONIZE,
-                                    FALSE, 0));
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.Handle(), GetCurrentProcess(), hProcess.Put(),
+                                    SYNCHRONIZE, FALSE, 0));
     }
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hProcess.Get(), 0)) << "the child outlived its owner";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hProcess.Get(), 0))
+        << "the child outlived its owner";
 
     CChildProcess missing;
     SetLastError(0xdeadbeef);

@@ -80,8 +80,8 @@ TEST_F(Glimsim, PressReportsWhetherAnyoneListens)
 
 TEST_F(Glimsim, RefusesBadArguments)
 {
-    for (const wchar_t* pszArgs : {L"", L"set", L"set x", L"set 99999999999", L"fail 2 maybe", L"fail -1 zero", L"driver",
-                                   L"press now"})
+    for (const wchar_t* pszArgs :
+         {L"", L"set", L"set x", L"set 99999999999", L"fail 2 maybe", L"fail -1 zero", L"driver", L"press now"})
         ExpectRun(pszArgs, 2, "usage:");
 }
 

@@ -90,7 +90,8 @@ TEST_F(ScmHelpers, ChangeTypeMakesServiceInteractive)
     install.binaryPath = L"\"C:\\nowhere\\probe.exe\"";
     install.dwStartType = SERVICE_DISABLED;
     ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmInstall(install));
-    ASSERT_EQ(ERROR_SUCCESS, glimtest::ScmChangeType(kProbeName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+    ASSERT_EQ(ERROR_SUCCESS,
+              glimtest::ScmChangeType(kProbeName, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
 
     SConfig config;
     ASSERT_TRUE(QueryConfig(&config));

@@ -83,8 +83,7 @@ TEST(SettingsAppHung, BoundedSendFailsInsteadOfHanging)
     DWORD_PTR dwResult = 0;
     ULONGLONG ullStart = GetTickCount64();
     SetLastError(0xdeadbeef);
-    EXPECT_EQ(0, SendMessageTimeoutW(app.Window(), WM_UWP_NOTIFY, 1, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 500,
-                                     &dwResult));
+    EXPECT_EQ(0, SendMessageTimeoutW(app.Window(), WM_UWP_NOTIFY, 1, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 500, &dwResult));
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
     EXPECT_GE(ElapsedMs(ullStart), 400u);
     EXPECT_LT(ElapsedMs(ullStart), 3000u);
@@ -182,8 +181,9 @@ TEST_F(SettingsAppNotify, ValuesWithSpacesQuotesAndBackslashesArriveUnchanged)
 {
     const std::wstring strTitles = L"Movies & TV;\"VLC\" media player;C:\\Videos\\ ;";
     DWORD dwExitCode = 0xdeadbeef;
-    ASSERT_EQ(0u, CSettingsApp::RunNotify(CNotifyRequest().Set(kKeyFullScreenScope, strTitles).Set(kKeyInActiveTime, L""),
-                                          &dwExitCode));
+    ASSERT_EQ(0u,
+              CSettingsApp::RunNotify(CNotifyRequest().Set(kKeyFullScreenScope, strTitles).Set(kKeyInActiveTime, L""),
+                                      &dwExitCode));
     EXPECT_EQ(settingsapp::kExitNoEvent, dwExitCode);
     EXPECT_EQ(strTitles, glimtest::ReadKey(kKeyFullScreenScope));
     EXPECT_EQ(L"", glimtest::ReadKey(kKeyInActiveTime, L"<none>")) << "an empty value must be written, not skipped";

@@ -133,7 +133,8 @@ TEST_F(SimDriver, FailNextRefusesUnknownMode)
 {
     const simkb::SimFailNext request = {1, 7};
     DWORD dwBytes = 0;
-    EXPECT_NE(ERROR_SUCCESS, glimtest::DeviceRequest(simkb::IOCTL_SIMKB_FAIL_NEXT, &request, sizeof(request), nullptr, 0, &dwBytes));
+    EXPECT_NE(ERROR_SUCCESS,
+              glimtest::DeviceRequest(simkb::IOCTL_SIMKB_FAIL_NEXT, &request, sizeof(request), nullptr, 0, &dwBytes));
     EXPECT_EQ(4u, RawBacklightRequest(kSetCode, 1)) << "no failure was armed";
 }
 

@@ -9,15 +9,17 @@ namespace glimtest {
                                         DWORD dwTimeoutMs)
 {
     bool bHappened = false;
-    const bool bSentinel = WaitUntil([&] {
-        bHappened = bHappened || pfnHappened();
-        return bHappened || pfnSentinel();
-    }, dwTimeoutMs);
+    const bool bSentinel = WaitUntil(
+        [&] {
+            bHappened = bHappened || pfnHappened();
+            return bHappened || pfnSentinel();
+        },
+        dwTimeoutMs);
     if (bHappened || pfnHappened())
         return ::testing::AssertionFailure() << "it happened before " << pszSentinel;
     if (!bSentinel)
-        return ::testing::AssertionFailure() << pszSentinel << " did not come within " << dwTimeoutMs
-                                             << " ms, so the absence proves nothing";
+        return ::testing::AssertionFailure()
+            << pszSentinel << " did not come within " << dwTimeoutMs << " ms, so the absence proves nothing";
     return ::testing::AssertionSuccess();
 }
 

@@ -13,8 +13,9 @@ DWORD CAgentE2eTest::s_dwInstallError = 0;
         return ::testing::AssertionFailure() << "CreateProcessW failed, error " << dwErr;
     DWORD dwCode = 0xdeadbeef;
     if (!relay.WaitExit(dwTimeoutMs, &dwCode))
-        return ::testing::AssertionFailure() << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
-                                             << "\" did not end within " << dwTimeoutMs << " ms";
+        return ::testing::AssertionFailure()
+            << "the agent started with \"" << std::string(commandLine.begin(), commandLine.end())
+            << "\" did not end within " << dwTimeoutMs << " ms";
     if (pdwElapsedMs)
         *pdwElapsedMs = static_cast<DWORD>(GetTickCount64() - ullStart);
     if (dwCode != 0)

@@ -64,15 +64,17 @@ bool CMainAgent::Start(DWORD dwTimeoutMs, const std::wstring& program)
     if (m_process.Start(L"Glimagent.exe", program) != 0)
         return false;
     const DWORD dwPid = m_process.Pid();
-    const bool bReady = WaitUntil([&] {
-        HWND hWnd = FindAgentWindow();
-        DWORD dwOwner = 0;
-        if (!hWnd || !GetWindowThreadProcessId(hWnd, &dwOwner) || dwOwner != dwPid)
-            return false;
-        m_hWnd = hWnd;
-        // The listeners create their events last in the start-up.
-        return EventExists(kEventHostOsd) && EventExists(kEventHostStatusChange) && EventExists(kEventUwp);
-    }, dwTimeoutMs);
+    const bool bReady = WaitUntil(
+        [&] {
+            HWND hWnd = FindAgentWindow();
+            DWORD dwOwner = 0;
+            if (!hWnd || !GetWindowThreadProcessId(hWnd, &dwOwner) || dwOwner != dwPid)
+                return false;
+            m_hWnd = hWnd;
+            // The listeners create their events last in the start-up.
+            return EventExists(kEventHostOsd) && EventExists(kEventHostStatusChange) && EventExists(kEventUwp);
+        },
+        dwTimeoutMs);
     return bReady;
 }
 
@@ -111,8 +113,8 @@ bool IsProcessOf(DWORD dwPid, const std::wstring& program)
     const CScopedHandle hProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid));
     wchar_t szImage[MAX_PATH] = {};
     DWORD cch = MAX_PATH;
-    return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch)
-        && lstrcmpiW(szImage, program.c_str()) == 0;
+    return hProcess && QueryFullProcessImageNameW(hProcess.Get(), 0, szImage, &cch) &&
+        lstrcmpiW(szImage, program.c_str()) == 0;
 }
 
 }  // namespace

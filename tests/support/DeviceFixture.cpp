@@ -10,7 +10,9 @@ constexpr DWORD kErrorInvalidImageHash = 577;
 
 const char* DriverRefusalNote(DWORD dwErr)
 {
-    return dwErr == kErrorInvalidImageHash ? " (this machine refuses the unsigned simulated driver: test signing is off)" : "";
+    return dwErr == kErrorInvalidImageHash
+        ? " (this machine refuses the unsigned simulated driver: test signing is off)"
+        : "";
 }
 
 }  // namespace
@@ -22,8 +24,8 @@ void CDriverTest::SetUpBase()
     ASSERT_TRUE(m_settings.Ready()) << "cannot prepare the settings folder";
     // A broken environment fails the test with its error: a skip would read as a pass.
     const DWORD dwErr = m_driver.Install();
-    ASSERT_EQ(ERROR_SUCCESS, dwErr) << "CDriverTest: installing and starting " << "GlimSimKb.sys through the SCM"
-                                    << DriverRefusalNote(dwErr);
+    ASSERT_EQ(ERROR_SUCCESS, dwErr) << "CDriverTest: installing and starting "
+                                    << "GlimSimKb.sys through the SCM" << DriverRefusalNote(dwErr);
     ASSERT_EQ(ERROR_SUCCESS, glimtest::Reset());
     glimtest::Clear();
 }

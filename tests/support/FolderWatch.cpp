@@ -11,8 +11,8 @@ constexpr DWORD kNotify = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_
 bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail)
 {
     return text.size() >= tail.size() &&
-           CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()), tail.c_str(),
-                                static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
+        CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()), tail.c_str(),
+                             static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ DWORD CFolderWatch::Start(const std::wstring& folder)
     // Changes count from the first read on: a change made before it would go unseen.
     const HANDLE handles[] = {m_hReady.Get(), m_hThread.Get()};
     return WaitForMultipleObjects(2, handles, FALSE, 10000) == WAIT_OBJECT_0 ? ERROR_SUCCESS
-                                                                            : static_cast<DWORD>(ERROR_NOT_READY);
+                                                                             : static_cast<DWORD>(ERROR_NOT_READY);
 }
 
 DWORD WINAPI CFolderWatch::ThreadMain(void* pParam)
@@ -110,8 +110,7 @@ std::vector<std::wstring> CFolderWatch::Names() const
     return m_names;
 }
 
-std::vector<std::wstring> CFolderWatch::NamesEndingWith(const std::vector<std::wstring>& extensions,
-                                                        size_t nFrom) const
+std::vector<std::wstring> CFolderWatch::NamesEndingWith(const std::vector<std::wstring>& extensions, size_t nFrom) const
 {
     const std::vector<std::wstring> names = Names();
     std::vector<std::wstring> found;
@@ -129,13 +128,15 @@ std::vector<std::wstring> CFolderWatch::NamesEndingWith(const std::vector<std::w
 
 bool CFolderWatch::WaitFor(const std::wstring& relativePath, DWORD dwTimeoutMs) const
 {
-    return WaitUntil([&] {
-        for (const std::wstring& name : Names()) {
-            if (EndsWithNoCase(name, relativePath))
-                return true;
-        }
-        return false;
-    }, dwTimeoutMs);
+    return WaitUntil(
+        [&] {
+            for (const std::wstring& name : Names()) {
+                if (EndsWithNoCase(name, relativePath))
+                    return true;
+            }
+            return false;
+        },
+        dwTimeoutMs);
 }
 
 std::wstring TempFolderPath()

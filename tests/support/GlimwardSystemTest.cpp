@@ -10,8 +10,8 @@ void CGlimwardSystemTest::SetUpBase()
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_driver.Install())
         << "CGlimwardSystemTest: the simulated driver could not be installed and started";
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), glimtest::Reset());
-    ASSERT_TRUE(glimtest::EnsureExplorer())
-        << "CGlimwardSystemTest: Wine's explorer.exe did not start, so the service has no user session to start the agent in";
+    ASSERT_TRUE(glimtest::EnsureExplorer()) << "CGlimwardSystemTest: Wine's explorer.exe did not start, so the service "
+                                               "has no user session to start the agent in";
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
               m_program.Install(glimtest::BuildBinPath(L"Glimward.exe"), glimtest::InstalledServicePath()));
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_override.Install());

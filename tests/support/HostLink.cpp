@@ -61,13 +61,12 @@ bool Make(const std::wstring& link, const std::wstring& target)
     if (UnderWine()) {
         const std::string hostTarget = UnixName(target);
         const std::string hostLink = UnixName(link);
-        return !hostTarget.empty() && !hostLink.empty() && RunHost({"ln", "-s", hostTarget, hostLink}) &&
-               Exists(link);
+        return !hostTarget.empty() && !hostLink.empty() && RunHost({"ln", "-s", hostTarget, hostLink}) && Exists(link);
     }
     const DWORD dwAttributes = GetFileAttributesW(target.c_str());
     const DWORD dwFlags = (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                              ? SYMBOLIC_LINK_FLAG_DIRECTORY
-                              : 0;
+        ? SYMBOLIC_LINK_FLAG_DIRECTORY
+        : 0;
     return CreateSymbolicLinkW(link.c_str(), target.c_str(), dwFlags) != FALSE;
 }
 

@@ -227,10 +227,12 @@ void CProductCleanup::RemoveProduct()
     // A program that has just ended may still hold its image for a moment.
     for (const wchar_t* pszName : kInstalledProgramFiles) {
         const std::wstring file = InstalledFile(pszName);
-        WaitUntil([&] {
-            return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
-                   GetLastError() == ERROR_PATH_NOT_FOUND;
-        }, 5000);
+        WaitUntil(
+            [&] {
+                return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+                    GetLastError() == ERROR_PATH_NOT_FOUND;
+            },
+            5000);
     }
     // The logs, and an uninstaller that ran in place and waits for a restart to go.
     const std::wstring dir = InstallDir();

@@ -46,8 +46,7 @@ bool ForEachProcess(Visit visit)
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL bMore = Process32FirstW(hSnapshot.Get(), &entry); bMore && visit(entry);
-         bMore = Process32NextW(hSnapshot.Get(), &entry)) {
-    }
+         bMore = Process32NextW(hSnapshot.Get(), &entry)) {}
     return true;
 }
 

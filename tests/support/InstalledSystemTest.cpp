@@ -101,7 +101,8 @@ bool CInstalledSystemTest::WaitForStatus(int nStatus, DWORD dwTimeoutMs) const
     return WaitUntil([&] { return Status() == nStatus; }, dwTimeoutMs);
 }
 
-bool CInstalledSystemTest::WaitForAgentLog(const std::wstring& message, const std::wstring& function, size_t nCount) const
+bool CInstalledSystemTest::WaitForAgentLog(const std::wstring& message, const std::wstring& function,
+                                           size_t nCount) const
 {
     return WaitUntil([&] { return AgentLogCount(message, function) >= nCount; }, kWaitMs);
 }

@@ -29,29 +29,27 @@ bool CAgentLogConfig::Create()
     if (m_hKey)
         return true;
     return RegCreateKeyExW(HKEY_LOCAL_MACHINE, glim::kAgentLogRegKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                           nullptr, m_hKey.Put(), nullptr)
-        == ERROR_SUCCESS;
+                           nullptr, m_hKey.Put(), nullptr) == ERROR_SUCCESS;
 }
 
 bool CAgentLogConfig::SetDword(const wchar_t* pszName, DWORD dwValue)
 {
-    return Create()
-        && RegSetValueExW(m_hKey.Get(), pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue))
-        == ERROR_SUCCESS;
+    return Create() &&
+        RegSetValueExW(m_hKey.Get(), pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue)) ==
+        ERROR_SUCCESS;
 }
 
 bool CAgentLogConfig::SetString(const wchar_t* pszName, const std::wstring& value)
 {
-    return Create()
-        && RegSetValueExW(m_hKey.Get(), pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)))
-        == ERROR_SUCCESS;
+    return Create() &&
+        RegSetValueExW(m_hKey.Get(), pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool CAgentLogConfig::Write(const std::wstring& path, DWORD dwAppend, DWORD dwLevel)
 {
-    return SetDword(L"enabled", 1) && SetString(L"logpath", path) && SetDword(L"append", dwAppend)
-        && SetDword(L"loglevel", dwLevel);
+    return SetDword(L"enabled", 1) && SetString(L"logpath", path) && SetDword(L"append", dwAppend) &&
+        SetDword(L"loglevel", dwLevel);
 }
 
 bool FileExists(const std::wstring& path)
@@ -63,8 +61,8 @@ std::string ReadBytes(const std::wstring& path)
 {
     std::string bytes;
     glim::CScopedFile hFile(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
     if (!hFile)
         return bytes;
     char buffer[65536];
@@ -80,8 +78,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes)
     if (!hFile)
         return false;
     DWORD cbWritten = 0;
-    return WriteFile(hFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr)
-        && cbWritten == bytes.size();
+    return WriteFile(hFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr) &&
+        cbWritten == bytes.size();
 }
 
 std::vector<std::wstring> ReadLines(const std::wstring& path)

@@ -7,7 +7,7 @@
 namespace glimtest {
 
 // CreateProcessW with the retry above. Returns 0 and fills *pPi, or the last error.
-DWORD CreateProcessRetrying(const wchar_t* pszApplication, wchar_t* pszCommandLine, BOOL bInheritHandles,
-                            DWORD dwFlags, STARTUPINFOW* pStartup, PROCESS_INFORMATION* pPi);
+DWORD CreateProcessRetrying(const wchar_t* pszApplication, wchar_t* pszCommandLine, BOOL bInheritHandles, DWORD dwFlags,
+                            STARTUPINFOW* pStartup, PROCESS_INFORMATION* pPi);
 
 }  // namespace glimtest

@@ -10,8 +10,8 @@ constexpr DWORD kPollMs = 50;
 bool QueryStatus(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus)
 {
     DWORD dwNeeded = 0;
-    return QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(pStatus),
-                                sizeof(*pStatus), &dwNeeded) != FALSE;
+    return QueryServiceStatusEx(hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(pStatus), sizeof(*pStatus),
+                                &dwNeeded) != FALSE;
 }
 
 DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
@@ -52,22 +52,24 @@ DWORD ScmWaitForState(const wchar_t* pszName, DWORD dwState, DWORD dwTimeoutMs)
     if (!hService)
         return GetLastError();
     DWORD dwResult = ERROR_TIMEOUT;
-    WaitUntil([&] {
-        SERVICE_STATUS_PROCESS status = {};
-        if (!QueryStatus(hService.Get(), &status)) {
-            dwResult = GetLastError();
-            return true;
-        }
-        if (status.dwCurrentState == dwState) {
-            dwResult = ERROR_SUCCESS;
-            return true;
-        }
-        if (dwState == SERVICE_RUNNING && status.dwCurrentState == SERVICE_STOPPED) {
-            dwResult = ExitCodeOf(status);
-            return true;
-        }
-        return false;
-    }, dwTimeoutMs, kPollMs);
+    WaitUntil(
+        [&] {
+            SERVICE_STATUS_PROCESS status = {};
+            if (!QueryStatus(hService.Get(), &status)) {
+                dwResult = GetLastError();
+                return true;
+            }
+            if (status.dwCurrentState == dwState) {
+                dwResult = ERROR_SUCCESS;
+                return true;
+            }
+            if (dwState == SERVICE_RUNNING && status.dwCurrentState == SERVICE_STOPPED) {
+                dwResult = ExitCodeOf(status);
+                return true;
+            }
+            return false;
+        },
+        dwTimeoutMs, kPollMs);
     return dwResult;
 }
 
@@ -93,19 +95,22 @@ DWORD ScmStart(const wchar_t* pszName, DWORD dwTimeoutMs)
         return GetLastError();
     const ULONGLONG ullStart = GetTickCount64();
     DWORD dwErr = ERROR_SUCCESS;
-    WaitUntil([&] {
-        dwErr = StartServiceW(hService.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
-        if (dwErr == ERROR_SERVICE_ALREADY_RUNNING)
-            dwErr = ERROR_SUCCESS;
-        // Wine's service manager now and then fails the process start with 1359, as
-        // CreateProcess does (see ProcessStart.h): a retry gets through.
-        return dwErr != ERROR_SERVICE_REQUEST_TIMEOUT && dwErr != ERROR_SERVICE_DATABASE_LOCKED &&
-               dwErr != ERROR_INTERNAL_ERROR;
-    }, dwTimeoutMs, kPollMs);
+    WaitUntil(
+        [&] {
+            dwErr = StartServiceW(hService.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+            if (dwErr == ERROR_SERVICE_ALREADY_RUNNING)
+                dwErr = ERROR_SUCCESS;
+            // Wine's service manager now and then fails the process start with 1359, as
+            // CreateProcess does (see ProcessStart.h): a retry gets through.
+            return dwErr != ERROR_SERVICE_REQUEST_TIMEOUT && dwErr != ERROR_SERVICE_DATABASE_LOCKED &&
+                dwErr != ERROR_INTERNAL_ERROR;
+        },
+        dwTimeoutMs, kPollMs);
     if (dwErr)
         return dwErr;
     const ULONGLONG ullSpent = GetTickCount64() - ullStart;
-    return ScmWaitForState(pszName, SERVICE_RUNNING, ullSpent < dwTimeoutMs ? static_cast<DWORD>(dwTimeoutMs - ullSpent) : 0);
+    return ScmWaitForState(pszName, SERVICE_RUNNING,
+                           ullSpent < dwTimeoutMs ? static_cast<DWORD>(dwTimeoutMs - ullSpent) : 0);
 }
 
 DWORD ScmChangeType(const wchar_t* pszName, DWORD dwType)
@@ -113,8 +118,8 @@ DWORD ScmChangeType(const wchar_t* pszName, DWORD dwType)
     CScHandle hService = OpenServiceHandle(pszName, SERVICE_CHANGE_CONFIG);
     if (!hService)
         return GetLastError();
-    if (!ChangeServiceConfigW(hService.Get(), dwType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
-                              nullptr, nullptr, nullptr, nullptr, nullptr))
+    if (!ChangeServiceConfigW(hService.Get(), dwType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr))
         return GetLastError();
     return ERROR_SUCCESS;
 }
@@ -152,10 +157,12 @@ DWORD ScmRemove(const wchar_t* pszName, DWORD dwTimeoutMs)
     }
     // Deletion completes once every handle is closed; until then a new service of the same
     // name cannot be created.
-    const bool bGone = WaitUntil([&] {
-        CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
-        return !hService && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-    }, dwTimeoutMs, kPollMs);
+    const bool bGone = WaitUntil(
+        [&] {
+            CScHandle hService = OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
+            return !hService && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+        },
+        dwTimeoutMs, kPollMs);
     return bGone ? ERROR_SUCCESS : ERROR_TIMEOUT;
 }
 

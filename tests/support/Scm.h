@@ -25,7 +25,7 @@ using CScHandle = glim::CScopedScHandle;
 
 struct SServiceConfig {
     std::wstring name;
-    std::wstring binaryPath;  // the command line: quote it yourself when it has arguments
+    std::wstring binaryPath;                   // the command line: quote it yourself when it has arguments
     DWORD dwType = SERVICE_WIN32_OWN_PROCESS;  // or SERVICE_KERNEL_DRIVER, | SERVICE_INTERACTIVE_PROCESS
     DWORD dwStartType = SERVICE_DEMAND_START;
     std::wstring displayName;  // empty: the name

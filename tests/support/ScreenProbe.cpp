@@ -9,15 +9,17 @@ HWND FindWindowWhere(DWORD dwPid, const std::function<bool(HWND)>& match)
         const std::function<bool(HWND)>& match;
         HWND hFound;
     } find = {dwPid, match, nullptr};
-    EnumWindows([](HWND hWnd, LPARAM lParam) -> BOOL {
-        auto* pFind = reinterpret_cast<SFind*>(lParam);
-        DWORD dwPid = 0;
-        GetWindowThreadProcessId(hWnd, &dwPid);
-        if ((pFind->dwPid != 0 && dwPid != pFind->dwPid) || !pFind->match(hWnd))
-            return TRUE;
-        pFind->hFound = hWnd;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&find));
+    EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* pFind = reinterpret_cast<SFind*>(lParam);
+            DWORD dwPid = 0;
+            GetWindowThreadProcessId(hWnd, &dwPid);
+            if ((pFind->dwPid != 0 && dwPid != pFind->dwPid) || !pFind->match(hWnd))
+                return TRUE;
+            pFind->hFound = hWnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&find));
     return find.hFound;
 }
 

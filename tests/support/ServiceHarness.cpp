@@ -89,7 +89,8 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWO
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    const DWORD dwStartErr = glimtest::CreateProcessRetrying(program.c_str(), &commandLine[0], FALSE, 0, &startup, &process);
+    const DWORD dwStartErr =
+        glimtest::CreateProcessRetrying(program.c_str(), &commandLine[0], FALSE, 0, &startup, &process);
     if (dwStartErr != ERROR_SUCCESS)
         return dwStartErr;
     CloseHandle(process.hThread);
@@ -121,10 +122,12 @@ DWORD CInstalledFile::Install(const std::wstring& source, const std::wstring& de
     // A program that has just ended (the service of the previous test) may still hold its
     // image for a moment.
     DWORD dwErr = ERROR_SUCCESS;
-    WaitUntil([&] {
-        dwErr = CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
-        return dwErr != ERROR_SHARING_VIOLATION;
-    }, 5000);
+    WaitUntil(
+        [&] {
+            dwErr = CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
+            return dwErr != ERROR_SHARING_VIOLATION;
+        },
+        5000);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
     m_destination = destination;
@@ -165,8 +168,8 @@ CSimSession::~CSimSession()
 
 DWORD CSimSession::SetFlags(DWORD dwFlags)
 {
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, simsession::kRegKey, simsession::kValueSessionFlags, REG_DWORD,
-                           &dwFlags, sizeof(dwFlags));
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, simsession::kRegKey, simsession::kValueSessionFlags, REG_DWORD, &dwFlags,
+                           sizeof(dwFlags));
 }
 
 DWORD CSimSession::SetTokenFailure(DWORD dwErr)
@@ -267,8 +270,8 @@ CServiceLogFile::~CServiceLogFile()
 bool CServiceLogFile::Create() const
 {
     SHCreateDirectoryExW(nullptr, Folder(glim::kServiceLogPath).c_str(), nullptr);
-    HANDLE hFile = CreateFileW(glim::kServiceLogPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
+    HANDLE hFile =
+        CreateFileW(glim::kServiceLogPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(hFile);
@@ -357,12 +360,14 @@ DWORD InstallAndStartService(DWORD dwTimeoutMs)
     dwErr = glimtest::ScmStart(glim::kServiceName, dwTimeoutMs);
     if (dwErr != ERROR_SUCCESS)
         return dwErr;
-    const bool bListening = WaitUntil([] {
-        HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
-        if (hEvent)
-            CloseHandle(hEvent);
-        return hEvent != nullptr;
-    }, dwTimeoutMs);
+    const bool bListening = WaitUntil(
+        [] {
+            HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE, glim::kEventHotkey);
+            if (hEvent)
+                CloseHandle(hEvent);
+            return hEvent != nullptr;
+        },
+        dwTimeoutMs);
     return bListening ? ERROR_SUCCESS : ERROR_TIMEOUT;
 }
 
@@ -396,8 +401,9 @@ DWORD ServiceProcessId(const wchar_t* pszName)
     glimtest::CScHandle hService = glimtest::OpenServiceHandle(pszName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS_PROCESS status = {};
     DWORD cbNeeded = 0;
-    if (!hService || !QueryServiceStatusEx(hService.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                           sizeof(status), &cbNeeded))
+    if (!hService ||
+        !QueryServiceStatusEx(hService.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &cbNeeded))
         return 0;
     return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
 }

@@ -163,12 +163,9 @@ DWORD CSettingsApp::StartAndWait(const std::wstring& strArgs, bool bWantWindow, 
         return dwError;
     const HANDLE handles[2] = {ready.m_hEvent.Get(), m_process.Handle()};
     switch (WaitForMultipleObjects(2, handles, FALSE, dwTimeoutMs)) {
-    case WAIT_OBJECT_0:
-        break;
-    case WAIT_OBJECT_0 + 1:
-        return ERROR_PROCESS_ABORTED;
-    default:
-        return ERROR_TIMEOUT;
+    case WAIT_OBJECT_0: break;
+    case WAIT_OBJECT_0 + 1: return ERROR_PROCESS_ABORTED;
+    default: return ERROR_TIMEOUT;
     }
     if (bWantWindow) {
         // The window exists before the event is signalled.

@@ -22,18 +22,18 @@ namespace glimtest {
 
 // One WM_UWP_NOTIFY as the stand-in recorded it.
 struct CNotifyRecord {
-    unsigned nSeq = 0;                // 1 for the first notice of this stand-in
-    UINT uMsg = 0;                    // always WM_UWP_NOTIFY
+    unsigned nSeq = 0;  // 1 for the first notice of this stand-in
+    UINT uMsg = 0;      // always WM_UWP_NOTIFY
     unsigned long long wParam = 0;
     long long lParam = 0;
-    DWORD dwTick = 0;                 // GetTickCount when the notice arrived
-    DWORD dwFlags = 0;                // InSendMessageEx: ISMEX_SEND for a sent notice
+    DWORD dwTick = 0;   // GetTickCount when the notice arrived
+    DWORD dwFlags = 0;  // InSendMessageEx: ISMEX_SEND for a sent notice
 };
 
 // What notify mode writes before it signals "event_uwp".
 struct CNotifyRequest {
     std::vector<std::pair<std::wstring, std::wstring>> vecKeys;  // written first, in order
-    bool bWParam = false;  // write UwpwParam = nWParam
+    bool bWParam = false;                                        // write UwpwParam = nWParam
     int nWParam = 0;
     bool bLParam = false;  // write UwplParam = nLParam
     int nLParam = 0;

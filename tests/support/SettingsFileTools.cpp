@@ -44,7 +44,7 @@ DWORD EnsureFolder()
 {
     // Create each missing level, from the outermost one inwards.
     const std::wstring strFolder = FolderPath();
-    for (size_t pos = strFolder.find(L'\\', 3); ; pos = strFolder.find(L'\\', pos + 1)) {
+    for (size_t pos = strFolder.find(L'\\', 3);; pos = strFolder.find(L'\\', pos + 1)) {
         const std::wstring strLevel = strFolder.substr(0, pos);
         if (!CreateDirectoryW(strLevel.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             return GetLastError();
@@ -64,7 +64,7 @@ DWORD RemoveFile()
 bool WriteKey(const std::wstring& strKey, const std::wstring& strValue)
 {
     return WritePrivateProfileStringW(glim::kSettingsSection, strKey.c_str(), strValue.c_str(), FilePath().c_str()) !=
-           FALSE;
+        FALSE;
 }
 
 bool WriteKey(const std::wstring& strKey, int nValue)
@@ -125,9 +125,7 @@ DWORD CreateUnicodeFile()
     return bOk && cbWritten == cb ? ERROR_SUCCESS : GetLastError();
 }
 
-CSettingsReset::CSettingsReset()
-    : m_strFolder(FolderPath())
-    , m_strFile(FilePath())
+CSettingsReset::CSettingsReset() : m_strFolder(FolderPath()), m_strFile(FilePath())
 {
     m_bCreatedFolder = GetFileAttributesW(m_strFolder.c_str()) == INVALID_FILE_ATTRIBUTES;
     m_dwError = EnsureFolder();
@@ -143,8 +141,7 @@ CSettingsReset::~CSettingsReset()
         RemoveDirectoryW(m_strFolder.c_str());
 }
 
-CScopedEnvVar::CScopedEnvVar(const wchar_t* pszName, const wchar_t* pszValue)
-    : m_strName(pszName)
+CScopedEnvVar::CScopedEnvVar(const wchar_t* pszName, const wchar_t* pszValue) : m_strName(pszName)
 {
     m_strOldValue = GetEnv(pszName, &m_bHadValue);
     SetEnvironmentVariableW(pszName, pszValue);

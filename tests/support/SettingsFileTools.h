@@ -1,5 +1,5 @@
-// The tests' one way to the shared settings file, independent of the code under test: where it is, a reset to "no settings file", raw writes and reads, and a UTF-16
-// file for values outside the ANSI code page.
+// The tests' one way to the shared settings file, independent of the code under test: where it is, a reset to "no
+// settings file", raw writes and reads, and a UTF-16 file for values outside the ANSI code page.
 //
 // Paths follow this process's ALLUSERSPROFILE, as the programs' own path does, so a test
 // that redirects the variable (CScopedEnvVar) redirects these helpers too.

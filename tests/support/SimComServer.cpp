@@ -16,8 +16,7 @@ std::wstring BesideProgram(const wchar_t* pszFileName)
     return szPath;
 }
 
-CSimComRegistration::CSimComRegistration(const CLSID& clsid, const wchar_t* pszDllName)
-    : m_lError(ERROR_SUCCESS)
+CSimComRegistration::CSimComRegistration(const CLSID& clsid, const wchar_t* pszDllName) : m_lError(ERROR_SUCCESS)
 {
     wchar_t szClsid[64] = {};
     StringFromGUID2(clsid, szClsid, 64);
@@ -25,8 +24,8 @@ CSimComRegistration::CSimComRegistration(const CLSID& clsid, const wchar_t* pszD
     const std::wstring strServerKey = m_strKey + L"\\InprocServer32";
     const std::wstring strDll = BesideProgram(pszDllName);
     glim::CScopedKey hKey;
-    m_lError = RegCreateKeyExW(HKEY_LOCAL_MACHINE, strServerKey.c_str(), 0, nullptr, 0,
-                               KEY_WRITE | KEY_WOW64_64KEY, nullptr, hKey.Put(), nullptr);
+    m_lError = RegCreateKeyExW(HKEY_LOCAL_MACHINE, strServerKey.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY,
+                               nullptr, hKey.Put(), nullptr);
     if (m_lError != ERROR_SUCCESS)
         return;
     m_lError = RegSetValueExW(hKey.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(strDll.c_str()),

@@ -92,7 +92,8 @@ bool History(SHistory* pHistory)
 {
     std::vector<BYTE> buffer(sizeof(SimHistoryHeader) + kHistoryCapacity * sizeof(SimRecord));
     DWORD dwBytes = 0;
-    if (DeviceRequest(IOCTL_SIMKB_GET_HISTORY, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()), &dwBytes) ||
+    if (DeviceRequest(IOCTL_SIMKB_GET_HISTORY, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()),
+                      &dwBytes) ||
         dwBytes < sizeof(SimHistoryHeader))
         return false;
     memcpy(&pHistory->header, buffer.data(), sizeof(SimHistoryHeader));

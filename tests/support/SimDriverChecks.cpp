@@ -38,7 +38,8 @@ ULONG RequestTotal()
     glimtest::WaitUntil([] { return false; }, 300);
     if (HWND hAgent = FindAgentWindow()) {
         if (!WindowThreadPassed(hAgent, dwTimeoutMs))
-            return ::testing::AssertionFailure() << "the agent's main window did not answer within " << dwTimeoutMs << " ms";
+            return ::testing::AssertionFailure()
+                << "the agent's main window did not answer within " << dwTimeoutMs << " ms";
     }
     const std::vector<long> actual = SetLevels();
     if (actual == expected)

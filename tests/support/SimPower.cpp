@@ -17,8 +17,7 @@ LONG SetValue(const wchar_t* pszKey, const wchar_t* pszName, DWORD dwType, const
 }
 }  // namespace
 
-CSimExecutionState::CSimExecutionState(DWORD dwState)
-    : m_lError(ERROR_SUCCESS)
+CSimExecutionState::CSimExecutionState(DWORD dwState) : m_lError(ERROR_SUCCESS)
 {
     Set(dwState);
 }

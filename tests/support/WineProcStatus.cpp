@@ -98,8 +98,9 @@ std::vector<DWORD> LinuxPidsOf(const std::wstring& program)
         if (!ReadProcFile(dir + L"cmdline", &text) || BareName(Words(text.c_str())) != wanted)
             continue;
         // Other build trees run the same programs in prefixes of their own.
-        if (prefixEntry.empty()
-            || (ReadProcFile(dir + L"environ", &text) && (L" " + Words(text) + L" ").find(prefixEntry) != std::wstring::npos))
+        if (prefixEntry.empty() ||
+            (ReadProcFile(dir + L"environ", &text) &&
+             (L" " + Words(text) + L" ").find(prefixEntry) != std::wstring::npos))
             pids.push_back(wcstoul(data.cFileName, nullptr, 10));
     } while (FindNextFileW(hFind, &data));
     FindClose(hFind);

@@ -12,8 +12,8 @@
 namespace glimtest {
 
 struct SUsage {
-    DWORD dwHandles = 0;          // GetProcessHandleCount; 0 where the platform does not say
-    DWORD dwThreads = 0;          // /proc/<pid>/status "Threads:"
+    DWORD dwHandles = 0;              // GetProcessHandleCount; 0 where the platform does not say
+    DWORD dwThreads = 0;              // /proc/<pid>/status "Threads:"
     unsigned long long ullRssKb = 0;  // /proc/<pid>/status "VmRSS:"
 };
 
