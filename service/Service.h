@@ -22,35 +22,39 @@ public:
 
     // Hooks, in slot order. Those without behaviour of their own return 0.
     virtual DWORD TerminateMainLoop();
-    virtual DWORD OnPause();
-    virtual DWORD OnContinue();
+    virtual DWORD OnPause() { return ERROR_SUCCESS; }
+    virtual DWORD OnContinue() { return ERROR_SUCCESS; }
     virtual DWORD OnPreShutdown();
     virtual DWORD OnShutdown();
-    virtual DWORD OnPowerEvent(DWORD dwEventType, LPVOID lpEventData);
-    virtual DWORD OnSessionChange(DWORD dwEventType, LPVOID lpEventData);
-    virtual DWORD OnNetBindAdd();
-    virtual DWORD OnNetBindRemove();
-    virtual DWORD OnNetBindEnable();
-    virtual DWORD OnNetBindDisable();
-    virtual DWORD OnInterrogate();
-    virtual DWORD OnParamChange();
-    virtual DWORD OnDeviceEvent(DWORD dwEventType, LPVOID lpEventData);
-    virtual DWORD OnHardwareProfileChange(DWORD dwEventType, LPVOID lpEventData);
-    virtual DWORD OnTimeChange();
-    virtual DWORD OnTriggerEvent();
-    virtual DWORD OnUserControl(DWORD dwControl, DWORD dwEventType);
-    virtual DWORD EnterMainLoop(DWORD dwArgc, LPWSTR* lpszArgv);
-    virtual DWORD BeforeMainLoop(SERVICE_STATUS_HANDLE hStatus);
+    virtual DWORD OnPowerEvent(DWORD /*dwEventType*/, LPVOID /*lpEventData*/) { return ERROR_SUCCESS; }
+    virtual DWORD OnSessionChange(DWORD /*dwEventType*/, LPVOID /*lpEventData*/) { return ERROR_SUCCESS; }
+    virtual DWORD OnNetBindAdd() { return ERROR_SUCCESS; }
+    virtual DWORD OnNetBindRemove() { return ERROR_SUCCESS; }
+    virtual DWORD OnNetBindEnable() { return ERROR_SUCCESS; }
+    virtual DWORD OnNetBindDisable() { return ERROR_SUCCESS; }
+    virtual DWORD OnInterrogate() { return ERROR_SUCCESS; }
+    virtual DWORD OnParamChange() { return ERROR_SUCCESS; }
+    virtual DWORD OnDeviceEvent(DWORD /*dwEventType*/, LPVOID /*lpEventData*/) { return ERROR_SUCCESS; }
+    virtual DWORD OnHardwareProfileChange(DWORD /*dwEventType*/, LPVOID /*lpEventData*/) { return ERROR_SUCCESS; }
+    virtual DWORD OnTimeChange() { return ERROR_SUCCESS; }
+    virtual DWORD OnTriggerEvent() { return ERROR_SUCCESS; }
+    virtual DWORD OnUserControl(DWORD /*dwControl*/, DWORD /*dwEventType*/) { return ERROR_SUCCESS; }
+    virtual DWORD EnterMainLoop(DWORD /*dwArgc*/, LPWSTR* /*lpszArgv*/) { return ERROR_SUCCESS; }
+    virtual DWORD BeforeMainLoop(SERVICE_STATUS_HANDLE /*hStatus*/) { return ERROR_SUCCESS; }
     virtual DWORD MainLoop(DWORD dwArgc, LPWSTR* lpszArgv);
     virtual DWORD AfterMainLoop(SERVICE_STATUS_HANDLE hStatus);
-    virtual DWORD BeforeStopService();
-    virtual DWORD BeforeDeleteService();
-    virtual DWORD AfterDeleteService();
+    virtual DWORD BeforeStopService() { return ERROR_SUCCESS; }
+    virtual DWORD BeforeDeleteService() { return ERROR_SUCCESS; }
+    virtual DWORD AfterDeleteService() { return ERROR_SUCCESS; }
     // Returning ERROR_CONTINUE tells the handler that the control was dealt with.
-    virtual DWORD BeforeServiceControl(DWORD dwControl, DWORD dwEventType, LPVOID lpEventData, LPVOID lpContext);
+    virtual DWORD BeforeServiceControl(DWORD /*dwControl*/, DWORD /*dwEventType*/, LPVOID /*lpEventData*/,
+                                       LPVOID /*lpContext*/)
+    {
+        return ERROR_SUCCESS;
+    }
     // The counterpart of EnterMainLoop, called before the service reports itself stopped:
     // the work started there must leave nothing half done when the process ends.
-    virtual DWORD LeaveMainLoop();
+    virtual DWORD LeaveMainLoop() { return ERROR_SUCCESS; }
 
     // Fills in the names and start mode of this service and marks the object usable.
     DWORD Initialize();

@@ -112,9 +112,13 @@ ServiceVerbRunner ServiceProgramRunner(const std::wstring& strProgramDir)
         }
         const glim::CScopedHandle hProcess(info.hProcess);
         const glim::CScopedHandle hThread(info.hThread);
-        if (WaitForSingleObject(hProcess.Get(), kVerbTimeoutMs) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(hProcess.Get(), kVerbTimeoutMs) != WAIT_OBJECT_0) {
+            // Nothing of the setup is left running behind it.
+            if (!TerminateProcess(hProcess.Get(), ERROR_TIMEOUT))
+                GLIM_LOG_LAST_ERROR('W', L"ServiceProgramRunner", L"TerminateProcess");
             return pVerb->Fail(L"Glimward.exe did not end its verb " + std::wstring(pszVerb) + L" within " +
                                std::to_wstring(kVerbTimeoutMs) + L" ms.");
+        }
         return true;
     };
 }
